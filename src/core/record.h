@@ -1,0 +1,133 @@
+// The camera record: everything the library knows about one camera. One plain struct
+// per camera, created zero-filled by the camera table (core/state.h) and filled by
+// start-up. Groups lie in this order; the comment of each names who owns it.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "calibration/color_tables.h"
+#include "core/types.h"
+#include "platform/platform.h"
+#include "ucap/ucap.h"
+
+namespace ucap {
+
+// One scalable-image mode of the camera, read at open (device/identify).
+struct ModeEntry {
+  uint32_t block_address;
+  uint16_t max_width, max_height;
+  uint16_t unit_width, unit_height;
+  uint32_t total_bytes;
+  uint16_t bytes_per_packet;
+  uint32_t packets_per_frame;
+  uint16_t unit_pos_h, unit_pos_v;
+  uint16_t output_width, output_height;
+  uint32_t packing_supported;  // 0 or 1
+};
+
+inline constexpr size_t kBlackStoreWords =
+    static_cast<size_t>(kMaxSensorHeight + 2) * kMaxSensorWidth;
+inline constexpr size_t kWhiteTableWords = static_cast<size_t>(kMaxSensorHeight) * kMaxSensorWidth;
+inline constexpr size_t kBinnedRefWords = 2501312;
+
+struct CameraRecord {
+  // ---- connection (device/identify) ----
+  platform::DeviceHandle device;
+  char device_path[256];
+  uint16_t bus_number;
+  uint16_t node_number;
+  uint32_t command_base;
+  uint32_t vendor_base;
+
+  // ---- transfer state (device/transport) ----
+  uint64_t bandwidth_handle;
+  uint32_t channel;
+  uint64_t resource_handle;
+  uint32_t bytes_per_packet;
+  uint32_t packets_per_frame;
+  Rect transferred;
+
+  // ---- mode table (device/identify) ----
+  ModeEntry modes[8];
+
+  // ---- blemish list and EEPROM image (device/identify) ----
+  int32_t blemish_count;
+  uint32_t blemishes[kMaxBlemishes];
+  int32_t blemish_list_valid;
+  uint8_t eeprom[kEepromBytes];
+
+  // ---- camera lock (core/init) ----
+  platform::CriticalSection lock;
+
+  // ---- sensor size (core/init) ----
+  int32_t sensor_width;
+  int32_t sensor_height;
+
+  // ---- driver frame buffers (core/init, device/transport) ----
+  uint8_t* frame_buffer[2];
+
+  // ---- colour tables (calibration/color_tables) ----
+  ColorTables tables;
+
+  // ---- reference flags (calibration/stores) ----
+  int32_t white_ref_present;
+  std::atomic<int32_t> reference_frame_mode;
+
+  // ---- trigger and shutter switches (settings) ----
+  std::atomic<int32_t> fast_wait;
+  int32_t hardware_trigger;
+  int32_t trigger_polarity;
+  int32_t shutter_enabled;
+  int32_t shutter_level;
+  int32_t packing;
+
+  // ---- reference stores (calibration/stores, acquisition/binned references) ----
+  uint16_t black_store[kBlackStoreWords];
+  uint16_t white_table[kWhiteTableWords];
+  uint16_t binned_black[kBinnedRefWords];
+  uint16_t binned_white[kBinnedRefWords];
+
+  // ---- colour saturation (calibration/color_tables) ----
+  double saturation[3];
+
+  // ---- information words (core/init, settings) ----
+  uint32_t eeprom_word36;
+  uint32_t unique_id_low;
+  int32_t shutter_open_delay;
+  int32_t shutter_close_delay;
+  uint32_t vendor_word3;
+
+  // ---- capture settings (settings) ----
+  int32_t resolution;
+  int32_t bits_per_pixel;
+  int32_t binning;
+  int32_t exposure;  // microseconds
+
+  // ---- transfer-active flag (device/transport) ----
+  std::atomic<int32_t> transfer_active;
+
+  // ---- image and frame rectangles (settings) ----
+  Rect image_rect;
+  Rect frame_rect;
+
+  // ---- switches and busy flags ----
+  int32_t black_ref_switch;
+  int32_t white_ref_switch;
+  int32_t black_ref_present;
+  std::atomic<int32_t> colour_processing;
+  std::atomic<int32_t> buffer_selector;
+  std::atomic<int32_t> busy;          // acquisition busy: a frame transfer is pending
+  std::atomic<int32_t> fast_running;
+  std::atomic<int32_t> abort;
+
+  // ---- white balance, colour matrix, callbacks ----
+  double white_balance[3];
+  double colour_matrix[9];
+  intptr_t ex_user;
+  UcapProgressCallbackEx ex_callback;
+  UcapProgressCallback plain_callback;
+};
+
+}  // namespace ucap

@@ -1,0 +1,34 @@
+// Process-wide state of the library: the camera count and table, the switches that
+// are not per camera, and the bus-reset monitor's state. Nothing else is global.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "core/record.h"
+#include "platform/platform.h"
+
+namespace ucap {
+
+struct ProcessState {
+  std::atomic<int32_t> camera_count{0};
+  CameraRecord* table = nullptr;
+  bool initialised = false;
+
+  std::atomic<int32_t> message_switch{1};
+  std::atomic<int32_t> blemish_switch{1};
+
+  std::atomic<UcapBusResetCallback> bus_reset_callback{nullptr};
+  std::atomic<uint64_t> bus_reset_user{0};
+
+  std::atomic<int32_t> monitor_stop{0};
+  std::atomic<platform::Event*> monitor_event{nullptr};
+  platform::Thread* monitor_thread = nullptr;
+};
+
+ProcessState& state();
+
+// The record of camera `index`, or null when the index names no camera.
+CameraRecord* camera(int32_t index);
+
+}  // namespace ucap

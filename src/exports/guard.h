@@ -1,0 +1,43 @@
+// What every export shares: the camera index check and a guard that keeps C++
+// exceptions from crossing the C boundary.
+#pragma once
+
+#include <cstdint>
+#include <new>
+
+#include "core/errors.h"
+#include "core/record.h"
+#include "core/state.h"
+
+namespace ucap::exports {
+
+// Runs f() and turns any exception into an error code (7 for memory, 8 otherwise).
+template <typename F>
+int32_t guarded(F&& f) noexcept {
+  try {
+    return f();
+  } catch (const std::bad_alloc&) {
+    return err::kNoMemory;
+  } catch (...) {
+    return err::kArgument;
+  }
+}
+
+// Ucapm exports: 3 when the index names no camera, else f(record). The Ucap twins that
+// return an error code call this with index 0 (3 when there is no camera at all).
+template <typename F>
+int32_t with_camera(int32_t index, F&& f) noexcept {
+  CameraRecord* cam = camera(index);
+  if (cam == nullptr) return err::kNoCamera;
+  return guarded([&]() -> int32_t { return f(*cam); });
+}
+
+// Ucap exports that return a value: the value for camera 0, or 0 with no camera.
+template <typename F>
+int32_t value_of_camera0(F&& f) noexcept {
+  CameraRecord* cam = camera(0);
+  if (cam == nullptr) return 0;
+  return guarded([&]() -> int32_t { return f(*cam); });
+}
+
+}  // namespace ucap::exports
