@@ -28,7 +28,7 @@ class NoCameraTest : public ::testing::Test {
 // The configurations in cameras() are attached before UcapInit, which must succeed.
 class CameraTest : public NoCameraTest {
  protected:
-  virtual std::vector<std::string> cameras() const { return {"noise=0"}; }
+  virtual std::vector<std::string> cameras() const { return {""}; }
   void SetUp() override {
     NoCameraTest::SetUp();
     for (const std::string& config : cameras()) {
