@@ -22,6 +22,7 @@ struct ProcessState {
   std::atomic<uint64_t> bus_reset_user{0};
 
   std::atomic<int32_t> monitor_stop{0};
+  std::atomic<int32_t> monitor_alive{0};  // 1 from the monitor's start until it has ended
   std::atomic<platform::Event*> monitor_event{nullptr};
   platform::Thread* monitor_thread = nullptr;
 };

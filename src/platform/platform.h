@@ -15,6 +15,10 @@ inline constexpr uint32_t kErrorIoPending = 997;  // ERROR_IO_PENDING
 uint32_t last_error();
 void set_last_error(uint32_t code);
 
+// ---- strings ----------------------------------------------------------------------
+// lstrcmpA: <0, 0 or >0.
+int compare_strings(const char* a, const char* b);
+
 // ---- time -----------------------------------------------------------------------
 void sleep_ms(uint32_t ms);
 
