@@ -17,10 +17,6 @@ constexpr uint32_t kBlockRecord = record_length(kBlockBytes);
 constexpr int kAttempts = 3;
 constexpr uint32_t kRetrySleepMs = 10;
 
-uint16_t node_address(const CameraRecord& cam) {
-  return static_cast<uint16_t>((cam.bus_number << 6) | (cam.node_number & 0x3F));
-}
-
 // Read/write record of an asynchronous request: 36 header bytes, then the data.
 void fill_record(uint8_t* record, const CameraRecord& cam, uint32_t address, uint32_t count) {
   std::memset(record, 0, record_length(count));

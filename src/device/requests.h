@@ -109,6 +109,11 @@ int32_t frame_buffer_request(CameraRecord& cam, uint32_t size, uint8_t** first,
 // Cancel capture wait on a handle; 0 or the Win32 code.
 uint32_t cancel_capture_wait(platform::DeviceHandle handle);
 
+// The node address the requests carry: bus number << 6 | node number.
+inline uint16_t node_address(const CameraRecord& cam) {
+  return static_cast<uint16_t>((cam.bus_number << 6) | (cam.node_number & 0x3F));
+}
+
 // Address helpers.
 inline uint32_t command(const CameraRecord& cam, uint32_t offset) { return cam.command_base + offset; }
 inline uint32_t vendor(const CameraRecord& cam, uint32_t offset) { return cam.vendor_base + offset; }

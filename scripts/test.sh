@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds ucap and runs every test suite: the normal build, AddressSanitizer +
+# UndefinedBehaviorSanitizer, ThreadSanitizer for the threaded suites, and (unless
+# --no-windows) the Windows DLL under Wine.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+windows=1
+for a in "$@"; do
+  case "$a" in
+    --no-windows) windows=0 ;;
+    *) echo "usage: $0 [--no-windows]" >&2; exit 2 ;;
+  esac
+done
+"$root/scripts/setup.sh"
+jobs=$(nproc)
+build() {  # dir, extra cmake args...
+  local dir=$1; shift
+  cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+}
+echo "== build and test (RelWithDebInfo)"
+build "$root/build/ci" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ctest --test-dir "$root/build/ci" --output-on-failure -j"$jobs"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+build "$root/build/asan" -DCMAKE_BUILD_TYPE=Debug -DUCAP_SANITIZE=address -DUCAP_BUILD_BENCH=OFF -DUCAP_BUILD_TOOLS=OFF
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir "$root/build/asan" --output-on-failure -j"$jobs"
+
+echo "== ThreadSanitizer (threaded suites)"
+build "$root/build/tsan" -DCMAKE_BUILD_TYPE=Debug -DUCAP_SANITIZE=thread -DUCAP_BUILD_BENCH=OFF -DUCAP_BUILD_TOOLS=OFF
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir "$root/build/tsan" --output-on-failure -j"$jobs" -L 'vcam|device|acquisition'
+
+if [ "$windows" = 1 ] && [ -x "$root/.ci/windows.sh" ]; then
+  echo "== Windows x64 DLL under Wine"
+  "$root/.ci/windows.sh"
+fi
+echo "== all suites passed"

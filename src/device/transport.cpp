@@ -1,0 +1,221 @@
+#include "device/transport.h"
+
+#include "core/errors.h"
+#include "core/reporter.h"
+#include "device/bytes.h"
+#include "device/requests.h"
+
+namespace ucap::device {
+
+namespace {
+
+constexpr uint32_t kSpeedCode = 4;
+constexpr uint32_t kResourceFlags = 9;
+
+// A driver request counts as refused when the call fails with a last-error code.
+bool refused(CameraRecord& cam, uint32_t code, uint8_t* record, uint32_t length, bool has_output) {
+  uint32_t returned = 0;
+  if (!platform::device_valid(cam.device)) return true;
+  platform::set_last_error(0);
+  bool ok = platform::device_io_control(cam.device, code, length ? record : nullptr, length,
+                                        has_output ? record : nullptr, has_output ? length : 0,
+                                        &returned);
+  return !ok && platform::last_error() != 0;
+}
+
+uint32_t frame_bytes(const CameraRecord& cam) { return cam.bytes_per_packet * cam.packets_per_frame; }
+
+int32_t free_bandwidth(CameraRecord& cam) {
+  uint8_t r[8] = {};
+  put_u64(r, cam.bandwidth_handle);
+  return refused(cam, kIoctlFreeBandwidth, r, sizeof r, false) ? err::kBandwidth : 0;
+}
+
+int32_t free_channel(CameraRecord& cam) {
+  uint8_t r[4] = {};
+  put_u32(r, cam.channel);
+  return refused(cam, kIoctlFreeChannel, r, sizeof r, false) ? err::kChannel : 0;
+}
+
+bool rectangle_fits(const CameraRecord& cam, const Rect& r, int32_t b) {
+  const int32_t g = 2 * b;
+  if (b < 1) return false;
+  if (r.left % g != 0 || r.top % g != 0 || r.right % g != 0 || r.bottom % g != 0) return false;
+  if (r.bottom - r.top < 16 * b || r.right - r.left < 16 * b) return false;
+  if (r.left < 0 || r.top < 0) return false;
+  return r.bottom <= cam.sensor_height && r.right <= cam.sensor_width;
+}
+
+// Steps 4 to 9: the vendor-register part of the set-up, under vendor access.
+int32_t program_mode(CameraRecord& cam, uint32_t m, const Rect& rect, int32_t b, int32_t ticks,
+                     int32_t single_shot) {
+  const uint32_t position = (static_cast<uint32_t>(rect.left) << 16) + static_cast<uint32_t>(rect.top);
+  const uint32_t size = (static_cast<uint32_t>(rect.right - rect.left) << 16) +
+                        static_cast<uint32_t>(rect.bottom - rect.top);
+  if (vendor_open(cam) != 0) return err::kSetupVendorAccess;
+  const uint32_t binning = (m == 0 ? 0x01000000u : 0x010000C0u) + (static_cast<uint32_t>(b) << 16);
+  if (quadlet_write(cam, vendor(cam, kVendorBinning + 32 * m), binning) != 0) return err::kSetupBinning;
+  if (quadlet_write(cam, vendor(cam, kVendorModePosition + 32 * m), position) != 0) return err::kSetupPosition;
+  if (quadlet_write(cam, vendor(cam, kVendorModeSize + 32 * m), size) != 0) return err::kSetupSize;
+  uint32_t control = 0;
+  if (quadlet_read(cam, vendor(cam, kVendorCaptureControl), &control) != 0) return err::kRead;
+  control = single_shot ? (control & ~(1u << 24)) : (control | (1u << 24));
+  if (quadlet_write(cam, vendor(cam, kVendorCaptureControl), control) != 0) return err::kSetupCaptureControl;
+  if (quadlet_write(cam, vendor(cam, kVendorExposureHigh), static_cast<uint32_t>(ticks >> 12)) != 0)
+    return err::kSetupExposureHigh;
+  const uint32_t apply = vendor(cam, kVendorModeApply + 32 * m);
+  if (quadlet_write(cam, apply, 0x40000000u) != 0) return err::kRead;
+  if (poll_mode_apply(cam, apply) != 0) return err::kRead;
+  vendor_release(cam);
+  return 0;
+}
+
+}  // namespace
+
+int32_t capture_setup(CameraRecord& cam, int32_t mode, const Rect& rect, int32_t binning,
+                      int32_t ticks, int32_t single_shot) {
+  if (mode < 0 || mode > 7 || !rectangle_fits(cam, rect, binning)) return err::kArgument;
+  const uint32_t m = static_cast<uint32_t>(mode);
+  const ModeEntry& entry = cam.modes[m];
+
+  // Capture wait set-up. The kind is stored as it is: its bytes are the bus-order data of
+  // the quadlet the driver writes to start each frame.
+  {
+    uint8_t r[20] = {};
+    const bool trigger = cam.hardware_trigger != 0;
+    put_u32(r + 0, trigger ? kWaitTrigger + (cam.trigger_polarity != 0 ? 1u : 0u) : kWaitOneShot);
+    put_u32(r + 4, trigger ? 0u : static_cast<uint32_t>(ticks / 3 + 3000));
+    put_u16(r + 8, node_address(cam));
+    put_u16(r + 12, 0xFFFF);
+    put_u32(r + 16, command(cam, trigger ? kCmdTrigger : kCmdOneShot));
+    if (refused(cam, kIoctlCaptureWaitSetup, r, sizeof r, false)) return err::kCaptureWait;
+  }
+
+  int32_t c = program_mode(cam, m, rect, binning, ticks, single_shot);
+  if (c != 0) return c;
+
+  const bool packed = entry.packing_supported == 1 && cam.packing != 0;
+  if (quadlet_write(cam, entry.block_address + kModeColourCoding, packed ? 0x85000000u : 0x05000000u) != 0)
+    return err::kSetupColourCoding;
+  if (quadlet_write(cam, entry.block_address + kModeApply, 0x40000000u) != 0) return err::kSetupApply;
+  c = poll_apply_settings(cam, entry.block_address + kModeApply);
+  if (c != 0) return c;
+  if (quadlet_write(cam, command(cam, kCmdCurrentFormat), 0xE0000000u) != 0) return err::kSetupFormat;
+  if (quadlet_write(cam, command(cam, kCmdCurrentMode), m << 29) != 0) return err::kSetupMode;
+
+  uint32_t v = 0;
+  if (quadlet_read(cam, entry.block_address + kModeBytesPerPacket, &v) != 0) return err::kRead;
+  cam.bytes_per_packet = v >> 16;
+  if (quadlet_read(cam, entry.block_address + kModePacketsPerFrame, &v) != 0) return err::kRead;
+  cam.packets_per_frame = v;
+
+  {
+    uint8_t r[24] = {};
+    put_u32(r + 0, cam.bytes_per_packet);
+    put_u32(r + 4, kSpeedCode);
+    if (refused(cam, kIoctlAllocBandwidth, r, sizeof r, true)) return err::kBandwidth;
+    cam.bandwidth_handle = get_u64(r + 8);
+  }
+  // From here on a failing step gives back what was taken (the transfer-active flag is
+  // still 0, so no clean-up would).
+  bool have_channel = false;
+  auto give_back = [&](int32_t code) {
+    if (have_channel) free_channel(cam);
+    free_bandwidth(cam);
+    return code;
+  };
+  {
+    uint8_t r[16] = {};
+    put_u32(r + 0, 0xFFFFFFFFu);
+    if (refused(cam, kIoctlAllocChannel, r, sizeof r, true)) return give_back(err::kChannel);
+    cam.channel = get_u32(r + 4);
+    have_channel = true;
+  }
+  if (quadlet_write(cam, command(cam, kCmdChannel), (cam.channel << 28) + 0x02000000u) != 0)
+    return give_back(err::kSetupChannel);
+  if (quadlet_write(cam, command(cam, kCmdShutter), 0x02000000u + (static_cast<uint32_t>(ticks) & 0xFFFu)) != 0)
+    return give_back(err::kSetupShutter);
+  {
+    const uint32_t bytes = frame_bytes(cam);
+    const bool split = bytes > kSplitFrameBytes;
+    uint8_t r[40] = {};
+    put_u32(r + 0, kSpeedCode);
+    put_u32(r + 4, kResourceFlags);
+    put_u32(r + 8, cam.channel);
+    put_u32(r + 12, cam.bytes_per_packet);
+    put_u32(r + 16, split ? 2u : 1u);
+    put_u32(r + 20, split ? kSplitBufferBytes : bytes);
+    put_u32(r + 24, 1);
+    if (refused(cam, kIoctlAllocResources, r, sizeof r, true)) return give_back(err::kResources);
+    cam.resource_handle = get_u64(r + 32);
+  }
+  uint32_t position = 0;
+  uint32_t size = 0;
+  if (quadlet_read(cam, entry.block_address + kModePosition, &position) != 0 ||
+      quadlet_read(cam, entry.block_address + kModeSize, &size) != 0) {
+    // The resources are given back too: nothing would free them later.
+    uint8_t r[8] = {};
+    put_u64(r, cam.resource_handle);
+    refused(cam, kIoctlFreeResources, r, sizeof r, false);
+    return give_back(err::kRead);
+  }
+  cam.transfer_active.store(1);
+  const int32_t left = static_cast<int32_t>(position >> 16);
+  const int32_t top = static_cast<int32_t>(position & 0xFFFF);
+  cam.transferred = Rect{left, top, left + static_cast<int32_t>(size >> 16),
+                         top + static_cast<int32_t>(size & 0xFFFF)};
+  return 0;
+}
+
+int32_t hand_over(CameraRecord& cam, const uint8_t* buffer) {
+  if (cam.transfer_active.load() == 0) {
+    report(msg::kGetBufferError);
+    return 0;
+  }
+  {
+    uint8_t r[4] = {};
+    put_u32(r, buffer == cam.frame_buffer[0] ? 0u : 1u);
+    if (refused(cam, kIoctlBufferSelect, r, sizeof r, false)) return err::kFrameBuffer;
+  }
+  const uint32_t bytes = frame_bytes(cam);
+  uint8_t r[64] = {};
+  put_u64(r + 0, cam.resource_handle);
+  put_u32(r + 8, 1);
+  put_u32(r + 12, bytes);
+  put_u64(r + 16, 0);
+  put_u32(r + 24, 1);
+  put_u32(r + 28, bytes);
+  put_u32(r + 32, cam.bytes_per_packet);
+  put_u32(r + 36, 1);
+  put_u32(r + 40, 0);
+  put_u32(r + 44, 0);
+  put_u32(r + 48, 1);
+  put_u32(r + 52, 1);
+  if (refused(cam, kIoctlAttachBuffers, r, sizeof r, false)) return err::kFrameBuffer;
+  return 0;
+}
+
+int32_t capture_cleanup(CameraRecord& cam) {
+  {
+    uint8_t r[16] = {};
+    put_u64(r, cam.resource_handle);
+    if (refused(cam, kIoctlStopTransfer, r, sizeof r, false)) return err::kStop;
+  }
+  if (cam.transfer_active.load() == 0) {
+    report(msg::kCleanupError);
+    return 0;
+  }
+  cam.transfer_active.store(0);
+  {
+    uint8_t r[8] = {};
+    put_u64(r, cam.resource_handle);
+    if (refused(cam, kIoctlFreeResources, r, sizeof r, false)) return err::kResources;
+  }
+  if (free_channel(cam) != 0) return err::kChannel;
+  if (free_bandwidth(cam) != 0) return err::kBandwidth;
+  if (cam.hardware_trigger != 0 && quadlet_write(cam, command(cam, kCmdTrigger), 0) != 0)
+    return err::kSetupShutter;  // the trigger reset shares code 1042
+  return 0;
+}
+
+}  // namespace ucap::device

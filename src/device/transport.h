@@ -1,0 +1,36 @@
+// Capture transport: set-up (program mode, region, binning, exposure and transfer format;
+// reserve bandwidth, a channel and driver resources), buffer hand-over (give the driver a
+// frame buffer and wait for the frame) and clean-up (stop and free).
+#pragma once
+
+#include <cstdint>
+
+#include "core/record.h"
+#include "core/types.h"
+
+namespace ucap::device {
+
+// Capture wait kinds.
+inline constexpr uint32_t kWaitOneShot = 0x80;
+inline constexpr uint32_t kWaitTrigger = 2;  // + 1 for a trigger polarity other than 0
+
+// Frame bytes above this travel in two buffers of kSplitBufferBytes.
+inline constexpr uint32_t kSplitFrameBytes = 1024000;
+inline constexpr uint32_t kSplitBufferBytes = 512000;
+
+// Set-up for camera mode m (0 or 2), the image rectangle, binning b and the exposure in
+// ticks (250 us). single_shot: 1 for single shots, 0 for continuous acquisition. Callers
+// hold the camera lock and call it only while no transfer is set up. Returns 0, 8, 20,
+// 21, 22, 23, 25 or 1031..1042; bandwidth and channel taken before a later step fails are
+// given back.
+int32_t capture_setup(CameraRecord& cam, int32_t mode, const Rect& rect, int32_t binning,
+                      int32_t ticks, int32_t single_shot);
+
+// Hands the given frame buffer to the driver and returns when the frame is in it or the
+// wait has ended. 0 or 24.
+int32_t hand_over(CameraRecord& cam, const uint8_t* buffer);
+
+// Stops the transfer and frees what set-up reserved. 0, 22, 23, 25, 26 or 1042.
+int32_t capture_cleanup(CameraRecord& cam);
+
+}  // namespace ucap::device
