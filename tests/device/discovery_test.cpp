@@ -1,0 +1,123 @@
+// Discovery order and numbering: the sort key, the fall-back to whole paths, the two
+// accepted prefixes, foreign devices of the same class and the fixed ten-slot list.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/state.h"
+#include "device/discovery.h"
+#include "support/camera_fixture.h"
+
+namespace {
+
+using ucap::device::compare_paths;
+using ucap::device::sort_key;
+
+const std::string kGuid = "#{c459df55-db08-11d1-b009-00a0c9081ff6}";
+std::string path(const std::string& model, const std::string& id) {
+  return "\\\\?\\1394#" + model + "#" + id + kGuid;
+}
+
+TEST(SortKey, FifteenCharacterFieldTakesItsPairsInReverse) {
+  char key[11];
+  ASSERT_TRUE(sort_key(path("vela_optic&tessera_lx20", "0123456789ABCDE").c_str(), key));
+  EXPECT_STREQ(key, "7860452301");
+}
+
+TEST(SortKey, ShorterFieldsArePaddedWithZeros) {
+  // Eight to fifteen characters: P = F padded to 15; key = P7 P8 P6 '0' P4 P5 P2 P3 P0 P1.
+  char key[11];
+  ASSERT_TRUE(sort_key(path("vela_optic&tessera_lx20", "ABCDEFGHIJ").c_str(), key));
+  EXPECT_STREQ(key, "CDB00A0000");
+  // Fewer than eight: the characters of the field fall outside the ten that count.
+  ASSERT_TRUE(sort_key(path("vela_optic&tessera_lx20", "89AB").c_str(), key));
+  EXPECT_STREQ(key, "0000000000");
+}
+
+TEST(SortKey, EqualKeysFallBackToTheWholePaths) {
+  // Both keys are 0000000000; without a tie-break qsort would leave their order open.
+  std::string a = path("vela_optic&tessera_lx20", "12");
+  std::string b = path("vela_optic&tessera_lx20", "34");
+  EXPECT_LT(compare_paths(a.c_str(), b.c_str()), 0);
+  EXPECT_GT(compare_paths(b.c_str(), a.c_str()), 0);
+  EXPECT_EQ(compare_paths(a.c_str(), a.c_str()), 0);
+}
+
+TEST(SortKey, MissingHashesOrLongFieldsHaveNoKey) {
+  char key[11];
+  EXPECT_FALSE(sort_key("\\\\?\\1394#only_two#fields", key));
+  EXPECT_FALSE(sort_key(path("vela_optic&tessera_lx20", "0123456789ABCDEF").c_str(), key));
+  EXPECT_FALSE(sort_key("no hashes at all", key));
+}
+
+TEST(SortKey, PathsWithoutKeyCompareAsWholeText) {
+  EXPECT_LT(compare_paths("\\\\?\\1394#a#b", "\\\\?\\1394#a#c"), 0);
+  EXPECT_GT(compare_paths("\\\\?\\1394#b#a", "\\\\?\\1394#a#z"), 0);
+  // With keys on both sides the key decides, not the text: the key of ...#1000000000000
+  // ("0000000000") sorts before that of ...#0000000010000 ("1000000000") although the
+  // whole path text sorts the other way.
+  std::string a = path("vela_optic&tessera_lx20", "1000000000000");
+  std::string b = path("vela_optic&tessera_lx20", "0000000010000");
+  char ka[11], kb[11];
+  ASSERT_TRUE(sort_key(a.c_str(), ka));
+  ASSERT_TRUE(sort_key(b.c_str(), kb));
+  EXPECT_EQ(compare_paths(a.c_str(), b.c_str()) < 0, std::strcmp(ka, kb) < 0);
+  EXPECT_NE(std::strcmp(a.c_str(), b.c_str()) < 0, std::strcmp(ka, kb) < 0);
+}
+
+class DiscoveryTest : public ucap_test::NoCameraTest {};
+
+TEST_F(DiscoveryTest, NoMatchingDeviceCountsZero) {
+  EXPECT_EQ(UcapGetNumberofCameras(), 0);
+  EXPECT_EQ(UCapIsAvailable(), 16);
+  ASSERT_GE(ucap_vcam_attach("model=foreign"), 0);
+  EXPECT_EQ(UcapGetNumberofCameras(), 0);
+  EXPECT_EQ(UCapIsAvailable(), 16);
+  EXPECT_EQ(UcapInit(), 3);
+  UcapInfoRecord info;
+  EXPECT_EQ(UcapmInfo(0, &info), 3);
+}
+
+TEST_F(DiscoveryTest, CamerasAreNumberedInSortedOrderSkippingForeignDevices) {
+  // Attach order differs from sort order; a foreign device of the same class sits among them.
+  // Keys: 300000000000000 -> 0000000030, and so on.
+  ASSERT_GE(ucap_vcam_attach("id=300000000000000 uid=3"), 0);
+  ASSERT_GE(ucap_vcam_attach("model=foreign id=100000000000000"), 0);
+  ASSERT_GE(ucap_vcam_attach("model=lumens id=200000000000000 uid=2"), 0);
+  ASSERT_GE(ucap_vcam_attach("id=100000000000000 uid=1"), 0);
+  EXPECT_EQ(UcapGetNumberofCameras(), 3);
+  ASSERT_EQ(UcapInit(), 0);
+  UcapInfoRecord info;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(UcapmInfo(i, &info), 0);
+    EXPECT_EQ(info.unique_id_low, static_cast<uint32_t>(i + 1)) << "camera " << i;
+    EXPECT_EQ(info.one, 1u);
+  }
+  EXPECT_EQ(UcapmInfo(3, &info), 3);
+  EXPECT_EQ(UcapmInfo(-1, &info), 3);
+}
+
+TEST_F(DiscoveryTest, MoreThanTenInterfacesAndOverlongPathsAreSkipped) {
+  // Eleven cameras with sortable ids, plus one whose path is too long for a slot.
+  ASSERT_GE(ucap_vcam_attach(("id=" + std::string(300, '7')).c_str()), 0);
+  for (int i = 0; i < 11; ++i) {
+    char config[64];
+    std::snprintf(config, sizeof config, "id=0000000000001%02d", i);
+    ASSERT_GE(ucap_vcam_attach(config), 0);
+  }
+  int count = UcapGetNumberofCameras();
+  EXPECT_GE(count, 1);
+  EXPECT_LE(count, ucap::device::kPathSlots);
+  char found[256];
+  int32_t matching = 0;
+  for (int n = 0; n < count; ++n) {
+    ASSERT_TRUE(ucap::device::find_camera_path(n, found, &matching));
+    EXPECT_LT(std::strlen(found), 255u);
+  }
+  EXPECT_FALSE(ucap::device::find_camera_path(count, found, &matching));
+  EXPECT_EQ(matching, count);
+}
+
+}  // namespace

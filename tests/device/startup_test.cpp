@@ -1,0 +1,235 @@
+// Start-up and shut-down through the exports: start values, repeated and failed starts,
+// information words, EEPROM, mode table, the error reporter and its switch.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/record.h"
+#include "core/reporter.h"
+#include "core/state.h"
+#include "platform/platform.h"
+#include "support/camera_fixture.h"
+#include "support/messages.h"
+
+namespace {
+
+using ucap_test::CameraTest;
+using ucap_test::MessageCapture;
+using ucap_test::NoCameraTest;
+
+class StartupTest : public NoCameraTest {};
+
+TEST_F(StartupTest, IndexedExportsNeedAStartedLibrary) {
+  UcapInfoRecord info{};
+  EXPECT_EQ(UcapmInfo(0, &info), 3);
+  EXPECT_EQ(UcapInfo(&info), 3);
+  EXPECT_EQ(ReadEprom(144, 4), 0u);  // no EEPROM image yet
+  ASSERT_GE(ucap_vcam_attach(""), 0);
+  EXPECT_EQ(UcapGetNumberofCameras(), 1);  // discovery alone needs no start-up
+  EXPECT_EQ(UCapIsAvailable(), 0);
+  EXPECT_EQ(UcapmInfo(0, &info), 3);
+}
+
+TEST_F(StartupTest, InitCloseInitAgain) {
+  int id = ucap_vcam_attach("");
+  ASSERT_GE(id, 0);
+  ASSERT_EQ(UcapInit(), 0);
+  UcapInfoRecord info{};
+  EXPECT_EQ(UcapInfo(&info), 0);
+  EXPECT_EQ(UcapClose(), 0);
+  EXPECT_EQ(UcapInfo(&info), 3);
+  EXPECT_EQ(UcapmInfo(0, &info), 3);
+  EXPECT_EQ(UcapClose(), 0);  // closing twice is harmless
+  ASSERT_EQ(UcapInit(), 0);
+  EXPECT_EQ(UcapInfo(&info), 0);
+  EXPECT_EQ(info.one, 1u);
+}
+
+TEST_F(StartupTest, SecondInitChangesNothing) {
+  int id = ucap_vcam_attach("");
+  ASSERT_GE(id, 0);
+  ASSERT_EQ(UcapInit(), 0);
+  CameraTest::trace(id);
+  ucap::CameraRecord* before = ucap::camera(0);
+  EXPECT_EQ(UcapInit(), 0);
+  EXPECT_EQ(ucap::camera(0), before);
+  EXPECT_EQ(CameraTest::trace(id), "");  // nothing was sent to the camera
+}
+
+TEST_F(StartupTest, StartValuesOfTheRecord) {
+  ASSERT_GE(ucap_vcam_attach("sensor=1296x968"), 0);
+  ASSERT_EQ(UcapInit(), 0);
+  const ucap::CameraRecord& cam = *ucap::camera(0);
+  EXPECT_EQ(cam.sensor_width, 1296);
+  EXPECT_EQ(cam.sensor_height, 968);
+  EXPECT_EQ(cam.image_rect, (ucap::Rect{0, 0, 1296, 968}));
+  EXPECT_EQ(cam.frame_rect, (ucap::Rect{0, 0, 1296, 968}));
+  EXPECT_EQ(cam.resolution, 0);
+  EXPECT_EQ(cam.binning, 1);
+  EXPECT_EQ(cam.bits_per_pixel, 36);
+  EXPECT_EQ(cam.exposure, 100000);
+  EXPECT_EQ(cam.packing, 1);
+  EXPECT_EQ(cam.shutter_enabled, 1);
+  EXPECT_EQ(cam.colour_processing.load(), 0);
+  EXPECT_NE(cam.frame_buffer[0], nullptr);
+  EXPECT_NE(cam.frame_buffer[1], nullptr);
+  EXPECT_NE(cam.frame_buffer[0], cam.frame_buffer[1]);
+  // Both driver buffers hold a full 16-bit frame plus the slack: touch their last bytes.
+  const size_t size = 1296u * 968u * 2u + 200000u;
+  cam.frame_buffer[0][size - 1] = 1;
+  cam.frame_buffer[1][size - 1] = 1;
+  // Colour tables are valid from the start: the matrix output table's fixed content.
+  EXPECT_EQ(cam.tables.output[12287], 0);
+  EXPECT_EQ(cam.tables.output[12288 + 1000], 1000);
+  EXPECT_EQ(cam.tables.output[24575], 4095);
+  EXPECT_EQ(cam.tables.gain[ucap::kGreen][1234], 1234);
+}
+
+TEST_F(StartupTest, ModeTableHoldsOfferedModesOnly) {
+  ASSERT_GE(ucap_vcam_attach("modes=0,2 sensor=1296x968"), 0);
+  ASSERT_EQ(UcapInit(), 0);
+  const ucap::CameraRecord& cam = *ucap::camera(0);
+  for (int m = 0; m < 8; ++m) {
+    const ucap::ModeEntry& e = cam.modes[m];
+    if (m == 0 || m == 2) {
+      EXPECT_NE(e.block_address, 0u) << m;
+      EXPECT_EQ(e.max_width, 1296) << m;
+      EXPECT_EQ(e.max_height, 968) << m;
+      EXPECT_EQ(e.output_width, 1296) << m;
+      EXPECT_EQ(e.output_height, 968) << m;
+      EXPECT_EQ(e.packing_supported, 1u) << m;
+    } else {
+      const auto* bytes = reinterpret_cast<const unsigned char*>(&e);
+      for (size_t k = 0; k < sizeof e; ++k) ASSERT_EQ(bytes[k], 0) << "mode " << m;
+    }
+  }
+  EXPECT_NE(cam.modes[0].block_address, cam.modes[2].block_address);
+}
+
+TEST_F(StartupTest, InformationWordsAndEeprom) {
+  ASSERT_GE(ucap_vcam_attach("uid=89ABCDEF vendor3=01020304 eeprom36=CAFE1234"), 0);
+  ASSERT_GE(ucap_vcam_attach("uid=11111111"), 0);
+  ASSERT_EQ(UcapInit(), 0);
+  UcapInfoRecord info{};
+  ASSERT_EQ(UcapInfo(&info), 0);
+  EXPECT_EQ(info.vendor_word3, 0x01020304u);
+  EXPECT_EQ(info.unique_id_low, 0x89ABCDEFu);
+  EXPECT_EQ(info.one, 1u);
+  EXPECT_EQ(info.eeprom_word36, 0xCAFE1234u);
+  EXPECT_EQ(ReadEprom(144, 4), info.eeprom_word36);
+  EXPECT_EQ(ReadEprom(145, 2), 0xFE12u);
+  EXPECT_EQ(ReadEprom(143, 6), 0xFE123400u | ReadEprom(148, 1));  // the last four bytes survive
+  EXPECT_EQ(ReadEprom(0, 0), 0u);
+  EXPECT_EQ(ReadEprom(144, -1), 0u);
+  // Near the end of the image only the bytes inside it are read.
+  EXPECT_EQ(ReadEprom(2046, 4), ReadEprom(2046, 2));
+  EXPECT_EQ(ReadEprom(2047, 1) , ucap::camera(0)->eeprom[2047]);
+  EXPECT_EQ(ReadEprom(60000, 4), 0u);
+  UcapInfoRecord second{};
+  EXPECT_EQ(UcapmInfo(2, &second), 3);
+  ASSERT_EQ(UcapmInfo(1, &second), 0);
+  EXPECT_EQ(second.one, 1u);
+  EXPECT_EQ(second.unique_id_low, 0x11111111u);
+}
+
+TEST_F(StartupTest, BlemishListFromTheEeprom) {
+  ASSERT_GE(ucap_vcam_attach("sensor=1296x968 blemishes=5:7,100:200,1295:967"), 0);
+  ASSERT_EQ(UcapInit(), 0);
+  const ucap::CameraRecord& cam = *ucap::camera(0);
+  EXPECT_EQ(cam.blemish_list_valid, 1);
+  ASSERT_EQ(cam.blemish_count, 3);
+  EXPECT_EQ(cam.blemishes[0], 7u * 1296u + 5u);
+  EXPECT_EQ(cam.blemishes[1], 200u * 1296u + 100u);
+  EXPECT_EQ(cam.blemishes[2], 967u * 1296u + 1295u);
+  EXPECT_EQ(Ucapm_corrblems(0, 1), 1);
+}
+
+TEST_F(StartupTest, EmptyBlemishListIsValid) {
+  ASSERT_GE(ucap_vcam_attach("blemish_count=0"), 0);
+  ASSERT_EQ(UcapInit(), 0);
+  EXPECT_EQ(ucap::camera(0)->blemish_list_valid, 1);
+  EXPECT_EQ(ucap::camera(0)->blemish_count, 0);
+}
+
+TEST_F(StartupTest, InvalidBlemishCountRefusesStartUp) {
+  ASSERT_GE(ucap_vcam_attach("blemish_count=10000"), 0);
+  EXPECT_EQ(UcapInit(), 28);
+  UcapInfoRecord info{};
+  EXPECT_EQ(UcapInfo(&info), 3);  // the library stays uninitialised
+  ASSERT_EQ(ucap_vcam_reset(), 0);
+  ASSERT_GE(ucap_vcam_attach("blemish_count=9999"), 0);
+  EXPECT_EQ(UcapInit(), 0);  // below 10000 is accepted, even though the image holds fewer
+}
+
+TEST_F(StartupTest, BlemishEntriesBeyondTheImageAreNotRead) {
+  // The image has room for (2048 - 524) / 4 = 381 entries after the counts.
+  ASSERT_GE(ucap_vcam_attach("blemish_count=500"), 0);
+  ASSERT_EQ(UcapInit(), 0);
+  EXPECT_EQ(ucap::camera(0)->blemish_count, 381);
+  EXPECT_EQ(ucap::camera(0)->blemish_list_valid, 1);
+}
+
+TEST_F(StartupTest, OversizedSensorIsRefused) {
+  ASSERT_GE(ucap_vcam_attach("sensor=2600x1936"), 0);
+  EXPECT_EQ(UcapInit(), 8);
+  ASSERT_EQ(ucap_vcam_reset(), 0);
+  ASSERT_GE(ucap_vcam_attach("sensor=2584x1940"), 0);
+  EXPECT_EQ(UcapInit(), 8);
+  ASSERT_EQ(ucap_vcam_reset(), 0);
+  ASSERT_GE(ucap_vcam_attach("sensor=2584x1936"), 0);
+  EXPECT_EQ(UcapInit(), 0);
+}
+
+// ---- the error reporter ----
+
+class ReporterTest : public NoCameraTest {
+ protected:
+  void TearDown() override {
+    UcapSetErrorMessages(1);
+    NoCameraTest::TearDown();
+  }
+};
+
+TEST_F(ReporterTest, SwitchStoresItsValueUnchanged) {
+  EXPECT_EQ(UcapGetCurrentErrorMessages(), 1);  // on from the start
+  EXPECT_EQ(UcapSetErrorMessages(5), 0);
+  EXPECT_EQ(UcapGetCurrentErrorMessages(), 5);
+  MessageCapture capture;
+  ucap::report(ucap::msg::kInitError, 2, 10);
+  EXPECT_EQ(capture.lines(), std::vector<std::string>{"(2)Init error 10"});
+}
+
+TEST_F(ReporterTest, ZeroSuppressesEveryReport) {
+  MessageCapture capture;
+  UcapSetErrorMessages(0);
+  ucap::report(ucap::msg::kAcquisitionError, 2, 10);
+  ucap::report(ucap::msg::kSetupError);
+  EXPECT_TRUE(capture.lines().empty());
+  UcapSetErrorMessages(1);
+  ucap::report(ucap::msg::kAcquisitionError, 2, 10);
+  EXPECT_EQ(capture.lines(), std::vector<std::string>{"(2)UcapAcquisition error 10"});
+}
+
+TEST_F(ReporterTest, AcuteAccentIsOneByte) {
+  MessageCapture capture;
+  ucap::report(ucap::msg::kCreateThread, 1);
+  ASSERT_EQ(capture.lines().size(), 1u);
+  EXPECT_EQ(capture.lines()[0], std::string("(1)Couldn") + '\xB4' + "t create thread");
+  EXPECT_EQ(capture.lines()[0].size(), 25u);
+}
+
+TEST_F(ReporterTest, FailedMonitorThreadIsReportedAndStartUpGoesOn) {
+  ASSERT_GE(ucap_vcam_attach(""), 0);
+  MessageCapture capture;
+  ucap::platform::testing::fail_thread_creations(1);
+  ASSERT_EQ(UcapInit(), 0);
+  ucap::platform::testing::fail_thread_creations(0);
+  EXPECT_EQ(capture.lines(), std::vector<std::string>{std::string("Couldn") + '\xB4' +
+                                                      "t create bus reset thread"});
+  UcapInfoRecord info{};
+  EXPECT_EQ(UcapInfo(&info), 0);
+  EXPECT_EQ(UcapClose(), 0);  // returns although no monitor event will ever exist
+}
+
+}  // namespace
