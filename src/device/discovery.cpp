@@ -92,7 +92,12 @@ bool sort_key(const char* s, char (&key)[11]) {
 int compare_paths(const char* a, const char* b) {
   char ka[11];
   char kb[11];
-  if (sort_key(a, ka) && sort_key(b, kb)) return compare_text(ka, kb);
+  if (sort_key(a, ka) && sort_key(b, kb)) {
+    // Equal keys are ordered by the whole paths, so that the numbering never depends on
+    // how the sort happens to leave equal elements.
+    int c = compare_text(ka, kb);
+    if (c != 0) return c;
+  }
   return compare_text(a, b);
 }
 
