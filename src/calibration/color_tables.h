@@ -1,16 +1,25 @@
 // The colour lookup tables of one camera: channel gain tables (white balance) applied
 // to raw samples before interpolation, and the colour-matrix term and output tables
-// applied to finished colour pixels.
+// applied to finished colour pixels. All floating-point work of colour correction
+// happens here, when a setting changes; the pixel stages only look values up.
 #pragma once
 
 #include <cstdint>
 
 namespace ucap {
 
+struct CameraRecord;
+
 enum Colour : int { kRed = 0, kGreen = 1, kBlue = 2 };
 
 inline constexpr int kTableSize = 4096;
+// Meaningful part of the output table: sums below 12288 give 0, 12288..16383 give
+// 0..4095, everything above gives 4095.
 inline constexpr int kOutputTableSize = 24576;
+// Largest value a term table entry can hold, and the room the output table has so
+// that any sum of three term entries is a valid index, whatever the saturation.
+inline constexpr int kTermMax = 65535;
+inline constexpr int kOutputTableSpan = 3 * kTermMax + 1;
 
 struct ColorTables {
   // gain[c][s]: white-balanced value of raw sample s of colour c (red, green, blue).
@@ -18,8 +27,54 @@ struct ColorTables {
   // term[k][x]: 4096 + x * coefficient k of the colour matrix (row-major, rows and
   // columns red, green, blue).
   uint16_t term[9][kTableSize];
-  // output[sum of three terms]: the clamped output value.
-  uint16_t output[kOutputTableSize];
+  // output[sum of three terms]: the clamped output value. Entries from
+  // kOutputTableSize on all hold 4095.
+  uint16_t output[kOutputTableSpan];
 };
+
+// The colour matrix the camera's colours are corrected with at saturation 1, row-major.
+inline constexpr double kDefaultColourMatrix[9] = {
+    1.508, -0.188, -0.32,   //
+    -0.176, 1.406, -0.23,   //
+    0.093, -0.687, 1.594};  //
+
+// ---- pure table builders ------------------------------------------------------------
+
+// Rounds a double to single precision and back.
+double to_single(double v);
+
+// Matrix row r = (1 - s_r) * identity row + s_r * default row, rebuilt from the default
+// every time.
+void BuildColourMatrix(const double saturation[3], double matrix[9]);
+
+// Nine term tables from the nine coefficients. Coefficients must be finite.
+void BuildTermTables(const double matrix[9], ColorTables& t);
+
+// Channel gain tables from three white-balance values: 5 (nothing changed) when a value
+// is 0 or the gains are not finite numbers, else 0.
+int32_t BuildGainTables(const double white[3], ColorTables& t);
+
+// The fixed output table.
+void FillOutputTable(ColorTables& t);
+
+// Solves matrix * x = y by Cramer's rule; false (x untouched) when the matrix is singular.
+bool SolveColorMatrix(const double matrix[9], const double y[3], double x[3]);
+
+// ---- on a camera record ---------------------------------------------------------------
+
+// colour_matrix from saturation.
+void CalculateColorMatrix(CameraRecord& cam);
+// Term tables from colour_matrix.
+void CalculateMatrixTables(CameraRecord& cam);
+// Gain tables from rgb, then term tables from colour_matrix: 5 on a zero value (nothing
+// changed), else 0. Does not store rgb as the white balance.
+int32_t SetWhite(CameraRecord& cam, const double rgb[3]);
+// Start values of every colour setting and table of a newly opened camera.
+void InitColourDefaults(CameraRecord& cam);
+
+// The setters behind the white-balance and saturation exports (busy check included).
+int32_t SetWhiteBalance(CameraRecord& cam, double red, double green, double blue);
+int32_t SetImageWhiteBalance(CameraRecord& cam, double red, double green, double blue);
+int32_t SetColorSaturation(CameraRecord& cam, double red, double green, double blue);
 
 }  // namespace ucap

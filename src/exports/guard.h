@@ -32,6 +32,17 @@ int32_t with_camera(int32_t index, F&& f) noexcept {
   return guarded([&]() -> int32_t { return f(*cam); });
 }
 
+// Ucapm queries that deliver one value through a pointer: 3 for a bad index, 8 for a
+// null pointer, else the value and 0.
+template <typename F>
+int32_t deliver(int32_t index, int32_t* out, F&& value) noexcept {
+  return with_camera(index, [&](CameraRecord& cam) -> int32_t {
+    if (out == nullptr) return err::kArgument;
+    *out = value(cam);
+    return err::kOk;
+  });
+}
+
 // Ucap exports that return a value: the value for camera 0, or 0 with no camera.
 template <typename F>
 int32_t value_of_camera0(F&& f) noexcept {

@@ -1,0 +1,83 @@
+#include "calibration/stores.h"
+
+#include <cstring>
+
+#include "core/errors.h"
+#include "core/record.h"
+
+namespace ucap {
+
+namespace {
+
+// The stores are laid out for at most the largest sensor the record is sized for, and
+// the row-offset row can hold H values only when H <= W.
+bool geometry_fits(const CameraRecord& cam) {
+  const int32_t w = cam.sensor_width;
+  const int32_t h = cam.sensor_height;
+  return w > 0 && h > 0 && w <= kMaxSensorWidth && h <= kMaxSensorHeight && h <= w;
+}
+
+int32_t switch_to(CameraRecord& cam, int32_t on, int32_t present, int32_t& field) {
+  if (cam.busy.load() != 0) return err::kBusy;
+  if (on != 0 && present == 0) return err::kArgument;
+  field = on != 0 ? 1 : 0;
+  return err::kOk;
+}
+
+}  // namespace
+
+size_t BlackStoreWords(const CameraRecord& cam) {
+  if (!geometry_fits(cam)) return 0;
+  return static_cast<size_t>(cam.sensor_height + 2) * static_cast<size_t>(cam.sensor_width);
+}
+
+size_t WhiteTableWords(const CameraRecord& cam) {
+  if (!geometry_fits(cam)) return 0;
+  return static_cast<size_t>(cam.sensor_height) * static_cast<size_t>(cam.sensor_width);
+}
+
+int32_t SaveBlackRef(const CameraRecord& cam, void* buffer, int32_t size) {
+  const size_t words = BlackStoreWords(cam);
+  if (buffer == nullptr || words == 0 || size < 0 ||
+      static_cast<size_t>(size) != words * sizeof(uint16_t) || cam.black_ref_present == 0) {
+    return err::kArgument;
+  }
+  std::memcpy(buffer, cam.black_store, words * sizeof(uint16_t));
+  return err::kOk;
+}
+
+int32_t RestoreBlackRef(CameraRecord& cam, const void* buffer, int32_t size) {
+  const size_t words = BlackStoreWords(cam);
+  if (buffer == nullptr || words == 0 || size < 0 ||
+      static_cast<size_t>(size) != words * sizeof(uint16_t)) {
+    return err::kArgument;
+  }
+  std::memcpy(cam.black_store, buffer, words * sizeof(uint16_t));
+  cam.black_ref_present = 1;
+  return err::kOk;
+}
+
+int32_t SetBlackRef(CameraRecord& cam, int32_t on) {
+  return switch_to(cam, on, cam.black_ref_present, cam.black_ref_switch);
+}
+
+int32_t SetWhiteRef(CameraRecord& cam, int32_t on) {
+  return switch_to(cam, on, cam.white_ref_present, cam.white_ref_switch);
+}
+
+int32_t SetWhiteTable(CameraRecord& cam, const uint16_t* table) {
+  const size_t words = WhiteTableWords(cam);
+  if (table == nullptr || words == 0) return err::kArgument;
+  std::memcpy(cam.white_table, table, words * sizeof(uint16_t));
+  cam.white_ref_present = 1;
+  return err::kOk;
+}
+
+int32_t GetWhiteTable(const CameraRecord& cam, uint16_t* table) {
+  const size_t words = WhiteTableWords(cam);
+  if (table == nullptr || words == 0 || cam.white_ref_present == 0) return err::kArgument;
+  std::memcpy(table, cam.white_table, words * sizeof(uint16_t));
+  return err::kOk;
+}
+
+}  // namespace ucap

@@ -1,0 +1,33 @@
+// The two calibration references of a camera, the black reference store and the white
+// table, with their present flags and the switches that make acquisitions apply them.
+// Both always have the full-sensor geometry W x H of the camera record.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ucap {
+
+struct CameraRecord;
+
+// Words of the black reference store: H rows of dark signal, the column-offset row and
+// the row-offset row, each W words. 0 when the sensor geometry does not fit the record.
+size_t BlackStoreWords(const CameraRecord& cam);
+// Words of the white table: W x H. 0 when the sensor geometry does not fit the record.
+size_t WhiteTableWords(const CameraRecord& cam);
+
+// 8: null buffer, size not exactly the store's byte size, or no black reference.
+int32_t SaveBlackRef(const CameraRecord& cam, void* buffer, int32_t size);
+// 8: null buffer or wrong size. Otherwise stores the bytes unchanged and marks the
+// reference present; the switch is not touched.
+int32_t RestoreBlackRef(CameraRecord& cam, const void* buffer, int32_t size);
+// 10 while busy; 8 when switching on with no reference; stores 1 for any non-zero on.
+int32_t SetBlackRef(CameraRecord& cam, int32_t on);
+
+int32_t SetWhiteRef(CameraRecord& cam, int32_t on);
+// 8: null buffer. Copies W x H words, taken unchanged, and marks the reference present.
+int32_t SetWhiteTable(CameraRecord& cam, const uint16_t* table);
+// 8: null buffer or no white reference.
+int32_t GetWhiteTable(const CameraRecord& cam, uint16_t* table);
+
+}  // namespace ucap
