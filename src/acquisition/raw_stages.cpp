@@ -1,0 +1,294 @@
+#include "acquisition/raw_stages.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/record.h"
+#include "core/state.h"
+
+namespace ucap {
+
+namespace {
+
+inline int32_t Signed(uint16_t w) { return static_cast<int16_t>(w); }
+
+inline void StoreWord(uint8_t* bytes, size_t word, uint16_t value) {
+  std::memcpy(bytes + 2 * word, &value, sizeof value);
+}
+
+// Expands `groups` packed groups starting at byte `src` into words from `dst` on, last
+// group first, so that each write lands on bytes already read.
+void ExpandField(uint8_t* frame, size_t src, size_t dst, size_t groups) {
+  for (size_t g = groups; g-- > 0;) {
+    const uint8_t* p = frame + src + 3 * g;
+    const uint8_t b0 = p[0], b1 = p[1], b2 = p[2];
+    StoreWord(frame, dst + 2 * g, static_cast<uint16_t>(b0 * 16 + (b2 >> 4)));
+    StoreWord(frame, dst + 2 * g + 1, static_cast<uint16_t>(b1 * 16 + (b2 & 0x0F)));
+  }
+}
+
+enum class RefMode { kBlack, kWhite, kBoth };
+
+template <RefMode M>
+inline int32_t Correct(int32_t p, int32_t c, int32_t d, int32_t g, int32_t limit, int32_t k) {
+  const int64_t dark = (static_cast<int64_t>(std::min(limit, d)) * k) >> 13;
+  if constexpr (M == RefMode::kBlack) {
+    return ClampSample(static_cast<int64_t>(p) - c - dark);
+  } else if constexpr (M == RefMode::kWhite) {
+    return ClampSample(((static_cast<int64_t>(p - kBlackLevel) * g) >> 12) + kBlackLevel);
+  } else {
+    return ClampSample(((((p - dark) - c) - kBlackLevel) * g >> 12) + kBlackLevel);
+  }
+}
+
+template <RefMode M>
+void ApplyReferencesRows(const ReferenceView& refs, uint16_t* image, int32_t ticks,
+                         const Rect& rect, int32_t m, bool row_pair) {
+  const int32_t refW = refs.sensor_width, refH = refs.sensor_height;
+  const int32_t L = rect.width();
+  const int32_t rows = rect.height() / m;
+  // Columns outside the sensor have no reference; those pixels stay as they are.
+  const int32_t x0 = std::max(rect.left, 0), x1 = std::min(rect.right, refW);
+  if (rows <= 0 || L <= 0 || x0 >= x1) return;
+  const int32_t limit = DarkSignalLimit(ticks);
+  const int32_t k = ticks >> 3;
+  const uint16_t* offsets = refs.black_store + static_cast<size_t>(refH) * refW;
+
+  for (int32_t i = 0; i < rows; ++i) {
+    uint16_t* out = image + static_cast<size_t>(i) * L;
+    const uint16_t* dark[kMaxCoveredRows];
+    const uint16_t* gain[kMaxCoveredRows];
+    CoveredReferenceRows(refs, rect.top, i, m, row_pair, dark, gain);
+    if (m == 1) {
+      for (int32_t x = x0; x < x1; ++x) {
+        const int32_t c = M == RefMode::kWhite ? 0 : Signed(offsets[x]);
+        const int32_t d = M == RefMode::kWhite ? 0 : Signed(dark[0][x]);
+        const int32_t g = M == RefMode::kBlack ? 0 : Signed(gain[0][x]);
+        uint16_t& p = out[x - rect.left];
+        p = static_cast<uint16_t>(Correct<M>(p, c, d, g, limit, k));
+      }
+    } else {
+      for (int32_t x = x0; x < x1; ++x) {
+        int32_t d = 0, gsum = 0;
+        for (int32_t s = 0; s < m; ++s) {
+          if constexpr (M != RefMode::kWhite) d += Signed(dark[s][x]);
+          if constexpr (M != RefMode::kBlack) gsum += Signed(gain[s][x]);
+        }
+        const int32_t c = M == RefMode::kWhite ? 0 : Signed(offsets[x]);
+        uint16_t& p = out[x - rect.left];
+        p = static_cast<uint16_t>(Correct<M>(p, c, d, gsum / m, limit, k));
+      }
+    }
+  }
+}
+
+}  // namespace
+
+ReferenceView ReferencesOf(const CameraRecord& cam) {
+  return ReferenceView{cam.black_store, cam.white_table, cam.sensor_width, cam.sensor_height};
+}
+
+int32_t CoveredRows(int32_t top, int32_t i, int32_t m, bool row_pair,
+                    int32_t (&rows)[kMaxCoveredRows]) {
+  m = std::clamp(m, 1, kMaxCoveredRows);
+  int32_t y0 = top + i * m;
+  if (!row_pair) {
+    if (m % 2 == 0 && i % 2 == 1) ++y0;
+    for (int32_t s = 0; s < m; ++s) rows[s] = y0 + 2 * s;
+    return m;
+  }
+  // Row pairs: the phase alternates from row to row unless m is a multiple of 4.
+  const int32_t phase = m % 4 == 0 ? 0 : i;
+  for (int32_t s = 0; s < m / 2; ++s) {
+    const bool even = (s + phase) % 2 == 0;
+    rows[2 * s] = even ? y0 + 2 * s : y0 + 2 * s - 1;
+    rows[2 * s + 1] = rows[2 * s] + 2;
+  }
+  return m / 2 * 2;
+}
+
+int32_t DarkSignalLimit(int32_t ticks) {
+  double limit = 268369920.0 / ticks;  // 4095 * 65536
+  if (limit > 4095.0) limit = 4095.0;
+  return static_cast<int32_t>(limit);
+}
+
+int32_t CoveredReferenceRows(const ReferenceView& refs, int32_t top, int32_t i, int32_t m,
+                             bool row_pair, const uint16_t* (&dark)[kMaxCoveredRows],
+                             const uint16_t* (&gain)[kMaxCoveredRows]) {
+  int32_t rows[kMaxCoveredRows];
+  const int32_t n = CoveredRows(top, i, m, row_pair, rows);
+  for (int32_t s = 0; s < n; ++s) {
+    const size_t base =
+        static_cast<size_t>(SameColourRow(rows[s], refs.sensor_height)) * refs.sensor_width;
+    dark[s] = refs.black_store + base;
+    gain[s] = refs.white_table + base;
+  }
+  return n;
+}
+
+void UnpackPixels12(uint8_t* frame, size_t frame_bytes, int32_t mode, int32_t width,
+                    int32_t height, uint64_t packed_bytes) {
+  if (frame == nullptr || width <= 0 || height <= 0) return;
+  const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
+  const size_t half = n / 2;
+  if (2 * n > frame_bytes) return;
+  if (mode == 0) {
+    ExpandField(frame, 0, 0, half);
+  } else if (mode == 2) {
+    const size_t groups = half / 2;
+    const uint64_t second = packed_bytes / 2;
+    if (second + 3 * groups > frame_bytes) return;
+    ExpandField(frame, static_cast<size_t>(second), half, groups);
+    ExpandField(frame, 0, 0, groups);
+  }
+}
+
+void UnpackPixels12(CameraRecord& cam, int32_t mode, uint8_t* frame) {
+  const size_t frame_bytes = static_cast<size_t>(std::max(cam.sensor_width, 0)) *
+                                 static_cast<size_t>(std::max(cam.sensor_height, 0)) * 2 +
+                             200000;
+  UnpackPixels12(frame, frame_bytes, mode, cam.transferred.width(), cam.transferred.height(),
+                 static_cast<uint64_t>(cam.bytes_per_packet) * cam.packets_per_frame);
+}
+
+void InterleaveFields(uint16_t* dst, const uint16_t* src, int32_t width, int32_t height) {
+  if (dst == nullptr || src == nullptr || width <= 0 || height <= 0) return;
+  const size_t W = static_cast<size_t>(width);
+  const size_t half = W * static_cast<size_t>(height) / 2;
+  for (int32_t r = 0; r < height; r += 2) {
+    const size_t field_row = static_cast<size_t>(r / 2) * W;
+    std::memcpy(dst + static_cast<size_t>(r) * W, src + field_row, W * sizeof(uint16_t));
+    // An odd last row has no partner in the second field.
+    if (r + 1 < height) {
+      std::memcpy(dst + static_cast<size_t>(r + 1) * W, src + half + field_row,
+                  W * sizeof(uint16_t));
+    }
+  }
+}
+
+void InterleaveFields(CameraRecord& cam, uint16_t* dst, const uint16_t* src) {
+  InterleaveFields(dst, src, cam.transferred.width(), cam.transferred.height());
+}
+
+void ApplyReferences(const ReferenceView& refs, uint16_t* image, int32_t ticks, const Rect& rect,
+                     int32_t binning, bool black, bool white, bool row_pair) {
+  if (binning < 1 || binning > 5) return;
+  if (image == nullptr || refs.black_store == nullptr || refs.white_table == nullptr) return;
+  if (refs.sensor_width <= 0 || refs.sensor_height <= 0) return;
+  const int32_t m = row_pair ? 2 * binning : binning;
+  if (black && white) {
+    ApplyReferencesRows<RefMode::kBoth>(refs, image, ticks, rect, m, row_pair);
+  } else if (black) {
+    ApplyReferencesRows<RefMode::kBlack>(refs, image, ticks, rect, m, row_pair);
+  } else if (white) {
+    ApplyReferencesRows<RefMode::kWhite>(refs, image, ticks, rect, m, row_pair);
+  }
+}
+
+void ApplyReferences(CameraRecord& cam, uint16_t* image, int32_t ticks, const Rect& rect,
+                     int32_t binning, int32_t black, int32_t white, int32_t row_pair) {
+  ApplyReferences(ReferencesOf(cam), image, ticks, rect, binning, black != 0, white != 0,
+                  row_pair != 0);
+}
+
+void CorrectBlemishes(const uint32_t* list, int32_t count, const ReferenceView& refs,
+                      bool black_present, uint16_t* image, const Rect& rect, int32_t binning,
+                      int32_t ticks, bool row_pair) {
+  const int32_t refW = refs.sensor_width, refH = refs.sensor_height;
+  const int32_t L = rect.width(), height = rect.height();
+  if (image == nullptr || binning < 1 || binning > 5 || refW <= 0 || refH <= 0) return;
+  if (L <= 0 || height <= 0) return;
+  const int32_t b = binning;
+  const int32_t rows = row_pair ? height / (2 * b) : height / b;
+  if (rows <= 0) return;
+  count = list == nullptr ? 0 : std::clamp(count, 0, kMaxBlemishes);
+
+  auto fix = [&](uint32_t position) {
+    const int64_t row = position / static_cast<uint32_t>(refW);
+    const int64_t column = position % static_cast<uint32_t>(refW);
+    if (row < rect.top || row >= rect.bottom || column < rect.left || column >= rect.right) return;
+    const int32_t c = static_cast<int32_t>(column - rect.left);
+    const int32_t r = static_cast<int32_t>(row - rect.top);
+    const int32_t image_row =
+        row_pair ? ((r % 2) + 2 * ((r / 2) / 2)) / b : (r % 2) + 2 * ((r / b) / 2);
+    if (image_row >= rows) return;  // a binned row the image does not hold
+    uint16_t* q = image + static_cast<size_t>(image_row) * L + c;
+    // Only same-colour neighbours inside the row are used; a pixel with none stays.
+    if (c < 2) {
+      if (c + 2 < L) *q = q[2];
+    } else if (c >= L - 2) {
+      *q = q[-2];
+    } else {
+      *q = static_cast<uint16_t>((q[-2] + q[2] + 1) >> 1);
+    }
+  };
+
+  for (int32_t i = 0; i < count; ++i) fix(list[i]);
+
+  // Pixels whose dark signal over this exposure exceeds 1000 counts are treated as defects
+  // for this frame, as long as the list has room.
+  if (!black_present || refs.black_store == nullptr || ticks == 0) return;
+  int32_t total = count;
+  const size_t n = static_cast<size_t>(refW) * static_cast<size_t>(refH);
+  const int64_t threshold = 65536000;
+  if (ticks > 0) {
+    // d * t > threshold  <=>  d > threshold / t for positive t.
+    const int64_t above = threshold / ticks;
+    if (above >= 32767) return;
+    const int16_t min_dark = static_cast<int16_t>(above);
+    for (size_t idx = 0; idx < n && total < kMaxBlemishes; ++idx) {
+      if (static_cast<int16_t>(refs.black_store[idx]) > min_dark) {
+        fix(static_cast<uint32_t>(idx));
+        ++total;
+      }
+    }
+  } else {
+    for (size_t idx = 0; idx < n && total < kMaxBlemishes; ++idx) {
+      if (static_cast<int64_t>(Signed(refs.black_store[idx])) * ticks > threshold) {
+        fix(static_cast<uint32_t>(idx));
+        ++total;
+      }
+    }
+  }
+}
+
+void CorrectBlemishes(CameraRecord& cam, uint16_t* image, const Rect& rect, int32_t binning,
+                      int32_t ticks, int32_t row_pair) {
+  if (state().blemish_switch.load() == 0 || cam.blemish_list_valid == 0) return;
+  CorrectBlemishes(cam.blemishes, cam.blemish_count, ReferencesOf(cam), cam.black_ref_present != 0,
+                   image, rect, binning, ticks, row_pair != 0);
+}
+
+void DoubleRows(uint16_t* dst, const uint16_t* src, int32_t width, int32_t height) {
+  if (dst == nullptr || src == nullptr || width <= 0 || height <= 0) return;
+  const size_t W = static_cast<size_t>(width);
+  // A source row past the last one stands for the nearest row of the same colour.
+  auto source = [&](int32_t y) {
+    if (y >= height) y -= 2;
+    if (y < 0) y = 0;
+    return src + static_cast<size_t>(y) * W;
+  };
+  const int32_t out_rows = 2 * height;
+  for (int32_t k = 0; 2 * k < height; ++k) {
+    const uint16_t* a = source(2 * k);
+    const uint16_t* b = source(2 * k + 1);
+    uint16_t* out = dst + static_cast<size_t>(4 * k) * W;
+    std::memcpy(out, a, W * sizeof(uint16_t));
+    std::memcpy(out + W, b, W * sizeof(uint16_t));
+    if (4 * k + 2 >= out_rows) break;
+    if (2 * k + 2 >= height) {
+      std::memcpy(out + 2 * W, a, W * sizeof(uint16_t));
+      std::memcpy(out + 3 * W, b, W * sizeof(uint16_t));
+    } else {
+      const uint16_t* c = source(2 * k + 2);
+      const uint16_t* d = source(2 * k + 3);
+      for (size_t x = 0; x < W; ++x) {
+        out[2 * W + x] = static_cast<uint16_t>((a[x] + c[x] + 1) >> 1);
+        out[3 * W + x] = static_cast<uint16_t>((b[x] + d[x] + 1) >> 1);
+      }
+    }
+  }
+}
+
+}  // namespace ucap

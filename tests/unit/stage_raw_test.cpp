@@ -1,0 +1,392 @@
+// Raw frame stages: packed-sample expansion, field interleaving, reference correction,
+// defect-pixel replacement and row doubling.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "acquisition/raw_stages.h"
+#include "core/record.h"
+#include "core/state.h"
+
+namespace {
+
+using ucap::Rect;
+using ucap::ReferenceView;
+
+// Packs words two by two: high bytes of both, then the low nibbles.
+std::vector<uint8_t> Pack(const std::vector<uint16_t>& words) {
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i + 1 < words.size(); i += 2) {
+    bytes.push_back(static_cast<uint8_t>(words[i] >> 4));
+    bytes.push_back(static_cast<uint8_t>(words[i + 1] >> 4));
+    bytes.push_back(static_cast<uint8_t>(((words[i] & 0xF) << 4) | (words[i + 1] & 0xF)));
+  }
+  return bytes;
+}
+
+std::vector<uint16_t> Words(const std::vector<uint8_t>& frame, size_t n) {
+  std::vector<uint16_t> out(n);
+  std::memcpy(out.data(), frame.data(), n * 2);
+  return out;
+}
+
+TEST(UnpackPixels12, ExpandsTheDocumentedGroup) {
+  std::vector<uint8_t> frame = {0xAB, 0xCD, 0xEF, 0x00};
+  ucap::UnpackPixels12(frame.data(), frame.size(), 0, 2, 1, 3);
+  EXPECT_EQ(Words(frame, 2), (std::vector<uint16_t>{0xABE, 0xCDF}));
+}
+
+TEST(UnpackPixels12, Mode0ExpandsAWholeFrameInPlace) {
+  std::mt19937 rng(1);
+  const int W = 14, H = 6;
+  std::vector<uint16_t> words(W * H);
+  for (auto& w : words) w = static_cast<uint16_t>(rng() & 0xFFF);
+  std::vector<uint8_t> frame = Pack(words);
+  frame.resize(W * H * 2, 0x5A);
+  ucap::UnpackPixels12(frame.data(), frame.size(), 0, W, H, 0);
+  EXPECT_EQ(Words(frame, W * H), words);
+}
+
+TEST(UnpackPixels12, Mode2ExpandsTwoFieldsPackedSeparately) {
+  std::mt19937 rng(2);
+  const int W = 8, H = 6, N = W * H;
+  std::vector<uint16_t> words(N);
+  for (auto& w : words) w = static_cast<uint16_t>(rng() & 0xFFF);
+  const std::vector<uint16_t> first(words.begin(), words.begin() + N / 2);
+  const std::vector<uint16_t> second(words.begin() + N / 2, words.end());
+  // Each field fills whole packets; the second starts half-way through the transfer.
+  const uint32_t packet = 12, packets = 8;  // 96 packed bytes, 72 of them used
+  std::vector<uint8_t> frame(N * 2, 0);
+  const std::vector<uint8_t> a = Pack(first), b = Pack(second);
+  std::copy(a.begin(), a.end(), frame.begin());
+  std::copy(b.begin(), b.end(), frame.begin() + packet * packets / 2);
+  ucap::UnpackPixels12(frame.data(), frame.size(), 2, W, H, uint64_t{packet} * packets);
+  EXPECT_EQ(Words(frame, N), words);
+}
+
+TEST(UnpackPixels12, LeavesAFrameThatWouldNotFitUnchanged) {
+  std::vector<uint8_t> frame = {0xAB, 0xCD, 0xEF};
+  const auto before = frame;
+  ucap::UnpackPixels12(frame.data(), frame.size(), 0, 2, 1, 3);  // needs 4 bytes
+  EXPECT_EQ(frame, before);
+  std::vector<uint8_t> big(64, 0x11);
+  const auto big_before = big;
+  // The second field would start past the end of the buffer.
+  ucap::UnpackPixels12(big.data(), big.size(), 2, 4, 4, 1000);
+  EXPECT_EQ(big, big_before);
+}
+
+TEST(InterleaveFields, PutsTheDocumentedFrameInRowOrder) {
+  std::vector<uint16_t> src(16), dst(16);
+  for (int i = 0; i < 16; ++i) src[i] = static_cast<uint16_t>(i);
+  ucap::InterleaveFields(dst.data(), src.data(), 4, 4);
+  EXPECT_EQ(dst, (std::vector<uint16_t>{0, 1, 2, 3, 8, 9, 10, 11, 4, 5, 6, 7, 12, 13, 14, 15}));
+}
+
+TEST(InterleaveFields, AnOddLastRowHasNoPartnerAndNothingIsWrittenPastTheImage) {
+  const int W = 3, H = 3;
+  std::vector<uint16_t> src(W * H), dst(W * H + 4, 0xEEEE);
+  for (int i = 0; i < W * H; ++i) src[i] = static_cast<uint16_t>(i);
+  ucap::InterleaveFields(dst.data(), src.data(), W, H);
+  // Rows 0 and 2 from the first field (words 0..5), row 1 from the second (from word 4).
+  EXPECT_EQ(std::vector<uint16_t>(dst.begin(), dst.begin() + 9),
+            (std::vector<uint16_t>{0, 1, 2, 4, 5, 6, 3, 4, 5}));
+  for (int i = W * H; i < W * H + 4; ++i) EXPECT_EQ(dst[i], 0xEEEE);
+}
+
+// References of a small sensor, filled by the test.
+struct Refs {
+  int32_t w, h;
+  std::vector<uint16_t> black, white;
+  Refs(int32_t width, int32_t height, int16_t dark = 0, int16_t gain = 4096)
+      : w(width), h(height), black((height + 2) * width, static_cast<uint16_t>(dark)),
+        white(height * width, static_cast<uint16_t>(gain)) {
+    for (int x = 0; x < w; ++x) black[h * w + x] = 0;
+  }
+  uint16_t& dark(int x, int y) { return black[y * w + x]; }
+  uint16_t& offset(int x) { return black[h * w + x]; }
+  uint16_t& gain(int x, int y) { return white[y * w + x]; }
+  ReferenceView view() const { return {black.data(), white.data(), w, h}; }
+};
+
+uint16_t Apply1(Refs& r, uint16_t p, int32_t ticks, bool black, bool white) {
+  uint16_t image[1] = {p};
+  ucap::ApplyReferences(r.view(), image, ticks, Rect{0, 0, 1, 1}, 1, black, white, false);
+  return image[0];
+}
+
+TEST(ApplyReferences, BlackOnlyScalesTheDarkSignalToTheExposure) {
+  Refs r(1, 1);
+  r.dark(0, 0) = 1000;
+  r.offset(0) = 5;
+  EXPECT_EQ(Apply1(r, 1000, 4000, true, false), 934);  // 1000 - 5 - (1000 * 500 >> 13)
+  r.offset(0) = static_cast<uint16_t>(-5);
+  EXPECT_EQ(Apply1(r, 1000, 4000, true, false), 944);  // a negative offset adds
+  EXPECT_EQ(Apply1(r, 10, 4000, true, false), 0);      // clamped at 0
+}
+
+TEST(ApplyReferences, WhiteOnlyAppliesTheGainAroundTheBlackLevel) {
+  Refs r(1, 1, 0, 8192);
+  EXPECT_EQ(Apply1(r, 1000, 4000, false, true), 1968);
+  EXPECT_EQ(Apply1(r, 3000, 4000, false, true), 4095);
+  EXPECT_EQ(Apply1(r, 16, 4000, false, true), 0);  // ((-16 * 8192) >> 12) + 32 = 0
+  r.gain(0, 0) = 3000;  // the shift rounds toward minus infinity
+  EXPECT_EQ(Apply1(r, 31, 4000, false, true), 31);  // (-3000 >> 12) + 32 = 31
+}
+
+TEST(ApplyReferences, BothSubtractsBeforeTheGain) {
+  Refs r(1, 1, 0, 6144);  // gain 1.5
+  r.dark(0, 0) = 1000;
+  r.offset(0) = 5;
+  // ((1000 - 61 - 5 - 32) * 6144 >> 12) + 32 = 902 * 1.5 + 32
+  EXPECT_EQ(Apply1(r, 1000, 4000, true, true), 1385);
+}
+
+TEST(ApplyReferences, LongExposuresLimitTheDarkSignal) {
+  Refs r(1, 1);
+  r.dark(0, 0) = 3000;
+  const int32_t t = 240000;  // 60 s: limit 1118, k = 30000
+  const uint16_t at_3000 = Apply1(r, 4095, t, true, false);
+  EXPECT_EQ(at_3000, 4095 - ((1118 * 30000) >> 13));
+  r.dark(0, 0) = 1118;
+  EXPECT_EQ(Apply1(r, 4095, t, true, false), at_3000);
+  r.dark(0, 0) = 1117;
+  EXPECT_NE(Apply1(r, 4095, t, true, false), at_3000);
+  // A negative dark value is used unchanged (its scaled part rounds toward minus infinity).
+  r.dark(0, 0) = static_cast<uint16_t>(-100);
+  EXPECT_EQ(Apply1(r, 1000, 4000, true, false), 1000 + 7);  // (-50000) >> 13 = -7
+}
+
+TEST(ApplyReferences, RowPairsSumTheDarkSignalAndAverageTheGains) {
+  const int W = 2, H = 8;
+  Refs r(W, H);
+  for (int y = 0; y < H; ++y) {
+    r.dark(0, y) = static_cast<uint16_t>(100 * (y + 1));  // 100, 200, ...
+    r.gain(1, y) = static_cast<uint16_t>(4096 + 512 * y);
+  }
+  const int32_t t = 8192;  // k = 1024: the dark part is d / 8
+  std::vector<uint16_t> image(W * 4, 2000);
+  ucap::ApplyReferences(r.view(), image.data(), t, Rect{0, 0, W, H}, 1, true, false, true);
+  // Image row 0: sensor rows 0 and 2; row 1: 1 and 3; row 2: 4 and 6; row 3: 5 and 7.
+  EXPECT_EQ(image[0], 2000 - (100 + 300) / 8);
+  EXPECT_EQ(image[2], 2000 - (200 + 400) / 8);
+  EXPECT_EQ(image[4], 2000 - (500 + 700) / 8);
+  EXPECT_EQ(image[6], 2000 - (600 + 800) / 8);
+  std::fill(image.begin(), image.end(), 2032);
+  ucap::ApplyReferences(r.view(), image.data(), t, Rect{0, 0, W, H}, 1, false, true, true);
+  // Gain of image row 1 = mean of the gains of sensor rows 1 and 3.
+  const int g1 = (4096 + 512 + 4096 + 1536) / 2;
+  EXPECT_EQ(image[3], ((2000 * g1) >> 12) + 32);
+}
+
+TEST(ApplyReferences, ImageWordsFollowTheRectangleInsideTheSensor) {
+  const int W = 8, H = 4;
+  Refs r(W, H);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) r.dark(x, y) = static_cast<uint16_t>(8 * (10 * y + x));
+  // k = 1024 at t = 8192, so the dark part of dark value d is d / 8 = 10y + x.
+  std::vector<uint16_t> image(4 * 2, 1000);
+  ucap::ApplyReferences(r.view(), image.data(), 8192, Rect{2, 2, 6, 4}, 1, true, false, false);
+  for (int i = 0; i < 2; ++i)
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(image[i * 4 + x], 1000 - (10 * (2 + i) + 2 + x));
+}
+
+TEST(ApplyReferences, BinnedRowsPastTheSensorUseTheNearestSameColourRow) {
+  // Flag 0, binning 2, rectangle reaching the bottom of an 8-row sensor: the last image
+  // row covers sensor rows 7 and 9; row 9 is replaced by row 7.
+  const int W = 2, H = 8;
+  Refs r(W, H);
+  for (int y = 0; y < H; ++y) r.dark(0, y) = static_cast<uint16_t>(8 * (y + 1));
+  std::vector<uint16_t> image(W * 4, 1000);
+  ucap::ApplyReferences(r.view(), image.data(), 8192, Rect{0, 0, W, H}, 2, true, false, false);
+  EXPECT_EQ(image[0], 1000 - (1 + 3));  // rows 0, 2
+  EXPECT_EQ(image[2], 1000 - (4 + 6));  // rows 3, 5
+  EXPECT_EQ(image[4], 1000 - (5 + 7));  // rows 4, 6
+  EXPECT_EQ(image[6], 1000 - (8 + 8));  // rows 7, 9 -> 7, 7
+}
+
+TEST(ApplyReferences, BinningOutsideOneToFiveLeavesTheImage) {
+  Refs r(4, 4, 100);
+  std::vector<uint16_t> image(16, 1000);
+  ucap::ApplyReferences(r.view(), image.data(), 4000, Rect{0, 0, 4, 4}, 0, true, true, false);
+  ucap::ApplyReferences(r.view(), image.data(), 4000, Rect{0, 0, 4, 4}, 6, true, true, false);
+  EXPECT_EQ(image, std::vector<uint16_t>(16, 1000));
+}
+
+TEST(CoveredRows, FollowTheRowPairPatterns) {
+  int32_t rows[ucap::kMaxCoveredRows];
+  ASSERT_EQ(ucap::CoveredRows(0, 1, 6, true, rows), 6);  // b = 3, phase 1
+  EXPECT_EQ(std::vector<int32_t>(rows, rows + 6), (std::vector<int32_t>{5, 7, 8, 10, 9, 11}));
+  ucap::CoveredRows(0, 0, 6, true, rows);  // phase 0
+  EXPECT_EQ(std::vector<int32_t>(rows, rows + 6), (std::vector<int32_t>{0, 2, 1, 3, 4, 6}));
+  ucap::CoveredRows(10, 1, 4, false, rows);  // flag 0, m even, odd row
+  EXPECT_EQ(std::vector<int32_t>(rows, rows + 4), (std::vector<int32_t>{15, 17, 19, 21}));
+}
+
+TEST(SameColourRow, StaysInsideTheSensorWithTheSameParity) {
+  EXPECT_EQ(ucap::SameColourRow(5, 10), 5);
+  EXPECT_EQ(ucap::SameColourRow(10, 10), 8);
+  EXPECT_EQ(ucap::SameColourRow(11, 10), 9);
+  EXPECT_EQ(ucap::SameColourRow(13, 10), 9);
+  EXPECT_EQ(ucap::SameColourRow(-1, 10), 1);
+  EXPECT_EQ(ucap::SameColourRow(3, 1), 0);
+}
+
+struct Blemishes {
+  Refs refs;
+  std::vector<uint32_t> list;
+  explicit Blemishes(int w, int h) : refs(w, h) {}
+  void add(int x, int y) { list.push_back(static_cast<uint32_t>(y * refs.w + x)); }
+  void run(std::vector<uint16_t>& image, const Rect& rect, int b, int32_t t, bool row_pair,
+           bool black_present = false) {
+    ucap::CorrectBlemishes(list.data(), static_cast<int32_t>(list.size()), refs.view(),
+                           black_present, image.data(), rect, b, t, row_pair);
+  }
+};
+
+TEST(CorrectBlemishes, UsesTheSameColourNeighboursTwoColumnsAway) {
+  Blemishes bl(10, 2);
+  std::vector<uint16_t> image(8);
+  for (int i = 0; i < 8; ++i) image[i] = static_cast<uint16_t>(100 * (i + 1));
+  bl.add(3, 0);  // column left + 1: takes the value two to its right
+  bl.add(9, 0);  // last column: two to its left
+  bl.add(6, 0);  // inside: rounded mean
+  bl.run(image, Rect{2, 0, 10, 1}, 1, 4000, false);
+  EXPECT_EQ(image[1], 400);
+  EXPECT_EQ(image[7], 600);
+  EXPECT_EQ(image[4], (300 + 700 + 1) >> 1);
+}
+
+TEST(CorrectBlemishes, EntriesAreCorrectedInListOrder) {
+  Blemishes bl(8, 1);
+  std::vector<uint16_t> image = {10, 20, 30, 40, 50, 60, 70, 80};
+  bl.add(2, 0);  // (10 + 50 + 1) >> 1 = 30
+  bl.add(4, 0);  // reads the corrected word 2: (30 + 70) >> 1 = 50
+  bl.add(0, 0);  // takes the corrected word 2
+  bl.run(image, Rect{0, 0, 8, 1}, 1, 4000, false);
+  EXPECT_EQ(image[2], 30);
+  EXPECT_EQ(image[4], 50);
+  EXPECT_EQ(image[0], 30);
+  image = {10, 20, 35, 40, 50, 60, 70, 80};
+  bl.list = {4, 2};
+  bl.run(image, Rect{0, 0, 8, 1}, 1, 4000, false);
+  EXPECT_EQ(image[4], (35 + 70 + 1) >> 1);
+  EXPECT_EQ(image[2], (10 + 53 + 1) >> 1);
+}
+
+TEST(CorrectBlemishes, MapsSensorRowsToBinnedImageRows) {
+  // Flag 1, binning 1: sensor rows 0, 2 -> image row 0; 1, 3 -> 1; 4, 6 -> 2.
+  Blemishes bl(6, 8);
+  std::vector<uint16_t> image(6 * 4);
+  for (int i = 0; i < 24; ++i) image[i] = static_cast<uint16_t>(i * i);
+  bl.add(2, 3);
+  bl.add(2, 6);
+  bl.run(image, Rect{0, 0, 6, 8}, 1, 4000, true);
+  EXPECT_EQ(image[1 * 6 + 2], (image[1 * 6 + 0] + image[1 * 6 + 4] + 1) >> 1);
+  EXPECT_EQ(image[2 * 6 + 2], (image[2 * 6 + 0] + image[2 * 6 + 4] + 1) >> 1);
+  // Flag 0, binning 2: image row = (r mod 2) + 2 * ((r / 2) / 2); sensor row 5 -> 3.
+  Blemishes bl0(6, 8);
+  std::vector<uint16_t> img0(6 * 4);
+  for (int i = 0; i < 24; ++i) img0[i] = static_cast<uint16_t>(i * i);
+  bl0.add(2, 5);
+  bl0.run(img0, Rect{0, 0, 6, 8}, 2, 4000, false);
+  EXPECT_EQ(img0[3 * 6 + 2], (img0[3 * 6 + 0] + img0[3 * 6 + 4] + 1) >> 1);
+}
+
+TEST(CorrectBlemishes, NeverReachesOutsideTheImage) {
+  // Rows of fewer than four words: a pixel with no neighbour two columns away stays.
+  Blemishes bl(3, 4);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 3; ++x) bl.add(x, y);
+  std::vector<uint16_t> image = {1, 2, 3, 4, 5, 6};  // rows of 2 words, columns 1..2
+  bl.run(image, Rect{1, 0, 3, 3}, 1, 4000, false);
+  EXPECT_EQ(image, (std::vector<uint16_t>{1, 2, 3, 4, 5, 6}));
+  // Sensor rows that map past the last binned image row are skipped: 6 rows with flag 1
+  // give one image row (binning 2), rows 4 and 5 map to image row 1.
+  Blemishes binned(8, 6);
+  binned.add(4, 5);
+  std::vector<uint16_t> one_row(8, 7);
+  one_row[4] = 99;
+  binned.run(one_row, Rect{0, 0, 8, 6}, 2, 4000, true);
+  EXPECT_EQ(one_row[4], 99);
+}
+
+TEST(CorrectBlemishes, HotPixelsOfTheBlackReferenceCountForThisFrame) {
+  Blemishes bl(8, 1);
+  bl.refs.dark(4, 0) = 300;
+  std::vector<uint16_t> image = {10, 20, 30, 40, 500, 60, 70, 80};
+  bl.run(image, Rect{0, 0, 8, 1}, 1, 4000, false, true);  // 300 * 4000 below the threshold
+  EXPECT_EQ(image[4], 500);
+  bl.run(image, Rect{0, 0, 8, 1}, 1, 240000, false, false);  // no black reference
+  EXPECT_EQ(image[4], 500);
+  bl.run(image, Rect{0, 0, 8, 1}, 1, 240000, false, true);
+  EXPECT_EQ(image[4], 50);
+}
+
+TEST(CorrectBlemishes, TheListHoldsAtMostTenThousandEntries) {
+  // A full camera list leaves no room for hot pixels of the black reference.
+  Blemishes bl(16, 1);
+  bl.refs.dark(4, 0) = 30000;
+  bl.list.assign(ucap::kMaxBlemishes, 15);  // the last column, repeated
+  std::vector<uint16_t> image(16, 100);
+  image[4] = 999;
+  bl.run(image, Rect{0, 0, 16, 1}, 1, 4000, false, true);
+  EXPECT_EQ(image[4], 999);
+  bl.list.pop_back();
+  bl.run(image, Rect{0, 0, 16, 1}, 1, 4000, false, true);
+  EXPECT_EQ(image[4], 100);
+}
+
+TEST(CorrectBlemishes, RecordFormKeepsTheListAndHonoursTheSwitches) {
+  auto cam = std::make_unique<ucap::CameraRecord>();
+  cam->sensor_width = 8;
+  cam->sensor_height = 1;
+  cam->blemish_count = 1;
+  cam->blemishes[0] = 2;
+  cam->black_store[5] = 30000;  // 30000 * 4000 ticks: hot
+  cam->black_ref_present = 1;
+  const std::vector<uint16_t> original = {10, 20, 35, 40, 50, 66, 70, 80};
+  auto image = original;
+  ucap::CorrectBlemishes(*cam, image.data(), Rect{0, 0, 8, 1}, 1, 4000, 0);
+  EXPECT_EQ(image, original) << "the list was not read";
+  cam->blemish_list_valid = 1;
+  ucap::state().blemish_switch = 0;
+  ucap::CorrectBlemishes(*cam, image.data(), Rect{0, 0, 8, 1}, 1, 4000, 0);
+  EXPECT_EQ(image, original) << "blemish correction is switched off";
+  ucap::state().blemish_switch = 1;
+  ucap::CorrectBlemishes(*cam, image.data(), Rect{0, 0, 8, 1}, 1, 4000, 0);
+  EXPECT_EQ(image[2], 30);
+  EXPECT_EQ(image[5], 60);
+  EXPECT_EQ(cam->blemish_count, 1);
+  EXPECT_EQ(cam->blemishes[1], 0u);
+}
+
+TEST(DoubleRows, AveragesSameColourRowsAndRepeatsTheLastPair) {
+  const int W = 2, H = 4;
+  const std::vector<uint16_t> src = {10, 11, 20, 21, 31, 40, 41, 50};
+  std::vector<uint16_t> dst(W * 2 * H);
+  ucap::DoubleRows(dst.data(), src.data(), W, H);
+  const std::vector<uint16_t> expected = {
+      10, 11, 20, 21,  // source rows 0, 1
+      21, 26, 31, 36,  // (row 0 + row 2 + 1) >> 1, (row 1 + row 3 + 1) >> 1
+      31, 40, 41, 50,  // source rows 2, 3
+      31, 40, 41, 50,  // again
+  };
+  EXPECT_EQ(dst, expected);
+}
+
+TEST(DoubleRows, AnOddRowCountStaysInsideBothImages) {
+  const int W = 2, H = 3;
+  const std::vector<uint16_t> src = {10, 10, 20, 20, 30, 30};
+  std::vector<uint16_t> dst(W * 2 * H + 2, 0xEEEE);
+  ucap::DoubleRows(dst.data(), src.data(), W, H);
+  const std::vector<uint16_t> expected = {10, 10, 20, 20, 20, 20, 20, 20, 30, 30, 20, 20,
+                                          0xEEEE, 0xEEEE};
+  EXPECT_EQ(dst, expected);
+}
+
+}  // namespace
