@@ -14,10 +14,6 @@
 
 #include "platform/platform.h"
 
-#if UCAP_WITH_VCAM
-#include "vcam/driver.h"
-#endif
-
 namespace ucap::platform {
 
 namespace {
@@ -201,132 +197,9 @@ void fail_work_allocations(int count) { g_fail_work.store(count); }
 }  // namespace testing
 
 // ---- devices ------------------------------------------------------------------------------
-#if UCAP_WITH_VCAM
-
-struct DeviceInfoSet {
-  vcam::DeviceSet* set;
-};
-
-DeviceInfoSet* get_class_devs(const Guid& guid) {
-  uint32_t err = 0;
-  vcam::DeviceSet* s = vcam::open_set(guid.bytes, 0x12 /* DIGCF_PRESENT | DIGCF_DEVICEINTERFACE */, &err);
-  if (s == nullptr) {
-    set_last_error(err);
-    return nullptr;
-  }
-  auto* d = new (std::nothrow) DeviceInfoSet{s};
-  if (d == nullptr) vcam::destroy_set(s);
-  return d;
-}
-
-bool enum_device_interface(DeviceInfoSet* set, const Guid&, uint32_t index, InterfaceData* data) {
-  uint32_t err = 0;
-  bool ok = vcam::enum_interface(set->set, index, data, &err);
-  if (!ok) set_last_error(err);
-  return ok;
-}
-
-bool get_interface_detail(DeviceInfoSet* set, InterfaceData* data, void* detail,
-                          uint32_t detail_size, uint32_t* required) {
-  uint32_t err = 0;
-  bool ok = vcam::interface_detail(set->set, data, detail, detail_size, required, &err);
-  if (!ok) set_last_error(err);
-  return ok;
-}
-
-void destroy_device_info_list(DeviceInfoSet* set) {
-  if (set == nullptr) return;
-  vcam::destroy_set(set->set);
-  delete set;
-}
-
-namespace {
-vcam::Handle to_vcam(DeviceHandle h) { return reinterpret_cast<vcam::Handle>(h); }
-}  // namespace
-
-DeviceHandle open_device(const char* path, bool overlapped) {
-  uint32_t err = 0;
-  vcam::Handle h = vcam::open(path, overlapped, &err);
-  if (h == vcam::kInvalidHandle) {
-    set_last_error(err);
-    return kInvalidDevice;
-  }
-  return reinterpret_cast<DeviceHandle>(h);
-}
-
-void close_device(DeviceHandle h) {
-  uint32_t err = 0;
-  if (!vcam::close(to_vcam(h), &err)) set_last_error(err);
-}
-
-bool device_io_control(DeviceHandle h, uint32_t code, const void* in, uint32_t in_len, void* out,
-                       uint32_t out_len, uint32_t* returned) {
-  uint32_t err = 0;
-  uint32_t got = 0;
-  bool ok = vcam::ioctl(to_vcam(h), code, in, in_len, out, out_len, &got, &err);
-  if (returned != nullptr) *returned = got;
-  if (!ok) set_last_error(err);
-  return ok;
-}
-
-struct Overlapped {
-  vcam::Overlapped io;
-  Event* event = nullptr;
-};
-
-namespace {
-void signal_overlapped(void* ctx) { set_event(static_cast<Event*>(ctx)); }
-}  // namespace
-
-Overlapped* create_overlapped(Event* event) {
-  auto* ov = new (std::nothrow) Overlapped;
-  if (ov == nullptr) return nullptr;
-  ov->event = event;
-  ov->io.signal = signal_overlapped;
-  ov->io.ctx = event;
-  return ov;
-}
-
-void destroy_overlapped(Overlapped* ov) { delete ov; }
-
-bool device_io_control_overlapped(DeviceHandle h, uint32_t code, const void* in, uint32_t in_len,
-                                  void* out, uint32_t out_len, Overlapped* ov) {
-  uint32_t err = 0;
-  ov->io.status.store(vcam::kErrIoPending);
-  ov->io.bytes.store(0);
-  bool ok = vcam::ioctl_overlapped(to_vcam(h), code, in, in_len, out, out_len, &ov->io, &err);
-  if (!ok) set_last_error(err);
-  return ok;
-}
-
-bool get_overlapped_result(DeviceHandle, Overlapped* ov, uint32_t* bytes, bool wait) {
-  // As GetOverlappedResult: while the request is pending, wait on its event (the event may
-  // also be signalled by someone else); then report the status as it stands.
-  uint32_t status = ov->io.status.load();
-  if (status == vcam::kErrIoPending) {
-    if (!wait) {
-      set_last_error(996);  // ERROR_IO_INCOMPLETE
-      return false;
-    }
-    wait_event(ov->event, UINT32_MAX);
-    status = ov->io.status.load();
-  }
-  if (bytes != nullptr) *bytes = ov->io.bytes.load();
-  if (status != 0 && status != vcam::kErrIoPending) {
-    set_last_error(status);
-    return false;
-  }
-  return true;
-}
-
-bool cancel_io(DeviceHandle h) {
-  uint32_t err = 0;
-  bool ok = vcam::cancel_io(to_vcam(h), &err);
-  if (!ok) set_last_error(err);
-  return ok;
-}
-
-#else  // without the virtual camera there is no 1394 driver on this system
+// Builds with the virtual camera route the device calls to it (platform/vcam_devices.cpp).
+#if !UCAP_WITH_VCAM
+// Without the virtual camera there is no 1394 driver on this system.
 
 struct DeviceInfoSet {};
 struct Overlapped {

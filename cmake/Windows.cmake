@@ -1,0 +1,32 @@
+# Windows builds: MinGW-w64 (cross, from cmake/mingw-w64.cmake, or on Windows itself)
+# and MSVC. Included by the top-level CMakeLists before any target is made.
+
+# ucap.dll and every program in one folder: Windows looks for a program's DLLs beside it.
+if(NOT CMAKE_RUNTIME_OUTPUT_DIRECTORY)
+  set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+endif()
+
+# Named ucap.dll and ucap.lib (no "lib" prefix) for every toolchain. Exported names come
+# from UCAP_API (__declspec(dllexport)) on the C declarations: unmangled and, on x64,
+# undecorated. MinGW also writes ucap.def, from which MSVC's lib.exe can make an import
+# library for the MinGW-built DLL.
+function(ucap_windows_dll target)
+  set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "" IMPORT_SUFFIX ".lib")
+  target_link_libraries(${target} PRIVATE setupapi user32)
+  if(MINGW)
+    target_link_options(${target} PRIVATE
+      "-Wl,--output-def,$<TARGET_FILE_DIR:${target}>/${target}.def")
+  endif()
+endfunction()
+
+# GoogleTest for the target system: Debian's sources built with the cross compiler.
+macro(ucap_cross_gtest)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(UCAP_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for cross builds")
+  add_subdirectory(${UCAP_GTEST_SOURCE} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  if(NOT TARGET GTest::gtest)
+    add_library(GTest::gtest ALIAS gtest)
+    add_library(GTest::gtest_main ALIAS gtest_main)
+  endif()
+endmacro()

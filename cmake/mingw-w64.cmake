@@ -1,0 +1,26 @@
+# Cross build of the Windows x64 DLL and its test programs with MinGW-w64 (Debian's
+# g++-mingw-w64-x86-64-posix). The -posix compilers carry the thread model that
+# std::mutex and std::thread need. Test programs run under Wine.
+#
+#   cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(UCAP_MINGW_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER   ${UCAP_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${UCAP_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER  ${UCAP_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${UCAP_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Test programs and test discovery run through Wine ("wine" finds the 64-bit loader).
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+
+# Plain -static: the C and C++ runtimes and winpthread go into ucap.dll and each
+# program, which then import only system DLLs (KERNEL32, msvcrt, USER32, SETUPAPI).
+set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
