@@ -1,0 +1,159 @@
+// Binned references of continuous acquisition: preparation, application, and their
+// agreement with the per-frame reference correction.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "acquisition/binned_references.h"
+#include "acquisition/raw_stages.h"
+
+namespace {
+
+using ucap::Rect;
+
+struct Sensor {
+  int32_t w, h;
+  std::vector<uint16_t> black, white;
+  Sensor(int32_t width, int32_t height)
+      : w(width), h(height), black((height + 2) * width, 0), white(height * width, 4096) {}
+  uint16_t& dark(int x, int y) { return black[y * w + x]; }
+  uint16_t& offset(int x) { return black[h * w + x]; }
+  uint16_t& gain(int x, int y) { return white[y * w + x]; }
+  ucap::ReferenceView view() const { return {black.data(), white.data(), w, h}; }
+};
+
+struct Binned {
+  std::vector<uint16_t> black, white;
+  explicit Binned(size_t n, uint16_t fill = 0xEEEE) : black(n, fill), white(n, fill) {}
+  ucap::BinnedReferences out() { return {black.data(), white.data(), black.size()}; }
+};
+
+TEST(PrepareBinnedReferences, NeedsBinningTwoToFiveAndTwoBRows) {
+  Sensor s(8, 12);
+  Binned b(64);
+  const Binned untouched(64);
+  ucap::PrepareBinnedReferences(s.view(), b.out(), 4000, Rect{0, 0, 8, 12}, 1, true, true);
+  ucap::PrepareBinnedReferences(s.view(), b.out(), 4000, Rect{0, 0, 8, 12}, 6, true, true);
+  ucap::PrepareBinnedReferences(s.view(), b.out(), 4000, Rect{0, 0, 8, 5}, 3, true, true);
+  ucap::PrepareBinnedReferences(s.view(), b.out(), 4000, Rect{0, 0, 8, 12}, 2, false, false);
+  EXPECT_EQ(b.black, untouched.black);
+  EXPECT_EQ(b.white, untouched.white);
+}
+
+TEST(PrepareBinnedReferences, EachArrayIsWrittenOnlyWhenItsSwitchIsOn) {
+  Sensor s(4, 8);
+  Binned b(8);
+  ucap::PrepareBinnedReferences(s.view(), b.out(), 4000, Rect{0, 0, 4, 8}, 2, true, false);
+  EXPECT_EQ(b.black, std::vector<uint16_t>(8, 0));
+  EXPECT_EQ(b.white, std::vector<uint16_t>(8, 0xEEEE));
+  Binned w(8);
+  ucap::PrepareBinnedReferences(s.view(), w.out(), 4000, Rect{0, 0, 4, 8}, 2, false, true);
+  EXPECT_EQ(w.black, std::vector<uint16_t>(8, 0xEEEE));
+  EXPECT_EQ(w.white, std::vector<uint16_t>(8, 4096));
+}
+
+TEST(PrepareBinnedReferences, DarkSumsAboveTheCapCountAsTheCap) {
+  // e = 8000 (2 s): cap 4095, e >> 3 = 1000; four rows of 1250 sum to 5000.
+  Sensor s(2, 4);
+  for (int y = 0; y < 4; ++y) s.dark(1, y) = 1250;
+  s.offset(1) = 7;
+  Binned b(2);
+  ucap::PrepareBinnedReferences(s.view(), b.out(), 8000, Rect{0, 0, 2, 4}, 2, true, false);
+  EXPECT_EQ(b.black[1], ((4095 * 1000) >> 13) + 7);  // 499 + 7
+  EXPECT_EQ(b.black[0], 0);
+}
+
+TEST(PrepareBinnedReferences, OddBinningReadsAcrossGroupBoundaries) {
+  // b = 3: group 0 sums rows 0, 2, 1, 3, 4, 6; group 1 rows 5, 7, 8, 10, 9, 11.
+  Sensor s(1, 14);
+  std::fill(s.white.begin(), s.white.end(), 0);
+  Binned b(2);
+  s.gain(0, 6) = 6000;
+  ucap::PrepareBinnedReferences(s.view(), b.out(), 4000, Rect{0, 0, 1, 12}, 3, false, true);
+  EXPECT_EQ(b.white, (std::vector<uint16_t>{1000, 0}));
+  s.gain(0, 6) = 0;
+  s.gain(0, 5) = 6000;
+  ucap::PrepareBinnedReferences(s.view(), b.out(), 4000, Rect{0, 0, 1, 12}, 3, false, true);
+  EXPECT_EQ(b.white, (std::vector<uint16_t>{0, 1000}));
+}
+
+TEST(PrepareBinnedReferences, OffsetsSaturateInsteadOfWrapping) {
+  Sensor s(1, 4);
+  s.offset(0) = 32000;
+  for (int y = 0; y < 4; ++y) s.dark(0, y) = 4000;  // dark part (4095 * 3000) >> 13 = 1499
+  Binned b(1);
+  ucap::PrepareBinnedReferences(s.view(), b.out(), 24000, Rect{0, 0, 1, 4}, 2, true, false);
+  EXPECT_EQ(b.black[0], 32767);
+  std::vector<uint16_t> image = {4095};
+  ucap::ApplyBinnedReferences(b.black.data(), b.white.data(), 1, image.data(), Rect{0, 0, 1, 4},
+                              2, true, false);
+  EXPECT_EQ(image[0], 0);
+}
+
+TEST(ApplyBinnedReferences, SubtractsAndScalesPerPixel) {
+  const std::vector<uint16_t> black = {5, static_cast<uint16_t>(-5), 2000, 0};
+  const std::vector<uint16_t> white = {4096, 8192, 2048, 0};
+  std::vector<uint16_t> image = {1000, 1000, 1000, 1000};
+  ucap::ApplyBinnedReferences(black.data(), white.data(), 4, image.data(), Rect{0, 0, 2, 8}, 2,
+                              true, false);
+  EXPECT_EQ(image, (std::vector<uint16_t>{995, 1005, 0, 1000}));
+  image = {1000, 1000, 1000, 1000};
+  ucap::ApplyBinnedReferences(black.data(), white.data(), 4, image.data(), Rect{0, 0, 2, 8}, 2,
+                              false, true);
+  EXPECT_EQ(image, (std::vector<uint16_t>{1000, 1968, 516, 32}));
+  image = {1000, 1000, 1000, 1000};
+  ucap::ApplyBinnedReferences(black.data(), white.data(), 4, image.data(), Rect{0, 0, 2, 8}, 2,
+                              true, true);
+  EXPECT_EQ(image, (std::vector<uint16_t>{995, 1978, 0, 32}));  // (-516 + 32) clamped to 0
+}
+
+TEST(ApplyBinnedReferences, BinningOutsideTwoToFiveOrTooFewRowsLeaveTheImage) {
+  const std::vector<uint16_t> black(16, 100), white(16, 4096);
+  std::vector<uint16_t> image(16, 1000);
+  ucap::ApplyBinnedReferences(black.data(), white.data(), 16, image.data(), Rect{0, 0, 4, 16}, 1,
+                              true, true);
+  ucap::ApplyBinnedReferences(black.data(), white.data(), 16, image.data(), Rect{0, 0, 4, 3}, 2,
+                              true, true);
+  // More rows than the arrays hold.
+  ucap::ApplyBinnedReferences(black.data(), white.data(), 16, image.data(), Rect{0, 0, 4, 40}, 2,
+                              true, true);
+  EXPECT_EQ(image, std::vector<uint16_t>(16, 1000));
+}
+
+// Prepared once and applied to a frame, the binned references give the image that the
+// per-frame correction with row pairs gives, for random references, rectangles (also
+// reaching the bottom of the sensor), binnings, exposures and switches.
+TEST(BinnedReferences, AgreeWithThePerFrameCorrectionWithRowPairs) {
+  std::mt19937 rng(5);
+  auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int trial = 0; trial < 300; ++trial) {
+    const int b = uniform(2, 5);
+    const int unit = 2 * b;
+    const int w = unit * uniform(1, 6), h = unit * uniform(2, 8) + (trial % 2) * 2;
+    Sensor s(w, h);
+    for (auto& v : s.black) v = static_cast<uint16_t>(uniform(-300, 4095));
+    for (int x = 0; x < w; ++x) s.offset(x) = static_cast<uint16_t>(uniform(-100, 100));
+    for (auto& v : s.white) v = static_cast<uint16_t>(uniform(1024, 12000));
+    const int left = unit * uniform(0, w / unit - 1), right = unit * uniform(left / unit + 1, w / unit);
+    const int top = unit * uniform(0, h / unit - 1);
+    const int bottom = trial % 3 == 0 ? h - h % unit : unit * uniform(top / unit + 1, h / unit);
+    const Rect rect{left, top, right, bottom};
+    const bool black = uniform(0, 2) != 0, white = uniform(0, 2) != 1 || !black;
+    const int32_t ticks = trial % 4 == 0 ? uniform(65536, 240000) : uniform(1, 65536);
+    const int rows = rect.height() / unit;
+    std::vector<uint16_t> frame(static_cast<size_t>(rows) * rect.width());
+    for (auto& v : frame) v = static_cast<uint16_t>(uniform(0, 4095));
+    auto expected = frame;
+    ucap::ApplyReferences(s.view(), expected.data(), ticks, rect, b, black, white, true);
+    Binned binned(frame.size());
+    ucap::PrepareBinnedReferences(s.view(), binned.out(), ticks, rect, b, black, white);
+    ucap::ApplyBinnedReferences(binned.black.data(), binned.white.data(), frame.size(),
+                                frame.data(), rect, b, black, white);
+    ASSERT_EQ(frame, expected) << "trial " << trial << " b " << b << " rect " << left << ","
+                               << top << "," << right << "," << bottom << " ticks " << ticks;
+  }
+}
+
+}  // namespace

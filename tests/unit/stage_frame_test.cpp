@@ -1,0 +1,220 @@
+// Smear correction, half-resolution assembly and the colour matrix.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "acquisition/frame_stages.h"
+#include "calibration/color_tables.h"
+#include "core/record.h"
+
+namespace {
+
+using ucap::Rect;
+
+std::unique_ptr<ucap::ColorTables> IdentityTables() {
+  auto t = std::make_unique<ucap::ColorTables>();
+  for (int c = 0; c < 3; ++c)
+    for (int i = 0; i < ucap::kTableSize; ++i) t->gain[c][i] = static_cast<uint16_t>(i);
+  const double none[3] = {0.0, 0.0, 0.0};
+  double matrix[9];
+  ucap::BuildColourMatrix(none, matrix);
+  ucap::BuildTermTables(matrix, *t);
+  ucap::FillOutputTable(*t);
+  return t;
+}
+
+TEST(EstimateSmear, IsTheLeastSquaresRatioOfTheGreenDifferenceToTheSignalAbove) {
+  // Row 0: (4000, 999); row 1: (1000, -). a = 3968, difference 1000 - 999.
+  const std::vector<uint16_t> image = {4000, 999, 1000, 0};
+  EXPECT_DOUBLE_EQ(ucap::EstimateSmear(image.data(), 2, 2), 1.0 / 3968);
+  EXPECT_EQ(ucap::EstimateSmear(image.data(), 2, 1), 0.0);
+}
+
+TEST(CorrectSmear, EqualGreensGiveNoSmearAndNoChange) {
+  std::mt19937 rng(3);
+  const int W = 10, H = 9;
+  std::vector<uint16_t> image(W * H);
+  for (auto& v : image) v = static_cast<uint16_t>(rng() % 4096);
+  for (int y = 1; y < H; y += 2)
+    for (int x = 0; x + 1 < W; x += 2) image[y * W + x] = image[(y - 1) * W + x + 1];
+  EXPECT_EQ(ucap::EstimateSmear(image.data(), W, H), 0.0);
+  const auto before = image;
+  ucap::CorrectSmear(image.data(), W, H);
+  EXPECT_EQ(image, before);
+}
+
+TEST(CorrectSmear, LargeEstimatesAreLimitedToOneTenThousandth) {
+  // The frame above estimates k = 1 / 3968, limited to 1e-4 (n = 10000); its row-1 pixel
+  // loses less than half a count and stays 1000.
+  std::vector<uint16_t> image = {4000, 999, 1000, 0};
+  ucap::CorrectSmear(image.data(), 2, 2);
+  EXPECT_EQ(image, (std::vector<uint16_t>{4000, 999, 1000, 0}));
+
+  // Down a tall bright column the correction grows with the signal above; row 0 and the
+  // odd columns never change.
+  const int W = 2, H = 200;
+  std::vector<uint16_t> column(W * H);
+  for (int y = 0; y < H; ++y) {
+    column[y * W] = 4000;
+    column[y * W + 1] = 3000;  // the lower-left green exceeds the upper-right one
+  }
+  const auto before = column;
+  ASSERT_GT(ucap::EstimateSmear(column.data(), W, H), 1e-4);
+  ucap::CorrectSmear(column.data(), W, H);
+  EXPECT_EQ(column[0], 4000);
+  for (int y = 0; y < H; ++y) EXPECT_EQ(column[y * W + 1], before[y * W + 1]);
+  for (int y = 2; y < H; ++y) EXPECT_LE(column[y * W], column[(y - 1) * W]);
+  // After y rows of about 3968 counts each the pixel loses about y * 3968 / 10000.
+  EXPECT_NEAR(column[(H - 1) * W], 4000 - (H - 1) * 3968 / 10000.0, 3.0);
+}
+
+TEST(CorrectSmear, NegativeEstimatesAddSignal) {
+  const int W = 2, H = 100;
+  std::vector<uint16_t> column(W * H);
+  for (int y = 0; y < H; ++y) {
+    column[y * W] = 2000;
+    column[y * W + 1] = 2500;
+  }
+  ASSERT_LT(ucap::EstimateSmear(column.data(), W, H), -1e-4);
+  ucap::CorrectSmear(column.data(), W, H);
+  EXPECT_GT(column[(H - 1) * W], 2000);
+}
+
+TEST(CorrectSmear, NothingHappensInReferenceFrameMode) {
+  auto cam = std::make_unique<ucap::CameraRecord>();
+  std::vector<uint16_t> column(2 * 50);
+  for (int y = 0; y < 50; ++y) {
+    column[2 * y] = 4000;
+    column[2 * y + 1] = 3000;
+  }
+  const auto before = column;
+  cam->reference_frame_mode = 1;
+  ucap::CorrectSmear(*cam, column.data(), 2, 50);
+  EXPECT_EQ(column, before);
+  cam->reference_frame_mode = 0;
+  ucap::CorrectSmear(*cam, column.data(), 2, 50);
+  EXPECT_NE(column, before);
+}
+
+TEST(CorrectSmear, RowsWiderThanTheWidestSensorAreLeftAlone) {
+  const int W = ucap::kMaxSensorWidth + 2, H = 4;
+  std::vector<uint16_t> image(W * H, 100);
+  for (int y = 1; y < H; y += 2) image[y * W] = 4000;
+  const auto before = image;
+  EXPECT_EQ(ucap::EstimateSmear(image.data(), W, H), 0.0);
+  ucap::CorrectSmear(image.data(), W, H);
+  EXPECT_EQ(image, before);
+}
+
+TEST(AssembleHalfColor, TheDocumentedTwoByTwoFrame) {
+  const auto t = IdentityTables();
+  const std::vector<uint16_t> in = {1000, 500, 250, 800};
+  std::vector<uint16_t> out(6);
+  ucap::AssembleHalfColor(*t, out.data(), in.data(), 1, Rect{0, 0, 2, 2});
+  EXPECT_EQ(out, (std::vector<uint16_t>{1600, 500, 1000, 800, 250, 500}));
+}
+
+TEST(AssembleHalfColor, GoesThroughTheChannelGainTables) {
+  auto t = IdentityTables();
+  for (int i = 0; i < ucap::kTableSize; ++i) {
+    t->gain[ucap::kRed][i] = static_cast<uint16_t>(i / 2);
+    t->gain[ucap::kBlue][i] = static_cast<uint16_t>(4095 - i);
+  }
+  const std::vector<uint16_t> in = {1000, 500, 250, 800};
+  std::vector<uint16_t> out(6);
+  ucap::AssembleHalfColor(*t, out.data(), in.data(), 1, Rect{0, 0, 2, 2});
+  EXPECT_EQ(out, (std::vector<uint16_t>{4095 - 1600, 500, 500, 4095 - 800, 250, 250}));
+}
+
+TEST(AssembleHalfColor, FlatFieldsStayFlatForEveryOddBinning) {
+  const auto t = IdentityTables();
+  for (int b : {1, 3, 5}) {
+    for (uint16_t v : {0, 32, 700, 4095}) {
+      const int W = 4 * b + 2, H = 4;  // two blocks, the first with a next-block column
+      const std::vector<uint16_t> in(W * H, v);
+      const int Q = W / (2 * b);
+      std::vector<uint16_t> out(3 * Q * H);
+      ucap::AssembleHalfColor(*t, out.data(), in.data(), b, Rect{0, 0, W, H});
+      // A flat field below the black level comes out dark: the divisor is at least 32.
+      const uint16_t expected = v < 32 ? 0 : v;
+      EXPECT_EQ(out, std::vector<uint16_t>(out.size(), expected)) << "b = " << b << " v = " << v;
+    }
+  }
+}
+
+TEST(AssembleHalfColor, PartialBlocksAndAnOddLastRowAreNotWritten) {
+  const auto t = IdentityTables();
+  const int b = 3, W = 14, H = 5;  // Q = 2, columns 12 and 13 left over, row 4 unpaired
+  const std::vector<uint16_t> in(W * H, 500);
+  const int Q = W / (2 * b);
+  std::vector<uint16_t> out(3 * Q * H, 0xEEEE);
+  ucap::AssembleHalfColor(*t, out.data(), in.data(), b, Rect{0, 0, W, H});
+  for (int i = 0; i < 3 * Q * 4; ++i) EXPECT_EQ(out[i], 500);
+  for (int i = 3 * Q * 4; i < 3 * Q * H; ++i) EXPECT_EQ(out[i], 0xEEEE);
+}
+
+TEST(AssembleHalfMono, RoundsTheMeanOfTwoBWords) {
+  std::vector<uint16_t> out(1);
+  const std::vector<uint16_t> in = {1, 2, 3, 4};
+  ucap::AssembleHalfMono(out.data(), in.data(), 2, Rect{0, 0, 4, 1});
+  EXPECT_EQ(out[0], 3);  // (10 + 2) / 4
+  const std::vector<uint16_t> bright = {5000, 5000};
+  ucap::AssembleHalfMono(out.data(), bright.data(), 1, Rect{0, 0, 2, 1});
+  EXPECT_EQ(out[0], 4095);
+  const std::vector<uint16_t> half = {1, 2};
+  ucap::AssembleHalfMono(out.data(), half.data(), 1, Rect{0, 0, 2, 1});
+  EXPECT_EQ(out[0], 2);  // 1.5 rounds up
+}
+
+TEST(ApplyColorMatrix, DoesNothingWhileSwitchedOff) {
+  auto t = IdentityTables();
+  const double strong[3] = {2.0, 2.0, 2.0};
+  double matrix[9];
+  ucap::BuildColourMatrix(strong, matrix);
+  ucap::BuildTermTables(matrix, *t);
+  std::vector<uint16_t> px = {100, 2000, 3000, 4095, 0, 17};
+  const auto before = px;
+  ucap::ApplyColorMatrix(*t, 0, px.data(), 2);
+  EXPECT_EQ(px, before);
+  ucap::ApplyColorMatrix(*t, 1, px.data(), 0);
+  EXPECT_EQ(px, before);
+  ucap::ApplyColorMatrix(*t, 1, px.data(), 2);
+  EXPECT_NE(px, before);
+}
+
+TEST(ApplyColorMatrix, TheIdentityMatrixKeepsEveryPixel) {
+  const auto t = IdentityTables();
+  std::mt19937 rng(4);
+  std::vector<uint16_t> px(3 * 1000);
+  for (auto& v : px) v = static_cast<uint16_t>(rng() % 4096);
+  const auto before = px;
+  ucap::ApplyColorMatrix(*t, 1, px.data(), 1000);
+  EXPECT_EQ(px, before);
+}
+
+TEST(ApplyColorMatrix, UsesTheOldValuesOfAllThreeWords) {
+  auto t = IdentityTables();
+  // Swap red and blue: new red = old blue, new blue = old red.
+  const double swap[9] = {0, 0, 1, 0, 1, 0, 1, 0, 0};
+  ucap::BuildTermTables(swap, *t);
+  std::vector<uint16_t> px = {100, 200, 300};
+  ucap::ApplyColorMatrix(*t, 1, px.data(), 1);
+  EXPECT_EQ(px, (std::vector<uint16_t>{300, 200, 100}));
+}
+
+TEST(ApplyColorMatrix, SumsPastTheOutputTableAndOversizedValuesGiveFullScale) {
+  auto t = IdentityTables();
+  const double fourfold[9] = {4, 0, 0, 0, 4, 0, 0, 0, 4};  // red row sum up to 28668
+  ucap::BuildTermTables(fourfold, *t);
+  std::vector<uint16_t> px = {0, 0, 4095, 0, 0, 60000};
+  ucap::ApplyColorMatrix(*t, 1, px.data(), 2);
+  EXPECT_EQ(px[2], 4095);
+  EXPECT_EQ(px[5], 4095);
+  EXPECT_EQ(px[0], px[3]);
+  EXPECT_EQ(px[1], px[4]);
+}
+
+}  // namespace
