@@ -2,10 +2,75 @@
  * Control surface of the virtual camera: a simulated 1394 driver and camera that
  * stands where the kernel driver and the real camera stand. Exported by builds
  * of the library that carry it (tests, tools, newcomers on machines without the
- * hardware).
+ * hardware). Out of the box one camera with the default configuration is attached
+ * (id 0): model standard, sensor 2584 x 1936, modes 0 and 2, packing supported.
  *
  * Configurations are strings of space-separated key=value words. Unknown keys and
- * malformed values are refused (negative result), never ignored.
+ * malformed values are refused (negative result, nothing changed), never ignored.
+ * Hexadecimal values take an optional 0x; counts are decimal; error codes are Win32
+ * codes, decimal or 0x-hexadecimal, never 0.
+ *
+ * Identity (ucap_vcam_attach only):
+ *   model=standard|lumens|foreign  device path vendor&model: vela_optic&tessera_lx20,
+ *                        vela_optic_lumens&tessera_lx20, or another vendor's camera of
+ *                        the same interface class (default standard)
+ *   id=TEXT              unique id field of the path (no '#', '\' or blanks; up to 1024
+ *                        characters); default 0030C5 followed by the unique id in hex
+ *   sensor=WxH           sensor size, multiples of 4, 32..8192 (default 2584x1936)
+ *   modes=M,M,...        scalable-image modes offered, 0..7 (default 0,2; empty: none)
+ *   output=M:WxH         output size mode M reports in vendor 0x10C + 32M (default: the
+ *                        sensor size); at most the sensor size
+ *   uid=HEX              unique identifier, low word (ROM 0xF0000410); default
+ *                        00A1C000 + camera id
+ *   node=N               node number 0..62 (node address 0xFFC0 | N); default id % 62 + 1
+ * Camera and EEPROM (attach or set):
+ *   packing=0|1          bit 26 (packing supported) of every mode's inquiry register
+ *   vendor3=HEX          vendor register 0x00C
+ *   eeprom36=HEX         EEPROM bytes 144..147 (big-endian)
+ *   blemishes=X:Y,...    defective pixels: EEPROM entries 524 + 4i = Y * width + X
+ *                        (at most 381); these pixels are stuck high or dead in frames.
+ *                        Sets the blemish count to the list length unless blemish_count=
+ *                        is given in the same string
+ *   blemish_count=N      EEPROM bytes 512..515 as stored, even if invalid (e.g. 10000)
+ *   second_count=N       EEPROM bytes 516..519
+ *   busy_polls=N         reads that keep the busy bits of the memory command, mode apply
+ *                        and apply settings set (default 2)
+ *   access_timeout=MS    vendor access lapses MS ms after the last vendor write (default:
+ *                        the value written to vendor 0x004, in ms; 0xFFF at power-on)
+ * Sensor model and clock (attach or set):
+ *   scene=chart|flat|dark|gradient   colour chart (default), flat field, darkness,
+ *                        horizontal ramp
+ *   level=X              signal of a white pixel in counts per 100 ms (default 1500)
+ *   noise=0|1            shot and read noise (default 1); 0 gives exact frames
+ *   seed=N               seed of fixed patterns and noise (default 1)
+ *   dark=X               dark current, counts per second (default 20)
+ *   hot=X                share of hot pixels, 0..0.1 (default 0.0005)
+ *   smear=X              share of the light above a pixel that leaks into it (2e-5)
+ *   vignette=X           relative signal loss in the corners, 0..0.9 (default 0.15)
+ *   prnu=X               pixel gain variation (standard deviation, default 0.01)
+ *   bias=N               black level (default 32)
+ *   column_pattern=N, row_pattern=N   amplitude of the column / row offsets (3, 1)
+ *   read_noise=X         read noise in counts (default 1.5)
+ *   timescale=X          the camera's clock runs X times faster (exposures, transfer,
+ *                        capture-wait time-outs); 1 (default) is real time, up to 1e6
+ * Faults (attach or set; a count of 0 removes the fault):
+ *   fail_read=ADDR:N:ERR    the next N reads of ADDR fail in the driver with ERR
+ *   fail_write=ADDR:N:ERR   the same for writes. ADDR: hexadecimal bus address, or
+ *                           cmd+OFF, vendor+OFF, modeM+OFF, rom+OFF
+ *   fail_ioctl=CODE:N:ERR   the next N requests with control code CODE (hex) fail
+ *   fail_open=N[:ERR]       the next N opens of this camera's path fail (default 31)
+ *   fail_detail=N[:ERR]     the next N interface-detail calls with a buffer for this
+ *                           camera's interface fail (default 31)
+ *   fail_open_set=N[:ERR]   bus-wide: the next N device-set opens fail (default 31)
+ *   lapse=1                 vendor access lapses at once
+ *   lapse_after=N           access lapses after N more vendor writes (the access key
+ *                           write counts)
+ *   memory_error=N          the next N memory commands end with the error bit 29
+ *   apply_error=N           the next N mode applies end with the error bit 23
+ *   settings_error=N        the next N apply-settings commands end with the error bit 23
+ *   drop_frames=N           the next N frames never arrive (the capture wait runs out)
+ * Unplugging: ucap_vcam_detach. Register reads and writes the camera does not decode,
+ * and vendor writes without open access, fail with ERROR_GEN_FAILURE (31).
  */
 #ifndef UCAP_VCAM_H
 #define UCAP_VCAM_H
@@ -16,19 +81,33 @@
 extern "C" {
 #endif
 
-/* Detaches every virtual camera and clears every fault; returns 0. */
+/* Detaches every virtual camera and clears every fault; ids start again at 0. Returns 0. */
 UCAP_API int ucap_vcam_reset(void);
-/* Attaches one camera; returns its id (>= 0) or a negative value for a bad configuration. */
+/* Attaches one camera (a bus reset follows); returns its id (>= 0) or a negative value
+ * for a bad configuration. */
 UCAP_API int ucap_vcam_attach(const char *config);
-/* Unplugs a camera; its open handles start failing. 0, or negative for an unknown id. */
+/* Unplugs a camera (a bus reset follows); its open handles fail every request with
+ * ERROR_DEVICE_NOT_CONNECTED and a frame wait ends. 0, or negative for an unknown id. */
 UCAP_API int ucap_vcam_detach(int id);
-/* Changes settings or faults of an attached camera. 0, or negative. */
+/* Changes settings or faults of an attached camera (keys above that are not attach
+ * only). 0, or negative. */
 UCAP_API int ucap_vcam_set(int id, const char *config);
 /* Fires a bus reset: completes every pending bus-reset notification. Returns 0. */
 UCAP_API int ucap_vcam_bus_reset(void);
-/* Copies the register trace (lines "W F0F00144 010200C0\n") into buf (zero-terminated,
- * cut to size) and clears it; returns the number of bytes the whole trace needs. */
+/* Register trace of a camera: one line per register access it carried out ("R", "W",
+ * "BR" or "BW", the lower address and the value (a block: its first quadlet) as 8
+ * upper-case hex digits each, e.g. "W F0F00144 010200C0\n"), including the writes the
+ * driver makes to arm a frame. Returns the bytes the whole trace needs including the
+ * terminating zero; when buf is null or size is smaller than that, copies nothing and
+ * keeps the trace; otherwise copies it, zero-terminated, and clears it. Negative for an
+ * unknown id. Detached cameras keep their trace until ucap_vcam_reset. */
 UCAP_API int ucap_vcam_trace(int id, char *buf, int size);
+/* A pulse on the camera's trigger input: 0 when a frame armed with a trigger kind was
+ * waiting for it, 1 when nothing waited (the pulse is lost), negative for an unknown or
+ * detached camera. */
+UCAP_API int ucap_vcam_trigger(int id);
+/* Frames the camera has delivered into a frame buffer since it was attached. */
+UCAP_API int ucap_vcam_frame_count(int id);
 
 #ifdef __cplusplus
 }

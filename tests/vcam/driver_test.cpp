@@ -1,0 +1,395 @@
+// The virtual driver's surface: enumeration, open and close, request records, frame
+// buffers and bus-reset notifications.
+#include <atomic>
+#include <thread>
+
+#include "vcam_client.h"
+
+namespace vcam_test {
+namespace {
+
+// Taken before any test runs: what a process sees out of the box.
+const std::vector<std::string> g_initial_paths = list_paths();
+
+TEST(VcamOutOfTheBox, OneStandardCameraIsAttached) {
+  ASSERT_EQ(g_initial_paths.size(), 1u);
+  EXPECT_EQ(g_initial_paths[0].rfind("\\\\?\\1394#vela_optic&tessera_lx20#", 0), 0u);
+}
+
+class Enumeration : public VcamTest {};
+
+TEST_F(Enumeration, ListsAttachedCamerasInAttachOrderWithTheirPaths) {
+  ASSERT_EQ(ucap_vcam_attach("id=0800A1B2C3 model=lumens"), 0);
+  ASSERT_EQ(ucap_vcam_attach("id=07FF model=foreign"), 1);
+  ASSERT_EQ(ucap_vcam_attach("id=0100"), 2);
+  auto paths = list_paths();
+  ASSERT_EQ(paths.size(), 3u);
+  EXPECT_EQ(paths[0], path_of_id("0800A1B2C3", "vela_optic_lumens&tessera_lx20"));
+  EXPECT_NE(paths[1].find("#07FF#"), std::string::npos);
+  EXPECT_EQ(paths[1].find("vela_optic"), std::string::npos);
+  EXPECT_EQ(paths[2], path_of_id("0100"));
+  ASSERT_EQ(ucap_vcam_detach(1), 0);
+  EXPECT_EQ(list_paths().size(), 2u);
+}
+
+TEST_F(Enumeration, OtherClassesAndSetsWithoutInterfacesListNothing) {
+  ASSERT_EQ(ucap_vcam_attach(""), 0);
+  uint8_t other[16];
+  std::memcpy(other, kGuid, 16);
+  other[15] ^= 1;
+  uint32_t err = 0;
+  alignas(8) uint8_t data[32] = {};
+  for (auto [guid, flags] : {std::pair<const uint8_t*, uint32_t>{other, 0x12u}, {kGuid, 0x02u}}) {
+    vcam::DeviceSet* set = vcam::open_set(guid, flags, &err);
+    ASSERT_NE(set, nullptr);
+    put32(data, 32);
+    EXPECT_FALSE(vcam::enum_interface(set, 0, data, &err));
+    EXPECT_EQ(err, vcam::kErrNoMoreItems);
+    vcam::destroy_set(set);
+  }
+}
+
+TEST_F(Enumeration, InterfaceDataAndDetailSizesAreChecked) {
+  ASSERT_EQ(ucap_vcam_attach("id=ABC"), 0);
+  const std::string path = path_of_id("ABC");
+  uint32_t err = 0;
+  vcam::DeviceSet* set = vcam::open_set(kGuid, 0x12, &err);
+  ASSERT_NE(set, nullptr);
+  alignas(8) uint8_t data[32] = {};
+  put32(data, 28);
+  EXPECT_FALSE(vcam::enum_interface(set, 0, data, &err));
+  EXPECT_EQ(err, vcam::kErrInvalidUserBuffer);
+  put32(data, 32);
+  ASSERT_TRUE(vcam::enum_interface(set, 0, data, &err));
+  alignas(8) uint8_t next[32] = {};
+  put32(next, 32);
+  EXPECT_FALSE(vcam::enum_interface(set, 1, next, &err));
+  EXPECT_EQ(err, vcam::kErrNoMoreItems);
+
+  uint32_t need = 0;
+  EXPECT_FALSE(vcam::interface_detail(set, data, nullptr, 0, &need, &err));
+  EXPECT_EQ(err, vcam::kErrInsufficientBuffer);
+  EXPECT_EQ(need, 4 + path.size() + 1);
+
+  std::vector<uint8_t> detail(need + 8, 0xCC);
+  put32(detail.data(), 6);  // wrong cbSize
+  EXPECT_FALSE(vcam::interface_detail(set, data, detail.data(), need, &need, &err));
+  EXPECT_EQ(err, vcam::kErrInvalidUserBuffer);
+  put32(detail.data(), 8);
+  EXPECT_FALSE(vcam::interface_detail(set, data, detail.data(), need - 1, &need, &err));
+  EXPECT_EQ(err, vcam::kErrInsufficientBuffer);
+  EXPECT_EQ(detail[need - 1], 0xCC);  // nothing written when refused
+  ASSERT_TRUE(vcam::interface_detail(set, data, detail.data(), need, &need, &err));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(detail.data() + 4)), path);
+  EXPECT_EQ(detail[need], 0xCC);  // nothing beyond the required size
+
+  alignas(8) uint8_t forged[32] = {};
+  put32(forged, 32);
+  EXPECT_FALSE(vcam::interface_detail(set, forged, detail.data(), need, &need, &err));
+  EXPECT_EQ(err, vcam::kErrInvalidParameter);
+  vcam::destroy_set(set);
+}
+
+TEST_F(Enumeration, ManyInterfacesAndLongPaths) {
+  for (int i = 0; i < 12; ++i) ASSERT_EQ(ucap_vcam_attach(("id=" + std::to_string(100 + i)).c_str()), i);
+  std::string long_id(300, 'A');
+  ASSERT_EQ(ucap_vcam_attach(("id=" + long_id).c_str()), 12);
+  auto paths = list_paths();
+  ASSERT_EQ(paths.size(), 13u);
+  EXPECT_EQ(paths[11], path_of_id("111"));
+  EXPECT_EQ(paths[12], path_of_id(long_id));
+  EXPECT_GT(paths[12].size(), 254u);
+}
+
+TEST_F(Enumeration, FaultsFailTheSetOrOneDetailCall) {
+  ASSERT_EQ(ucap_vcam_attach("id=1"), 0);
+  ASSERT_EQ(ucap_vcam_attach("id=2 fail_detail=1:8"), 1);
+  EXPECT_EQ(list_paths().size(), 1u);  // the listing stops at the failing interface
+  EXPECT_EQ(list_paths().size(), 2u);
+
+  ASSERT_EQ(ucap_vcam_set(0, "fail_open_set=2:1450"), 0);
+  uint32_t err = 0;
+  EXPECT_EQ(vcam::open_set(kGuid, 0x12, &err), nullptr);
+  EXPECT_EQ(err, 1450u);
+  EXPECT_EQ(vcam::open_set(kGuid, 0x12, &err), nullptr);
+  vcam::DeviceSet* set = vcam::open_set(kGuid, 0x12, &err);
+  ASSERT_NE(set, nullptr);
+  vcam::destroy_set(set);
+}
+
+class Handles : public VcamTest {};
+
+TEST_F(Handles, OpenNeedsTheExactPathOfAnAttachedCamera) {
+  ASSERT_EQ(ucap_vcam_attach("id=77 fail_open=2:32"), 0);
+  std::string path = path_of_id("77");
+  uint32_t err = 0;
+  std::string upper = path;
+  upper[9] = 'V';
+  for (const std::string& wrong : {upper, path + "x", path.substr(0, path.size() - 1)}) {
+    EXPECT_EQ(vcam::open(wrong.c_str(), false, &err), vcam::kInvalidHandle);
+    EXPECT_EQ(err, vcam::kErrFileNotFound);
+  }
+  EXPECT_EQ(vcam::open(path.c_str(), false, &err), vcam::kInvalidHandle);
+  EXPECT_EQ(err, 32u);
+  EXPECT_EQ(vcam::open(path.c_str(), false, &err), vcam::kInvalidHandle);
+  vcam::Handle h = vcam::open(path.c_str(), false, &err);
+  ASSERT_NE(h, vcam::kInvalidHandle);
+  EXPECT_TRUE(vcam::close(h, &err));
+  EXPECT_FALSE(vcam::close(h, &err));
+  EXPECT_EQ(err, vcam::kErrInvalidHandle);
+}
+
+TEST_F(Handles, UnpluggedCameraFailsEveryRequestOfItsOpenHandles) {
+  ASSERT_EQ(ucap_vcam_attach("id=5"), 0);
+  Device dev(path_of_id("5"));
+  ASSERT_TRUE(dev.ok());
+  EXPECT_EQ(dev.node, 0xFFC0 | 1);
+  EXPECT_EQ(dev.read(0xF0000410), 0x00A1C000u);
+  ASSERT_EQ(ucap_vcam_detach(0), 0);
+  EXPECT_LT(ucap_vcam_detach(0), 0);
+  uint32_t v = 0, err = 0;
+  EXPECT_FALSE(dev.read(0xF0000410, &v, &err));
+  EXPECT_EQ(err, vcam::kErrDeviceNotConnected);
+  std::vector<uint8_t> rec(8);
+  EXPECT_FALSE(dev.request(kNodeAddress, rec, 8, &err));
+  EXPECT_EQ(err, vcam::kErrDeviceNotConnected);
+  Device again(path_of_id("5"));
+  EXPECT_FALSE(again.ok());
+  EXPECT_EQ(again.open_error, vcam::kErrFileNotFound);
+}
+
+class Records : public VcamTest {
+ protected:
+  void SetUp() override {
+    VcamTest::SetUp();
+    ASSERT_EQ(ucap_vcam_attach("id=9 node=7 uid=12345678"), 0);
+    dev = std::make_unique<Device>(path_of_id("9"));
+    ASSERT_TRUE(dev->ok());
+  }
+  std::unique_ptr<Device> dev;
+};
+
+TEST_F(Records, QuadletsTravelMostSignificantByteFirst) {
+  EXPECT_EQ(dev->node, 0xFFC7);
+  auto r = dev->record(0xF0000410, 4);
+  uint32_t got = 0, err = 0;
+  ASSERT_TRUE(vcam::ioctl(dev->handle(), kRead, r.data(), 44, r.data(), 44, &got, &err));
+  EXPECT_EQ(got, 44u);
+  EXPECT_EQ(r[36], 0x12);
+  EXPECT_EQ(r[37], 0x34);
+  EXPECT_EQ(r[38], 0x56);
+  EXPECT_EQ(r[39], 0x78);
+
+  EXPECT_EQ(take_trace(0), "R F0000410 12345678\n");
+  dev->open_access();
+  ASSERT_TRUE(dev->write(kVendor + 0x030, 0x12345678));
+  EXPECT_EQ(take_trace(0).substr(0, 20), "W F0F00000 0007C2A5\n");
+  EXPECT_EQ(dev->read(kVendor + 0x030), 0x12345678u);
+}
+
+TEST_F(Records, MalformedReadWriteRecordsAreRefused) {
+  struct Case {
+    const char* what;
+    size_t offset;
+    uint32_t value;
+  };
+  const Case cases[] = {{"first mode word", 0, 1},  {"second mode word", 4, 0},
+                        {"node address", 8, 0xFFC6}, {"address high", 12, 0xFFFE},
+                        {"byte count", 20, 128},    {"block size", 24, 128},
+                        {"reserved 28", 28, 1},     {"reserved 32", 32, 1}};
+  for (uint32_t code : {kRead, kWrite}) {
+    for (const Case& c : cases) {
+      auto r = dev->record(0xF0000410, 4);
+      if (c.offset == 8 || c.offset == 12) {
+        r[c.offset] = static_cast<uint8_t>(c.value);
+        r[c.offset + 1] = static_cast<uint8_t>(c.value >> 8);
+      } else {
+        put32(&r[c.offset], c.value);
+      }
+      uint32_t got = 0, err = 0;
+      EXPECT_FALSE(vcam::ioctl(dev->handle(), code, r.data(), 44, r.data(), 44, &got, &err)) << c.what;
+      EXPECT_EQ(err, vcam::kErrInvalidParameter) << c.what;
+    }
+    auto r = dev->record(0xF0000410, 4);
+    r.resize(168);
+    uint32_t got = 0, err = 0;
+    EXPECT_FALSE(vcam::ioctl(dev->handle(), code, r.data(), 44, r.data(), 40, &got, &err));
+    EXPECT_EQ(err, vcam::kErrInvalidParameter);
+    EXPECT_FALSE(vcam::ioctl(dev->handle(), code, r.data(), 168, r.data(), 168, &got, &err));
+    EXPECT_EQ(err, vcam::kErrInvalidParameter);  // block length with a quadlet count
+    EXPECT_FALSE(vcam::ioctl(dev->handle(), code, r.data(), 40, r.data(), 40, &got, &err));
+    EXPECT_EQ(err, vcam::kErrInvalidParameter);
+    EXPECT_FALSE(vcam::ioctl(dev->handle(), code, nullptr, 44, r.data(), 44, &got, &err));
+    EXPECT_EQ(err, vcam::kErrInvalidUserBuffer);
+  }
+  EXPECT_EQ(take_trace(0), "");  // nothing reached the camera
+}
+
+TEST_F(Records, FixedLengthRequestsAndUnknownCodes) {
+  const std::pair<uint32_t, std::pair<uint32_t, uint32_t>> lengths[] = {
+      {kAllocBandwidth, {24, 24}}, {kAllocChannel, {16, 16}}, {kAllocResources, {40, 40}},
+      {kAttach, {64, 0}},          {kFreeBandwidth, {8, 0}},  {kFreeChannel, {4, 0}},
+      {kFreeResources, {8, 0}},    {kStop, {16, 0}},          {kNodeAddress, {8, 8}},
+      {kWaitSetup, {20, 0}},       {kCancelWait, {0, 0}},     {kFrameBuffer, {24, 24}},
+      {kSelectBuffer, {4, 0}}};
+  for (const auto& [code, io] : lengths) {
+    for (auto [in, out] : {std::pair{io.first + 4, io.second}, std::pair{io.first, io.second + 4}}) {
+      std::vector<uint8_t> buf(64 + 8, 0);
+      uint32_t got = 0, err = 0;
+      EXPECT_FALSE(vcam::ioctl(dev->handle(), code, buf.data(), in, buf.data(), out, &got, &err))
+          << std::hex << code;
+      EXPECT_EQ(err, vcam::kErrInvalidParameter) << std::hex << code;
+    }
+  }
+  uint8_t buf[8] = {};
+  uint32_t got = 0, err = 0;
+  EXPECT_FALSE(vcam::ioctl(dev->handle(), 0x222000, buf, 8, buf, 8, &got, &err));
+  EXPECT_EQ(err, vcam::kErrInvalidFunction);
+  EXPECT_FALSE(vcam::ioctl(dev->handle(), kBusReset, nullptr, 0, nullptr, 0, &got, &err));
+  EXPECT_EQ(err, vcam::kErrInvalidParameter);  // only as an overlapped request
+  EXPECT_FALSE(vcam::ioctl(dev->handle() + 1, kNodeAddress, buf, 8, buf, 8, &got, &err));
+  EXPECT_EQ(err, vcam::kErrInvalidHandle);
+}
+
+TEST_F(Records, RequestFaultsFailTheNamedCodeOnly) {
+  ASSERT_EQ(ucap_vcam_set(0, "fail_ioctl=222050:2:31 fail_read=rom+10:1:121"), 0);
+  std::vector<uint8_t> rec(8);
+  uint32_t err = 0, v = 0;
+  EXPECT_FALSE(dev->request(kNodeAddress, rec, 8, &err));
+  EXPECT_EQ(err, 31u);
+  EXPECT_FALSE(dev->request(kNodeAddress, rec, 8, &err));
+  EXPECT_TRUE(dev->request(kNodeAddress, rec, 8, &err));
+  EXPECT_FALSE(dev->read(0xF0000410, &v, &err));
+  EXPECT_EQ(err, 121u);
+  EXPECT_TRUE(dev->read(0xF0000410, &v, &err));
+  EXPECT_EQ(take_trace(0), "R F0000410 12345678\n");  // the failed read never reached it
+}
+
+TEST_F(Records, FrameBuffersAreTwoOwnedBlocksOfTheRequestedSize) {
+  std::vector<uint8_t> rec(24, 0);
+  put32(&rec[0], 4096);
+  put32(&rec[4], 4097);
+  uint32_t err = 0;
+  EXPECT_FALSE(dev->request(kFrameBuffer, rec, 24, &err));
+  EXPECT_EQ(err, vcam::kErrInvalidParameter);
+  put32(&rec[4], 4096);
+  ASSERT_TRUE(dev->request(kFrameBuffer, rec, 24, &err));
+  auto* first = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(get64(&rec[8])));
+  auto* second = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(get64(&rec[16])));
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(first[0], 0);
+  std::memset(first, 1, 4096);  // the whole block is ours to use
+  std::memset(second, 2, 4096);
+  EXPECT_EQ(vcam::frame_buffer_size(0), 4096u);
+
+  std::vector<uint8_t> same(24, 0);
+  put32(&same[0], 4096);
+  put32(&same[4], 4096);
+  ASSERT_TRUE(dev->request(kFrameBuffer, same, 24, &err));
+  EXPECT_EQ(get64(&same[8]), get64(&rec[8]));
+  put32(&same[0], 8192);
+  put32(&same[4], 8192);
+  EXPECT_FALSE(dev->request(kFrameBuffer, same, 24, &err));
+  std::vector<uint8_t> release(24, 0);
+  ASSERT_TRUE(dev->request(kFrameBuffer, release, 24, &err));
+  EXPECT_EQ(get64(&release[8]), 0u);
+  EXPECT_EQ(vcam::frame_buffer_size(0), 0u);
+
+  ASSERT_EQ(ucap_vcam_set(0, "fail_ioctl=222104:1:8"), 0);
+  EXPECT_FALSE(dev->request(kFrameBuffer, rec, 24, &err));
+  EXPECT_EQ(err, 8u);
+}
+
+// ---- bus-reset notifications -------------------------------------------------------------
+
+struct Signal {
+  std::atomic<int> count{0};
+  static void fire(void* ctx) { static_cast<Signal*>(ctx)->count.fetch_add(1); }
+};
+
+class BusReset : public VcamTest {
+ protected:
+  void SetUp() override {
+    VcamTest::SetUp();
+    ASSERT_EQ(ucap_vcam_attach("id=1"), 0);
+    ov.signal = &Signal::fire;
+    ov.ctx = &sig;
+  }
+  bool send(vcam::Handle h, uint32_t* err) {
+    ov.status.store(vcam::kErrIoPending);
+    return vcam::ioctl_overlapped(h, kBusReset, nullptr, 0, nullptr, 0, &ov, err);
+  }
+  Signal sig;
+  vcam::Overlapped ov;
+};
+
+TEST_F(BusReset, NotificationPendsUntilAResetAndCompletesOnce) {
+  Device mon(path_of_id("1"), true);
+  ASSERT_TRUE(mon.ok());
+  uint32_t err = 0;
+  EXPECT_FALSE(send(mon.handle(), &err));
+  EXPECT_EQ(err, vcam::kErrIoPending);
+  EXPECT_EQ(ov.status.load(), vcam::kErrIoPending);
+  EXPECT_EQ(sig.count.load(), 0);
+  EXPECT_EQ(ucap_vcam_bus_reset(), 0);
+  EXPECT_EQ(ov.status.load(), 0u);
+  EXPECT_EQ(sig.count.load(), 1);
+  EXPECT_EQ(ucap_vcam_bus_reset(), 0);
+  EXPECT_EQ(sig.count.load(), 1);  // a completed request is not completed again
+
+  for (const char* event : {"attach", "detach"}) {
+    EXPECT_FALSE(send(mon.handle(), &err));
+    int before = sig.count.load();
+    if (std::string(event) == "attach") ASSERT_GE(ucap_vcam_attach("id=2"), 0);
+    else ASSERT_EQ(ucap_vcam_detach(1), 0);
+    EXPECT_EQ(ov.status.load(), 0u) << event;
+    EXPECT_EQ(sig.count.load(), before + 1) << event;
+  }
+}
+
+TEST_F(BusReset, CancelAndCloseAbortPendingNotifications) {
+  uint32_t err = 0;
+  {
+    Device mon(path_of_id("1"), true);
+    EXPECT_FALSE(send(mon.handle(), &err));
+    EXPECT_TRUE(vcam::cancel_io(mon.handle(), &err));
+    EXPECT_EQ(ov.status.load(), vcam::kErrOperationAborted);
+    EXPECT_EQ(sig.count.load(), 1);
+    EXPECT_FALSE(send(mon.handle(), &err));
+  }  // closed
+  EXPECT_EQ(ov.status.load(), vcam::kErrOperationAborted);
+  EXPECT_EQ(sig.count.load(), 2);
+  EXPECT_FALSE(vcam::cancel_io(12345, &err));
+  EXPECT_EQ(err, vcam::kErrInvalidHandle);
+}
+
+TEST_F(BusReset, OverlappedHandlesNeedOverlappedRequests) {
+  Device mon(path_of_id("1"), true);
+  uint8_t rec[8] = {};
+  uint32_t got = 0, err = 0;
+  EXPECT_FALSE(vcam::ioctl(mon.handle(), kNodeAddress, rec, 8, rec, 8, &got, &err));
+  EXPECT_EQ(err, vcam::kErrInvalidParameter);
+  // Other requests complete at once on an overlapped handle, signalled.
+  EXPECT_TRUE(vcam::ioctl_overlapped(mon.handle(), kNodeAddress, rec, 8, rec, 8, &ov, &err));
+  EXPECT_EQ(ov.status.load(), 0u);
+  EXPECT_EQ(ov.bytes.load(), 8u);
+  EXPECT_EQ(sig.count.load(), 1);
+  EXPECT_FALSE(vcam::ioctl_overlapped(mon.handle(), kBusReset, rec, 4, nullptr, 0, &ov, &err));
+  EXPECT_EQ(err, vcam::kErrInvalidParameter);
+}
+
+TEST_F(BusReset, ResetsFromAnotherThreadWakeAWaiter) {
+  Device mon(path_of_id("1"), true);
+  uint32_t err = 0;
+  EXPECT_FALSE(send(mon.handle(), &err));
+  std::thread t([] { ucap_vcam_bus_reset(); });
+  while (ov.status.load() == vcam::kErrIoPending) std::this_thread::yield();
+  t.join();
+  EXPECT_EQ(ov.status.load(), 0u);
+  EXPECT_EQ(sig.count.load(), 1);
+}
+
+}  // namespace
+}  // namespace vcam_test

@@ -1,0 +1,195 @@
+// A minimal client of the virtual driver for the vcam tests: builds the request records
+// byte by byte, independently of the library's own request code.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ucap/vcam.h"
+#include "vcam/driver.h"
+#include "vcam/inspect.h"
+
+namespace vcam_test {
+
+inline constexpr uint8_t kGuid[16] = {0x55, 0xDF, 0x59, 0xC4, 0x08, 0xDB, 0xD1, 0x11,
+                                      0xB0, 0x09, 0x00, 0xA0, 0xC9, 0x08, 0x1F, 0xF6};
+inline constexpr uint32_t kRead = 0x222008, kWrite = 0x22200C, kAllocBandwidth = 0x222014,
+                          kAllocChannel = 0x222018, kAllocResources = 0x22201C,
+                          kAttach = 0x222020, kFreeBandwidth = 0x222028, kFreeChannel = 0x22202C,
+                          kFreeResources = 0x222030, kStop = 0x222044, kNodeAddress = 0x222050,
+                          kBusReset = 0x2220C8, kWaitSetup = 0x2220F0, kCancelWait = 0x2220F4,
+                          kFrameBuffer = 0x222104, kSelectBuffer = 0x222108;
+inline constexpr uint32_t kCmd = vcam::kCommandRegisters;
+inline constexpr uint32_t kVendor = vcam::kVendorRegisters;
+inline uint32_t mode_block(int m) { return vcam::kModeRegisters + 0x100u * static_cast<uint32_t>(m); }
+
+inline void put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+inline void put64(uint8_t* p, uint64_t v) {
+  put32(p, static_cast<uint32_t>(v));
+  put32(p + 4, static_cast<uint32_t>(v >> 32));
+}
+inline uint32_t get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+inline uint64_t get64(const uint8_t* p) { return get32(p) | static_cast<uint64_t>(get32(p + 4)) << 32; }
+
+// Every listed path of the interface class, in enumeration order.
+inline std::vector<std::string> list_paths() {
+  std::vector<std::string> paths;
+  uint32_t err = 0;
+  vcam::DeviceSet* set = vcam::open_set(kGuid, 0x12, &err);
+  if (set == nullptr) return paths;
+  for (uint32_t i = 0;; ++i) {
+    alignas(8) uint8_t data[32] = {};
+    put32(data, 32);
+    if (!vcam::enum_interface(set, i, data, &err)) break;
+    uint32_t need = 0;
+    vcam::interface_detail(set, data, nullptr, 0, &need, &err);
+    std::vector<uint8_t> detail(need);
+    put32(detail.data(), 8);
+    if (!vcam::interface_detail(set, data, detail.data(), need, &need, &err)) break;
+    paths.emplace_back(reinterpret_cast<const char*>(detail.data() + 4));
+  }
+  vcam::destroy_set(set);
+  return paths;
+}
+
+// An open device handle with the register operations.
+class Device {
+ public:
+  explicit Device(const std::string& path, bool overlapped = false) {
+    uint32_t err = 0;
+    h_ = vcam::open(path.c_str(), overlapped, &err);
+    open_error = err;
+    if (h_ != vcam::kInvalidHandle && !overlapped) {
+      uint8_t rec[8] = {};
+      uint32_t got = 0;
+      if (vcam::ioctl(h_, kNodeAddress, rec, 8, rec, 8, &got, &err))
+        node = static_cast<uint16_t>(rec[4] | rec[5] << 8);
+    }
+  }
+  ~Device() {
+    uint32_t err = 0;
+    if (h_ != vcam::kInvalidHandle) vcam::close(h_, &err);
+  }
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
+
+  bool ok() const { return h_ != vcam::kInvalidHandle; }
+  vcam::Handle handle() const { return h_; }
+
+  // Read/write record of 44 or 168 bytes.
+  std::vector<uint8_t> record(uint32_t address, uint32_t count) const {
+    std::vector<uint8_t> r(40 + count, 0);
+    put32(&r[0], 0);
+    put32(&r[4], 1);
+    r[8] = static_cast<uint8_t>(node);
+    r[9] = static_cast<uint8_t>(node >> 8);
+    r[12] = 0xFF;
+    r[13] = 0xFF;
+    put32(&r[16], address);
+    put32(&r[20], count);
+    put32(&r[24], count == 4 ? 0 : 128);
+    return r;
+  }
+  bool request(uint32_t code, std::vector<uint8_t>& in, uint32_t out_len, uint32_t* err) {
+    uint32_t got = 0;
+    if (out_len > in.size()) in.resize(out_len);
+    return vcam::ioctl(h_, code, in.data(), static_cast<uint32_t>(in.size()), out_len ? in.data() : nullptr,
+                       out_len, &got, err);
+  }
+  bool read(uint32_t address, uint32_t* value, uint32_t* err = nullptr) {
+    auto r = record(address, 4);
+    uint32_t e = 0, got = 0;
+    bool ok = vcam::ioctl(h_, kRead, r.data(), 44, r.data(), 44, &got, &e);
+    if (err) *err = e;
+    if (ok) *value = static_cast<uint32_t>(r[36]) << 24 | r[37] << 16 | r[38] << 8 | r[39];
+    return ok;
+  }
+  uint32_t read(uint32_t address) {
+    uint32_t v = 0xDEADBEEF;
+    EXPECT_TRUE(read(address, &v)) << std::hex << address;
+    return v;
+  }
+  bool write(uint32_t address, uint32_t value, uint32_t* err = nullptr) {
+    auto r = record(address, 4);
+    r[36] = static_cast<uint8_t>(value >> 24);
+    r[37] = static_cast<uint8_t>(value >> 16);
+    r[38] = static_cast<uint8_t>(value >> 8);
+    r[39] = static_cast<uint8_t>(value);
+    uint32_t e = 0, got = 0;
+    bool ok = vcam::ioctl(h_, kWrite, r.data(), 44, r.data(), 44, &got, &e);
+    if (err) *err = e;
+    return ok;
+  }
+  bool block_read(uint32_t address, uint8_t* out, uint32_t* err = nullptr) {
+    auto r = record(address, 128);
+    uint32_t e = 0, got = 0;
+    bool ok = vcam::ioctl(h_, kRead, r.data(), 168, r.data(), 168, &got, &e);
+    if (err) *err = e;
+    if (ok) std::memcpy(out, &r[36], 128);
+    return ok;
+  }
+  bool block_write(uint32_t address, const uint8_t* data, uint32_t* err = nullptr) {
+    auto r = record(address, 128);
+    std::memcpy(&r[36], data, 128);
+    uint32_t e = 0, got = 0;
+    bool ok = vcam::ioctl(h_, kWrite, r.data(), 168, r.data(), 168, &got, &e);
+    if (err) *err = e;
+    return ok;
+  }
+  void open_access() {
+    ASSERT_TRUE(write(kVendor, 0x0007C2A5));
+    ASSERT_TRUE(write(kVendor + 4, 0xFFF));
+  }
+  // Writes a command and polls it until the given busy bits clear; returns the final value.
+  uint32_t command(uint32_t address, uint32_t value, uint32_t busy, int* polls = nullptr) {
+    EXPECT_TRUE(write(address, value));
+    uint32_t v = 0;
+    int n = 0;
+    do {
+      if (!read(address, &v)) return 0xFFFFFFFF;
+      ++n;
+    } while ((v & busy) != 0 && n < 100);
+    if (polls) *polls = n;
+    return v;
+  }
+
+  uint32_t open_error = 0;
+  uint16_t node = 0;
+
+ private:
+  vcam::Handle h_ = vcam::kInvalidHandle;
+};
+
+// Returns and clears a camera's register trace.
+inline std::string take_trace(int id) {
+  int need = ucap_vcam_trace(id, nullptr, 0);
+  if (need <= 0) return {};
+  std::string text(static_cast<size_t>(need), '\0');
+  ucap_vcam_trace(id, text.data(), need);
+  text.resize(static_cast<size_t>(need) - 1);
+  return text;
+}
+
+// Path of attached camera `id` as the driver lists it (the id-th matching path in attach order).
+inline std::string path_of_id(const std::string& id_field, const char* vm = "vela_optic&tessera_lx20") {
+  return std::string("\\\\?\\1394#") + vm + "#" + id_field + "#{c459df55-db08-11d1-b009-00a0c9081ff6}";
+}
+
+// Fixture: a clean bus.
+class VcamTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ucap_vcam_reset(); }
+  void TearDown() override { ucap_vcam_reset(); }
+};
+
+}  // namespace vcam_test

@@ -1,0 +1,30 @@
+// Views into the virtual camera for tests: state that no register shows, such as the
+// isochronous bookkeeping of the bus and the camera's firmware memory.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace vcam {
+
+// Register bases that the virtual camera's configuration ROM leads to.
+inline constexpr uint32_t kCommandRegisters = 0xF0E00000;
+inline constexpr uint32_t kVendorRegisters = 0xF0F00000;
+inline constexpr uint32_t kModeRegisters = 0xF0E10000;  // mode m at + 0x100 * m
+
+struct BusUsage {
+  uint32_t bandwidth_units = 0;  // allocated of the 4915 units of a cycle
+  int bandwidth_handles = 0;
+  int channels = 0;
+  int resources = 0;
+};
+BusUsage bus_usage();
+
+// Firmware memory of camera `id` (1 MiB, 0xFF where nothing was written; empty before the
+// first write) and whether the firmware was started. False for an unknown id.
+bool firmware_memory(int id, std::vector<uint8_t>* bytes, bool* started);
+
+// Size of each of the two frame buffers the driver holds for camera `id` (0: none).
+uint32_t frame_buffer_size(int id);
+
+}  // namespace vcam

@@ -1,0 +1,263 @@
+// The sensor model behind the virtual camera's frames.
+#include "vcam/sensor.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+
+namespace vcam {
+namespace {
+
+uint64_t mix(uint64_t z) {
+  z += 0x9E3779B97F4A7C15ull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+uint64_t hash(uint64_t seed, uint64_t salt, uint64_t a, uint64_t b) {
+  return mix(mix(mix(seed ^ salt * 0xD6E8FEB86659FD93ull) ^ a) ^ (b * 0x9E3779B97F4A7C15ull));
+}
+
+double unit(uint64_t h) { return static_cast<double>(h >> 11) * (1.0 / 9007199254740992.0); }
+
+// Standard normal from two hashed uniforms (Box-Muller).
+double normal(uint64_t h1, uint64_t h2) {
+  double u1 = unit(h1), u2 = unit(h2);
+  if (u1 < 1e-300) u1 = 1e-300;
+  return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
+}
+
+enum Salt : uint64_t { kColumn = 1, kRow, kGain1, kGain2, kHot, kHotLevel, kNoise1, kNoise2, kNoise3, kNoise4 };
+
+// Linear red, green, blue reflectances of the 24 chart patches, row by row.
+constexpr std::array<std::array<double, 3>, 24> kChart = {{
+    {0.17, 0.10, 0.07}, {0.55, 0.35, 0.27}, {0.12, 0.19, 0.33}, {0.10, 0.15, 0.06},
+    {0.24, 0.22, 0.43}, {0.13, 0.50, 0.40}, {0.68, 0.24, 0.03}, {0.07, 0.11, 0.39},
+    {0.54, 0.10, 0.12}, {0.10, 0.04, 0.14}, {0.35, 0.50, 0.05}, {0.75, 0.38, 0.02},
+    {0.02, 0.05, 0.29}, {0.07, 0.30, 0.07}, {0.44, 0.03, 0.04}, {0.85, 0.58, 0.01},
+    {0.53, 0.09, 0.29}, {0.00, 0.24, 0.38}, {0.88, 0.88, 0.86}, {0.58, 0.59, 0.59},
+    {0.36, 0.36, 0.36}, {0.19, 0.19, 0.19}, {0.09, 0.09, 0.09}, {0.03, 0.03, 0.03},
+}};
+
+// Colour of the mosaic: red at even x of even y, blue at odd x of odd y, else green.
+int colour(int x, int y) {
+  if ((x & 1) == 0 && (y & 1) == 0) return 0;
+  if ((x & 1) == 1 && (y & 1) == 1) return 2;
+  return 1;
+}
+
+double scene(const SensorParams& p, int w, int h, int x, int y) {
+  switch (p.scene) {
+    case Scene::kFlat: return 1.0;
+    case Scene::kDark: return 0.0;
+    case Scene::kGradient: return static_cast<double>(x) / static_cast<double>(w - 1);
+    case Scene::kChart: break;
+  }
+  // 6 x 4 patches inside a 5 % margin, a dark gap of a tenth of a patch between them.
+  double fx = (static_cast<double>(x) / w - 0.05) / 0.9 * 6.0;
+  double fy = (static_cast<double>(y) / h - 0.05) / 0.9 * 4.0;
+  if (fx < 0 || fy < 0 || fx >= 6.0 || fy >= 4.0) return 0.05;
+  int px = static_cast<int>(fx), py = static_cast<int>(fy);
+  if (fx - px < 0.05 || fx - px > 0.95 || fy - py < 0.05 || fy - py > 0.95) return 0.05;
+  return kChart[static_cast<size_t>(py * 6 + px)][static_cast<size_t>(colour(x, y))];
+}
+
+struct Model {
+  const SensorParams& p;
+  int w, h;
+  double signal_scale;  // counts of a white pixel over this exposure
+  double dark_charge;   // counts of dark charge over this exposure
+  std::vector<uint8_t> defect;  // 1 stuck high, 2 dead, per sensor pixel (or empty)
+
+  // Light falling on one pixel during the exposure, in counts.
+  double light(int x, int y) const {
+    double s = scene(p, w, h, x, y);
+    if (s == 0.0) return 0.0;
+    double g = 1.0;
+    if (p.prnu > 0) {
+      double n = unit(hash(p.seed, kGain1, static_cast<uint64_t>(x), static_cast<uint64_t>(y))) +
+                 unit(hash(p.seed, kGain2, static_cast<uint64_t>(x), static_cast<uint64_t>(y))) - 1.0;
+      g += p.prnu * n * 2.449489742783178;
+    }
+    double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;
+    double dx = (x - cx) / cx, dy = (y - cy) / cy;
+    double v = 1.0 - p.vignette * (dx * dx + dy * dy) / 2.0;
+    return signal_scale * s * g * v;
+  }
+  double dark(int x, int y) const {
+    double d = dark_charge;
+    if (p.hot > 0 && unit(hash(p.seed, kHot, static_cast<uint64_t>(x), static_cast<uint64_t>(y))) < p.hot)
+      d *= 50.0 + 150.0 * unit(hash(p.seed, kHotLevel, static_cast<uint64_t>(x), static_cast<uint64_t>(y)));
+    return d;
+  }
+};
+
+}  // namespace
+
+int transferred_rows(const FrameGeometry& g) {
+  if (g.binning < 1 || g.height <= 0) return 0;
+  return g.mode == 0 ? g.height / (2 * g.binning) : g.height / g.binning;
+}
+
+std::vector<int> covered_rows(const FrameGeometry& g, int row, int sensor_h) {
+  std::vector<int> rows;
+  int b = g.binning;
+  if (g.mode == 0) {
+    // Blocks of 4b sensor rows give two transferred rows: the sum of the 2b even rows of
+    // the block, then the sum of its 2b odd rows.
+    int base = g.top + 4 * b * (row / 2) + (row % 2);
+    for (int j = 0; j < 2 * b; ++j) rows.push_back(base + 2 * j);
+  } else {
+    // Row i sums b rows of one colour, starting at the first row of that colour at or
+    // after top + i * b.
+    int y0 = g.top + row * b;
+    if (b % 2 == 0 && row % 2 == 1) ++y0;
+    for (int j = 0; j < b; ++j) rows.push_back(y0 + 2 * j);
+  }
+  rows.erase(std::remove_if(rows.begin(), rows.end(), [&](int y) { return y >= sensor_h; }), rows.end());
+  return rows;
+}
+
+std::vector<uint16_t> render_frame(const SensorParams& p, int sensor_w, int sensor_h,
+                                   const std::vector<uint32_t>& defects, const FrameGeometry& g,
+                                   uint64_t exposure) {
+  int rows = transferred_rows(g);
+  if (rows <= 0 || g.width <= 0 || g.left < 0 || g.top < 0 || g.left + g.width > sensor_w ||
+      g.top + g.height > sensor_h)
+    return {};
+  double seconds = g.ticks * 250e-6;
+  Model m{p, sensor_w, sensor_h, p.level * seconds / 0.1, p.dark * seconds, {}};
+  if (!defects.empty()) {
+    m.defect.assign(static_cast<size_t>(sensor_w) * static_cast<size_t>(sensor_h), 0);
+    for (uint32_t pos : defects)
+      if (pos < m.defect.size()) m.defect[pos] = (mix(pos ^ p.seed) & 1) ? 2 : 1;
+  }
+
+  // Sensor rows the frame needs, and the charge of each pixel in them (light, dark charge,
+  // smear of the light that passed through on its way down the column).
+  int last = g.top;
+  for (int i = 0; i < rows; ++i)
+    for (int y : covered_rows(g, i, sensor_h)) last = std::max(last, y);
+  int first = g.top;
+  for (int i = 0; i < rows; ++i)
+    for (int y : covered_rows(g, i, sensor_h)) first = std::min(first, y);
+  size_t W = static_cast<size_t>(g.width);
+  std::vector<double> above(W, 0.0);  // light of the rows above, per column
+  if (p.smear > 0) {
+    for (int y = 0; y < first; ++y)
+      for (size_t c = 0; c < W; ++c) above[c] += m.light(g.left + static_cast<int>(c), y);
+  }
+  std::vector<float> charge(static_cast<size_t>(last - first + 1) * W);
+  for (int y = first; y <= last; ++y) {
+    float* row = &charge[static_cast<size_t>(y - first) * W];
+    for (size_t c = 0; c < W; ++c) {
+      int x = g.left + static_cast<int>(c);
+      double l = m.light(x, y);
+      double q = l + m.dark(x, y) + p.smear * above[c];
+      above[c] += l;
+      if (!m.defect.empty()) {
+        uint8_t d = m.defect[static_cast<size_t>(y) * static_cast<size_t>(sensor_w) + static_cast<size_t>(x)];
+        if (d == 1) q = 1e6;
+        if (d == 2) q = 0.0;
+      }
+      row[c] = static_cast<float>(q);
+    }
+  }
+
+  std::vector<double> column(W);
+  for (size_t c = 0; c < W; ++c) {
+    double u = unit(hash(p.seed, kColumn, static_cast<uint64_t>(g.left) + c, 0));
+    column[c] = std::floor((u * 2.0 - 1.0) * p.column_pattern + 0.5);
+  }
+  std::vector<uint16_t> out(static_cast<size_t>(rows) * W);
+  for (int i = 0; i < rows; ++i) {
+    std::vector<int> ys = covered_rows(g, i, sensor_h);
+    double offset = 0.0;
+    if (!ys.empty()) {
+      double u = unit(hash(p.seed, kRow, static_cast<uint64_t>(ys[0]), static_cast<uint64_t>(g.mode)));
+      offset = std::floor((u * 2.0 - 1.0) * p.row_pattern + 0.5);
+    }
+    for (size_t c = 0; c < W; ++c) {
+      double q = 0.0;
+      for (int y : ys) q += charge[static_cast<size_t>(y - first) * W + c];
+      double v = p.bias + column[c] + offset + q;
+      if (p.noise) {
+        uint64_t key = static_cast<uint64_t>(i) << 32 | (static_cast<uint64_t>(g.left) + c);
+        double shot = std::sqrt(std::max(q, 0.0)) *
+                      normal(hash(p.seed, kNoise1, exposure, key), hash(p.seed, kNoise2, exposure, key));
+        double read = p.read_noise *
+                      normal(hash(p.seed, kNoise3, exposure, key), hash(p.seed, kNoise4, exposure, key));
+        v += shot + read;
+      }
+      double r = std::floor(v + 0.5);
+      out[static_cast<size_t>(i) * W + c] = static_cast<uint16_t>(std::clamp(r, 0.0, 4095.0));
+    }
+  }
+  return out;
+}
+
+std::vector<uint16_t> expected_frame(const SensorParams& p, int sensor_w, int sensor_h,
+                                     const std::vector<uint32_t>& defects, const FrameGeometry& g) {
+  SensorParams quiet = p;
+  quiet.noise = false;
+  return render_frame(quiet, sensor_w, sensor_h, defects, g, 0);
+}
+
+size_t payload_bytes(int width, int rows, int mode, bool packed) {
+  size_t w = static_cast<size_t>(std::max(width, 0)), r = static_cast<size_t>(std::max(rows, 0));
+  if (!packed) return w * r * 2;
+  if (mode == 0) return (w * r + 1) / 2 * 3;
+  size_t f0 = (w * ((r + 1) / 2) + 1) / 2 * 3;
+  return 2 * f0;  // the odd field is never longer than the even one
+}
+
+void encode_frame(const uint16_t* samples, int width, int rows, int mode, bool packed,
+                  uint8_t* out, size_t frame_bytes) {
+  std::memset(out, 0, frame_bytes);
+  if (width <= 0 || rows <= 0) return;
+  size_t w = static_cast<size_t>(width);
+  // Sample k of the transfer sequence: mode 0 row by row, else even rows then odd rows.
+  std::vector<size_t> order;
+  order.reserve(static_cast<size_t>(rows));
+  if (mode == 0) {
+    for (int r = 0; r < rows; ++r) order.push_back(static_cast<size_t>(r));
+  } else {
+    for (int r = 0; r < rows; r += 2) order.push_back(static_cast<size_t>(r));
+    for (int r = 1; r < rows; r += 2) order.push_back(static_cast<size_t>(r));
+  }
+  if (!packed) {
+    size_t pos = 0;
+    for (size_t r : order) {
+      for (size_t c = 0; c < w && pos + 2 <= frame_bytes; ++c, pos += 2) {
+        uint16_t s = samples[r * w + c];
+        out[pos] = static_cast<uint8_t>(s);
+        out[pos + 1] = static_cast<uint8_t>(s >> 8);
+      }
+    }
+    return;
+  }
+  // Two samples a, b in three bytes: a >> 4, b >> 4, (a & 15) << 4 | (b & 15).
+  auto pack = [&](size_t first_row, size_t row_count, size_t start) {
+    size_t n = row_count * w;
+    for (size_t k = 0; k < n; k += 2) {
+      size_t pos = start + k / 2 * 3;
+      if (pos + 3 > frame_bytes) return;
+      uint16_t a = samples[order[first_row + k / w] * w + k % w];
+      uint16_t b = k + 1 < n ? samples[order[first_row + (k + 1) / w] * w + (k + 1) % w] : 0;
+      out[pos] = static_cast<uint8_t>(a >> 4);
+      out[pos + 1] = static_cast<uint8_t>(b >> 4);
+      out[pos + 2] = static_cast<uint8_t>((a & 15) << 4 | (b & 15));
+    }
+  };
+  if (mode == 0) {
+    pack(0, order.size(), 0);
+  } else {
+    size_t even = (static_cast<size_t>(rows) + 1) / 2;
+    pack(0, even, 0);
+    pack(even, order.size() - even, frame_bytes / 2);
+  }
+}
+
+}  // namespace vcam

@@ -1,0 +1,74 @@
+// The sensor behind the virtual camera's frames: a colour mosaic CCD looking at a scene,
+// with bias, offset patterns, dark current and hot pixels, gain variation and vignetting,
+// vertical smear, defective pixels, clipping and (optionally) shot and read noise.
+//
+// Tests reach the model directly through expected_frame(), which gives the noise-free
+// samples the camera sends for a readout, and encode_frame(), which lays samples out
+// as the camera puts them on the bus (fields, packing).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace vcam {
+
+enum class Scene { kChart, kFlat, kDark, kGradient };
+
+struct SensorParams {
+  Scene scene = Scene::kChart;
+  double level = 1500.0;    // signal of a white pixel in counts per 100 ms of exposure
+  bool noise = true;        // shot and read noise
+  uint64_t seed = 1;        // fixed patterns and noise
+  double dark = 20.0;       // dark current in counts per second
+  double hot = 0.0005;      // share of hot pixels (dark current 50 to 200 times higher)
+  double smear = 2e-5;      // share of the signal above a pixel that leaks into it
+  double vignette = 0.15;   // relative loss of signal in the corners
+  double prnu = 0.01;       // per-pixel gain variation (standard deviation)
+  int bias = 32;            // black level
+  int column_pattern = 3;   // amplitude of the column offsets (counts)
+  int row_pattern = 1;      // amplitude of the row offsets (counts)
+  double read_noise = 1.5;  // counts (standard deviation), only with noise
+};
+
+// One readout: camera mode (0: rows of summed same-colour row pairs; otherwise two
+// fields of rows of b same-colour rows), binning, rectangle in sensor pixels, exposure.
+struct FrameGeometry {
+  int mode = 2;
+  int binning = 1;
+  int left = 0, top = 0, width = 0, height = 0;
+  uint32_t ticks = 400;  // exposure in 250 us ticks
+};
+
+// Rows the camera transfers for a geometry (mode 0: height / 2b; else height / b).
+int transferred_rows(const FrameGeometry& g);
+
+// Sensor rows summed into transferred row `row` (in transfer order after the fields are
+// interleaved), in the order the camera adds them; rows beyond the sensor are left out.
+std::vector<int> covered_rows(const FrameGeometry& g, int row, int sensor_h);
+
+// Noise-free samples of a readout: transferred_rows(g) rows of g.width samples, row by row
+// in image order (fields interleaved, unpacked). `defects` are positions y * sensor_w + x.
+std::vector<uint16_t> expected_frame(const SensorParams& p, int sensor_w, int sensor_h,
+                                     const std::vector<uint32_t>& defects,
+                                     const FrameGeometry& g);
+// The same with noise drawn for exposure number `exposure` (noise off: expected_frame).
+std::vector<uint16_t> render_frame(const SensorParams& p, int sensor_w, int sensor_h,
+                                   const std::vector<uint32_t>& defects, const FrameGeometry& g,
+                                   uint64_t exposure);
+
+// Noise-free samples of a readout of attached camera `id` with its own scene, patterns and
+// EEPROM defects. False for an unknown camera or a geometry outside its sensor.
+bool expected_frame(int id, const FrameGeometry& g, std::vector<uint16_t>* samples);
+
+// Bus layout of a frame of `rows` rows of `width` samples into `frame_bytes` bytes (the rest
+// zero): 16-bit little-endian samples, or two 12-bit samples in three bytes when packed; in
+// every mode but 0 the even rows first, then the odd rows, the odd field starting at
+// frame_bytes / 2 when packed. Writes nothing beyond frame_bytes.
+void encode_frame(const uint16_t* samples, int width, int rows, int mode, bool packed,
+                  uint8_t* out, size_t frame_bytes);
+// Bytes the samples take on the bus before padding (both fields, when packed each field
+// rounded up to whole three-byte groups).
+size_t payload_bytes(int width, int rows, int mode, bool packed);
+
+}  // namespace vcam
