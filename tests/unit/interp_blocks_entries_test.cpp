@@ -1,0 +1,281 @@
+// The block interpolator and the two interpolation entries (unbinned and binned).
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "color/interpolation.h"
+#include "interp_test_util.h"
+#include "platform/platform.h"
+
+namespace {
+
+using interp_test::IdentityGains;
+using interp_test::MosaicImage;
+using interp_test::Word;
+using ucap::Rect;
+
+// Tables that tell the colours apart: red 3x + 1, green 3x, blue 3x + 2.
+std::unique_ptr<ucap::ColorTables> TaggedGains() {
+  auto t = IdentityGains();
+  for (int i = 0; i < ucap::kTableSize; ++i) {
+    t->gain[ucap::kRed][i] = static_cast<uint16_t>(3 * i + 1);
+    t->gain[ucap::kGreen][i] = static_cast<uint16_t>(3 * i);
+    t->gain[ucap::kBlue][i] = static_cast<uint16_t>(3 * i + 2);
+  }
+  return t;
+}
+
+TEST(InterpolateBlocks, UniformFramesGiveTheTableValues) {
+  const auto t = TaggedGains();
+  const int w = 10, h = 6;
+  const std::vector<uint16_t> raw(w * h, 700);
+  std::vector<uint16_t> out(w * h * 3);
+  ucap::InterpolateBlocks(*t, out.data(), raw.data(), Rect{0, 0, w, h});
+  for (int i = 0; i < w * h; ++i) {
+    ASSERT_EQ(out[3 * i], 2102);
+    ASSERT_EQ(out[3 * i + 1], 2100);
+    ASSERT_EQ(out[3 * i + 2], 2101);
+  }
+}
+
+class BlockPixels : public ::testing::Test {
+ protected:
+  static constexpr int w = 6, h = 4;
+  void SetUp() override {
+    for (int i = 0; i < w * h; ++i) raw[i] = static_cast<uint16_t>(10 * i + 100);
+    ucap::InterpolateBlocks(*t, out.data(), raw.data(), Rect{0, 0, w, h});
+  }
+  int at(int x, int y) const { return raw[y * w + x]; }
+  int red(int x, int y) const { return Word(out, w, x, y, 2); }
+  int green(int x, int y) const { return Word(out, w, x, y, 1); }
+  int blue(int x, int y) const { return Word(out, w, x, y, 0); }
+  const std::unique_ptr<ucap::ColorTables> t = IdentityGains();
+  std::vector<uint16_t> raw = std::vector<uint16_t>(w * h);
+  std::vector<uint16_t> out = std::vector<uint16_t>(w * h * 3);
+};
+
+TEST_F(BlockPixels, TakeTheBlockWhoseTopLeftCornerTheyAre) {
+  EXPECT_EQ(red(1, 0), at(2, 0));
+  EXPECT_EQ(green(1, 0), (at(1, 0) + at(2, 1)) >> 1);
+  EXPECT_EQ(blue(1, 0), at(1, 1));
+  EXPECT_EQ(red(2, 1), at(2, 2));
+  EXPECT_EQ(green(2, 1), (at(2, 1) + at(3, 2)) >> 1);
+  EXPECT_EQ(blue(2, 1), at(3, 1 | 1));
+}
+
+TEST_F(BlockPixels, TheLastColumnAndRowUseTheSitesInside) {
+  for (int y = 0; y < h - 1; ++y) {
+    EXPECT_EQ(red(w - 1, y), at(w - 2, (y + 1) & ~1));
+    EXPECT_EQ(green(w - 1, y), y % 2 == 0 ? at(w - 1, y) : at(w - 1, y + 1));
+  }
+  for (int x = 0; x < w - 1; ++x) {
+    EXPECT_EQ(red(x, h - 1), at(std::min((x + 1) & ~1, w - 2), h - 2));
+    EXPECT_EQ(green(x, h - 1), at(x % 2 == 0 ? x : x + 1, h - 1));
+    EXPECT_EQ(blue(x, h - 1), at(x | 1, h - 1));
+  }
+  EXPECT_EQ(green(w - 1, h - 1), (at(w - 1, h - 2) + at(w - 2, h - 1)) >> 1);
+  EXPECT_EQ(red(w - 1, h - 1), at(w - 2, h - 2));
+  EXPECT_EQ(blue(w - 1, h - 1), at(w - 1, h - 1));
+}
+
+TEST(InterpolateBlocks, SamplesAboveTwelveBitsUseTheLastEntry) {
+  const auto t = TaggedGains();
+  const std::vector<uint16_t> raw(4 * 2, 60000);
+  std::vector<uint16_t> out(4 * 2 * 3);
+  ucap::InterpolateBlocks(*t, out.data(), raw.data(), Rect{0, 0, 4, 2});
+  EXPECT_EQ(out[0], 3 * 4095 + 2);
+  EXPECT_EQ(out[1], 3 * 4095);
+  EXPECT_EQ(out[2], 3 * 4095 + 1);
+}
+
+TEST(BinColumns, TheDocumentedRows) {
+  std::vector<uint16_t> row2 = {10, 20, 30, 40, 50, 60, 70, 80};
+  std::vector<uint16_t> out2(4);
+  ucap::BinColumns(out2.data(), row2.data(), 8, 1, 2);
+  EXPECT_EQ(out2, (std::vector<uint16_t>{20, 40, 60, 70}));
+  std::vector<uint16_t> row3(18);
+  for (int i = 0; i < 18; ++i) row3[i] = static_cast<uint16_t>(10 * (i + 1));
+  std::vector<uint16_t> out3(6);
+  ucap::BinColumns(out3.data(), row3.data(), 18, 1, 3);
+  EXPECT_EQ(out3, (std::vector<uint16_t>{30, 60, 90, 120, 150, 160}));
+}
+
+TEST(BinColumns, WindowsFollowTheTableForEveryBinning) {
+  // Columns averaged, relative to q = 2bp: even output column, odd output column of a
+  // pair that is not the last.
+  const std::vector<std::vector<int>> even = {
+      {}, {}, {0, 2}, {0, 2, 4}, {0, 2, 4, 6}, {0, 2, 4, 6, 8}};
+  const std::vector<std::vector<int>> odd = {
+      {}, {}, {1, 3, 5}, {3, 5, 7}, {3, 5, 7, 9, 11}, {5, 7, 9, 11, 13}};
+  std::mt19937 rng(8);
+  for (int b = 2; b <= 5; ++b) {
+    const int W = 8 * b + 3;
+    std::vector<uint16_t> row(W);
+    for (auto& v : row) v = static_cast<uint16_t>(rng() % 4096);
+    const int out_w = 2 * ((W / b) / 2);
+    std::vector<uint16_t> out(out_w);
+    ucap::BinColumns(out.data(), row.data(), W, 1, b);
+    for (int p = 0; p < out_w / 2; ++p) {
+      const int q = 2 * b * p;
+      int sum = 0;
+      for (int c : even[b]) sum += row[q + c];
+      EXPECT_EQ(out[2 * p], sum / static_cast<int>(even[b].size())) << "b " << b << " p " << p;
+      sum = 0;
+      if (p == out_w / 2 - 1) {
+        for (int k = 0; k < b; ++k) sum += row[q + 2 * k + 1];
+        EXPECT_EQ(out[2 * p + 1], sum / b) << "b " << b << " last pair";
+      } else {
+        for (int c : odd[b]) sum += row[q + c];
+        EXPECT_EQ(out[2 * p + 1], sum / static_cast<int>(odd[b].size())) << "b " << b;
+      }
+    }
+  }
+}
+
+TEST(InterpolateBinned, IgnoresColumnsPastTheReducedWidthAndAnOddLastRow) {
+  const auto t = IdentityGains();
+  std::mt19937 rng(9);
+  const int W = 26, H = 7, b = 2;  // W' = 12 (columns 24, 25 unused), H' = 6
+  std::vector<uint16_t> raw(W * H);
+  for (auto& v : raw) v = static_cast<uint16_t>(rng() % 4096);
+  std::vector<uint16_t> out(12 * 6 * 3);
+  ucap::InterpolateBinned(*t, out.data(), raw.data(), Rect{0, 0, W, H}, b);
+  auto changed = raw;
+  for (int y = 0; y < H; ++y) {
+    changed[y * W + 24] = 4095;
+    changed[y * W + 25] = 0;
+  }
+  for (int x = 0; x < W; ++x) changed[6 * W + x] = 1234;
+  std::vector<uint16_t> out2(12 * 6 * 3);
+  ucap::InterpolateBinned(*t, out2.data(), changed.data(), Rect{0, 0, W, H}, b);
+  EXPECT_EQ(out, out2);
+}
+
+TEST(InterpolateBinned, ReducesThenRunsTheStandardInterpolator) {
+  const auto t = TaggedGains();
+  std::mt19937 rng(10);
+  const int W = 30, H = 8, b = 3, out_w = 10;
+  std::vector<uint16_t> raw(W * H);
+  for (auto& v : raw) v = static_cast<uint16_t>(rng() % 1300);
+  std::vector<uint16_t> out(out_w * H * 3);
+  ucap::InterpolateBinned(*t, out.data(), raw.data(), Rect{5, 7, 5 + W, 7 + H}, b);
+  std::vector<uint16_t> reduced(out_w * H);
+  ucap::BinColumns(reduced.data(), raw.data(), W, H, b);
+  std::vector<uint16_t> expected(out_w * H * 3);
+  ucap::MapMosaic(*t, expected.data(), reduced.data(), out_w, H);
+  ucap::InterpolateStandard(out_w, H, expected.data());
+  EXPECT_EQ(out, expected);
+}
+
+TEST(InterpolateBinned, AFailedWorkAreaLeavesTheOutput) {
+  const auto t = IdentityGains();
+  const std::vector<uint16_t> raw(16 * 4, 500);
+  std::vector<uint16_t> out(8 * 4 * 3, 0x4321);
+  ucap::platform::testing::fail_work_allocations(1);
+  ucap::InterpolateBinned(*t, out.data(), raw.data(), Rect{0, 0, 16, 4}, 2);
+  EXPECT_EQ(out, std::vector<uint16_t>(out.size(), 0x4321));
+  ucap::InterpolateBinned(*t, out.data(), raw.data(), Rect{0, 0, 16, 4}, 2);
+  EXPECT_EQ(out, std::vector<uint16_t>(out.size(), 500));
+}
+
+TEST(InterpolateColor, MapsThroughTheTablesOfEachMosaicColour) {
+  const auto t = TaggedGains();
+  const int w = 6, h = 4;
+  std::vector<uint16_t> raw(w * h);
+  for (int i = 0; i < w * h; ++i) raw[i] = static_cast<uint16_t>(i == 7 ? 9000 : 50 * i);
+  std::vector<uint16_t> mapped(w * h * 3, 0);
+  ucap::MapMosaic(*t, mapped.data(), raw.data(), w, h);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const int s = std::min<int>(raw[y * w + x], 4095);
+      const int colour = (x % 2 == 0 && y % 2 == 0) ? 1 : (x % 2 == 1 && y % 2 == 1) ? 2 : 0;
+      EXPECT_EQ(Word(mapped, w, x, y, 1), 3 * s + colour) << x << "," << y;
+    }
+  }
+}
+
+TEST(InterpolateColor, ReadsTheFrameWithItsOwnWidthWhateverTheRectangle) {
+  const auto t = IdentityGains();
+  std::mt19937 rng(11);
+  const int w = 8, h = 6;
+  std::vector<uint16_t> raw(w * h);
+  for (auto& v : raw) v = static_cast<uint16_t>(rng() % 4096);
+  for (int quality : {1, 2}) {
+    std::vector<uint16_t> a(w * h * 3), b(w * h * 3);
+    ucap::InterpolateColor(*t, a.data(), raw.data(), Rect{0, 0, w, h}, quality);
+    ucap::InterpolateColor(*t, b.data(), raw.data(), Rect{100, 51, 100 + w, 51 + h}, quality);
+    EXPECT_EQ(a, b);
+  }
+}
+
+TEST(InterpolateColor, QualityPicksTheInterpolator) {
+  const auto t = IdentityGains();
+  std::mt19937 rng(12);
+  const int w = 8, h = 6;
+  std::vector<uint16_t> raw(w * h);
+  for (auto& v : raw) v = static_cast<uint16_t>(rng() % 4096);
+  std::vector<uint16_t> standard(w * h * 3), high(w * h * 3), higher(w * h * 3);
+  ucap::InterpolateColor(*t, standard.data(), raw.data(), Rect{0, 0, w, h}, 1);
+  ucap::InterpolateColor(*t, high.data(), raw.data(), Rect{0, 0, w, h}, 2);
+  ucap::InterpolateColor(*t, higher.data(), raw.data(), Rect{0, 0, w, h}, 7);
+  auto expected = MosaicImage(raw, w, h);
+  ucap::InterpolateStandard(w, h, expected.data());
+  EXPECT_EQ(standard, expected);
+  expected = MosaicImage(raw, w, h);
+  ucap::InterpolateHighQuality(2, w, h, expected.data());
+  EXPECT_EQ(high, expected);
+  EXPECT_EQ(higher, expected);
+}
+
+TEST(InterpolateColor, FramesTooSmallForHighQualityUseTheStandardInterpolator) {
+  const auto t = IdentityGains();
+  const std::vector<uint16_t> raw = {1200, 800, 1000, 900, 850, 400, 700, 450,
+                                     1500, 950, 1100, 600, 1000, 500, 650, 300};
+  std::vector<uint16_t> a(4 * 4 * 3), b(4 * 4 * 3);
+  ucap::InterpolateColor(*t, a.data(), raw.data(), Rect{0, 0, 4, 4}, 2);
+  ucap::InterpolateColor(*t, b.data(), raw.data(), Rect{0, 0, 4, 4}, 1);
+  EXPECT_EQ(a, b);
+}
+
+TEST(InterpolateColor, SizesNoInterpolatorTakesLeaveTheOutput) {
+  const auto t = IdentityGains();
+  const std::vector<uint16_t> raw(64, 1000);
+  for (const Rect& r : {Rect{0, 0, 2, 2}, Rect{0, 0, 5, 4}, Rect{0, 0, 4, 0}, Rect{0, 0, 4, 3}}) {
+    for (int quality : {1, 2}) {
+      std::vector<uint16_t> out(64 * 3, 0x5555);
+      ucap::InterpolateColor(*t, out.data(), raw.data(), r, quality);
+      ucap::InterpolateBlocks(*t, out.data(), raw.data(), r);
+      EXPECT_EQ(out, std::vector<uint16_t>(64 * 3, 0x5555));
+    }
+  }
+}
+
+// Every interpolator turns a flat field into a flat image.
+TEST(Interpolators, FlatFieldsGiveFlatImages) {
+  const auto t = IdentityGains();
+  std::mt19937 rng(13);
+  for (int trial = 0; trial < 30; ++trial) {
+    const int w = 6 + 2 * static_cast<int>(rng() % 8), h = 6 + 2 * static_cast<int>(rng() % 6);
+    const uint16_t v = trial == 0 ? 0 : trial == 1 ? 4095 : static_cast<uint16_t>(rng() % 4096);
+    const std::vector<uint16_t> raw(w * h, v);
+    for (int quality : {1, 2}) {
+      std::vector<uint16_t> out(w * h * 3, 0xABCD);
+      ucap::InterpolateColor(*t, out.data(), raw.data(), Rect{0, 0, w, h}, quality);
+      ASSERT_EQ(out, std::vector<uint16_t>(out.size(), v)) << "quality " << quality;
+    }
+    std::vector<uint16_t> blocks(w * h * 3);
+    ucap::InterpolateBlocks(*t, blocks.data(), raw.data(), Rect{0, 0, w, h});
+    ASSERT_EQ(blocks, std::vector<uint16_t>(blocks.size(), v));
+    for (int b = 2; b <= 5; ++b) {
+      const int W = w * b, out_w = 2 * ((W / b) / 2);
+      const std::vector<uint16_t> wide(W * h, v);
+      std::vector<uint16_t> binned(out_w * h * 3);
+      ucap::InterpolateBinned(*t, binned.data(), wide.data(), Rect{0, 0, W, h}, b);
+      ASSERT_EQ(binned, std::vector<uint16_t>(binned.size(), v)) << "b " << b;
+    }
+  }
+}
+
+}  // namespace
