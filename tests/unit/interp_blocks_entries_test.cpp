@@ -198,10 +198,8 @@ TEST(InterpolateColor, MapsThroughTheTablesOfEachMosaicColour) {
 
 TEST(InterpolateColor, ReadsTheFrameWithItsOwnWidthWhateverTheRectangle) {
   const auto t = IdentityGains();
-  std::mt19937 rng(11);
   const int w = 8, h = 6;
-  std::vector<uint16_t> raw(w * h);
-  for (auto& v : raw) v = static_cast<uint16_t>(rng() % 4096);
+  const std::vector<uint16_t> raw = interp_test::RandomSamples(w * h, 11);
   for (int quality : {1, 2}) {
     std::vector<uint16_t> a(w * h * 3), b(w * h * 3);
     ucap::InterpolateColor(*t, a.data(), raw.data(), Rect{0, 0, w, h}, quality);
@@ -212,10 +210,8 @@ TEST(InterpolateColor, ReadsTheFrameWithItsOwnWidthWhateverTheRectangle) {
 
 TEST(InterpolateColor, QualityPicksTheInterpolator) {
   const auto t = IdentityGains();
-  std::mt19937 rng(12);
   const int w = 8, h = 6;
-  std::vector<uint16_t> raw(w * h);
-  for (auto& v : raw) v = static_cast<uint16_t>(rng() % 4096);
+  const std::vector<uint16_t> raw = interp_test::RandomSamples(w * h, 12);
   std::vector<uint16_t> standard(w * h * 3), high(w * h * 3), higher(w * h * 3);
   ucap::InterpolateColor(*t, standard.data(), raw.data(), Rect{0, 0, w, h}, 1);
   ucap::InterpolateColor(*t, high.data(), raw.data(), Rect{0, 0, w, h}, 2);

@@ -91,12 +91,7 @@ TEST(InterpolateGreenHQ, AFlatNeighbourhoodGivesThePlainMean) {
     for (int x = 0; x < w; x += 2) mosaic[y * w + x] = static_cast<uint16_t>(100 * (x + y));
   for (int y = 1; y < h; y += 2)
     for (int x = 1; x < w; x += 2) mosaic[y * w + x] = ((x / 2 + y / 2) % 2 == 0) ? 510 : 490;
-  auto image = MosaicImage(mosaic, w, h);
-  for (int y = 0; y < h; y += 2)
-    for (int x = 0; x < w; x += 2) {
-      image[(y * w + x) * 3 + 2] = mosaic[y * w + x];
-      image[((y + 1) * w + x + 1) * 3] = mosaic[(y + 1) * w + x + 1];
-    }
+  auto image = interp_test::SeededImage(mosaic, w, h);
   ucap::InterpolateGreenHQ(w, h, image.data());
   for (int y = 2; y < h - 1; y += 2)
     for (int x = 2; x < w - 2; x += 2) EXPECT_EQ(Word(image, w, x, y, 1), 500) << x << "," << y;
@@ -109,12 +104,7 @@ TEST(InterpolateHighQuality, EdgesKeepGreenAtTheSideOfSmallerVariation) {
   std::vector<uint16_t> mosaic(w * h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) mosaic[y * w + x] = x < 8 ? 200 : 3000;
-  auto image = MosaicImage(mosaic, w, h);
-  for (int y = 0; y < h; y += 2)
-    for (int x = 0; x < w; x += 2) {
-      image[(y * w + x) * 3 + 2] = mosaic[y * w + x];
-      image[((y + 1) * w + x + 1) * 3] = mosaic[(y + 1) * w + x + 1];
-    }
+  auto image = interp_test::SeededImage(mosaic, w, h);
   ucap::InterpolateGreenHQ(w, h, image.data());
   for (int y = 2; y < h - 2; y += 2) {
     EXPECT_NEAR(Word(image, w, 8, y, 1), 3000, 30) << y;      // red site right of the edge

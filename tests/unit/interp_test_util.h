@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "calibration/color_tables.h"
@@ -33,6 +34,27 @@ inline std::vector<uint16_t> ColourMosaic(int w, int h, uint16_t red, uint16_t g
       m[static_cast<size_t>(y) * w + x] =
           (x % 2 == 0 && y % 2 == 0) ? red : (x % 2 == 1 && y % 2 == 1) ? blue : green;
   return m;
+}
+
+// Random samples below `limit`.
+inline std::vector<uint16_t> RandomSamples(size_t n, unsigned seed, unsigned limit = 4096) {
+  std::mt19937 rng(seed);
+  std::vector<uint16_t> v(n);
+  for (auto& s : v) s = static_cast<uint16_t>(rng() % limit);
+  return v;
+}
+
+// MosaicImage with the red and blue samples also copied into their own colour words, as
+// the high-quality interpolator's first step leaves them.
+inline std::vector<uint16_t> SeededImage(const std::vector<uint16_t>& mosaic, int w, int h) {
+  std::vector<uint16_t> image = MosaicImage(mosaic, w, h);
+  for (int y = 0; y + 1 < h; y += 2)
+    for (int x = 0; x + 1 < w; x += 2) {
+      image[(static_cast<size_t>(y) * w + x) * 3 + 2] = mosaic[static_cast<size_t>(y) * w + x];
+      image[(static_cast<size_t>(y + 1) * w + x + 1) * 3] =
+          mosaic[static_cast<size_t>(y + 1) * w + x + 1];
+    }
+  return image;
 }
 
 // Word `c` (0 blue, 1 green, 2 red) of pixel (x, y).
