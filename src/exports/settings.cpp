@@ -34,9 +34,6 @@ extern "C" {
 
 // ---- resolution, pixel depth, binning ------------------------------------------------
 
-int32_t UcapGetNumberOfResolutions(void) { return ucap::kResolutionCount; }
-int32_t UcapmGetNumberOfResolutions(int32_t) { return ucap::kResolutionCount; }
-
 int32_t UcapmGetResolutionValues(int32_t index, int32_t resolution, int32_t* width,
                                  int32_t* height, int32_t* third) {
   return with_camera(index, [&](CameraRecord& cam) {
@@ -150,13 +147,6 @@ int32_t UcapmGetCurrentDataSize(int32_t index, int32_t* width, int32_t* height) 
 int32_t UcapGetCurrentDataSize(int32_t* width, int32_t* height) {
   return UcapmGetCurrentDataSize(0, width, height);
 }
-
-int32_t UcapmHasImageSize(int32_t, int32_t* result) {
-  if (result == nullptr) return err::kArgument;
-  *result = 1;
-  return err::kOk;
-}
-int32_t UcapHasImageSize(void) { return 1; }
 
 // ---- exposure, shutter, trigger, packing, blemishes ------------------------------------
 
