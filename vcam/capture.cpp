@@ -51,7 +51,7 @@ bool capture_frame(Bus& b, std::unique_lock<std::mutex>& lk, HandleRec& hr, Came
   const uint64_t armed_cancel = cam.cancel_serial;
   Readout rd = camera_readout(cam);
 
-  const Clock::time_point deadline = Clock::now() + scaled(cam.wait_timeout_ms / 1000.0, timescale);
+  Clock::time_point deadline = Clock::now() + scaled(cam.wait_timeout_ms / 1000.0, timescale);
   const bool has_deadline = !trigger;
 
   auto ended = [&]() -> uint32_t {
@@ -115,11 +115,14 @@ bool capture_frame(Bus& b, std::unique_lock<std::mutex>& lk, HandleRec& hr, Came
   FrameGeometry g{rd.mode, rd.geometry.binning, rd.geometry.left, rd.geometry.top,
                   rd.geometry.width, rd.geometry.height, rd.ticks};
   size_t wire_bytes = static_cast<size_t>(rd.bytes_per_packet) * rd.packets_per_frame;
+  // The host's time to compute the frame is no camera time: the wait's clock stops.
+  Clock::time_point render_start = Clock::now();
   lk.unlock();
   std::vector<uint16_t> samples = render_frame(params, sensor_w, sensor_h, defects, g, exposure);
   std::vector<uint8_t> wire(wire_bytes);
   encode_frame(samples.data(), g.width, transferred_rows(g), g.mode, rd.packed, wire.data(), wire.size());
   lk.lock();
+  deadline += Clock::now() - render_start;
 
   // The packets take one isochronous cycle (125 us) each.
   if (uint32_t c = wait(Clock::now() + scaled(rd.packets_per_frame * 125e-6, timescale), never)) {

@@ -30,6 +30,14 @@ bool firmware_memory(int id, std::vector<uint8_t>* bytes, bool* started) {
   return true;
 }
 
+int capture_state(int id) {
+  Bus& b = bus();
+  std::lock_guard<std::mutex> lk(b.mu);
+  auto cam = find_camera(b, id);
+  if (!cam || !cam->capturing) return 0;
+  return cam->awaiting_trigger ? 1 : 2;
+}
+
 uint32_t frame_buffer_size(int id) {
   Bus& b = bus();
   std::lock_guard<std::mutex> lk(b.mu);

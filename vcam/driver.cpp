@@ -230,6 +230,7 @@ bool read_write(Request& r, uint32_t* err) {
     ok = camera_block_write(r.cam, address, data, err);
   }
   if (!ok) return false;
+  if (!is_read) r.b.cv.notify_all();  // a register write may end a frame wait
   std::memcpy(r.out, r.in, r.in_len);
   std::memcpy(r.out + 36, data, count);
   *r.returned = r.out_len;

@@ -24,6 +24,10 @@ BusUsage bus_usage();
 // first write) and whether the firmware was started. False for an unknown id.
 bool firmware_memory(int id, std::vector<uint8_t>* bytes, bool* started);
 
+// What camera `id` is doing with a frame: 0 idle (or unknown id), 1 armed and waiting
+// for a trigger pulse, 2 exposing or sending a frame.
+int capture_state(int id);
+
 // Size of each of the two frame buffers the driver holds for camera `id` (0: none).
 uint32_t frame_buffer_size(int id);
 

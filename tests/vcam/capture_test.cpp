@@ -1,0 +1,561 @@
+// The virtual camera's capture side: isochronous bookkeeping, mode programming, frame
+// delivery in the layout the raw frame stages expect, waits, cancels, triggers, and the
+// sensor model behind the frames.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <thread>
+
+#include "vcam/sensor.h"
+#include "vcam_client.h"
+
+namespace vcam_test {
+namespace {
+
+struct Shot {
+  int mode = 2;
+  int binning = 1;
+  int left = 0, top = 0, width = 0, height = 0;
+  uint32_t ticks = 4;
+  bool packed = false;
+  uint32_t kind = 0x80;
+};
+
+// The library's capture set-up, written out request by request.
+class Capture : public VcamTest {
+ protected:
+  void attach(const std::string& config) {
+    ASSERT_EQ(ucap_vcam_attach(("id=C1 " + config).c_str()), 0);
+    dev = std::make_unique<Device>(path_of_id("C1"));
+    ASSERT_TRUE(dev->ok());
+    std::vector<uint8_t> fb(24, 0);
+    put32(&fb[0], 2 * 1024 * 1024);
+    put32(&fb[4], 2 * 1024 * 1024);
+    uint32_t err = 0;
+    ASSERT_TRUE(dev->request(kFrameBuffer, fb, 24, &err));
+    buffers[0] = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(get64(&fb[8])));
+    buffers[1] = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(get64(&fb[16])));
+  }
+
+  void wait_setup(uint32_t kind, uint32_t timeout_ms) {
+    std::vector<uint8_t> w(20, 0);
+    put32(&w[0], kind);
+    put32(&w[4], timeout_ms);
+    w[8] = static_cast<uint8_t>(dev->node);
+    w[9] = static_cast<uint8_t>(dev->node >> 8);
+    w[12] = w[13] = 0xFF;
+    put32(&w[16], kCmd + (kind == 0x80 ? 0x61C : 0x830));
+    uint32_t err = 0;
+    ASSERT_TRUE(dev->request(kWaitSetup, w, 0, &err));
+  }
+
+  void setup(const Shot& s) {
+    int m = s.mode, b = s.binning;
+    wait_setup(s.kind, s.ticks / 3 + 3000);
+    dev->open_access();
+    uint32_t base = 0x104 + 32 * static_cast<uint32_t>(m);
+    ASSERT_TRUE(dev->write(kVendor + base, (m == 0 ? 0x01000000u : 0x010000C0u) | static_cast<uint32_t>(b) << 16));
+    ASSERT_TRUE(dev->write(kVendor + base + 0x0C, static_cast<uint32_t>(s.left) << 16 | static_cast<uint32_t>(s.top)));
+    ASSERT_TRUE(dev->write(kVendor + base + 0x10, static_cast<uint32_t>(s.width) << 16 | static_cast<uint32_t>(s.height)));
+    ASSERT_TRUE(dev->write(kVendor + 0x30, dev->read(kVendor + 0x30) & ~0x01000000u));
+    ASSERT_TRUE(dev->write(kVendor + 0x14, s.ticks >> 12));
+    ASSERT_EQ(dev->command(kVendor + base + 0x18, 0x40000000, 0x40000000), 0u);
+    ASSERT_TRUE(dev->write(kVendor, 0xFFFFFFFF));
+    ASSERT_TRUE(dev->write(mode_block(m) + 0x10, s.packed ? 0x85000000 : 0x05000000));
+    ASSERT_EQ(dev->command(mode_block(m) + 0x7C, 0x40000000, 0x40000000), 0u);
+    ASSERT_TRUE(dev->write(kCmd + 0x608, 0xE0000000));
+    ASSERT_TRUE(dev->write(kCmd + 0x604, static_cast<uint32_t>(m) << 29));
+    bpp = dev->read(mode_block(m) + 0x44) >> 16;
+    ppf = dev->read(mode_block(m) + 0x48);
+    uint32_t err = 0;
+    std::vector<uint8_t> bw(24, 0);
+    put32(&bw[0], bpp);
+    put32(&bw[4], 4);
+    ASSERT_TRUE(dev->request(kAllocBandwidth, bw, 24, &err)) << err;
+    bandwidth = get64(&bw[8]);
+    std::vector<uint8_t> ch(16, 0);
+    put32(&ch[0], 0xFFFFFFFF);
+    ASSERT_TRUE(dev->request(kAllocChannel, ch, 16, &err));
+    channel = get32(&ch[4]);
+    ASSERT_TRUE(dev->write(kCmd + 0x60C, channel << 28 | 0x02000000));
+    ASSERT_TRUE(dev->write(kCmd + 0x81C, 0x02000000 | (s.ticks & 0xFFF)));
+    uint32_t frame = bpp * ppf;
+    std::vector<uint8_t> rs(40, 0);
+    put32(&rs[0], 4);
+    put32(&rs[4], 9);
+    put32(&rs[8], channel);
+    put32(&rs[12], bpp);
+    put32(&rs[16], frame > 1024000 ? 2 : 1);
+    put32(&rs[20], frame > 1024000 ? 512000 : frame);
+    put32(&rs[24], 1);
+    ASSERT_TRUE(dev->request(kAllocResources, rs, 40, &err)) << err;
+    resource = get64(&rs[32]);
+    uint32_t pos = dev->read(mode_block(m) + 0x08), size = dev->read(mode_block(m) + 0x0C);
+    transferred_width = static_cast<int>(size >> 16);
+    transferred_rows = static_cast<int>(size & 0xFFFF);
+    (void)pos;
+  }
+
+  std::vector<uint8_t> attach_record() const {
+    std::vector<uint8_t> a(64, 0);
+    put64(&a[0], resource);
+    put32(&a[8], 1);
+    put32(&a[12], bpp * ppf);
+    put32(&a[24], 1);
+    put32(&a[28], bpp * ppf);
+    put32(&a[32], bpp);
+    put32(&a[36], 1);
+    put32(&a[48], 1);
+    put32(&a[52], 1);
+    return a;
+  }
+
+  // Selects a buffer and waits for the frame; the request's error, or 0.
+  uint32_t grab(uint32_t buffer = 0) {
+    std::vector<uint8_t> sel(4, 0);
+    put32(&sel[0], buffer);
+    uint32_t err = 0;
+    EXPECT_TRUE(dev->request(kSelectBuffer, sel, 0, &err));
+    auto a = attach_record();
+    return dev->request(kAttach, a, 0, &err) ? 0 : err;
+  }
+
+  void cleanup() {
+    uint32_t err = 0;
+    std::vector<uint8_t> stop(16, 0);
+    put64(&stop[0], resource);
+    EXPECT_TRUE(dev->request(kStop, stop, 0, &err));
+    std::vector<uint8_t> r(8);
+    put64(&r[0], resource);
+    EXPECT_TRUE(dev->request(kFreeResources, r, 0, &err));
+    std::vector<uint8_t> c(4);
+    put32(&c[0], channel);
+    EXPECT_TRUE(dev->request(kFreeChannel, c, 0, &err));
+    std::vector<uint8_t> bw(8);
+    put64(&bw[0], bandwidth);
+    EXPECT_TRUE(dev->request(kFreeBandwidth, bw, 0, &err));
+  }
+
+  // Samples of the frame in a buffer, unpacked and with the fields interleaved the way the
+  // raw frame stages read them.
+  std::vector<uint16_t> decode(const uint8_t* buf, int mode, bool packed) const {
+    int w = transferred_width, h = transferred_rows;
+    size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
+    std::vector<uint16_t> seq(n);
+    if (!packed) {
+      for (size_t i = 0; i < n; ++i) seq[i] = static_cast<uint16_t>(buf[2 * i] | buf[2 * i + 1] << 8);
+    } else {
+      auto unpack = [&](size_t byte, size_t first, size_t count) {
+        for (size_t g = 0; g < count / 2; ++g) {
+          const uint8_t* p = buf + byte + 3 * g;
+          seq[first + 2 * g] = static_cast<uint16_t>(p[0] * 16 + (p[2] >> 4));
+          seq[first + 2 * g + 1] = static_cast<uint16_t>(p[1] * 16 + (p[2] & 15));
+        }
+      };
+      if (mode == 0) {
+        unpack(0, 0, n);
+      } else {
+        unpack(0, 0, n / 2);
+        unpack(bpp * ppf / 2, n / 2, n / 2);
+      }
+    }
+    if (mode == 0) return seq;
+    std::vector<uint16_t> out(n);
+    size_t half = n / 2, W = static_cast<size_t>(w);
+    for (int r = 0; r < h; r += 2) {
+      size_t k = static_cast<size_t>(r / 2) * W;
+      std::copy_n(&seq[k], W, &out[static_cast<size_t>(r) * W]);
+      std::copy_n(&seq[half + k], W, &out[static_cast<size_t>(r + 1) * W]);
+    }
+    return out;
+  }
+
+  std::vector<uint16_t> model(const Shot& s) {
+    vcam::FrameGeometry g{s.mode, s.binning, s.left, s.top, s.width, s.height, s.ticks};
+    std::vector<uint16_t> e;
+    EXPECT_TRUE(vcam::expected_frame(0, g, &e));
+    return e;
+  }
+
+  std::unique_ptr<Device> dev;
+  uint8_t* buffers[2] = {};
+  uint32_t bpp = 0, ppf = 0, channel = 0;
+  uint64_t bandwidth = 0, resource = 0;
+  int transferred_width = 0, transferred_rows = 0;
+};
+
+constexpr const char* kExact = "sensor=256x192 noise=0 timescale=100 ";
+
+TEST_F(Capture, DeliveredFramesMatchTheModelInEveryLayout) {
+  attach(std::string(kExact) + "blemishes=5:7,100:20");
+  const Shot shots[] = {
+      {2, 1, 0, 0, 256, 192, 400, false}, {2, 1, 32, 16, 128, 64, 400, true},
+      {2, 2, 8, 4, 96, 64, 800, false},   {2, 3, 12, 6, 120, 96, 400, true},
+      {0, 1, 0, 0, 256, 192, 400, false}, {0, 1, 4, 8, 64, 40, 400, true},
+      {0, 3, 6, 12, 72, 48, 400, true},   {0, 2, 0, 0, 64, 36, 4000, false},
+  };
+  for (const Shot& s : shots) {
+    SCOPED_TRACE(testing::Message() << "mode " << s.mode << " b " << s.binning << " w " << s.width
+                                    << " packed " << s.packed);
+    setup(s);
+    int rows = s.mode == 0 ? s.height / (2 * s.binning) : s.height / s.binning;
+    EXPECT_EQ(transferred_width, s.width);
+    EXPECT_EQ(transferred_rows, rows);
+    EXPECT_EQ(dev->read(mode_block(s.mode) + 0x08),
+              static_cast<uint32_t>(s.left) << 16 | static_cast<uint32_t>(s.top / (s.mode == 0 ? 2 * s.binning : s.binning)));
+    int before = ucap_vcam_frame_count(0);
+    ASSERT_EQ(grab(), 0u);
+    EXPECT_EQ(ucap_vcam_frame_count(0), before + 1);
+    EXPECT_EQ(decode(buffers[0], s.mode, s.packed), model(s));
+    cleanup();
+  }
+  vcam::BusUsage u = vcam::bus_usage();
+  EXPECT_EQ(u.bandwidth_units, 0u);
+  EXPECT_EQ(u.channels + u.resources + u.bandwidth_handles, 0);
+}
+
+TEST_F(Capture, SecondBufferAndTheArmingWriteInTheTrace) {
+  attach(kExact);
+  Shot s{2, 1, 0, 0, 64, 32, 40, false};
+  setup(s);
+  take_trace(0);
+  std::memset(buffers[0], 0xEE, 64);
+  ASSERT_EQ(grab(1), 0u);
+  EXPECT_EQ(buffers[0][0], 0xEE);
+  EXPECT_EQ(decode(buffers[1], 2, false), model(s));
+  EXPECT_EQ(take_trace(0), "W F0E0061C 80000000\n");
+  EXPECT_EQ(dev->read(kCmd + 0x61C), 0u);  // the one-shot bit clears after the exposure
+  cleanup();
+}
+
+TEST_F(Capture, FullFrameTakesWellOverAHundredAndFiftyMillisecondsOnTheBus) {
+  attach("");
+  for (int m : {0, 2}) {
+    uint32_t bytes_per_packet = dev->read(mode_block(m) + 0x44) >> 16;
+    uint32_t packets = dev->read(mode_block(m) + 0x48);
+    EXPECT_LE(bytes_per_packet, 4096u);
+    EXPECT_GE(static_cast<uint64_t>(bytes_per_packet) * packets, 2584ull * 1936 * 2 / (m == 0 ? 2 : 1));
+    if (m == 2) {
+      EXPECT_GT(packets * 125e-6, 0.15);
+    }
+  }
+}
+
+TEST_F(Capture, IsochronousBookkeepingHasLimits) {
+  attach(kExact);
+  ASSERT_EQ(ucap_vcam_attach("id=C2"), 1);
+  Device other(path_of_id("C2"));
+  uint32_t err = 0;
+  auto bandwidth = [&](Device& d, uint32_t bytes, uint32_t speed) {
+    std::vector<uint8_t> r(24, 0);
+    put32(&r[0], bytes);
+    put32(&r[4], speed);
+    return d.request(kAllocBandwidth, r, 24, &err) ? get64(&r[8]) : 0;
+  };
+  uint64_t first = bandwidth(*dev, 4096, 4);
+  EXPECT_NE(first, 0u);
+  EXPECT_EQ(bandwidth(other, 4096, 4), 0u);  // beyond the bus budget
+  EXPECT_EQ(err, vcam::kErrNoSystemResources);
+  EXPECT_EQ(bandwidth(*dev, 4096, 2), 0u);  // too large for S200
+  EXPECT_EQ(err, vcam::kErrInvalidParameter);
+  EXPECT_EQ(bandwidth(*dev, 1024, 3), 0u);  // no such speed
+  EXPECT_EQ(err, vcam::kErrInvalidParameter);
+
+  std::vector<int> channels;
+  for (int i = 0; i < 65; ++i) {
+    std::vector<uint8_t> c(16, 0);
+    put32(&c[0], 0xFFFFFFFF);
+    if (!dev->request(kAllocChannel, c, 16, &err)) break;
+    channels.push_back(static_cast<int>(get32(&c[4])));
+  }
+  EXPECT_EQ(channels.size(), 64u);
+  EXPECT_EQ(err, vcam::kErrNoSystemResources);
+  std::vector<uint8_t> fc(4, 0);
+  put32(&fc[0], 17);
+  EXPECT_TRUE(dev->request(kFreeChannel, fc, 0, &err));
+  EXPECT_FALSE(dev->request(kFreeChannel, fc, 0, &err));  // not allocated any more
+  EXPECT_EQ(err, vcam::kErrInvalidParameter);
+
+  // Resources need an allocated channel and the fixed fields.
+  std::vector<uint8_t> rs(40, 0);
+  put32(&rs[0], 4);
+  put32(&rs[4], 9);
+  put32(&rs[8], 17);
+  put32(&rs[12], 1024);
+  put32(&rs[16], 1);
+  put32(&rs[20], 4096);
+  put32(&rs[24], 1);
+  auto attempt = rs;
+  EXPECT_FALSE(dev->request(kAllocResources, attempt, 40, &err));
+  put32(&rs[8], 18);
+  for (auto [offset, bad] : {std::pair<size_t, uint32_t>{4, 8}, {16, 3}, {24, 0}, {0, 5}}) {
+    attempt = rs;
+    put32(&attempt[offset], bad);
+    EXPECT_FALSE(dev->request(kAllocResources, attempt, 40, &err)) << offset;
+    EXPECT_EQ(err, vcam::kErrInvalidParameter);
+  }
+  attempt = rs;
+  ASSERT_TRUE(dev->request(kAllocResources, attempt, 40, &err));
+  uint64_t handle = get64(&attempt[32]);
+
+  // Stop and free in either order, each refused once the resource is gone.
+  std::vector<uint8_t> stop(16, 0);
+  put64(&stop[0], handle);
+  EXPECT_TRUE(dev->request(kStop, stop, 0, &err));
+  std::vector<uint8_t> fr(8, 0);
+  put64(&fr[0], handle);
+  EXPECT_TRUE(dev->request(kFreeResources, fr, 0, &err));
+  EXPECT_FALSE(dev->request(kFreeResources, fr, 0, &err));
+  EXPECT_EQ(err, vcam::kErrInvalidParameter);
+  EXPECT_FALSE(dev->request(kStop, stop, 0, &err));
+  std::vector<uint8_t> nothing(16, 0);
+  EXPECT_TRUE(dev->request(kStop, nothing, 0, &err));  // no resources yet: nothing to stop
+  std::vector<uint8_t> fb(8, 0);
+  put64(&fb[0], first);
+  EXPECT_TRUE(dev->request(kFreeBandwidth, fb, 0, &err));
+  EXPECT_FALSE(dev->request(kFreeBandwidth, fb, 0, &err));
+  EXPECT_NE(bandwidth(other, 4096, 4), 0u);  // the budget is free again
+  EXPECT_EQ(vcam::bus_usage().bandwidth_handles, 1);
+
+  // Unplugging a camera gives back what it held.
+  ASSERT_EQ(ucap_vcam_detach(0), 0);
+  vcam::BusUsage u = vcam::bus_usage();
+  EXPECT_EQ(u.channels, 0);
+  EXPECT_EQ(u.bandwidth_handles, 1);  // the other camera's
+}
+
+TEST_F(Capture, AttachRecordsAreChecked) {
+  attach(kExact);
+  Shot s{2, 1, 0, 0, 64, 32, 40, false};
+  setup(s);
+  const std::pair<size_t, uint32_t> bad[] = {{8, 2}, {16, 1}, {24, 0}, {28, 1}, {32, 8},
+                                             {36, 0}, {40, 1}, {44, 1}, {48, 0}, {52, 2}};
+  for (auto [offset, value] : bad) {
+    auto a = attach_record();
+    put32(&a[offset], value);
+    uint32_t err = 0;
+    EXPECT_FALSE(dev->request(kAttach, a, 0, &err)) << offset;
+    EXPECT_EQ(err, vcam::kErrInvalidParameter) << offset;
+  }
+  auto a = attach_record();
+  put64(&a[0], resource + 1000);
+  uint32_t err = 0;
+  EXPECT_FALSE(dev->request(kAttach, a, 0, &err));
+  EXPECT_EQ(ucap_vcam_frame_count(0), 0);
+  cleanup();
+}
+
+TEST_F(Capture, FrameThatNeverComesEndsAtTheTimeOut) {
+  attach(std::string(kExact) + "drop_frames=1");
+  Shot s{2, 1, 0, 0, 64, 32, 40, false};
+  setup(s);
+  EXPECT_EQ(grab(), vcam::kErrSemTimeout);
+  EXPECT_EQ(ucap_vcam_frame_count(0), 0);
+  EXPECT_EQ(grab(), 0u);
+  // A frame sent on a channel nobody listens to is lost as well.
+  ASSERT_TRUE(dev->write(kCmd + 0x60C, ((channel + 1) & 63) << 28 | 0x02000000));
+  EXPECT_EQ(grab(), vcam::kErrSemTimeout);
+  cleanup();
+}
+
+class CaptureWaits : public Capture {
+ protected:
+  // Waits for a frame on a thread; once the camera is in `state`, does `act`.
+  uint32_t run(int state, const std::function<void()>& act) {
+    uint32_t result = 0xFFFFFFFF;
+    std::thread worker([&] { result = grab(); });
+    while (vcam::capture_state(0) != state) std::this_thread::yield();
+    act();
+    worker.join();
+    return result;
+  }
+};
+
+TEST_F(CaptureWaits, CancelCaptureWaitFromAnotherHandleEndsTheExposure) {
+  attach("sensor=256x192 noise=0");  // real time: a 10 s exposure
+  Shot s{2, 1, 0, 0, 64, 32, 40000, false};
+  setup(s);
+  Device second(path_of_id("C1"));
+  uint32_t r = run(2, [&] {
+    std::vector<uint8_t> none;
+    uint32_t err = 0;
+    EXPECT_TRUE(second.request(kCancelWait, none, 0, &err));
+  });
+  EXPECT_EQ(r, vcam::kErrOperationAborted);
+  EXPECT_EQ(ucap_vcam_frame_count(0), 0);
+  cleanup();
+}
+
+TEST_F(CaptureWaits, ClearingTheOneShotRegisterEndsTheExposure) {
+  attach("sensor=256x192 noise=0");
+  Shot s{2, 1, 0, 0, 64, 32, 40000, false};
+  setup(s);
+  Device second(path_of_id("C1"));
+  EXPECT_EQ(run(2, [&] { EXPECT_TRUE(second.write(kCmd + 0x61C, 0)); }), vcam::kErrOperationAborted);
+  cleanup();
+}
+
+TEST_F(CaptureWaits, UnpluggingEndsTheWait) {
+  attach("sensor=256x192 noise=0");
+  Shot s{2, 1, 0, 0, 64, 32, 40000, false};
+  setup(s);
+  EXPECT_EQ(run(2, [] { ucap_vcam_detach(0); }), vcam::kErrDeviceNotConnected);
+}
+
+TEST_F(CaptureWaits, TriggerKindsWaitForAPulse) {
+  attach(kExact);
+  Shot s{2, 1, 0, 0, 64, 32, 40, false, 3};
+  setup(s);
+  EXPECT_EQ(ucap_vcam_trigger(0), 1);  // nothing armed: the pulse is lost
+  take_trace(0);
+  EXPECT_EQ(run(1, [] { EXPECT_EQ(ucap_vcam_trigger(0), 0); }), 0u);
+  EXPECT_EQ(ucap_vcam_frame_count(0), 1);
+  EXPECT_EQ(take_trace(0), "W F0E00830 03000000\n");
+  EXPECT_EQ(decode(buffers[0], 2, false), model(s));
+  // Without a pulse the wait has no limit; cancel capture wait ends it.
+  Device second(path_of_id("C1"));
+  EXPECT_EQ(run(1, [&] {
+              std::vector<uint8_t> none;
+              uint32_t err = 0;
+              second.request(kCancelWait, none, 0, &err);
+            }),
+            vcam::kErrOperationAborted);
+  cleanup();
+}
+
+// ---- the sensor model ---------------------------------------------------------------------
+
+vcam::FrameGeometry full(int w, int h, uint32_t ticks, int mode = 2) { return {mode, 1, 0, 0, w, h, ticks}; }
+
+TEST(SensorModel, DarkFramesSitAtTheBiasWithPatternsAndHotPixels) {
+  vcam::SensorParams p;
+  p.scene = vcam::Scene::kDark;
+  p.noise = false;
+  p.hot = 0;
+  auto f = vcam::expected_frame(p, 512, 256, {}, full(512, 256, 4));  // 1 ms
+  ASSERT_EQ(f.size(), 512u * 256);
+  for (uint16_t v : f) {
+    EXPECT_GE(v, 28);
+    EXPECT_LE(v, 36);
+  }
+  double mean = 0;
+  for (uint16_t v : f) mean += v;
+  EXPECT_NEAR(mean / static_cast<double>(f.size()), 32.0, 1.0);
+  // Columns differ (offset pattern); a long exposure shows dark current and hot pixels.
+  EXPECT_NE(std::count(f.begin(), f.end(), f[0]), static_cast<std::ptrdiff_t>(f.size()));
+  p.hot = 0.001;
+  auto longer = vcam::expected_frame(p, 512, 256, {}, full(512, 256, 40000));  // 10 s: 200 counts
+  std::vector<uint16_t> sorted = longer;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_NEAR(sorted[sorted.size() / 2], 232, 6);
+  EXPECT_GT(sorted.back(), 2000);
+}
+
+TEST(SensorModel, SignalGrowsWithExposureAndClipsAt4095) {
+  vcam::SensorParams p;
+  p.scene = vcam::Scene::kFlat;
+  p.noise = false;
+  p.dark = 0;
+  p.level = 1000;
+  auto centre = [&](uint32_t ticks) {
+    auto f = vcam::expected_frame(p, 256, 128, {}, full(256, 128, ticks));
+    return static_cast<int>(f[64 * 256 + 128]);
+  };
+  int at100 = centre(400), at200 = centre(800);
+  EXPECT_NEAR(at100 - 32, 1000, 40);
+  EXPECT_NEAR(at200 - 32, 2 * (at100 - 32), 3);
+  EXPECT_EQ(centre(4000), 4095);
+}
+
+TEST(SensorModel, RowPairsSumSameColourRows) {
+  vcam::SensorParams p;
+  p.noise = false;
+  p.column_pattern = 0;
+  p.row_pattern = 0;
+  p.smear = 0;
+  p.level = 500;
+  auto single = vcam::expected_frame(p, 128, 64, {}, full(128, 64, 400, 2));
+  for (int b : {1, 3}) {
+    vcam::FrameGeometry g{0, b, 0, 0, 128, 60 / (4 * b) * 4 * b, 400};
+    auto pairs = vcam::expected_frame(p, 128, 64, {}, g);
+    int rows = vcam::transferred_rows(g);
+    ASSERT_EQ(pairs.size(), static_cast<size_t>(rows) * 128);
+    for (int i = 0; i < rows; ++i) {
+      auto ys = vcam::covered_rows(g, i, 64);
+      ASSERT_EQ(ys.size(), static_cast<size_t>(2 * b));
+      for (int y : ys) EXPECT_EQ(y % 2, i % 2);  // one mosaic colour per row
+      for (int x = 0; x < 128; x += 9) {
+        int sum = 32;
+        for (int y : ys) sum += single[static_cast<size_t>(y) * 128 + static_cast<size_t>(x)] - 32;
+        EXPECT_NEAR(pairs[static_cast<size_t>(i) * 128 + static_cast<size_t>(x)], sum, ys.size());
+      }
+    }
+  }
+  // With binning 1, transferred rows cover top/top+2, top+1/top+3, top+4/top+6, ...
+  vcam::FrameGeometry g{0, 1, 0, 8, 64, 16, 4};
+  EXPECT_EQ(vcam::covered_rows(g, 0, 64), (std::vector<int>{8, 10}));
+  EXPECT_EQ(vcam::covered_rows(g, 1, 64), (std::vector<int>{9, 11}));
+  EXPECT_EQ(vcam::covered_rows(g, 2, 64), (std::vector<int>{12, 14}));
+  EXPECT_EQ(vcam::covered_rows(g, 3, 64), (std::vector<int>{13, 15}));
+}
+
+TEST(SensorModel, DefectsSmearAndNoise) {
+  vcam::SensorParams p;
+  p.scene = vcam::Scene::kFlat;
+  p.noise = false;
+  p.level = 500;
+  p.dark = 0;
+  p.smear = 0;
+  p.vignette = 0;
+  p.prnu = 0;
+  p.hot = 0;
+  p.column_pattern = 0;
+  p.row_pattern = 0;
+  std::vector<uint32_t> defects = {10 * 128 + 20, 30 * 128 + 41};
+  auto f = vcam::expected_frame(p, 128, 64, defects, full(128, 64, 400));
+  for (uint32_t d : defects) EXPECT_TRUE(f[d] == 4095 || f[d] == 32) << f[d];
+  EXPECT_NEAR(f[10 * 128 + 22], 532, 1);
+
+  p.smear = 1e-4;  // each row gains 1e-4 of the light above it: 0.05 counts per row
+  auto s = vcam::expected_frame(p, 128, 64, {}, full(128, 64, 400));
+  EXPECT_EQ(s[5], 532);
+  EXPECT_NEAR(s[63 * 128 + 5] - 532, 63 * 500 * 1e-4, 1.0);
+
+  p.smear = 0;
+  p.noise = true;
+  p.read_noise = 0;
+  auto n1 = vcam::render_frame(p, 128, 64, {}, full(128, 64, 400), 1);
+  auto n2 = vcam::render_frame(p, 128, 64, {}, full(128, 64, 400), 1);
+  auto n3 = vcam::render_frame(p, 128, 64, {}, full(128, 64, 400), 2);
+  EXPECT_EQ(n1, n2);  // seeded
+  EXPECT_NE(n1, n3);  // but new for every exposure
+  double mean = 0, var = 0;
+  for (uint16_t v : n1) mean += v;
+  mean /= static_cast<double>(n1.size());
+  for (uint16_t v : n1) var += (v - mean) * (v - mean);
+  var /= static_cast<double>(n1.size());
+  EXPECT_NEAR(mean, 532, 2);
+  EXPECT_NEAR(var, 500, 60);  // shot noise: variance equals the signal
+}
+
+TEST(SensorModel, WireLayoutOfFieldsAndPacking) {
+  std::vector<uint16_t> s = {0xABE, 0xCDF, 1, 2, 3, 4, 5, 6};  // 2 columns, 4 rows
+  std::vector<uint8_t> out(32, 0x55);
+  vcam::encode_frame(s.data(), 2, 4, 0, true, out.data(), 12);
+  EXPECT_EQ(out[0], 0xAB);
+  EXPECT_EQ(out[1], 0xCD);
+  EXPECT_EQ(out[2], 0xEF);
+  EXPECT_EQ(out[12], 0x55);  // nothing beyond the frame
+  vcam::encode_frame(s.data(), 2, 4, 2, false, out.data(), 16);
+  const uint16_t order[] = {0xABE, 0xCDF, 3, 4, 1, 2, 5, 6};  // even rows, then odd rows
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(out[2 * i] | out[2 * i + 1] << 8, order[i]) << i;
+  vcam::encode_frame(s.data(), 2, 4, 2, true, out.data(), 16);
+  EXPECT_EQ(out[8], 0);  // the odd field starts at frame bytes / 2
+  EXPECT_EQ(out[9], 0);
+  EXPECT_EQ(out[10], 0x12);
+  EXPECT_EQ(vcam::payload_bytes(2, 4, 2, true), 12u);
+}
+
+}  // namespace
+}  // namespace vcam_test

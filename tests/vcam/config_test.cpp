@@ -1,0 +1,73 @@
+// Configuration strings: every malformed word refuses the whole string and changes nothing.
+#include "vcam_client.h"
+
+namespace vcam_test {
+namespace {
+
+class Config : public VcamTest {};
+
+TEST_F(Config, MalformedAttachConfigurationsAreRefused) {
+  const char* bad[] = {
+      "bogus=1",          "sensor",           "=1",                 "sensor=2584",
+      "sensor=2584x",     "sensor=2586x1936", "sensor=16x16",       "sensor=9000x100",
+      "modes=8",          "modes=0,,2",       "modes=a",            "model=other",
+      "packing=2",        "uid=xyz",          "uid=123456789",      "vendor3=-1",
+      "blemishes=1:2,3",  "blemishes=3000:1", "blemish_count=-1",   "id=a#b",
+      "id=",              "level=-1",         "noise=yes",          "timescale=0",
+      "timescale=0.5",    "scene=stars",      "dark=1e400",         "smear=nan",
+      "fail_read=F0F00070:1",  "fail_read=F0F00071:1:31", "fail_write=vendor+70:1:0",
+      "fail_ioctl=zz:1:31",    "fail_open=x",     "fail_detail=1:0", "lapse=2",
+      "node=63",          "output=0:3000x10", "output=9:10x10",     "busy_polls=-1",
+      "sensor=100x100 blemishes=99:100",
+  };
+  for (const char* config : bad) EXPECT_LT(ucap_vcam_attach(config), 0) << config;
+  EXPECT_EQ(list_paths().size(), 0u);
+  std::string too_many = "blemishes=";
+  for (int i = 0; i < 382; ++i) too_many += (i ? "," : "") + std::to_string(i) + ":0";
+  EXPECT_LT(ucap_vcam_attach(too_many.c_str()), 0);
+  EXPECT_EQ(ucap_vcam_attach(too_many.substr(0, too_many.rfind(',')).c_str()), 0);  // 381 fit
+}
+
+TEST_F(Config, SetRefusesIdentityKeysAndLeavesEverythingOnARefusal) {
+  ASSERT_EQ(ucap_vcam_attach("id=1 vendor3=11"), 0);
+  for (const char* identity : {"id=2", "model=lumens", "sensor=64x64", "modes=0", "uid=1", "node=3",
+                               "output=0:64x64"})
+    EXPECT_LT(ucap_vcam_set(0, identity), 0) << identity;
+  EXPECT_LT(ucap_vcam_set(0, "vendor3=22 bogus=1"), 0);
+  EXPECT_LT(ucap_vcam_set(0, "vendor3=22 fail_open=1 level=x"), 0);
+  Device dev(path_of_id("1"));  // the refused fail_open did not take effect
+  ASSERT_TRUE(dev.ok());
+  EXPECT_EQ(dev.read(kVendor + 0x0C), 0x11u);
+  EXPECT_EQ(ucap_vcam_set(0, " vendor3=0x22   scene=flat "), 0);
+  EXPECT_EQ(dev.read(kVendor + 0x0C), 0x22u);
+  EXPECT_LT(ucap_vcam_set(7, "vendor3=1"), 0);
+  EXPECT_LT(ucap_vcam_set(0, nullptr), 0);
+  ASSERT_EQ(ucap_vcam_detach(0), 0);
+  EXPECT_LT(ucap_vcam_set(0, "vendor3=1"), 0);
+}
+
+TEST_F(Config, FaultsCountDownAndACountOfZeroRemovesThem) {
+  ASSERT_EQ(ucap_vcam_attach("id=1 fail_write=cmd+0:3:121"), 0);
+  Device dev(path_of_id("1"));
+  uint32_t err = 0;
+  EXPECT_FALSE(dev.write(kCmd, 0x80000000, &err));
+  EXPECT_EQ(err, 121u);
+  ASSERT_EQ(ucap_vcam_set(0, "fail_write=cmd+0:0:121"), 0);
+  EXPECT_TRUE(dev.write(kCmd, 0x80000000, &err));
+  ASSERT_EQ(ucap_vcam_set(0, "fail_write=F0E00000:1:0x1F"), 0);
+  EXPECT_FALSE(dev.write(kCmd, 0x80000000, &err));
+  EXPECT_EQ(err, 31u);
+  EXPECT_TRUE(dev.write(kCmd, 0x80000000, &err));
+}
+
+TEST_F(Config, ResetDetachesEverythingAndIdsStartAgain) {
+  ASSERT_EQ(ucap_vcam_attach(""), 0);
+  ASSERT_EQ(ucap_vcam_attach("fail_open_set=5"), 1);
+  EXPECT_EQ(ucap_vcam_reset(), 0);
+  EXPECT_LT(ucap_vcam_detach(0), 0);
+  ASSERT_EQ(ucap_vcam_attach(""), 0);
+  EXPECT_EQ(list_paths().size(), 1u);  // the bus fault went with the reset
+}
+
+}  // namespace
+}  // namespace vcam_test
