@@ -12,8 +12,9 @@
 namespace ucap::platform {
 
 namespace {
-// Stores a driver failure as the calling thread's last error; passes `ok` through.
-bool failed_with(bool ok, uint32_t err) {
+// Stores a driver failure as the calling thread's last error; passes `ok` through. `err`
+// is taken by reference: in failed_with(call(&err), err) it is read only after the call.
+bool failed_with(bool ok, const uint32_t& err) {
   if (!ok) set_last_error(err);
   return ok;
 }

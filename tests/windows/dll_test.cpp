@@ -234,7 +234,8 @@ TEST_F(LoadedDll, DllMainReturnsTrueForEveryReasonAndDoesNothingElse) {
   auto count = fn<int32_t (*)()>("UcapGetNumberofCameras");
   int32_t switch_before = get_messages();
   int32_t cameras_before = count();
-  for (DWORD reason : {DLL_PROCESS_ATTACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DWORD{7}}) {
+  const DWORD reasons[] = {DLL_PROCESS_ATTACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH, 7};
+  for (DWORD reason : reasons) {
     EXPECT_EQ(dll_main(module_, reason, nullptr), TRUE) << reason;
   }
   EXPECT_EQ(get_messages(), switch_before);
