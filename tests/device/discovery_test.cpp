@@ -55,11 +55,11 @@ TEST(SortKey, MissingHashesOrLongFieldsHaveNoKey) {
 TEST(SortKey, PathsWithoutKeyCompareAsWholeText) {
   EXPECT_LT(compare_paths("\\\\?\\1394#a#b", "\\\\?\\1394#a#c"), 0);
   EXPECT_GT(compare_paths("\\\\?\\1394#b#a", "\\\\?\\1394#a#z"), 0);
-  // With keys on both sides the key decides, not the text: the key of ...#1000000000000
-  // ("0000000000") sorts before that of ...#0000000010000 ("1000000000") although the
-  // whole path text sorts the other way.
-  std::string a = path("vela_optic&tessera_lx20", "1000000000000");
-  std::string b = path("vela_optic&tessera_lx20", "0000000010000");
+  // With keys on both sides the key decides, not the text: ...#0000010000000 has the key
+  // 1000000000 and sorts after ...#1000000000000 (key 0000001000), although its whole path
+  // text sorts before it.
+  std::string a = path("vela_optic&tessera_lx20", "0000010000000");
+  std::string b = path("vela_optic&tessera_lx20", "1000000000000");
   char ka[11], kb[11];
   ASSERT_TRUE(sort_key(a.c_str(), ka));
   ASSERT_TRUE(sort_key(b.c_str(), kb));

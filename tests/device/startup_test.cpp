@@ -108,8 +108,8 @@ TEST_F(StartupTest, ModeTableHoldsOfferedModesOnly) {
 }
 
 TEST_F(StartupTest, InformationWordsAndEeprom) {
-  ASSERT_GE(ucap_vcam_attach("uid=89ABCDEF vendor3=01020304 eeprom36=CAFE1234"), 0);
-  ASSERT_GE(ucap_vcam_attach("uid=11111111"), 0);
+  ASSERT_GE(ucap_vcam_attach("id=100000000000000 uid=89ABCDEF vendor3=01020304 eeprom36=CAFE1234"), 0);
+  ASSERT_GE(ucap_vcam_attach("id=200000000000000 uid=11111111"), 0);
   ASSERT_EQ(UcapInit(), 0);
   UcapInfoRecord info{};
   ASSERT_EQ(UcapInfo(&info), 0);

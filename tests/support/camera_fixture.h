@@ -39,6 +39,8 @@ class CameraTest : public NoCameraTest {
     ASSERT_EQ(UcapInit(), 0);
     for (int id : ids) trace(id);  // start each test with an empty register trace
   }
+
+ public:
   // Returns and clears the register trace of a virtual camera.
   static std::string trace(int id) {
     int needed = ucap_vcam_trace(id, nullptr, 0);
@@ -48,6 +50,8 @@ class CameraTest : public NoCameraTest {
     text.resize(static_cast<size_t>(got) - 1);
     return text;
   }
+
+ protected:
   std::vector<int> ids;
 };
 
