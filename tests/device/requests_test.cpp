@@ -1,0 +1,203 @@
+// Driver requests seen from the camera's side: bus byte order, retries with their sleeps,
+// vendor access reopened after it lapsed, command polling, and the codes start-up returns
+// when a step fails.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "core/record.h"
+#include "core/state.h"
+#include "device/requests.h"
+#include "support/camera_fixture.h"
+#include "support/messages.h"
+#include "vcam/inspect.h"
+
+namespace {
+
+using ucap_test::CameraTest;
+using ucap_test::MessageCapture;
+using ucap_test::NoCameraTest;
+
+std::string hex8(uint32_t v) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", v);
+  return text;
+}
+
+std::vector<std::string> lines(const std::string& trace) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start < trace.size()) {
+    size_t end = trace.find('\n', start);
+    if (end == std::string::npos) end = trace.size();
+    out.push_back(trace.substr(start, end - start));
+    start = end + 1;
+  }
+  return out;
+}
+
+class RequestTest : public CameraTest {
+ protected:
+  ucap::CameraRecord& cam() { return *ucap::camera(0); }
+  int id() const { return ids[0]; }
+  void set(const std::string& config) { ASSERT_EQ(ucap_vcam_set(id(), config.c_str()), 0) << config; }
+  uint32_t vendor(uint32_t offset) { return cam().vendor_base + offset; }
+};
+
+TEST_F(RequestTest, QuadletsCrossTheBusMostSignificantByteFirst) {
+  const uint32_t address = vendor(ucap::device::kVendorShutterControl);
+  ASSERT_EQ(ucap::device::vendor_open(cam()), 0u);
+  CameraTest::trace(id());
+  ASSERT_EQ(ucap::device::quadlet_write(cam(), address, 0x12345678), 0u);
+  uint32_t back = 0;
+  ASSERT_EQ(ucap::device::quadlet_read(cam(), address, &back), 0u);
+  EXPECT_EQ(back, 0x12345678u);
+  // The camera decoded bytes 36..39 of the record as 12 34 56 78.
+  EXPECT_EQ(CameraTest::trace(id()), "W " + hex8(address) + " 12345678\nR " + hex8(address) + " 12345678\n");
+  ucap::device::vendor_release(cam());
+}
+
+TEST_F(RequestTest, ReadRetriesTwiceThenReportsTheThirdCode) {
+  const uint32_t address = ucap::device::kRomUniqueIdLow;
+  uint32_t value = 0;
+  set("fail_read=" + hex8(address) + ":2:121");
+  EXPECT_EQ(ucap::device::quadlet_read(cam(), address, &value), 0u);  // third attempt succeeds
+  set("fail_read=" + hex8(address) + ":3:31");
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ucap::device::quadlet_read(cam(), address, &value), 31u);
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(20));  // two 10 ms sleeps between attempts
+  set("fail_read=" + hex8(address) + ":4:1167");
+  EXPECT_EQ(ucap::device::quadlet_read(cam(), address, &value), 1167u);
+  EXPECT_EQ(ucap::device::quadlet_read(cam(), address, &value), 0u);  // one failure was left
+}
+
+TEST_F(RequestTest, WriteReopensLapsedAccessAndSucceeds) {
+  const uint32_t address = vendor(ucap::device::kVendorShutterControl);
+  ASSERT_EQ(ucap::device::vendor_open(cam()), 0u);
+  set("lapse=1");
+  CameraTest::trace(id());
+  ASSERT_EQ(ucap::device::quadlet_write(cam(), address, 0x30000000), 0u);
+  // The refused attempt never reached the camera; then access was read back as lapsed,
+  // opened again (access value, time-out word) and the write went through.
+  std::vector<std::string> t = lines(CameraTest::trace(id()));
+  ASSERT_EQ(t.size(), 4u);
+  EXPECT_EQ(t[0].substr(0, 10), "R " + hex8(vendor(0)));
+  EXPECT_EQ(t[0].substr(10, 5), " FFFF");
+  EXPECT_EQ(t[1], "W " + hex8(vendor(0)) + " 0007C2A5");
+  EXPECT_EQ(t[2], "W " + hex8(vendor(4)) + " 00000FFF");
+  EXPECT_EQ(t[3], "W " + hex8(address) + " 30000000");
+}
+
+TEST_F(RequestTest, BlockWritesDoNotReopenAccess) {
+  std::vector<uint8_t> block(ucap::device::kBlockBytes, 0xA5);
+  set("lapse=1");
+  CameraTest::trace(id());
+  EXPECT_NE(ucap::device::block_write(cam(), vendor(ucap::device::kVendorDataWindow), block.data()), 0u);
+  EXPECT_EQ(CameraTest::trace(id()), "");
+}
+
+TEST_F(RequestTest, MemoryCommandErrorBitReleasesAccess) {
+  ASSERT_EQ(ucap::device::vendor_open(cam()), 0u);
+  set("memory_error=1");
+  ASSERT_EQ(ucap::device::quadlet_write(cam(), vendor(ucap::device::kVendorMemoryCommand), 0x4801D000), 0u);
+  CameraTest::trace(id());
+  EXPECT_EQ(ucap::device::poll_memory_command(cam()), 8);
+  std::vector<std::string> t = lines(CameraTest::trace(id()));
+  ASSERT_FALSE(t.empty());
+  EXPECT_EQ(t.back(), "W " + hex8(vendor(0)) + " FFFFFFFF");
+  set("fail_read=vendor+70:3:31");
+  EXPECT_EQ(ucap::device::poll_memory_command(cam()), 20);
+}
+
+TEST_F(RequestTest, MemoryCommandPollsUntilTheBusyBitsClear) {
+  ASSERT_EQ(ucap::device::vendor_open(cam()), 0u);
+  set("busy_polls=3");
+  ASSERT_EQ(ucap::device::quadlet_write(cam(), vendor(ucap::device::kVendorMemoryCommand), 0x4801D080), 0u);
+  CameraTest::trace(id());
+  EXPECT_EQ(ucap::device::poll_memory_command(cam()), 0);
+  std::vector<std::string> t = lines(CameraTest::trace(id()));
+  ASSERT_EQ(t.size(), 4u);  // three busy reads and the one that finds the command done
+  for (const std::string& line : t) EXPECT_EQ(line.substr(0, 10), "R " + hex8(vendor(0x70)));
+}
+
+// ---- start-up failures, step by step ----
+
+class StartupFailureTest : public NoCameraTest {
+ protected:
+  int attach(const std::string& config) {
+    int id = ucap_vcam_attach(config.c_str());
+    EXPECT_GE(id, 0) << config;
+    return id;
+  }
+};
+
+TEST_F(StartupFailureTest, OpenFailureIsReportedWithIndexAndCode) {
+  attach("id=100000000000000");
+  attach("id=200000000000000 fail_open=1");
+  MessageCapture capture;
+  EXPECT_EQ(UcapInit(), 3);
+  EXPECT_EQ(capture.lines(), std::vector<std::string>{"(1)Init error 3"});
+  UcapInfoRecord info{};
+  EXPECT_EQ(UcapmInfo(0, &info), 3);
+  EXPECT_EQ(UcapInit(), 0);  // the fault is used up; start-up may be repeated
+}
+
+TEST_F(StartupFailureTest, EachStepReturnsItsCode) {
+  struct Case {
+    const char* fault;
+    int32_t code;
+    bool message;
+  };
+  const Case cases[] = {
+      {"fail_read=F0000424:3:31", 20, true},     // configuration ROM
+      {"fail_read=cmd+480:3:31", 20, true},      // vendor block offset
+      {"fail_write=cmd+0:3:31", 27, true},       // initialise
+      {"fail_read=cmd+19C:3:31", 20, true},      // mode inquiry
+      {"fail_read=mode2+24:3:31", 20, true},     // a mode register
+      {"fail_read=vendor+C:3:31", 20, false},    // vendor word 3
+      {"fail_write=vendor+70:3:31", 27, false},  // EEPROM memory command
+      {"memory_error=1", 8, false},              // EEPROM error bit
+      {"fail_read=vendor+80:3:31", 20, false},   // EEPROM data window
+      {"fail_read=F0000410:3:31", 20, false},    // unique identifier
+      {"fail_ioctl=222104:1:8", 7, false},       // frame buffer refused
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(ucap_vcam_reset(), 0);
+    attach(c.fault);
+    MessageCapture capture;
+    EXPECT_EQ(UcapInit(), c.code) << c.fault;
+    if (c.message) {
+      EXPECT_EQ(capture.lines(), std::vector<std::string>{"(0)Init error " + std::to_string(c.code)}) << c.fault;
+    } else {
+      EXPECT_TRUE(capture.lines().empty()) << c.fault;
+    }
+    UcapInfoRecord info{};
+    EXPECT_EQ(UcapInfo(&info), 3) << c.fault;
+  }
+}
+
+TEST_F(StartupFailureTest, SingleFailuresAreRetriedAway) {
+  attach("fail_read=F0000424:2:31 fail_write=cmd+0:2:31 fail_read=vendor+C:2:121");
+  EXPECT_EQ(UcapInit(), 0);
+}
+
+TEST_F(StartupFailureTest, AccessLapsingDuringTheEepromReadIsRecovered) {
+  attach("lapse_after=5");
+  EXPECT_EQ(UcapInit(), 0);
+  EXPECT_EQ(ucap::camera(0)->blemish_list_valid, 1);
+}
+
+TEST_F(StartupFailureTest, LaterCameraFailingClosesTheEarlierOnes) {
+  int first = attach("id=100000000000000");
+  attach("id=200000000000000 blemish_count=20000");
+  EXPECT_EQ(UcapInit(), 28);
+  // The first camera had its frame buffers; they were given back to the driver.
+  EXPECT_EQ(vcam::frame_buffer_size(first), 0u);
+  UcapInfoRecord info{};
+  EXPECT_EQ(UcapInfo(&info), 3);
+}
+
+}  // namespace
