@@ -1,12 +1,16 @@
 // The standard interpolator keeps every intermediate value in the image itself:
 //
-//   site  word 0                       word 1                     word 2
-//   R     -                            red sample, then green     red ratio
-//   Gr    copy of the cell's blue      green sample               row-filtered red ratio
-//   Gb    row-filtered blue ratio      green sample               copy of the cell's red
-//   B     blue ratio                   blue sample, then green    -
+//   site  word 0                          word 1                    word 2
+//   R     second row-filtered red ratio   red sample, then green    red ratio
+//   Gr    copy of the cell's blue         green sample              first row-filtered red ratio
+//   Gb    first row-filtered blue ratio   green sample              copy of the cell's red
+//   B     blue ratio                      blue sample, then green   second row-filtered blue ratio
 //
-// Ratios are unsigned 16-bit with 1024 = 1.0.
+// Ratios are unsigned 16-bit with 1024 = 1.0. The steps run cell row by cell row, each as
+// soon as the rows it needs are ready, so that the work stays in the cache: first green
+// and ratio (row t), first median and refinement (row t - 1), second median (row t - 2),
+// colour (row t - 3). Every step reads exactly the values it would read if each step ran
+// over the whole image before the next.
 #include <algorithm>
 #include <cstddef>
 
@@ -17,195 +21,267 @@ namespace ucap {
 namespace {
 
 constexpr int32_t kUnit = 1024;
+constexpr int32_t kMaxRatio = 65535;
 
-struct Green4 {
-  int32_t g1, g2, g3, g4;  // ascending
-};
+inline int32_t Min(int32_t a, int32_t b) { return a < b ? a : b; }
+inline int32_t Max(int32_t a, int32_t b) { return a > b ? a : b; }
+// c ? a : b written with masks, which the vectoriser takes where it refuses branches.
+inline int32_t Select(bool c, int32_t a, int32_t b) {
+  const int32_t m = -static_cast<int32_t>(c);
+  return (a & m) | (b & ~m);
+}
 
-inline Green4 Sorted(int32_t a, int32_t b, int32_t c, int32_t d) {
-  if (a > b) std::swap(a, b);
-  if (c > d) std::swap(c, d);
-  if (a > c) std::swap(a, c);
-  if (b > d) std::swap(b, d);
-  if (b > c) std::swap(b, c);
-  return {a, b, c, d};
+// a / b truncated toward zero, for |a| < 2^31 and b != 0. The quotient of two such
+// integers in double precision never rounds across an integer, so this is exactly the
+// integer division; unlike it, it vectorises.
+inline int32_t Div(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<double>(a) / static_cast<double>(b));
 }
 
 inline uint16_t Mid3(uint16_t a, uint16_t b, uint16_t c) {
   return std::max(std::min(a, b), std::min(std::max(a, b), c));
 }
+inline int32_t Mid3(int32_t a, int32_t b, int32_t c) { return Max(Min(a, b), Min(Max(a, b), c)); }
 
-class Image {
- public:
-  Image(uint16_t* data, int32_t w, int32_t h)
-      : data_(data), w_(w), h_(h), stride_(static_cast<size_t>(w) * 3) {}
-  uint16_t* at(int32_t x, int32_t y) const {
-    return data_ + static_cast<size_t>(y) * stride_ + static_cast<size_t>(x) * 3;
-  }
-  int32_t green(int32_t x, int32_t y) const { return at(x, y)[1]; }
-
-  // The four green neighbours of the red site of cell (i, j); the one below stands for the
-  // missing one above in the top row, the one to the right for the missing left one.
-  Green4 AroundRed(int32_t i, int32_t j) const {
-    const int32_t x = 2 * i, y = 2 * j;
-    const int32_t right = green(x + 1, y), below = green(x, y + 1);
-    const int32_t above = j == 0 ? below : green(x, y - 1);
-    const int32_t left = i == 0 ? right : green(x - 1, y);
-    return Sorted(above, left, right, below);
-  }
-  // The four green neighbours of the blue site of cell (i, j), mirrored likewise at the
-  // bottom row and the right column.
-  Green4 AroundBlue(int32_t i, int32_t j) const {
-    const int32_t x = 2 * i + 1, y = 2 * j + 1;
-    const int32_t above = green(x, y - 1), left = green(x - 1, y);
-    const int32_t right = x + 1 < w_ ? green(x + 1, y) : left;
-    const int32_t below = y + 1 < h_ ? green(x, y + 1) : above;
-    return Sorted(above, left, right, below);
-  }
-
-  int32_t cells_x() const { return w_ / 2; }
-  int32_t cells_y() const { return h_ / 2; }
-
-  // Ratio slots and their row-filtered scratch slots.
-  uint16_t& red_ratio(int32_t i, int32_t j) const { return at(2 * i, 2 * j)[2]; }
-  uint16_t& blue_ratio(int32_t i, int32_t j) const { return at(2 * i + 1, 2 * j + 1)[0]; }
-  uint16_t& red_row_filtered(int32_t i, int32_t j) const { return at(2 * i + 1, 2 * j)[2]; }
-  uint16_t& blue_row_filtered(int32_t i, int32_t j) const { return at(2 * i, 2 * j + 1)[0]; }
-  // Copies of the samples.
-  uint16_t& red_sample(int32_t i, int32_t j) const { return at(2 * i, 2 * j + 1)[2]; }
-  uint16_t& blue_sample(int32_t i, int32_t j) const { return at(2 * i + 1, 2 * j)[0]; }
-  uint16_t& red_green(int32_t i, int32_t j) const { return at(2 * i, 2 * j)[1]; }
-  uint16_t& blue_green(int32_t i, int32_t j) const { return at(2 * i + 1, 2 * j + 1)[1]; }
-
- private:
-  uint16_t* data_;
-  int32_t w_, h_;
-  size_t stride_;
+// The red or blue sites of up to kBatch cells of one row, laid out so that the arithmetic
+// runs over plain arrays: the divisions are the costly part, and in this form the
+// compiler computes several at once. The arithmetic always runs over the whole batch (a
+// fixed trip count vectorises even at -O2); entries past n hold earlier valid inputs or
+// zeros and their results are not used.
+constexpr int32_t kBatch = 128;
+struct Batch {
+  int32_t n = 0;
+  // The four green neighbours (above, left, right, below) and the site's own sample.
+  int32_t a[kBatch] = {}, l[kBatch] = {}, r[kBatch] = {}, d[kBatch] = {}, sample[kBatch] = {};
+  // Refinement only: the first row-filtered ratios of the cell and of the cells above and
+  // below it.
+  int32_t up[kBatch] = {}, mid[kBatch] = {}, down[kBatch] = {};
+  int32_t green[kBatch] = {}, ratio[kBatch] = {};
 };
 
-// First green and ratio of a site with sample s.
-inline void FirstEstimate(int32_t s, const Green4& n, uint16_t& green, uint16_t& ratio) {
-  const int32_t L = n.g2, U = n.g3;
-  if (L == 0) {
-    green = 0;
-    ratio = kUnit;
-  } else if (s > U) {
-    green = static_cast<uint16_t>(U);
-    ratio = static_cast<uint16_t>(std::min<int64_t>(65535, static_cast<int64_t>(s) * kUnit / U));
-  } else if (s <= L) {
-    green = static_cast<uint16_t>(L);
-    ratio = static_cast<uint16_t>(std::min<int64_t>(65535, static_cast<int64_t>(s) * kUnit / L));
-  } else {
-    green = static_cast<uint16_t>(s);
-    ratio = kUnit;
+// The two middle values of four: g2 and g3 of the ascending order.
+inline void Middle(int32_t a, int32_t b, int32_t c, int32_t d, int32_t& g2, int32_t& g3) {
+  const int32_t x = Max(Min(a, b), Min(c, d)), y = Min(Max(a, b), Max(c, d));
+  g2 = Min(x, y);
+  g3 = Max(x, y);
+}
+
+// First green and ratio of every site: the sample held between the two middle neighbours
+// L = g2 and U = g3, and the sample's ratio to that green.
+void FirstEstimates(Batch& b) {
+  for (int32_t k = 0; k < kBatch; ++k) {
+    int32_t L, U;
+    Middle(b.a[k], b.l[k], b.r[k], b.d[k], L, U);
+    const int32_t s = b.sample[k];
+    // The green the ratio is taken against: U above the range, L at or below it, none inside.
+    const int32_t against = Select(s > U, U, Select(s <= L, L, 0));
+    const int32_t q = Min(kMaxRatio, Div(s * kUnit, Max(against, 1)));
+    const bool none = L == 0;
+    b.green[k] = Select(none, 0, Min(Max(s, L), U));
+    b.ratio[k] = Select(none | (against == 0), kUnit, q);
   }
 }
 
-// Refined green and ratio of a site with second green c and sample v.
-inline void Refine(int32_t c, int32_t v, const Green4& n, uint16_t& green, uint16_t& ratio) {
-  if (n.g2 == 0) {
-    green = 0;
-    ratio = kUnit;
-    return;
+// Second green from the column-filtered ratio, then the refined green and ratio.
+void Refinements(Batch& b) {
+  for (int32_t k = 0; k < kBatch; ++k) {
+    const int32_t smoothed = Mid3(b.up[k], b.mid[k], b.down[k]);
+    const int32_t v = b.sample[k];
+    const int32_t c = Min(kMaxSample, Div(v * kUnit, smoothed + 1));
+    const int32_t lo1 = Min(b.a[k], b.l[k]), hi1 = Max(b.a[k], b.l[k]);
+    const int32_t lo2 = Min(b.r[k], b.d[k]), hi2 = Max(b.r[k], b.d[k]);
+    const int32_t g1 = Min(lo1, lo2), g4 = Max(Max(hi1, hi2), 1);
+    const int32_t x = Max(lo1, lo2), y = Min(hi1, hi2);
+    const int32_t g2 = Min(x, y), g3 = Max(x, y);
+    const int32_t att = kUnit - Div((g4 - g1) * 512, g4);
+    const int32_t base = Max(Min(Max(c, g2), g3), 1);
+    // At least 1024 - att >= 0.
+    const int32_t ratio = Min(kMaxRatio, Div((v - base) * att, base) + kUnit);
+    const bool none = g2 == 0;
+    b.green[k] = Select(none, 0, base);
+    b.ratio[k] = Select(none, kUnit, ratio);
   }
-  const int64_t a = kUnit - static_cast<int64_t>(n.g4 - n.g1) * 512 / n.g4;
-  int32_t base;
-  if (c > n.g3) {
-    base = n.g3;
-  } else if (c > n.g2) {
-    base = c;
-  } else {
-    base = n.g2;
-  }
-  green = static_cast<uint16_t>(base);
-  const int64_t r = (static_cast<int64_t>(v) - base) * a / base + kUnit;
-  ratio = static_cast<uint16_t>(std::clamp<int64_t>(r, 0, 65535));
 }
 
-// Separable 3 x 3 median of both ratios on their cell lattices; a missing neighbour is
-// replaced by the centre.
-void RatioMedian(const Image& im) {
-  const int32_t cx = im.cells_x(), cy = im.cells_y();
-  for (int32_t j = 0; j < cy; ++j) {
-    for (int32_t i = 0; i < cx; ++i) {
-      const int32_t il = i > 0 ? i - 1 : i, ir = i + 1 < cx ? i + 1 : i;
-      im.red_row_filtered(i, j) =
-          Mid3(im.red_ratio(il, j), im.red_ratio(i, j), im.red_ratio(ir, j));
-      im.blue_row_filtered(i, j) =
-          Mid3(im.blue_ratio(il, j), im.blue_ratio(i, j), im.blue_ratio(ir, j));
-    }
-  }
-  for (int32_t j = 0; j < cy; ++j) {
-    const int32_t ju = j > 0 ? j - 1 : j, jd = j + 1 < cy ? j + 1 : j;
-    for (int32_t i = 0; i < cx; ++i) {
-      im.red_ratio(i, j) = Mid3(im.red_row_filtered(i, ju), im.red_row_filtered(i, j),
-                                im.red_row_filtered(i, jd));
-      im.blue_ratio(i, j) = Mid3(im.blue_row_filtered(i, ju), im.blue_row_filtered(i, j),
-                                 im.blue_row_filtered(i, jd));
-    }
-  }
+inline uint16_t Colour(uint32_t green, uint32_t ratio) {
+  return static_cast<uint16_t>(std::min<uint32_t>(kMaxSample, (green * ratio + 512) >> 10));
 }
+
+// Word offsets of the four sites of cell i within its two pixel rows.
+inline size_t R(int32_t i) { return 6 * static_cast<size_t>(i); }
+inline size_t Gr(int32_t i) { return 6 * static_cast<size_t>(i) + 3; }
+inline size_t Gb(int32_t i) { return 6 * static_cast<size_t>(i); }
+inline size_t B(int32_t i) { return 6 * static_cast<size_t>(i) + 3; }
+
+class Cells {
+ public:
+  Cells(uint16_t* image, int32_t w, int32_t h)
+      : image_(image), stride_(3 * static_cast<size_t>(w)), cx_(w / 2), cy_(h / 2) {}
+
+  int32_t cx() const { return cx_; }
+  int32_t cy() const { return cy_; }
+  // The red-site row and the blue-site row of cell row j.
+  uint16_t* top(int32_t j) const { return image_ + 2 * static_cast<size_t>(j) * stride_; }
+  uint16_t* bottom(int32_t j) const { return top(j) + stride_; }
+
+  // Green neighbours of the red sites of cells i0.. of row j into the batch: the pixel
+  // below stands for the missing one above in the top row, the one to the right for the
+  // missing left one.
+  void RedNeighbours(int32_t i0, int32_t j, Batch& out) const {
+    const uint16_t* t = top(j);
+    const uint16_t* b = bottom(j);
+    const uint16_t* above = j == 0 ? b : t - stride_;
+    for (int32_t k = 0; k < out.n; ++k) {
+      const int32_t i = i0 + k;
+      out.a[k] = above[R(i) + 1];
+      out.r[k] = t[Gr(i) + 1];
+      out.l[k] = i == 0 ? out.r[k] : t[R(i) - 2];
+      out.d[k] = b[Gb(i) + 1];
+    }
+  }
+  // Green neighbours of the blue sites, mirrored likewise at the bottom row and the right
+  // column.
+  void BlueNeighbours(int32_t i0, int32_t j, Batch& out) const {
+    const uint16_t* t = top(j);
+    const uint16_t* b = bottom(j);
+    const uint16_t* below = j + 1 == cy_ ? t : b + stride_;
+    for (int32_t k = 0; k < out.n; ++k) {
+      const int32_t i = i0 + k;
+      out.a[k] = t[Gr(i) + 1];
+      out.l[k] = b[Gb(i) + 1];
+      out.r[k] = i + 1 == cx_ ? out.l[k] : b[B(i) + 4];
+      out.d[k] = below[B(i) + 1];
+    }
+  }
+
+  // Copies of the samples, first green and ratio, first row filter of cell row j.
+  void First(int32_t j) const {
+    uint16_t* t = top(j);
+    uint16_t* b = bottom(j);
+    Batch red, blue;
+    for (int32_t i0 = 0; i0 < cx_; i0 += kBatch) {
+      red.n = blue.n = std::min(kBatch, cx_ - i0);
+      RedNeighbours(i0, j, red);
+      BlueNeighbours(i0, j, blue);
+      for (int32_t k = 0; k < red.n; ++k) {
+        const int32_t i = i0 + k;
+        red.sample[k] = b[Gb(i) + 2] = t[R(i) + 1];
+        blue.sample[k] = t[Gr(i) + 0] = b[B(i) + 1];
+      }
+      FirstEstimates(red);
+      FirstEstimates(blue);
+      for (int32_t k = 0; k < red.n; ++k) {
+        const int32_t i = i0 + k;
+        t[R(i) + 1] = static_cast<uint16_t>(red.green[k]);
+        t[R(i) + 2] = static_cast<uint16_t>(red.ratio[k]);
+        b[B(i) + 1] = static_cast<uint16_t>(blue.green[k]);
+        b[B(i) + 0] = static_cast<uint16_t>(blue.ratio[k]);
+      }
+    }
+    RowFilter(t, R(0) + 2, t, Gr(0) + 2);
+    RowFilter(b, B(0) + 0, b, Gb(0) + 0);
+  }
+
+  // First column filter, second green, refinement and second row filter of cell row j.
+  void Refinement(int32_t j) const {
+    uint16_t* t = top(j);
+    uint16_t* b = bottom(j);
+    const uint16_t* tu = top(std::max(j - 1, 0));
+    const uint16_t* td = top(std::min(j + 1, cy_ - 1));
+    const uint16_t* bu = bottom(std::max(j - 1, 0));
+    const uint16_t* bd = bottom(std::min(j + 1, cy_ - 1));
+    Batch red, blue;
+    for (int32_t i0 = 0; i0 < cx_; i0 += kBatch) {
+      red.n = blue.n = std::min(kBatch, cx_ - i0);
+      RedNeighbours(i0, j, red);
+      BlueNeighbours(i0, j, blue);
+      for (int32_t k = 0; k < red.n; ++k) {
+        const int32_t i = i0 + k;
+        const size_t gr = Gr(i) + 2, gb = Gb(i) + 0;
+        red.up[k] = tu[gr];
+        red.mid[k] = t[gr];
+        red.down[k] = td[gr];
+        red.sample[k] = b[Gb(i) + 2];
+        blue.up[k] = bu[gb];
+        blue.mid[k] = b[gb];
+        blue.down[k] = bd[gb];
+        blue.sample[k] = t[Gr(i) + 0];
+      }
+      Refinements(red);
+      Refinements(blue);
+      for (int32_t k = 0; k < red.n; ++k) {
+        const int32_t i = i0 + k;
+        t[R(i) + 1] = static_cast<uint16_t>(red.green[k]);
+        t[R(i) + 2] = static_cast<uint16_t>(red.ratio[k]);
+        b[B(i) + 1] = static_cast<uint16_t>(blue.green[k]);
+        b[B(i) + 0] = static_cast<uint16_t>(blue.ratio[k]);
+      }
+    }
+    RowFilter(t, R(0) + 2, t, R(0) + 0);
+    RowFilter(b, B(0) + 0, b, B(0) + 2);
+  }
+
+  // Second column filter of cell row j: the final ratios.
+  void FinalRatios(int32_t j) const {
+    uint16_t* t = top(j);
+    uint16_t* b = bottom(j);
+    const uint16_t* tu = top(std::max(j - 1, 0));
+    const uint16_t* td = top(std::min(j + 1, cy_ - 1));
+    const uint16_t* bu = bottom(std::max(j - 1, 0));
+    const uint16_t* bd = bottom(std::min(j + 1, cy_ - 1));
+    for (int32_t i = 0; i < cx_; ++i) {
+      const size_t r = R(i) + 0, bl = B(i) + 2;
+      t[R(i) + 2] = Mid3(tu[r], t[r], td[r]);
+      b[B(i) + 0] = Mid3(bu[bl], b[bl], bd[bl]);
+    }
+  }
+
+  // Red and blue of the four pixels of every cell of row j.
+  void Colours(int32_t j) const {
+    uint16_t* t = top(j);
+    uint16_t* b = bottom(j);
+    for (int32_t i = 0; i < cx_; ++i) {
+      const uint32_t rr = t[R(i) + 2], rb = b[B(i) + 0];
+      for (uint16_t* p : {t + R(i), t + Gr(i), b + Gb(i), b + B(i)}) {
+        p[2] = Colour(p[1], rr);
+        p[0] = Colour(p[1], rb);
+      }
+    }
+  }
+
+ private:
+  // Median of each ratio (at word `from` of every cell's site) with its left and right
+  // neighbours into word `to`; the first and last cells pass their own ratio on.
+  void RowFilter(const uint16_t* src, size_t from, uint16_t* dst, size_t to) const {
+    if (cx_ == 1) {
+      dst[to] = src[from];
+      return;
+    }
+    dst[to] = Mid3(src[from], src[from], src[from + 6]);
+    for (int32_t i = 1; i + 1 < cx_; ++i) {
+      const size_t k = 6 * static_cast<size_t>(i);
+      dst[to + k] = Mid3(src[from + k - 6], src[from + k], src[from + k + 6]);
+    }
+    const size_t last = 6 * static_cast<size_t>(cx_ - 1);
+    dst[to + last] = Mid3(src[from + last - 6], src[from + last], src[from + last]);
+  }
+
+  uint16_t* image_;
+  size_t stride_;
+  int32_t cx_, cy_;
+};
 
 }  // namespace
 
 void InterpolateStandard(int32_t width, int32_t height, uint16_t* image) {
   if (image == nullptr || !StandardInterpolationFits(width, height)) return;
-  const Image im(image, width, height);
-  const int32_t cx = im.cells_x(), cy = im.cells_y();
-
-  // 1. Copies of the red and blue samples.
-  for (int32_t j = 0; j < cy; ++j) {
-    for (int32_t i = 0; i < cx; ++i) {
-      im.red_sample(i, j) = im.red_green(i, j);
-      im.blue_sample(i, j) = im.blue_green(i, j);
-    }
-  }
-  // 2. First green and ratio.
-  for (int32_t j = 0; j < cy; ++j) {
-    for (int32_t i = 0; i < cx; ++i) {
-      FirstEstimate(im.red_green(i, j), im.AroundRed(i, j), im.red_green(i, j),
-                    im.red_ratio(i, j));
-      FirstEstimate(im.blue_green(i, j), im.AroundBlue(i, j), im.blue_green(i, j),
-                    im.blue_ratio(i, j));
-    }
-  }
-  // 3. Smooth the ratios.
-  RatioMedian(im);
-  // 4. Second green from the smoothed ratios.
-  for (int32_t j = 0; j < cy; ++j) {
-    for (int32_t i = 0; i < cx; ++i) {
-      im.red_green(i, j) = static_cast<uint16_t>(
-          std::min<int64_t>(kMaxSample, static_cast<int64_t>(im.red_sample(i, j)) * kUnit /
-                                            (im.red_ratio(i, j) + 1)));
-      im.blue_green(i, j) = static_cast<uint16_t>(
-          std::min<int64_t>(kMaxSample, static_cast<int64_t>(im.blue_sample(i, j)) * kUnit /
-                                            (im.blue_ratio(i, j) + 1)));
-    }
-  }
-  // 5. Refinement with contrast attenuation.
-  for (int32_t j = 0; j < cy; ++j) {
-    for (int32_t i = 0; i < cx; ++i) {
-      Refine(im.red_green(i, j), im.red_sample(i, j), im.AroundRed(i, j), im.red_green(i, j),
-             im.red_ratio(i, j));
-      Refine(im.blue_green(i, j), im.blue_sample(i, j), im.AroundBlue(i, j),
-             im.blue_green(i, j), im.blue_ratio(i, j));
-    }
-  }
-  // 6. Smooth again.
-  RatioMedian(im);
-  // 7. Colour: the cell's ratios times the green of each of its pixels.
-  for (int32_t j = 0; j < cy; ++j) {
-    for (int32_t i = 0; i < cx; ++i) {
-      const uint32_t rr = im.red_ratio(i, j), rb = im.blue_ratio(i, j);
-      for (int32_t dy = 0; dy < 2; ++dy) {
-        for (int32_t dx = 0; dx < 2; ++dx) {
-          uint16_t* p = im.at(2 * i + dx, 2 * j + dy);
-          const uint32_t g = p[1];
-          p[2] = static_cast<uint16_t>(std::min<uint32_t>(kMaxSample, (g * rr + 512) >> 10));
-          p[0] = static_cast<uint16_t>(std::min<uint32_t>(kMaxSample, (g * rb + 512) >> 10));
-        }
-      }
-    }
+  const Cells cells(image, width, height);
+  const int32_t cy = cells.cy();
+  for (int32_t t = 0; t < cy + 3; ++t) {
+    if (t < cy) cells.First(t);
+    if (t >= 1 && t - 1 < cy) cells.Refinement(t - 1);
+    if (t >= 2 && t - 2 < cy) cells.FinalRatios(t - 2);
+    if (t >= 3) cells.Colours(t - 3);
   }
 }
 

@@ -1,0 +1,293 @@
+// The image stages and interpolators at full sensor size (2584 x 1936), one benchmark
+// each, on a smooth scene with noise. Reports ms per frame and megapixels per second.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "acquisition/binned_references.h"
+#include "acquisition/frame_stages.h"
+#include "acquisition/raw_stages.h"
+#include "calibration/color_tables.h"
+#include "color/interpolation.h"
+
+namespace {
+
+constexpr int W = ucap::kMaxSensorWidth;
+constexpr int H = ucap::kMaxSensorHeight;
+constexpr size_t N = static_cast<size_t>(W) * H;
+
+// Everything a benchmark needs, built once.
+struct Scene {
+  std::vector<uint16_t> mosaic = std::vector<uint16_t>(N);  // 12-bit colour mosaic
+  std::vector<uint16_t> black = std::vector<uint16_t>((H + 2) * static_cast<size_t>(W));
+  std::vector<uint16_t> white = std::vector<uint16_t>(N);
+  std::vector<uint32_t> blemishes;
+  std::unique_ptr<ucap::ColorTables> tables = std::make_unique<ucap::ColorTables>();
+
+  Scene() {
+    std::mt19937 rng(1);
+    std::normal_distribution<double> noise(0.0, 12.0);
+    for (int y = 0; y < H; ++y) {
+      for (int x = 0; x < W; ++x) {
+        // Soft gradients and rings, a different level per mosaic colour.
+        const double r = std::hypot(x - W / 2.0, y - H / 2.0);
+        const double base = 1800 + 1200 * std::sin(r / 90.0) * std::cos(x / 300.0);
+        const double colour = (x % 2 == 0 && y % 2 == 0) ? 0.8 : (x % 2 && y % 2) ? 0.6 : 1.0;
+        const double v = 32 + base * colour + noise(rng);
+        mosaic[static_cast<size_t>(y) * W + x] = static_cast<uint16_t>(std::clamp(v, 0.0, 4095.0));
+      }
+    }
+    std::uniform_int_distribution<int> dark(-20, 400), offset(-8, 8), gain(3600, 4600);
+    for (size_t i = 0; i < N; ++i) {
+      black[i] = static_cast<uint16_t>(dark(rng));
+      white[i] = static_cast<uint16_t>(gain(rng));
+    }
+    for (int x = 0; x < W; ++x) black[N + x] = static_cast<uint16_t>(offset(rng));
+    for (int i = 0; i < 2000; ++i) blemishes.push_back(static_cast<uint32_t>(rng() % N));
+    // A few hundred hot pixels in the black reference.
+    for (int i = 0; i < 300; ++i) black[rng() % N] = 30000;
+    const double wb[3] = {1.37, 1.93, 1.0}, saturation[3] = {1.0, 1.0, 1.0};
+    ucap::BuildGainTables(wb, *tables);
+    double matrix[9];
+    ucap::BuildColourMatrix(saturation, matrix);
+    ucap::BuildTermTables(matrix, *tables);
+    ucap::FillOutputTable(*tables);
+  }
+  ucap::ReferenceView refs() const { return {black.data(), white.data(), W, H}; }
+};
+
+const Scene& scene() {
+  static const Scene s;
+  return s;
+}
+
+void Report(benchmark::State& state, size_t pixels) {
+  state.counters["MP/s"] = benchmark::Counter(static_cast<double>(pixels) / 1e6,
+                                              benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void BM_UnpackPixels12(benchmark::State& state) {
+  const Scene& s = scene();  // built before the timing starts
+  (void)s;
+  std::vector<uint8_t> packed(N * 3 / 2);
+  for (size_t i = 0; i + 1 < N; i += 2) {
+    const uint16_t a = scene().mosaic[i], b = scene().mosaic[i + 1];
+    packed[3 * (i / 2)] = static_cast<uint8_t>(a >> 4);
+    packed[3 * (i / 2) + 1] = static_cast<uint8_t>(b >> 4);
+    packed[3 * (i / 2) + 2] = static_cast<uint8_t>(((a & 15) << 4) | (b & 15));
+  }
+  std::vector<uint8_t> frame(2 * N);
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::memcpy(frame.data(), packed.data(), packed.size());
+    state.ResumeTiming();
+    ucap::UnpackPixels12(frame.data(), frame.size(), 0, W, H, packed.size());
+    benchmark::DoNotOptimize(frame.data());
+  }
+  Report(state, N);
+}
+BENCHMARK(BM_UnpackPixels12)->Unit(benchmark::kMillisecond);
+
+void BM_InterleaveFields(benchmark::State& state) {
+  const Scene& s = scene();  // built before the timing starts
+  (void)s;
+  std::vector<uint16_t> out(N);
+  for (auto _ : state) {
+    ucap::InterleaveFields(out.data(), scene().mosaic.data(), W, H);
+    benchmark::DoNotOptimize(out.data());
+  }
+  Report(state, N);
+}
+BENCHMARK(BM_InterleaveFields)->Unit(benchmark::kMillisecond);
+
+// Arguments: binning, row-pair flag. The image is refreshed outside the timing.
+void BM_ApplyReferences(benchmark::State& state) {
+  const Scene& s = scene();  // built before the timing starts
+  (void)s;
+  const int b = static_cast<int>(state.range(0));
+  const bool row_pair = state.range(1) != 0;
+  const int m = row_pair ? 2 * b : b;
+  const size_t n = static_cast<size_t>(H / m) * W;
+  std::vector<uint16_t> image(n);
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::copy_n(scene().mosaic.begin(), n, image.begin());
+    state.ResumeTiming();
+    ucap::ApplyReferences(scene().refs(), image.data(), 4000, ucap::Rect{0, 0, W, H}, b, true,
+                          true, row_pair);
+    benchmark::DoNotOptimize(image.data());
+  }
+  Report(state, n);
+}
+BENCHMARK(BM_ApplyReferences)->Args({1, 0})->Args({1, 1})->Args({2, 1})->Unit(benchmark::kMillisecond);
+
+void BM_CorrectBlemishes(benchmark::State& state) {
+  const Scene& s = scene();  // built before the timing starts
+  (void)s;
+  std::vector<uint16_t> image(scene().mosaic);
+  const auto& list = scene().blemishes;
+  for (auto _ : state) {
+    ucap::CorrectBlemishes(list.data(), static_cast<int32_t>(list.size()), scene().refs(), true,
+                           image.data(), ucap::Rect{0, 0, W, H}, 1, 4000, false);
+    benchmark::DoNotOptimize(image.data());
+  }
+  Report(state, N);
+}
+BENCHMARK(BM_CorrectBlemishes)->Unit(benchmark::kMillisecond);
+
+void BM_DoubleRows(benchmark::State& state) {
+  const Scene& s = scene();  // built before the timing starts
+  (void)s;
+  std::vector<uint16_t> out(N);
+  for (auto _ : state) {
+    ucap::DoubleRows(out.data(), scene().mosaic.data(), W, H / 2);
+    benchmark::DoNotOptimize(out.data());
+  }
+  Report(state, N);
+}
+BENCHMARK(BM_DoubleRows)->Unit(benchmark::kMillisecond);
+
+void BM_CorrectSmear(benchmark::State& state) {
+  const Scene& s = scene();  // built before the timing starts
+  (void)s;
+  std::vector<uint16_t> image(N);
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::copy(scene().mosaic.begin(), scene().mosaic.end(), image.begin());
+    state.ResumeTiming();
+    ucap::CorrectSmear(image.data(), W, H);
+    benchmark::DoNotOptimize(image.data());
+  }
+  Report(state, N);
+}
+BENCHMARK(BM_CorrectSmear)->Unit(benchmark::kMillisecond);
+
+// Resolution 1 frames: H rows of summed row pairs, W words each.
+void BM_AssembleHalfColor(benchmark::State& state) {
+  const Scene& s = scene();  // built before the timing starts
+  (void)s;
+  const int b = static_cast<int>(state.range(0));
+  std::vector<uint16_t> out(3 * N / (2 * b));
+  for (auto _ : state) {
+    ucap::AssembleHalfColor(*scene().tables, out.data(), scene().mosaic.data(), b,
+                            ucap::Rect{0, 0, W, H});
+    benchmark::DoNotOptimize(out.data());
+  }
+  Report(state, N);
+}
+BENCHMARK(BM_AssembleHalfColor)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+
+void BM_AssembleHalfMono(benchmark::State& state) {
+  const Scene& s = scene();  // built before the timing starts
+  (void)s;
+  std::vector<uint16_t> out(N / 4);
+  for (auto _ : state) {
+    ucap::AssembleHalfMono(out.data(), scene().mosaic.data(), 2, ucap::Rect{0, 0, W, H});
+    benchmark::DoNotOptimize(out.data());
+  }
+  Report(state, N);
+}
+BENCHMARK(BM_AssembleHalfMono)->Unit(benchmark::kMillisecond);
+
+void BM_ApplyColorMatrix(benchmark::State& state) {
+  const Scene& s = scene();  // built before the timing starts
+  (void)s;
+  std::vector<uint16_t> pixels(3 * N);
+  ucap::InterpolateBlocks(*scene().tables, pixels.data(), scene().mosaic.data(),
+                          ucap::Rect{0, 0, W, H});
+  const auto original = pixels;
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::copy(original.begin(), original.end(), pixels.begin());
+    state.ResumeTiming();
+    ucap::ApplyColorMatrix(*scene().tables, 1, pixels.data(), static_cast<int32_t>(N));
+    benchmark::DoNotOptimize(pixels.data());
+  }
+  Report(state, N);
+}
+BENCHMARK(BM_ApplyColorMatrix)->Unit(benchmark::kMillisecond);
+
+void BM_PrepareBinnedReferences(benchmark::State& state) {
+  const Scene& s = scene();  // built before the timing starts
+  (void)s;
+  const int b = static_cast<int>(state.range(0));
+  std::vector<uint16_t> black(ucap::kMaxSensorWidth * ucap::kMaxSensorHeight / 2);
+  std::vector<uint16_t> white(black.size());
+  for (auto _ : state) {
+    ucap::PrepareBinnedReferences(scene().refs(), {black.data(), white.data(), black.size()}, 4000,
+                                  ucap::Rect{0, 0, W, H}, b, true, true);
+    benchmark::DoNotOptimize(black.data());
+  }
+  Report(state, N);
+}
+BENCHMARK(BM_PrepareBinnedReferences)->Arg(2)->Arg(5)->Unit(benchmark::kMillisecond);
+
+void BM_ApplyBinnedReferences(benchmark::State& state) {
+  const Scene& s = scene();  // built before the timing starts
+  (void)s;
+  const int b = 2;
+  std::vector<uint16_t> black(N / 4), white(N / 4);
+  ucap::PrepareBinnedReferences(scene().refs(), {black.data(), white.data(), black.size()}, 4000,
+                                ucap::Rect{0, 0, W, H}, b, true, true);
+  std::vector<uint16_t> image(N / 4);
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::copy_n(scene().mosaic.begin(), image.size(), image.begin());
+    state.ResumeTiming();
+    ucap::ApplyBinnedReferences(black.data(), white.data(), black.size(), image.data(),
+                                ucap::Rect{0, 0, W, H}, b, true, true);
+    benchmark::DoNotOptimize(image.data());
+  }
+  Report(state, image.size());
+}
+BENCHMARK(BM_ApplyBinnedReferences)->Unit(benchmark::kMillisecond);
+
+// Argument: quality level (1 standard, 2 high quality).
+void BM_InterpolateColor(benchmark::State& state) {
+  const Scene& s = scene();  // built before the timing starts
+  (void)s;
+  const int quality = static_cast<int>(state.range(0));
+  std::vector<uint16_t> out(3 * N);
+  for (auto _ : state) {
+    ucap::InterpolateColor(*scene().tables, out.data(), scene().mosaic.data(),
+                           ucap::Rect{0, 0, W, H}, quality);
+    benchmark::DoNotOptimize(out.data());
+  }
+  Report(state, N);
+}
+BENCHMARK(BM_InterpolateColor)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+void BM_InterpolateBlocks(benchmark::State& state) {
+  const Scene& s = scene();  // built before the timing starts
+  (void)s;
+  std::vector<uint16_t> out(3 * N);
+  for (auto _ : state) {
+    ucap::InterpolateBlocks(*scene().tables, out.data(), scene().mosaic.data(),
+                            ucap::Rect{0, 0, W, H});
+    benchmark::DoNotOptimize(out.data());
+  }
+  Report(state, N);
+}
+BENCHMARK(BM_InterpolateBlocks)->Unit(benchmark::kMillisecond);
+
+void BM_InterpolateBinned(benchmark::State& state) {
+  const Scene& s = scene();  // built before the timing starts
+  (void)s;
+  const int b = static_cast<int>(state.range(0));
+  std::vector<uint16_t> out(3 * N / b + 3 * W);
+  for (auto _ : state) {
+    ucap::InterpolateBinned(*scene().tables, out.data(), scene().mosaic.data(),
+                            ucap::Rect{0, 0, W, H}, b);
+    benchmark::DoNotOptimize(out.data());
+  }
+  Report(state, N);
+}
+BENCHMARK(BM_InterpolateBinned)->Arg(2)->Arg(5)->Unit(benchmark::kMillisecond);
+
+}  // namespace
