@@ -22,14 +22,14 @@ uint64_t hash(uint64_t seed, uint64_t salt, uint64_t a, uint64_t b) {
 
 double unit(uint64_t h) { return static_cast<double>(h >> 11) * (1.0 / 9007199254740992.0); }
 
-// Standard normal from two hashed uniforms (Box-Muller).
-double normal(uint64_t h1, uint64_t h2) {
-  double u1 = unit(h1), u2 = unit(h2);
-  if (u1 < 1e-300) u1 = 1e-300;
-  return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
+// Nearly normal number of mean 0 and variance 1 from one hash: the sum of its four 16-bit
+// parts (Irwin-Hall), cut off beyond 3.46 standard deviations.
+double normal(uint64_t h) {
+  double sum = static_cast<double>((h & 0xFFFF) + (h >> 16 & 0xFFFF) + (h >> 32 & 0xFFFF) + (h >> 48));
+  return (sum / 65535.0 - 2.0) * 1.7320508075688772;
 }
 
-enum Salt : uint64_t { kColumn = 1, kRow, kGain1, kGain2, kHot, kHotLevel, kNoise1, kNoise2, kNoise3, kNoise4 };
+enum Salt : uint64_t { kColumn = 1, kRow, kNoise };
 
 // Linear red, green, blue reflectances of the 24 chart patches, row by row.
 constexpr std::array<std::array<double, 3>, 24> kChart = {{
@@ -71,25 +71,29 @@ struct Model {
   double dark_charge;   // counts of dark charge over this exposure
   std::vector<uint8_t> defect;  // 1 stuck high, 2 dead, per sensor pixel (or empty)
 
+  // Fixed-pattern hash of one pixel.
+  uint64_t pixel(int x, int y) const {
+    return mix(mix(p.seed ^ static_cast<uint64_t>(y) * 0xD6E8FEB86659FD93ull) ^
+               static_cast<uint64_t>(x) * 0x9E3779B97F4A7C15ull);
+  }
   // Light falling on one pixel during the exposure, in counts.
-  double light(int x, int y) const {
+  double light(int x, int y, uint64_t ph) const {
     double s = scene(p, w, h, x, y);
     if (s == 0.0) return 0.0;
-    double g = 1.0;
-    if (p.prnu > 0) {
-      double n = unit(hash(p.seed, kGain1, static_cast<uint64_t>(x), static_cast<uint64_t>(y))) +
-                 unit(hash(p.seed, kGain2, static_cast<uint64_t>(x), static_cast<uint64_t>(y))) - 1.0;
-      g += p.prnu * n * 2.449489742783178;
-    }
+    // Gain: the sum of two uniform numbers, scaled to unit variance.
+    double n = static_cast<double>(ph & 0xFFFFFFFF) * 0x1p-32 + static_cast<double>(ph >> 32) * 0x1p-32 - 1.0;
+    double g = 1.0 + p.prnu * n * 2.449489742783178;
     double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;
     double dx = (x - cx) / cx, dy = (y - cy) / cy;
     double v = 1.0 - p.vignette * (dx * dx + dy * dy) / 2.0;
     return signal_scale * s * g * v;
   }
-  double dark(int x, int y) const {
+  double dark(uint64_t ph) const {
     double d = dark_charge;
-    if (p.hot > 0 && unit(hash(p.seed, kHot, static_cast<uint64_t>(x), static_cast<uint64_t>(y))) < p.hot)
-      d *= 50.0 + 150.0 * unit(hash(p.seed, kHotLevel, static_cast<uint64_t>(x), static_cast<uint64_t>(y)));
+    if (p.hot > 0) {
+      uint64_t hh = mix(ph);
+      if (unit(hh) < p.hot) d *= 50.0 + 150.0 * static_cast<double>(hh & 0xFFFF) / 65535.0;
+    }
     return d;
   }
 };
@@ -147,15 +151,19 @@ std::vector<uint16_t> render_frame(const SensorParams& p, int sensor_w, int sens
   std::vector<double> above(W, 0.0);  // light of the rows above, per column
   if (p.smear > 0) {
     for (int y = 0; y < first; ++y)
-      for (size_t c = 0; c < W; ++c) above[c] += m.light(g.left + static_cast<int>(c), y);
+      for (size_t c = 0; c < W; ++c) {
+        int x = g.left + static_cast<int>(c);
+        above[c] += m.light(x, y, m.pixel(x, y));
+      }
   }
   std::vector<float> charge(static_cast<size_t>(last - first + 1) * W);
   for (int y = first; y <= last; ++y) {
     float* row = &charge[static_cast<size_t>(y - first) * W];
     for (size_t c = 0; c < W; ++c) {
       int x = g.left + static_cast<int>(c);
-      double l = m.light(x, y);
-      double q = l + m.dark(x, y) + p.smear * above[c];
+      uint64_t ph = m.pixel(x, y);
+      double l = m.light(x, y, ph);
+      double q = l + m.dark(ph) + p.smear * above[c];
       above[c] += l;
       if (!m.defect.empty()) {
         uint8_t d = m.defect[static_cast<size_t>(y) * static_cast<size_t>(sensor_w) + static_cast<size_t>(x)];
@@ -172,6 +180,7 @@ std::vector<uint16_t> render_frame(const SensorParams& p, int sensor_w, int sens
     column[c] = std::floor((u * 2.0 - 1.0) * p.column_pattern + 0.5);
   }
   std::vector<uint16_t> out(static_cast<size_t>(rows) * W);
+  const uint64_t frame_key = hash(p.seed, kNoise, exposure, 0);
   for (int i = 0; i < rows; ++i) {
     std::vector<int> ys = covered_rows(g, i, sensor_h);
     double offset = 0.0;
@@ -184,12 +193,10 @@ std::vector<uint16_t> render_frame(const SensorParams& p, int sensor_w, int sens
       for (int y : ys) q += charge[static_cast<size_t>(y - first) * W + c];
       double v = p.bias + column[c] + offset + q;
       if (p.noise) {
-        uint64_t key = static_cast<uint64_t>(i) << 32 | (static_cast<uint64_t>(g.left) + c);
-        double shot = std::sqrt(std::max(q, 0.0)) *
-                      normal(hash(p.seed, kNoise1, exposure, key), hash(p.seed, kNoise2, exposure, key));
-        double read = p.read_noise *
-                      normal(hash(p.seed, kNoise3, exposure, key), hash(p.seed, kNoise4, exposure, key));
-        v += shot + read;
+        // Shot noise (variance = charge) and read noise together: one normal number.
+        uint64_t h1 = mix(frame_key ^ (static_cast<uint64_t>(i) << 32 | (static_cast<uint64_t>(g.left) + c)));
+        double sigma = std::sqrt(std::max(q, 0.0) + p.read_noise * p.read_noise);
+        v += sigma * normal(h1);
       }
       double r = std::floor(v + 0.5);
       out[static_cast<size_t>(i) * W + c] = static_cast<uint16_t>(std::clamp(r, 0.0, 4095.0));
