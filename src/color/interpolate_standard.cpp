@@ -154,8 +154,11 @@ class Cells {
     }
   }
 
-  // Copies of the samples, first green and ratio, first row filter of cell row j.
-  void First(int32_t j) const {
+  // Runs `compute` over the red and the blue sites of cell row j, a batch at a time:
+  // `fill(i, k, red, blue)` adds what the computation needs besides the neighbours for
+  // cell i at batch entry k; the new green and ratio of each site go back into its words.
+  template <typename Fill, typename Compute>
+  void Sites(int32_t j, Fill fill, Compute compute) const {
     uint16_t* t = top(j);
     uint16_t* b = bottom(j);
     Batch red, blue;
@@ -163,13 +166,9 @@ class Cells {
       red.n = blue.n = std::min(kBatch, cx_ - i0);
       RedNeighbours(i0, j, red);
       BlueNeighbours(i0, j, blue);
-      for (int32_t k = 0; k < red.n; ++k) {
-        const int32_t i = i0 + k;
-        red.sample[k] = b[Gb(i) + 2] = t[R(i) + 1];
-        blue.sample[k] = t[Gr(i) + 0] = b[B(i) + 1];
-      }
-      FirstEstimates(red);
-      FirstEstimates(blue);
+      for (int32_t k = 0; k < red.n; ++k) fill(i0 + k, k, red, blue);
+      compute(red);
+      compute(blue);
       for (int32_t k = 0; k < red.n; ++k) {
         const int32_t i = i0 + k;
         t[R(i) + 1] = static_cast<uint16_t>(red.green[k]);
@@ -178,6 +177,19 @@ class Cells {
         b[B(i) + 0] = static_cast<uint16_t>(blue.ratio[k]);
       }
     }
+  }
+
+  // Copies of the samples, first green and ratio, first row filter of cell row j.
+  void First(int32_t j) const {
+    uint16_t* t = top(j);
+    uint16_t* b = bottom(j);
+    Sites(
+        j,
+        [&](int32_t i, int32_t k, Batch& red, Batch& blue) {
+          red.sample[k] = b[Gb(i) + 2] = t[R(i) + 1];
+          blue.sample[k] = t[Gr(i) + 0] = b[B(i) + 1];
+        },
+        FirstEstimates);
     RowFilter(t, R(0) + 2, t, Gr(0) + 2);
     RowFilter(b, B(0) + 0, b, Gb(0) + 0);
   }
@@ -190,33 +202,20 @@ class Cells {
     const uint16_t* td = top(std::min(j + 1, cy_ - 1));
     const uint16_t* bu = bottom(std::max(j - 1, 0));
     const uint16_t* bd = bottom(std::min(j + 1, cy_ - 1));
-    Batch red, blue;
-    for (int32_t i0 = 0; i0 < cx_; i0 += kBatch) {
-      red.n = blue.n = std::min(kBatch, cx_ - i0);
-      RedNeighbours(i0, j, red);
-      BlueNeighbours(i0, j, blue);
-      for (int32_t k = 0; k < red.n; ++k) {
-        const int32_t i = i0 + k;
-        const size_t gr = Gr(i) + 2, gb = Gb(i) + 0;
-        red.up[k] = tu[gr];
-        red.mid[k] = t[gr];
-        red.down[k] = td[gr];
-        red.sample[k] = b[Gb(i) + 2];
-        blue.up[k] = bu[gb];
-        blue.mid[k] = b[gb];
-        blue.down[k] = bd[gb];
-        blue.sample[k] = t[Gr(i) + 0];
-      }
-      Refinements(red);
-      Refinements(blue);
-      for (int32_t k = 0; k < red.n; ++k) {
-        const int32_t i = i0 + k;
-        t[R(i) + 1] = static_cast<uint16_t>(red.green[k]);
-        t[R(i) + 2] = static_cast<uint16_t>(red.ratio[k]);
-        b[B(i) + 1] = static_cast<uint16_t>(blue.green[k]);
-        b[B(i) + 0] = static_cast<uint16_t>(blue.ratio[k]);
-      }
-    }
+    Sites(
+        j,
+        [&](int32_t i, int32_t k, Batch& red, Batch& blue) {
+          const size_t gr = Gr(i) + 2, gb = Gb(i) + 0;
+          red.up[k] = tu[gr];
+          red.mid[k] = t[gr];
+          red.down[k] = td[gr];
+          red.sample[k] = b[Gb(i) + 2];
+          blue.up[k] = bu[gb];
+          blue.mid[k] = b[gb];
+          blue.down[k] = bd[gb];
+          blue.sample[k] = t[Gr(i) + 0];
+        },
+        Refinements);
     RowFilter(t, R(0) + 2, t, R(0) + 0);
     RowFilter(b, B(0) + 0, b, B(0) + 2);
   }
