@@ -6,6 +6,21 @@ if(NOT CMAKE_RUNTIME_OUTPUT_DIRECTORY)
   set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
 endif()
 
+if(MINGW)
+  # The C and C++ runtimes and winpthread go into ucap.dll and each program, which then
+  # import only system DLLs (KERNEL32, msvcrt, USER32, SETUPAPI). -static-libgcc and
+  # -static-libstdc++ alone would still leave libwinpthread-1.dll behind.
+  add_link_options(-static)
+endif()
+
+if(MSVC)
+  # The GCC warning flags set for every target mean something else to cl.exe.
+  get_directory_property(ucap_options COMPILE_OPTIONS)
+  list(REMOVE_ITEM ucap_options -Wall -Wextra -Werror)
+  list(APPEND ucap_options /W3 /permissive- /Zc:__cplusplus)
+  set_directory_properties(PROPERTIES COMPILE_OPTIONS "${ucap_options}")
+endif()
+
 # Named ucap.dll and ucap.lib (no "lib" prefix) for every toolchain. Exported names come
 # from UCAP_API (__declspec(dllexport)) on the C declarations: unmangled and, on x64,
 # undecorated. MinGW also writes ucap.def, from which MSVC's lib.exe can make an import

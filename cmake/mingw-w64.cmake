@@ -20,7 +20,4 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Test programs and test discovery run through Wine ("wine" finds the 64-bit loader).
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
 
-# Plain -static: the C and C++ runtimes and winpthread go into ucap.dll and each
-# program, which then import only system DLLs (KERNEL32, msvcrt, USER32, SETUPAPI).
-set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+# Programs and the DLL link with -static (cmake/Windows.cmake): no MinGW runtime DLLs.

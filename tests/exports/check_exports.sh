@@ -10,7 +10,7 @@ actual=$(mktemp)
 trap 'rm -f "$actual"' EXIT
 case "$lib" in
   *.dll) # the export table of a PE file
-    ${nm} -p "$lib" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^\s*\[/{print $NF} t&&/^$/{t=0}' \
+    ${nm} -p "$lib" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^[[:space:]]*\[/{print $NF} t&&/^$/{t=0}' \
       | grep -v '^DllMain$' | sort -u >"$actual" ;;
   *) ${nm} -D --defined-only "$lib" | awk '$2 ~ /^[TWi]$/ {print $3}' | sort -u >"$actual" ;;
 esac
