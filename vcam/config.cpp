@@ -1,5 +1,6 @@
 // Configuration strings of the virtual camera: space-separated key=value words. Every
 // word is checked before anything changes; one bad word refuses the whole string.
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>

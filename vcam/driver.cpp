@@ -4,7 +4,9 @@
 #include "vcam/driver.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "vcam/internal.h"
 
