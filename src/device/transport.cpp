@@ -206,13 +206,20 @@ int32_t capture_cleanup(CameraRecord& cam) {
     return 0;
   }
   cam.transfer_active.store(0);
+  // Every resource is given back even when an earlier one is refused (nothing would try
+  // again later: the flag is already 0); the first refusal names the result.
+  int32_t result = 0;
+  auto first = [&result](int32_t code) {
+    if (result == 0) result = code;
+  };
   {
     uint8_t r[8] = {};
     put_u64(r, cam.resource_handle);
-    if (refused(cam, kIoctlFreeResources, r, sizeof r, false)) return err::kResources;
+    if (refused(cam, kIoctlFreeResources, r, sizeof r, false)) first(err::kResources);
   }
-  if (free_channel(cam) != 0) return err::kChannel;
-  if (free_bandwidth(cam) != 0) return err::kBandwidth;
+  first(free_channel(cam));
+  first(free_bandwidth(cam));
+  if (result != 0) return result;
   if (cam.hardware_trigger != 0 && quadlet_write(cam, command(cam, kCmdTrigger), 0) != 0)
     return err::kSetupShutter;  // the trigger reset shares code 1042
   return 0;

@@ -1,0 +1,255 @@
+// Capture transport against the virtual camera: the exact register writes of the set-up,
+// the step code of every failing write or request, the isochronous resources given back on
+// every path, and clean-up and hand-over without a set-up.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/record.h"
+#include "core/state.h"
+#include "device/requests.h"
+#include "device/transport.h"
+#include "support/camera_fixture.h"
+#include "support/messages.h"
+#include "vcam/inspect.h"
+
+namespace {
+
+using ucap::Rect;
+using ucap_test::CameraTest;
+using ucap_test::MessageCapture;
+
+std::string hex8(uint32_t v) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", v);
+  return text;
+}
+
+// The write lines of a trace ("W address value"), in order.
+std::vector<std::string> writes(const std::string& trace) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start < trace.size()) {
+    size_t end = trace.find('\n', start);
+    if (end == std::string::npos) end = trace.size();
+    std::string line = trace.substr(start, end - start);
+    if (line.rfind("W ", 0) == 0) out.push_back(line);
+    start = end + 1;
+  }
+  return out;
+}
+
+bool bus_is_free() {
+  vcam::BusUsage u = vcam::bus_usage();
+  return u.bandwidth_units == 0 && u.bandwidth_handles == 0 && u.channels == 0 && u.resources == 0;
+}
+
+class TransportTest : public CameraTest {
+ protected:
+  ucap::CameraRecord& cam() { return *ucap::camera(0); }
+  int id() const { return ids[0]; }
+  void set(const std::string& config) { ASSERT_EQ(ucap_vcam_set(id(), config.c_str()), 0) << config; }
+  std::string w(uint32_t address, uint32_t value) { return "W " + hex8(address) + " " + hex8(value); }
+  uint32_t vendor(uint32_t offset) { return cam().vendor_base + offset; }
+  uint32_t command(uint32_t offset) { return cam().command_base + offset; }
+  uint32_t block(int m, uint32_t offset) { return cam().modes[m].block_address + offset; }
+
+  int32_t setup(int mode, Rect rect, int binning, int ticks, int single = 1) {
+    ucap::platform::Lock lock(cam().lock);
+    return ucap::device::capture_setup(cam(), mode, rect, binning, ticks, single);
+  }
+  int32_t cleanup() {
+    ucap::platform::Lock lock(cam().lock);
+    return ucap::device::capture_cleanup(cam());
+  }
+  void TearDown() override {
+    if (ucap::camera(0) != nullptr && cam().transfer_active.load() != 0) cleanup();
+    CameraTest::TearDown();
+  }
+};
+
+TEST_F(TransportTest, ModeTwoBinnedSetUpWritesInOrder) {
+  ASSERT_EQ(setup(2, Rect{0, 0, 1296, 1028}, 2, 400), 0);
+  std::vector<std::string> t = writes(CameraTest::trace(id()));
+  const uint32_t channel = cam().channel;
+  std::vector<std::string> expected = {
+      w(vendor(0x000), 0x0007C2A5), w(vendor(0x004), 0x00000FFF),  // vendor access
+      w(vendor(0x144), 0x010200C0),                                // binning, mode 2
+      w(vendor(0x150), 0x00000000),                                // position
+      w(vendor(0x154), 0x05100404),                                // size 1296 x 1028
+  };
+  ASSERT_GE(t.size(), expected.size() + 10);
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(t[i], expected[i]) << i;
+  // Capture control: bit 24 cleared for a single shot (the read value comes back modified).
+  EXPECT_EQ(t[5].substr(0, 10), "W " + hex8(vendor(0x030)));
+  EXPECT_EQ(std::stoul(t[5].substr(11), nullptr, 16) & (1u << 24), 0u);
+  std::vector<std::string> rest = {
+      w(vendor(0x014), 0),                  // exposure, upper part
+      w(vendor(0x15C), 0x40000000),         // apply mode 2
+      w(vendor(0x000), 0xFFFFFFFF),         // release access
+      w(block(2, 0x010), 0x85000000),       // packed colour coding
+      w(block(2, 0x07C), 0x40000000),       // apply settings
+      w(command(0x608), 0xE0000000),        // format 7
+      w(command(0x604), 0x40000000),        // mode 2
+      w(command(0x60C), (channel << 28) | 0x02000000),
+      w(command(0x81C), 0x02000190),        // 400 ticks
+  };
+  ASSERT_EQ(t.size(), 6 + rest.size());
+  for (size_t i = 0; i < rest.size(); ++i) EXPECT_EQ(t[6 + i], rest[i]) << i;
+  EXPECT_EQ(cam().transfer_active.load(), 1);
+  // The camera sums two rows for each transferred row; columns are binned by the host.
+  EXPECT_EQ(cam().transferred, (Rect{0, 0, 1296, 514}));
+  EXPECT_GT(cam().bytes_per_packet, 0u);
+  EXPECT_GT(cam().packets_per_frame, 0u);
+  EXPECT_FALSE(bus_is_free());
+  EXPECT_EQ(cleanup(), 0);
+  EXPECT_EQ(cam().transfer_active.load(), 0);
+  EXPECT_TRUE(bus_is_free());
+}
+
+TEST_F(TransportTest, ModeZeroContinuousAndUnpackedSetUp) {
+  ASSERT_EQ(UcapmEnablePacking(0, 0), 0);
+  // 60 s: 240000 ticks; the upper part goes to vendor 0x014, the low 12 bits to the shutter.
+  ASSERT_EQ(setup(0, Rect{8, 4, 1008, 804}, 1, 240000, 0), 0);
+  std::vector<std::string> t = writes(CameraTest::trace(id()));
+  ASSERT_EQ(t.size(), 15u);
+  EXPECT_EQ(t[2], w(vendor(0x104), 0x01010000));  // mode 0 binning word has no 0xC0
+  EXPECT_EQ(t[3], w(vendor(0x110), (8u << 16) | 4u));
+  EXPECT_EQ(t[4], w(vendor(0x114), (1000u << 16) | 800u));
+  EXPECT_NE(std::stoul(t[5].substr(11), nullptr, 16) & (1u << 24), 0u);  // continuous
+  EXPECT_EQ(t[6], w(vendor(0x014), 240000 >> 12));
+  EXPECT_EQ(t[7], w(vendor(0x11C), 0x40000000));
+  EXPECT_EQ(t[9], w(block(0, 0x010), 0x05000000));  // packing switched off
+  EXPECT_EQ(t[12], w(command(0x604), 0));
+  EXPECT_EQ(t[14], w(command(0x81C), 0x02000000u | (240000u & 0xFFF)));
+  // Each transferred row holds a pair of same-colour sensor rows.
+  EXPECT_EQ(cam().transferred, (Rect{8, 2, 1008, 402}));
+}
+
+TEST_F(TransportTest, RectangleIsCheckedBeforeAnythingIsSent) {
+  const Rect refused[] = {
+      {0, 0, 15, 100},       // width 15
+      {0, 0, 14, 100},       // width below 16
+      {2, 0, 1002, 100},     // left not a multiple of 2b at b = 2
+      {0, 0, 2586, 100},     // beyond the sensor
+      {0, 0, 100, 1938},     // below the sensor
+      {-4, 0, 100, 100},     // negative
+  };
+  for (const Rect& r : refused) {
+    EXPECT_EQ(setup(2, r, r.left == 2 ? 2 : 1, 400), 8);
+    EXPECT_EQ(CameraTest::trace(id()), "");
+    EXPECT_TRUE(bus_is_free());
+  }
+  EXPECT_EQ(setup(2, Rect{0, 0, 16, 16}, 1, 400), 0);
+}
+
+TEST_F(TransportTest, HardwareTriggerNamesTheTriggerRegisterAndCleanUpResetsIt) {
+  ASSERT_EQ(UcapmEnableHardwareTrigger(0, 1), 0);
+  ASSERT_EQ(UcapmSetHardwareTriggerPolarity(0, 1), 0);
+  ASSERT_EQ(setup(2, Rect{0, 0, 64, 64}, 1, 400), 0);
+  CameraTest::trace(id());
+  ASSERT_EQ(cleanup(), 0);
+  std::vector<std::string> t = writes(CameraTest::trace(id()));
+  ASSERT_EQ(t.size(), 1u);
+  EXPECT_EQ(t[0], w(command(0x830), 0));
+  // The capture wait set-up was refused neither with kind 3 nor its trigger register.
+  set("fail_write=cmd+830:10:31");
+  ASSERT_EQ(setup(2, Rect{0, 0, 64, 64}, 1, 400), 0);
+  EXPECT_EQ(cleanup(), 1042);
+}
+
+struct StepFault {
+  const char* fault;
+  int32_t code;
+};
+
+// The same fault with a count of 0, which removes what is left of it.
+std::string cleared(const std::string& fault) {
+  size_t eq = fault.find('=');
+  size_t colon = fault.find(':', eq);
+  if (colon == std::string::npos) return fault.substr(0, eq + 1) + "0";
+  size_t second = fault.find(':', colon + 1);
+  return fault.substr(0, colon + 1) + "0" + fault.substr(second);
+}
+
+TEST_F(TransportTest, EverySetUpStepHasItsCodeAndGivesBackWhatItTook) {
+  const StepFault faults[] = {
+      {"fail_ioctl=2220F0:1:87", 21},      {"fail_write=vendor+0:20:31", 1031},
+      {"fail_write=vendor+144:10:31", 1032}, {"fail_write=vendor+150:10:31", 1033},
+      {"fail_write=vendor+154:10:31", 1034}, {"fail_read=vendor+30:3:31", 20},
+      {"fail_write=vendor+30:10:31", 1035},  {"fail_write=vendor+14:10:31", 1036},
+      {"fail_write=vendor+15C:10:31", 20},   {"apply_error=1", 20},
+      {"fail_write=mode2+10:10:31", 1037},   {"fail_write=mode2+7C:10:31", 1038},
+      {"settings_error=1", 8},               {"fail_read=mode2+7C:3:31", 20},
+      {"fail_write=cmd+608:10:31", 1039},    {"fail_write=cmd+604:10:31", 1040},
+      {"fail_read=mode2+44:3:31", 20},       {"fail_read=mode2+48:3:31", 20},
+      {"fail_ioctl=222014:1:1450", 22},      {"fail_ioctl=222018:1:1450", 25},
+      {"fail_write=cmd+60C:10:31", 1041},    {"fail_write=cmd+81C:10:31", 1042},
+      {"fail_ioctl=22201C:1:1450", 23},      {"fail_read=mode2+8:3:31", 20},
+      {"fail_read=mode2+C:3:31", 20},
+  };
+  for (const StepFault& f : faults) {
+    set(f.fault);
+    EXPECT_EQ(setup(2, Rect{0, 0, 256, 256}, 2, 400), f.code) << f.fault;
+    EXPECT_EQ(cam().transfer_active.load(), 0) << f.fault;
+    EXPECT_TRUE(bus_is_free()) << f.fault;
+    set(cleared(f.fault));
+  }
+}
+
+TEST_F(TransportTest, CleanUpStepsHaveTheirCodes) {
+  ASSERT_EQ(setup(2, Rect{0, 0, 256, 256}, 1, 400), 0);
+  set("fail_ioctl=222044:1:31");
+  EXPECT_EQ(cleanup(), 26);
+  EXPECT_EQ(cam().transfer_active.load(), 1);  // a refused stop leaves it set up for a retry
+  EXPECT_EQ(cleanup(), 0);
+  EXPECT_TRUE(bus_is_free());
+
+  // A refused free keeps only that resource; the others are still given back.
+  struct FreeFault {
+    const char* fault;
+    int32_t code;
+    int resources, channels, bandwidth_handles;
+  };
+  const FreeFault faults[] = {
+      {"fail_ioctl=222030:1:31", 23, 1, 0, 0},
+      {"fail_ioctl=22202C:1:31", 25, 0, 1, 0},
+      {"fail_ioctl=222028:1:31", 22, 0, 0, 1},
+  };
+  for (const FreeFault& f : faults) {
+    ASSERT_EQ(ucap_vcam_reset(), 0);
+    UcapClose();
+    ids = {ucap_vcam_attach("")};
+    ASSERT_EQ(UcapInit(), 0);
+    ASSERT_EQ(setup(2, Rect{0, 0, 256, 256}, 1, 400), 0) << f.fault;
+    set(f.fault);
+    EXPECT_EQ(cleanup(), f.code) << f.fault;
+    EXPECT_EQ(cam().transfer_active.load(), 0) << f.fault;
+    vcam::BusUsage u = vcam::bus_usage();
+    EXPECT_EQ(u.resources, f.resources) << f.fault;
+    EXPECT_EQ(u.channels, f.channels) << f.fault;
+    EXPECT_EQ(u.bandwidth_handles, f.bandwidth_handles) << f.fault;
+  }
+}
+
+TEST_F(TransportTest, CleanUpAndHandOverWithoutSetUpReportAndReturnZero) {
+  MessageCapture capture;
+  EXPECT_EQ(cleanup(), 0);
+  EXPECT_EQ(ucap::device::hand_over(cam(), cam().frame_buffer[0]), 0);
+  EXPECT_EQ(capture.lines(), (std::vector<std::string>{"cleanup error", "getbuffer error"}));
+  // A set-up that failed leaves the flag at 0: its clean-up reports the same.
+  set("fail_write=cmd+604:10:31");
+  EXPECT_EQ(setup(2, Rect{0, 0, 64, 64}, 1, 400), 1040);
+  EXPECT_EQ(cleanup(), 0);
+  EXPECT_EQ(capture.lines().size(), 3u);
+}
+
+TEST_F(TransportTest, LargeFramesTravelInTwoBuffers) {
+  // A full frame (frame bytes far above 1024000) is requested as two buffers of 512000.
+  ASSERT_EQ(setup(2, Rect{0, 0, 2584, 1936}, 1, 400), 0);
+  EXPECT_GT(cam().bytes_per_packet * cam().packets_per_frame, ucap::device::kSplitFrameBytes);
+  EXPECT_EQ(vcam::bus_usage().resources, 1);
+}
+
+}  // namespace
