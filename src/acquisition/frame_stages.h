@@ -34,4 +34,7 @@ void ApplyColorMatrix(const ColorTables& tables, int32_t enabled, uint16_t* pixe
                       int32_t count);
 void ApplyColorMatrix(CameraRecord& cam, uint16_t* pixels, int32_t count);
 
+// Grey words from colour pixels: (blue + 2 green + red + 2) >> 2.
+void GreyFromColour(uint16_t* out, const uint16_t* pixels, int32_t count);
+
 }  // namespace ucap

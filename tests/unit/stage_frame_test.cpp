@@ -169,6 +169,13 @@ TEST(AssembleHalfMono, RoundsTheMeanOfTwoBWords) {
   EXPECT_EQ(out[0], 2);  // 1.5 rounds up
 }
 
+TEST(GreyFromColour, WeighsGreenTwiceAndRounds) {
+  const std::vector<uint16_t> pixels = {100, 200, 300, 1, 1, 0, 4095, 4095, 4095};
+  std::vector<uint16_t> grey(3);
+  ucap::GreyFromColour(grey.data(), pixels.data(), 3);
+  EXPECT_EQ(grey, (std::vector<uint16_t>{200, 1, 4095}));  // (3 + 2) >> 2 = 1
+}
+
 TEST(ApplyColorMatrix, DoesNothingWhileSwitchedOff) {
   auto t = IdentityTables();
   const double strong[3] = {2.0, 2.0, 2.0};
