@@ -313,6 +313,8 @@ Readout camera_readout(const Camera& cam) {
   r.ticks = (cmd(0x81C) & 0xFFF) | (cam.register_014 & 0xFFFFF) << 12;
   camera_transfer_shape(cam, r.mode, &r.bytes_per_packet, &r.packets_per_frame);
   r.channel = cmd(0x60C) >> 28;
+  r.speed = 1u << (cmd(0x60C) >> 24 & 3);
+  r.sendable = cmd(0x608) == 0xE0000000u && offered(cam, r.mode);
   return r;
 }
 

@@ -93,10 +93,11 @@ bool capture_frame(Bus& b, std::unique_lock<std::mutex>& lk, HandleRec& hr, Came
   }
   if (!trigger) cam.command[0x61C] = 0;  // the one-shot bit clears once the exposure is taken
 
-  // Nobody receives a frame that is dropped, or sent on another channel or packet size.
+  // Nothing arrives when the camera has no format and mode to send in, drops the frame, or
+  // sends it on a channel, speed or packet size the resources do not listen to.
   auto res = b.resources.find(resource);
-  bool lost = res == b.resources.end() || rd.channel != res->second.channel ||
-              rd.bytes_per_packet != res->second.bytes_per_packet;
+  bool lost = !rd.sendable || res == b.resources.end() || rd.channel != res->second.channel ||
+              rd.speed != res->second.speed || rd.bytes_per_packet != res->second.bytes_per_packet;
   if (cam.faults.drop_frames > 0) {
     --cam.faults.drop_frames;
     lost = true;

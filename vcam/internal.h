@@ -254,6 +254,8 @@ struct Readout {
   uint32_t bytes_per_packet = 0;
   uint32_t packets_per_frame = 0;
   uint32_t channel = 0;
+  uint32_t speed = 0;     // as the driver counts it: 1 S100, 2 S200, 4 S400
+  bool sendable = false;  // scalable format and an offered mode are selected
 };
 Readout camera_readout(const Camera& cam);
 

@@ -353,9 +353,18 @@ TEST_F(Capture, FrameThatNeverComesEndsAtTheTimeOut) {
   EXPECT_EQ(grab(), vcam::kErrSemTimeout);
   EXPECT_EQ(ucap_vcam_frame_count(0), 0);
   EXPECT_EQ(grab(), 0u);
-  // A frame sent on a channel nobody listens to is lost as well.
-  ASSERT_TRUE(dev->write(kCmd + 0x60C, ((channel + 1) & 63) << 28 | 0x02000000));
-  EXPECT_EQ(grab(), vcam::kErrSemTimeout);
+  // A frame sent on a channel or at a speed nobody listens to is lost as well, and a camera
+  // without the scalable format or with a mode it does not offer sends nothing.
+  const std::pair<uint32_t, uint32_t> wrong[] = {
+      {kCmd + 0x60C, ((channel + 1) & 63) << 28 | 0x02000000}, {kCmd + 0x60C, channel << 28 | 0x01000000},
+      {kCmd + 0x608, 0x00000000}, {kCmd + 0x604, 0x20000000}};
+  for (auto [reg, value] : wrong) {
+    uint32_t good = dev->read(reg);
+    ASSERT_TRUE(dev->write(reg, value));
+    EXPECT_EQ(grab(), vcam::kErrSemTimeout) << std::hex << reg << " " << value;
+    ASSERT_TRUE(dev->write(reg, good));
+  }
+  EXPECT_EQ(grab(), 0u);
   cleanup();
 }
 
