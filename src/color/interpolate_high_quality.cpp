@@ -182,40 +182,43 @@ LineFit FitLine(const uint16_t (&x)[9], const uint16_t (&y)[9]) {
 
 void AssembleSingle(int32_t word, int32_t W, int32_t H, uint16_t* image) {
   if (image == nullptr || word < 0 || word > 2 || W <= 0 || H <= 0) return;
-  const size_t n = static_cast<size_t>(W) * static_cast<size_t>(H);
-  platform::WorkBuffer temp(n * sizeof(uint16_t));
+  // Each result needs the plane's rows r - 2 to r + 1 as they were before this step. Four
+  // rows of the plane are kept here, each padded with two copies of column 0 on the left
+  // and a copy of its last column on the right (the stand-ins for columns outside the
+  // image), so result row r can replace plane row r at once; a fifth row holds the result.
+  const size_t span = static_cast<size_t>(W) + 3;
+  platform::WorkBuffer temp(5 * span * sizeof(uint16_t));
   if (!temp) {
     report(msg::kAssembleSingleMemory);
     return;
   }
-  uint16_t* out = temp.as<uint16_t>();
+  uint16_t* rows = temp.as<uint16_t>();
   const size_t stride = static_cast<size_t>(W) * 3;
-  auto row = [&](int32_t r) { return image + static_cast<size_t>(r) * stride + word; };
+  auto kept = [&](int32_t r) { return rows + static_cast<size_t>(r % 4) * span + 2; };
+  auto keep = [&](int32_t r) {
+    const uint16_t* src = image + static_cast<size_t>(r) * stride + word;
+    uint16_t* q = kept(r);
+    for (int32_t c = 0; c < W; ++c) q[c] = src[3 * static_cast<size_t>(c)];
+    q[-2] = q[-1] = q[0];
+    q[W] = q[W - 1];
+  };
+  uint16_t* out = rows + 4 * span;
+  keep(0);
   for (int32_t r = 0; r < H; ++r) {
+    if (r + 1 < H) keep(r + 1);  // into the slot of row r - 3, which no result needs any more
     // Rows above the image stand for row r, the row below it for row r.
-    const uint16_t* p0 = row(r);
-    const uint16_t* pm1 = row(r >= 1 ? r - 1 : r);
-    const uint16_t* pm2 = row(r >= 2 ? r - 2 : r);
-    const uint16_t* pp1 = row(r + 1 < H ? r + 1 : r);
-    uint16_t* o = out + static_cast<size_t>(r) * W;
-    auto value = [&](int32_t cm2, int32_t cm1, int32_t c, int32_t cp1) {
-      const int32_t v =
-          6 * (pm1[3 * cm1] + pm1[3 * c] + p0[3 * cm1] + p0[3 * c]) -
-          (pm1[3 * cm2] + p0[3 * cm2] + pm2[3 * cm1] + pm2[3 * c] + pp1[3 * cm1] + pp1[3 * c] +
-           pm1[3 * cp1] + p0[3 * cp1]);
-      return static_cast<uint16_t>(std::clamp(v >> 4, 0, static_cast<int32_t>(kMaxSample)));
-    };
-    // Columns left of the image stand for column 0, the one right of it for column c.
+    const uint16_t* p0 = kept(r);
+    const uint16_t* pm1 = kept(r >= 1 ? r - 1 : r);
+    const uint16_t* pm2 = kept(r >= 2 ? r - 2 : r);
+    const uint16_t* pp1 = kept(r + 1 < H ? r + 1 : r);
     for (int32_t c = 0; c < W; ++c) {
-      const int32_t cm1 = c >= 1 ? c - 1 : 0, cm2 = c >= 2 ? c - 2 : 0;
-      const int32_t cp1 = c + 1 < W ? c + 1 : c;
-      o[c] = value(cm2, cm1, c, cp1);
+      const int32_t v = 6 * (pm1[c - 1] + pm1[c] + p0[c - 1] + p0[c]) -
+                        (pm1[c - 2] + p0[c - 2] + pm2[c - 1] + pm2[c] + pp1[c - 1] + pp1[c] +
+                         pm1[c + 1] + p0[c + 1]);
+      out[c] = static_cast<uint16_t>(std::clamp(v >> 4, 0, static_cast<int32_t>(kMaxSample)));
     }
-  }
-  for (int32_t r = 0; r < H; ++r) {
     uint16_t* dst = image + static_cast<size_t>(r) * stride + word;
-    const uint16_t* src = out + static_cast<size_t>(r) * W;
-    for (int32_t c = 0; c < W; ++c) dst[3 * c] = src[c];
+    for (int32_t c = 0; c < W; ++c) dst[3 * static_cast<size_t>(c)] = out[c];
   }
 }
 
