@@ -12,31 +12,15 @@
 #include "device/requests.h"
 #include "support/camera_fixture.h"
 #include "support/messages.h"
+#include "support/trace.h"
 #include "vcam/inspect.h"
 
 namespace {
 
 using ucap_test::CameraTest;
+using ucap_test::hex8;
 using ucap_test::MessageCapture;
 using ucap_test::NoCameraTest;
-
-std::string hex8(uint32_t v) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08X", v);
-  return text;
-}
-
-std::vector<std::string> lines(const std::string& trace) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (start < trace.size()) {
-    size_t end = trace.find('\n', start);
-    if (end == std::string::npos) end = trace.size();
-    out.push_back(trace.substr(start, end - start));
-    start = end + 1;
-  }
-  return out;
-}
 
 class RequestTest : public CameraTest {
  protected:
@@ -82,7 +66,7 @@ TEST_F(RequestTest, WriteReopensLapsedAccessAndSucceeds) {
   ASSERT_EQ(ucap::device::quadlet_write(cam(), address, 0x30000000), 0u);
   // The refused attempt never reached the camera; then access was read back as lapsed,
   // opened again (access value, time-out word) and the write went through.
-  std::vector<std::string> t = lines(CameraTest::trace(id()));
+  std::vector<std::string> t = ucap_test::trace_lines(CameraTest::trace(id()));
   ASSERT_EQ(t.size(), 4u);
   EXPECT_EQ(t[0].substr(0, 10), "R " + hex8(vendor(0)));
   EXPECT_EQ(t[0].substr(10, 5), " FFFF");
@@ -105,7 +89,7 @@ TEST_F(RequestTest, MemoryCommandErrorBitReleasesAccess) {
   ASSERT_EQ(ucap::device::quadlet_write(cam(), vendor(ucap::device::kVendorMemoryCommand), 0x4801D000), 0u);
   CameraTest::trace(id());
   EXPECT_EQ(ucap::device::poll_memory_command(cam()), 8);
-  std::vector<std::string> t = lines(CameraTest::trace(id()));
+  std::vector<std::string> t = ucap_test::trace_lines(CameraTest::trace(id()));
   ASSERT_FALSE(t.empty());
   EXPECT_EQ(t.back(), "W " + hex8(vendor(0)) + " FFFFFFFF");
   set("fail_read=vendor+70:3:31");
@@ -118,7 +102,7 @@ TEST_F(RequestTest, MemoryCommandPollsUntilTheBusyBitsClear) {
   ASSERT_EQ(ucap::device::quadlet_write(cam(), vendor(ucap::device::kVendorMemoryCommand), 0x4801D080), 0u);
   CameraTest::trace(id());
   EXPECT_EQ(ucap::device::poll_memory_command(cam()), 0);
-  std::vector<std::string> t = lines(CameraTest::trace(id()));
+  std::vector<std::string> t = ucap_test::trace_lines(CameraTest::trace(id()));
   ASSERT_EQ(t.size(), 4u);  // three busy reads and the one that finds the command done
   for (const std::string& line : t) EXPECT_EQ(line.substr(0, 10), "R " + hex8(vendor(0x70)));
 }

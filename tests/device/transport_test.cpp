@@ -12,33 +12,15 @@
 #include "device/transport.h"
 #include "support/camera_fixture.h"
 #include "support/messages.h"
+#include "support/trace.h"
 #include "vcam/inspect.h"
 
 namespace {
 
 using ucap::Rect;
 using ucap_test::CameraTest;
+using ucap_test::hex8;
 using ucap_test::MessageCapture;
-
-std::string hex8(uint32_t v) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08X", v);
-  return text;
-}
-
-// The write lines of a trace ("W address value"), in order.
-std::vector<std::string> writes(const std::string& trace) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (start < trace.size()) {
-    size_t end = trace.find('\n', start);
-    if (end == std::string::npos) end = trace.size();
-    std::string line = trace.substr(start, end - start);
-    if (line.rfind("W ", 0) == 0) out.push_back(line);
-    start = end + 1;
-  }
-  return out;
-}
 
 bool bus_is_free() {
   vcam::BusUsage u = vcam::bus_usage();
@@ -71,7 +53,7 @@ class TransportTest : public CameraTest {
 
 TEST_F(TransportTest, ModeTwoBinnedSetUpWritesInOrder) {
   ASSERT_EQ(setup(2, Rect{0, 0, 1296, 1028}, 2, 400), 0);
-  std::vector<std::string> t = writes(CameraTest::trace(id()));
+  std::vector<std::string> t = ucap_test::trace_lines(CameraTest::trace(id()), "W ");
   const uint32_t channel = cam().channel;
   std::vector<std::string> expected = {
       w(vendor(0x000), 0x0007C2A5), w(vendor(0x004), 0x00000FFF),  // vendor access
@@ -112,7 +94,7 @@ TEST_F(TransportTest, ModeZeroContinuousAndUnpackedSetUp) {
   ASSERT_EQ(UcapmEnablePacking(0, 0), 0);
   // 60 s: 240000 ticks; the upper part goes to vendor 0x014, the low 12 bits to the shutter.
   ASSERT_EQ(setup(0, Rect{8, 4, 1008, 804}, 1, 240000, 0), 0);
-  std::vector<std::string> t = writes(CameraTest::trace(id()));
+  std::vector<std::string> t = ucap_test::trace_lines(CameraTest::trace(id()), "W ");
   ASSERT_EQ(t.size(), 15u);
   EXPECT_EQ(t[2], w(vendor(0x104), 0x01010000));  // mode 0 binning word has no 0xC0
   EXPECT_EQ(t[3], w(vendor(0x110), (8u << 16) | 4u));
@@ -150,7 +132,7 @@ TEST_F(TransportTest, HardwareTriggerNamesTheTriggerRegisterAndCleanUpResetsIt) 
   ASSERT_EQ(setup(2, Rect{0, 0, 64, 64}, 1, 400), 0);
   CameraTest::trace(id());
   ASSERT_EQ(cleanup(), 0);
-  std::vector<std::string> t = writes(CameraTest::trace(id()));
+  std::vector<std::string> t = ucap_test::trace_lines(CameraTest::trace(id()), "W ");
   ASSERT_EQ(t.size(), 1u);
   EXPECT_EQ(t[0], w(command(0x830), 0));
   // The capture wait set-up was refused neither with kind 3 nor its trigger register.
