@@ -248,6 +248,7 @@ bool device_io_control(DeviceHandle h, uint32_t code, const void* in, uint32_t i
 
 struct Overlapped {
   OVERLAPPED io;
+  bool started;  // the last request was accepted (completed at once or pending)
 };
 
 Overlapped* create_overlapped(Event* event) {
@@ -256,15 +257,33 @@ Overlapped* create_overlapped(Event* event) {
   return ov;
 }
 
-void destroy_overlapped(Overlapped* ov) { delete ov; }
+void destroy_overlapped(Overlapped* ov) {
+  if (ov == nullptr) return;
+  // A request the driver has not completed yet still owns the record: the system writes
+  // its status there on completion, also after CancelIo or CloseHandle, which may return
+  // before that. Wait for it (bounded); a request that never completes keeps its record,
+  // leaked rather than freed under the driver.
+  if (ov->started) {
+    ULONGLONG deadline = GetTickCount64() + 5000;
+    while (!HasOverlappedIoCompleted(&ov->io) && GetTickCount64() < deadline) Sleep(1);
+    if (!HasOverlappedIoCompleted(&ov->io)) return;
+  }
+  delete ov;
+}
 
 bool device_io_control_overlapped(DeviceHandle h, uint32_t code, const void* in, uint32_t in_len,
                                   void* out, uint32_t out_len, Overlapped* ov) {
   HANDLE event = ov->io.hEvent;
   ov->io = OVERLAPPED{};
   ov->io.hEvent = event;
-  return DeviceIoControl(file_of(h), code, const_cast<void*>(in), in_len, out, out_len, nullptr,
-                         &ov->io) != FALSE;
+  BOOL ok = DeviceIoControl(file_of(h), code, const_cast<void*>(in), in_len, out, out_len, nullptr,
+                            &ov->io);
+  DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+  // A request refused at once never reaches the driver, and the system leaves the record's
+  // status as it set it before the call: pending.
+  ov->started = ok || error == ERROR_IO_PENDING;
+  SetLastError(error);
+  return ok != FALSE;
 }
 
 bool get_overlapped_result(DeviceHandle h, Overlapped* ov, uint32_t* bytes, bool wait) {
