@@ -287,6 +287,11 @@ bool parse_config(const char* text, bool attaching, Settings* cfg_out, CameraFau
     } else if (key == "row_pattern") {
       ++sensor_count;
       if (!parse_int(v, 0, 100, &sp.row_pattern)) return false;
+    } else if (key == "binned_rows") {
+      ++sensor_count;
+      if (v == "pairs") sp.colour_rows = false;
+      else if (v == "colour") sp.colour_rows = true;
+      else return false;
     } else if (key == "read_noise") {
       ++sensor_count;
       if (!parse_double(v, 0.0, 100.0, &sp.read_noise)) return false;

@@ -105,14 +105,27 @@ int transferred_rows(const FrameGeometry& g) {
   return g.mode == 0 ? g.height / (2 * g.binning) : g.height / g.binning;
 }
 
-std::vector<int> covered_rows(const FrameGeometry& g, int row, int sensor_h) {
+std::vector<int> covered_rows(const FrameGeometry& g, int row, int sensor_h, bool colour_rows) {
   std::vector<int> rows;
   int b = g.binning;
-  if (g.mode == 0) {
+  if (g.mode == 0 && colour_rows) {
     // Blocks of 4b sensor rows give two transferred rows: the sum of the 2b even rows of
     // the block, then the sum of its 2b odd rows.
     int base = g.top + 4 * b * (row / 2) + (row % 2);
     for (int j = 0; j < 2 * b; ++j) rows.push_back(base + 2 * j);
+  } else if (g.mode == 0) {
+    // Row i sums 2b rows from top + 2bi in pairs two rows apart; the pairs start on the
+    // row's own colour or, every other pair, one row earlier (the phase advances by one
+    // per row unless 2b is a multiple of 4). With binning 1: top and top + 2, top + 1 and
+    // top + 3, top + 4 and top + 6, and so on.
+    int m = 2 * b;
+    int y0 = g.top + row * m;
+    int phase = m % 4 == 0 ? 0 : row;
+    for (int s = 0; s < m / 2; ++s) {
+      int first = (s + phase) % 2 == 0 ? y0 + 2 * s : y0 + 2 * s - 1;
+      rows.push_back(first);
+      rows.push_back(first + 2);
+    }
   } else {
     // Row i sums b rows of one colour, starting at the first row of that colour at or
     // after top + i * b.
@@ -143,10 +156,10 @@ std::vector<uint16_t> render_frame(const SensorParams& p, int sensor_w, int sens
   // smear of the light that passed through on its way down the column).
   int last = g.top;
   for (int i = 0; i < rows; ++i)
-    for (int y : covered_rows(g, i, sensor_h)) last = std::max(last, y);
+    for (int y : covered_rows(g, i, sensor_h, p.colour_rows)) last = std::max(last, y);
   int first = g.top;
   for (int i = 0; i < rows; ++i)
-    for (int y : covered_rows(g, i, sensor_h)) first = std::min(first, y);
+    for (int y : covered_rows(g, i, sensor_h, p.colour_rows)) first = std::min(first, y);
   size_t W = static_cast<size_t>(g.width);
   std::vector<double> above(W, 0.0);  // light of the rows above, per column
   if (p.smear > 0) {
@@ -182,7 +195,7 @@ std::vector<uint16_t> render_frame(const SensorParams& p, int sensor_w, int sens
   std::vector<uint16_t> out(static_cast<size_t>(rows) * W);
   const uint64_t frame_key = hash(p.seed, kNoise, exposure, 0);
   for (int i = 0; i < rows; ++i) {
-    std::vector<int> ys = covered_rows(g, i, sensor_h);
+    std::vector<int> ys = covered_rows(g, i, sensor_h, p.colour_rows);
     double offset = 0.0;
     if (!ys.empty()) {
       double u = unit(hash(p.seed, kRow, static_cast<uint64_t>(ys[0]), static_cast<uint64_t>(g.mode)));

@@ -29,6 +29,7 @@ struct SensorParams {
   int column_pattern = 3;   // amplitude of the column offsets (counts)
   int row_pattern = 1;      // amplitude of the row offsets (counts)
   double read_noise = 1.5;  // counts (standard deviation), only with noise
+  bool colour_rows = false; // mode 0 with binning: each row sums rows of one colour only
 };
 
 // One readout: camera mode (0: rows of summed same-colour row pairs; otherwise two
@@ -43,9 +44,12 @@ struct FrameGeometry {
 // Rows the camera transfers for a geometry (mode 0: height / 2b; else height / b).
 int transferred_rows(const FrameGeometry& g);
 
-// Sensor rows summed into transferred row `row` (in transfer order after the fields are
-// interleaved), in the order the camera adds them; rows beyond the sensor are left out.
-std::vector<int> covered_rows(const FrameGeometry& g, int row, int sensor_h);
+// Sensor rows summed into transferred row `row` (in image order, fields interleaved);
+// rows beyond the sensor are left out. Mode 0 sums 2b rows per transferred row: by
+// default in the pairs the raw frame stages' reference correction assumes (one colour
+// per row with binning 1, both colours mixed with binning 3 and 5), with `colour_rows`
+// 2b rows of one colour. Other modes sum b rows of one colour.
+std::vector<int> covered_rows(const FrameGeometry& g, int row, int sensor_h, bool colour_rows = false);
 
 // Noise-free samples of a readout: transferred_rows(g) rows of g.width samples, row by row
 // in image order (fields interleaved, unpacked). `defects` are positions y * sensor_w + x.

@@ -51,6 +51,10 @@
  *   bias=N               black level (default 32)
  *   column_pattern=N, row_pattern=N   amplitude of the column / row offsets (3, 1)
  *   read_noise=X         read noise in counts (default 1.5)
+ *   binned_rows=pairs|colour   mode 0 with binning b: each transferred row sums 2b
+ *                        rows in the row pairs the library's reference correction
+ *                        assumes (default; rows of both colours with b = 3 or 5), or
+ *                        2b rows of one colour (blocks of 4b rows, even then odd)
  *   timescale=X          the camera's clock runs X times faster (exposures, transfer,
  *                        capture-wait time-outs); 1 (default) is real time, up to 1e6
  * Faults (attach or set; a count of 0 removes the fault):

@@ -477,7 +477,7 @@ TEST(SensorModel, SignalGrowsWithExposureAndClipsAt4095) {
   EXPECT_EQ(centre(4000), 4095);
 }
 
-TEST(SensorModel, RowPairsSumSameColourRows) {
+TEST(SensorModel, RowPairsSumTheCoveredRows) {
   vcam::SensorParams p;
   p.noise = false;
   p.column_pattern = 0;
@@ -485,20 +485,31 @@ TEST(SensorModel, RowPairsSumSameColourRows) {
   p.smear = 0;
   p.level = 500;
   auto single = vcam::expected_frame(p, 128, 64, {}, full(128, 64, 400, 2));
-  for (int b : {1, 3}) {
-    vcam::FrameGeometry g{0, b, 0, 0, 128, 60 / (4 * b) * 4 * b, 400};
-    auto pairs = vcam::expected_frame(p, 128, 64, {}, g);
-    int rows = vcam::transferred_rows(g);
-    ASSERT_EQ(pairs.size(), static_cast<size_t>(rows) * 128);
-    for (int i = 0; i < rows; ++i) {
-      auto ys = vcam::covered_rows(g, i, 64);
-      ASSERT_EQ(ys.size(), static_cast<size_t>(2 * b));
-      for (int y : ys) EXPECT_EQ(y % 2, i % 2);  // one mosaic colour per row
-      for (int x = 0; x < 128; x += 9) {
-        int sum = 32;
-        for (int y : ys) sum += single[static_cast<size_t>(y) * 128 + static_cast<size_t>(x)] - 32;
-        EXPECT_NEAR(pairs[static_cast<size_t>(i) * 128 + static_cast<size_t>(x)], sum, ys.size());
+  for (bool colour : {false, true}) {
+    p.colour_rows = colour;
+    for (int b : {1, 2, 3}) {
+      SCOPED_TRACE(testing::Message() << "b " << b << " colour rows " << colour);
+      vcam::FrameGeometry g{0, b, 0, 0, 128, 60 / (4 * b) * 4 * b, 400};
+      auto pairs = vcam::expected_frame(p, 128, 64, {}, g);
+      int rows = vcam::transferred_rows(g);
+      ASSERT_EQ(pairs.size(), static_cast<size_t>(rows) * 128);
+      std::vector<int> seen(64, 0);
+      for (int i = 0; i < rows; ++i) {
+        auto ys = vcam::covered_rows(g, i, 64, colour);
+        ASSERT_EQ(ys.size(), static_cast<size_t>(2 * b));
+        for (int y : ys) {
+          ++seen[static_cast<size_t>(y)];
+          if (colour || b == 1) {
+            EXPECT_EQ(y % 2, i % 2);  // one mosaic colour per row
+          }
+        }
+        for (int x = 0; x < 128; x += 9) {
+          int sum = 32;
+          for (int y : ys) sum += single[static_cast<size_t>(y) * 128 + static_cast<size_t>(x)] - 32;
+          EXPECT_NEAR(pairs[static_cast<size_t>(i) * 128 + static_cast<size_t>(x)], sum, ys.size());
+        }
       }
+      for (int y = 0; y < g.height; ++y) EXPECT_EQ(seen[static_cast<size_t>(y)], 1) << y;  // each row once
     }
   }
   // With binning 1, transferred rows cover top/top+2, top+1/top+3, top+4/top+6, ...
@@ -507,6 +518,12 @@ TEST(SensorModel, RowPairsSumSameColourRows) {
   EXPECT_EQ(vcam::covered_rows(g, 1, 64), (std::vector<int>{9, 11}));
   EXPECT_EQ(vcam::covered_rows(g, 2, 64), (std::vector<int>{12, 14}));
   EXPECT_EQ(vcam::covered_rows(g, 3, 64), (std::vector<int>{13, 15}));
+  // Fields of binned rows: row i starts at the first row of its colour from top + ib.
+  vcam::FrameGeometry f{2, 2, 0, 0, 64, 16, 4};
+  EXPECT_EQ(vcam::covered_rows(f, 0, 64), (std::vector<int>{0, 2}));
+  EXPECT_EQ(vcam::covered_rows(f, 1, 64), (std::vector<int>{3, 5}));
+  vcam::FrameGeometry f3{2, 3, 0, 0, 64, 18, 4};
+  EXPECT_EQ(vcam::covered_rows(f3, 1, 64), (std::vector<int>{3, 5, 7}));
 }
 
 TEST(SensorModel, DefectsSmearAndNoise) {
