@@ -17,21 +17,21 @@ double EstimateSmear(const uint16_t* image, int32_t width, int32_t height) {
   int64_t acc[kAccumulators];
   const int32_t columns = (width + 1) / 2;
   for (int32_t j = 0; j < columns; ++j) acc[j] = image[2 * j] - kBlackLevel;
-  // The comparison needs the upper-right green of each cell; an odd last column has none.
-  const int32_t pairs = width / 2;
+  // With an odd width the last even column is compared with the word after its row above,
+  // the first word of its own row: still inside the image.
   double sxx = 0.0, sxy = 0.0;
   for (int32_t y = 1; y < height; ++y) {
     const uint16_t* row = image + static_cast<size_t>(y) * W;
     if (y % 2 == 1) {
       const uint16_t* above = row - W;
-      for (int32_t j = 0; j < pairs; ++j) {
+      for (int32_t j = 0; j < columns; ++j) {
         const double a = static_cast<double>(acc[j]);
         sxx += a * a;
         sxy += static_cast<double>(row[2 * j] - above[2 * j + 1]) * a;
         acc[j] += row[2 * j] - kBlackLevel;
       }
     } else {
-      for (int32_t j = 0; j < pairs; ++j) acc[j] += row[2 * j] - kBlackLevel;
+      for (int32_t j = 0; j < columns; ++j) acc[j] += row[2 * j] - kBlackLevel;
     }
   }
   if (sxx == 0.0) return 0.0;

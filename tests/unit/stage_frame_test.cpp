@@ -33,6 +33,14 @@ TEST(EstimateSmear, IsTheLeastSquaresRatioOfTheGreenDifferenceToTheSignalAbove) 
   EXPECT_EQ(ucap::EstimateSmear(image.data(), 2, 1), 0.0);
 }
 
+TEST(EstimateSmear, AnOddLastColumnIsComparedWithTheFirstWordOfItsRow) {
+  // Width 3: cells at columns 0 and 2; column 2 of row 1 meets word 3 of the frame (row 1,
+  // column 0) as its upper right neighbour. a = 68 for both columns.
+  const std::vector<uint16_t> image = {100, 95, 100, 103, 0, 107};
+  const double expected = (68.0 * (103 - 95) + 68.0 * (107 - 103)) / (68.0 * 68 + 68.0 * 68);
+  EXPECT_DOUBLE_EQ(ucap::EstimateSmear(image.data(), 3, 2), expected);
+}
+
 TEST(CorrectSmear, EqualGreensGiveNoSmearAndNoChange) {
   std::mt19937 rng(3);
   const int W = 10, H = 9;
