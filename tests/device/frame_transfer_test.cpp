@@ -104,7 +104,7 @@ TEST_F(FrameTransferTest, FramesArriveInTheLayoutTheStagesExpect) {
   for (const Readout& r : readouts) {
     SCOPED_TRACE(testing::Message() << "mode " << r.mode << " b " << r.binning << " packed " << r.packed);
     ASSERT_EQ(UcapmEnablePacking(0, r.packed ? 1 : 0), 0);
-    ASSERT_EQ(setup(r.mode, r.rect, r.binning, 40), 0);
+    ASSERT_EQ(setup(r.mode, r.rect, r.binning, 400), 0);
     start_worker(buffer);
     ASSERT_TRUE(wait_done(5s));
     worker.join();
@@ -119,7 +119,7 @@ TEST_F(FrameTransferTest, FramesArriveInTheLayoutTheStagesExpect) {
     g.top = r.rect.top;
     g.width = r.rect.width();
     g.height = r.rect.height();
-    g.ticks = 40;
+    g.ticks = 400;
     std::vector<uint16_t> expected;
     ASSERT_TRUE(vcam::expected_frame(id(), g, &expected));
     const Rect t = cam().transferred;

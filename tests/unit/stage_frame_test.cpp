@@ -164,6 +164,16 @@ TEST(AssembleHalfColor, PartialBlocksAndAnOddLastRowAreNotWritten) {
   for (int i = 3 * Q * 4; i < 3 * Q * H; ++i) EXPECT_EQ(out[i], 0xEEEE);
 }
 
+TEST(AssembleHalfColor, BinningsOutsideOneToFiveLeaveTheOutput) {
+  const auto t = IdentityTables();
+  const std::vector<uint16_t> in(24 * 2, 700);
+  for (int b : {0, 6}) {
+    std::vector<uint16_t> out(3 * 2 * 2, 0x1111);
+    ucap::AssembleHalfColor(*t, out.data(), in.data(), b, Rect{0, 0, 24, 2});
+    EXPECT_EQ(out, std::vector<uint16_t>(out.size(), 0x1111)) << "b = " << b;
+  }
+}
+
 TEST(AssembleHalfMono, RoundsTheMeanOfTwoBWords) {
   std::vector<uint16_t> out(1);
   const std::vector<uint16_t> in = {1, 2, 3, 4};
