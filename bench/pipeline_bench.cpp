@@ -213,6 +213,20 @@ void BM_ApplyColorMatrix(benchmark::State& state) {
 }
 BENCHMARK(BM_ApplyColorMatrix)->Unit(benchmark::kMillisecond);
 
+void BM_GreyFromColour(benchmark::State& state) {
+  const Scene& s = scene();  // built before the timing starts
+  (void)s;
+  const size_t n = N / 2;  // resolution 1, 12 bits: W / 2 colour pixels per row
+  std::vector<uint16_t> pixels(3 * n), grey(n);
+  std::copy_n(scene().mosaic.begin(), pixels.size(), pixels.begin());
+  for (auto _ : state) {
+    ucap::GreyFromColour(grey.data(), pixels.data(), static_cast<int32_t>(n));
+    benchmark::DoNotOptimize(grey.data());
+  }
+  Report(state, n);
+}
+BENCHMARK(BM_GreyFromColour)->Unit(benchmark::kMillisecond);
+
 void BM_PrepareBinnedReferences(benchmark::State& state) {
   const Scene& s = scene();  // built before the timing starts
   (void)s;
