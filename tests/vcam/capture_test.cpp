@@ -2,6 +2,7 @@
 // delivery in the layout the raw frame stages expect, waits, cancels, triggers, and the
 // sensor model behind the frames.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -22,12 +23,13 @@ struct Shot {
   uint32_t kind = 0x80;
 };
 
-// The library's capture set-up, written out request by request.
-class Capture : public VcamTest {
- protected:
-  void attach(const std::string& config) {
-    ASSERT_EQ(ucap_vcam_attach(("id=C1 " + config).c_str()), 0);
-    dev = std::make_unique<Device>(path_of_id("C1"));
+// One camera driven the way the library does it, request by request.
+class Client {
+ public:
+  void attach(const std::string& config, const std::string& id_field = "C1") {
+    cam_id = ucap_vcam_attach(("id=" + id_field + " " + config).c_str());
+    ASSERT_GE(cam_id, 0);
+    dev = std::make_unique<Device>(path_of_id(id_field));
     ASSERT_TRUE(dev->ok());
     std::vector<uint8_t> fb(24, 0);
     put32(&fb[0], 2 * 1024 * 1024);
@@ -174,9 +176,11 @@ class Capture : public VcamTest {
   std::vector<uint16_t> model(const Shot& s) {
     vcam::FrameGeometry g{s.mode, s.binning, s.left, s.top, s.width, s.height, s.ticks};
     std::vector<uint16_t> e;
-    EXPECT_TRUE(vcam::expected_frame(0, g, &e));
+    EXPECT_TRUE(vcam::expected_frame(cam_id, g, &e));
     return e;
   }
+
+  int cam_id = -1;
 
   std::unique_ptr<Device> dev;
   uint8_t* buffers[2] = {};
@@ -184,6 +188,8 @@ class Capture : public VcamTest {
   uint64_t bandwidth = 0, resource = 0;
   int transferred_width = 0, transferred_rows = 0;
 };
+
+class Capture : public VcamTest, public Client {};
 
 constexpr const char* kExact = "sensor=256x192 noise=0 timescale=100 ";
 
@@ -431,6 +437,47 @@ TEST_F(CaptureWaits, TriggerKindsWaitForAPulse) {
             }),
             vcam::kErrOperationAborted);
   cleanup();
+}
+
+class Concurrency : public VcamTest {};
+
+TEST_F(Concurrency, CamerasCaptureWhileTheBusIsBusy) {
+  Client a, b;
+  a.attach("sensor=64x64 noise=0 timescale=100", "A");
+  b.attach("sensor=64x64 noise=0 timescale=100 scene=gradient", "B");
+  Shot s{2, 1, 0, 0, 32, 16, 40, false};
+  a.setup(s);
+  b.setup(s);
+  std::atomic<bool> stop{false};
+  std::thread bus_traffic([&] {
+    vcam::Overlapped ov;  // outlives the handle, whose close would complete it
+    Device monitor(path_of_id("A"), true);
+    uint32_t err = 0;
+    while (!stop.load()) {
+      vcam::ioctl_overlapped(monitor.handle(), kBusReset, nullptr, 0, nullptr, 0, &ov, &err);
+      ucap_vcam_bus_reset();
+      EXPECT_EQ(ov.status.load(), 0u);
+      take_trace(a.cam_id);
+      EXPECT_EQ(list_paths().size(), 2u);
+      ucap_vcam_set(b.cam_id, "vendor3=5");
+      vcam::bus_usage();
+    }
+  });
+  auto stream = [](Client& c) {
+    for (uint32_t i = 0; i < 12; ++i) EXPECT_EQ(c.grab(i % 2), 0u);
+  };
+  std::thread ta(stream, std::ref(a)), tb(stream, std::ref(b));
+  ta.join();
+  tb.join();
+  stop.store(true);
+  bus_traffic.join();
+  EXPECT_EQ(ucap_vcam_frame_count(a.cam_id), 12);
+  EXPECT_EQ(ucap_vcam_frame_count(b.cam_id), 12);
+  EXPECT_EQ(a.decode(a.buffers[1], 2, false), a.model(s));
+  EXPECT_EQ(b.decode(b.buffers[0], 2, false), b.model(s));
+  EXPECT_NE(a.model(s), b.model(s));
+  a.cleanup();
+  b.cleanup();
 }
 
 // ---- the sensor model ---------------------------------------------------------------------
