@@ -98,10 +98,7 @@ bool offered(const Camera& cam, int m) { return m >= 0 && m < 8 && (cam.cfg.mode
 uint32_t mode_block(int m) { return kModeBlockBase + kModeBlockStride * static_cast<uint32_t>(m); }
 
 void trace_line(Camera& cam, const char* kind, uint32_t address, uint32_t value) {
-  if (cam.trace.size() > (8u << 20)) {  // a trace nobody reads stops growing at 8 MiB
-    cam.trace_overflow = true;
-    return;
-  }
+  if (cam.trace.size() > (8u << 20)) return;  // a trace nobody reads stops growing at 8 MiB
   char line[40];
   std::snprintf(line, sizeof line, "%s %08X %08X\n", kind, address, value);
   cam.trace += line;

@@ -39,7 +39,6 @@ bool capture_frame(Bus& b, std::unique_lock<std::mutex>& lk, HandleRec& hr, Came
   } done{b, cam};
 
   const uint64_t stop0 = b.resources[resource].stop_serial;
-  b.resources[resource].stopped = false;
   const uint32_t selected = cam.buffer_select;
   const double timescale = cam.cfg.timescale;
   const bool trigger = cam.wait_kind != 0x80;

@@ -134,7 +134,6 @@ UCAP_API int ucap_vcam_trace(int id, char* buf, int size) {
   if (buf == nullptr || size < 0 || static_cast<size_t>(size) < need) return static_cast<int>(need);
   std::memcpy(buf, cam->trace.c_str(), need);
   cam->trace.clear();
-  cam->trace_overflow = false;
   return static_cast<int>(need);
 }
 

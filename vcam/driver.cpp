@@ -336,7 +336,6 @@ bool stop_transfer(Request& r, uint32_t* err) {
   if (handle == 0) return true;  // no resources: nothing runs, nothing to stop
   auto it = r.b.resources.find(handle);
   if (it == r.b.resources.end()) return fail(err, kErrInvalidParameter);
-  it->second.stopped = true;
   ++it->second.stop_serial;
   r.b.cv.notify_all();
   return true;

@@ -129,7 +129,6 @@ struct Camera {
   uint16_t node_address = 0;
   CameraFaults faults;
   std::string trace;
-  bool trace_overflow = false;
 
   // command registers
   std::map<uint32_t, uint32_t> command;  // 0x604, 0x608, 0x60C, 0x61C, 0x81C, 0x830
@@ -138,7 +137,6 @@ struct Camera {
   bool access_open = false;
   Clock::time_point access_deadline{};
   uint32_t access_timeout_word = 0xFFF;
-  uint32_t exposure_high = 0;
   uint32_t shutter_word = 0;
   uint32_t capture_control = 0x00000000;
   uint32_t register_014 = 0;
@@ -187,7 +185,6 @@ struct Resource {
   uint32_t channel = 0;
   uint32_t bytes_per_packet = 0;
   uint32_t speed = 0;
-  bool stopped = true;
   uint64_t stop_serial = 0;
   std::weak_ptr<Camera> cam;
 };

@@ -104,7 +104,8 @@ UCAP_API int ucap_vcam_bus_reset(void);
  * driver makes to arm a frame. Returns the bytes the whole trace needs including the
  * terminating zero; when buf is null or size is smaller than that, copies nothing and
  * keeps the trace; otherwise copies it, zero-terminated, and clears it. Negative for an
- * unknown id. Detached cameras keep their trace until ucap_vcam_reset. */
+ * unknown id. Detached cameras keep their trace until ucap_vcam_reset. A trace that
+ * nobody reads stops growing at 8 MiB. */
 UCAP_API int ucap_vcam_trace(int id, char *buf, int size);
 /* A pulse on the camera's trigger input: 0 when a frame armed with a trigger kind was
  * waiting for it, 1 when nothing waited (the pulse is lost), negative for an unknown or
