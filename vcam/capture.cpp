@@ -120,8 +120,14 @@ bool capture_frame(Bus& b, std::unique_lock<std::mutex>& lk, HandleRec& hr, Came
   lk.unlock();
   std::vector<uint16_t> samples = render_frame(params, sensor_w, sensor_h, defects, g, exposure);
   std::vector<uint8_t> wire(wire_bytes);
-  encode_frame(samples.data(), g.width, transferred_rows(g), g.mode, rd.packed, wire.data(), wire.size());
+  bool rendered = samples.size() == static_cast<size_t>(g.width) * static_cast<size_t>(transferred_rows(g));
+  if (rendered)
+    encode_frame(samples.data(), g.width, transferred_rows(g), g.mode, rd.packed, wire.data(), wire.size());
   lk.lock();
+  if (!rendered) {  // a geometry the sensor cannot read out never leaves the camera
+    *err = kErrGenFailure;
+    return false;
+  }
   deadline += Clock::now() - render_start;
 
   // The packets take one isochronous cycle (125 us) each.

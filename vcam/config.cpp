@@ -191,7 +191,7 @@ bool parse_config(const char* text, bool attaching, Settings* cfg_out, CameraFau
       else if (v == "foreign") cfg.model = Model::kForeign;
       else return false;
     } else if (key == "sensor") {
-      if (!attaching || !parse_size(v, 32, 8192, &cfg.sensor_w, &cfg.sensor_h)) return false;
+      if (!attaching || !parse_size(v, 32, 4096, &cfg.sensor_w, &cfg.sensor_h)) return false;
       if (cfg.sensor_w % 4 != 0 || cfg.sensor_h % 4 != 0) return false;
     } else if (key == "modes") {
       if (!attaching) return false;

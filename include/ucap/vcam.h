@@ -16,7 +16,7 @@
  *                        the same interface class (default standard)
  *   id=TEXT              unique id field of the path (no '#', '\' or blanks; up to 1024
  *                        characters); default 0030C5 followed by the unique id in hex
- *   sensor=WxH           sensor size, multiples of 4, 32..8192 (default 2584x1936)
+ *   sensor=WxH           sensor size, multiples of 4, 32..4096 (default 2584x1936)
  *   modes=M,M,...        scalable-image modes offered, 0..7 (default 0,2; empty: none)
  *   output=M:WxH         output size mode M reports in vendor 0x10C + 32M (default: the
  *                        sensor size); at most the sensor size

@@ -9,7 +9,7 @@ class Config : public VcamTest {};
 TEST_F(Config, MalformedAttachConfigurationsAreRefused) {
   const char* bad[] = {
       "bogus=1",          "sensor",           "=1",                 "sensor=2584",
-      "sensor=2584x",     "sensor=2586x1936", "sensor=16x16",       "sensor=9000x100",
+      "sensor=2584x",     "sensor=2586x1936", "sensor=16x16",       "sensor=4100x100",
       "modes=8",          "modes=0,,2",       "modes=a",            "model=other",
       "packing=2",        "uid=xyz",          "uid=123456789",      "vendor3=-1",
       "blemishes=1:2,3",  "blemishes=3000:1", "blemish_count=-1",   "id=a#b",
