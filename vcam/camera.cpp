@@ -349,7 +349,7 @@ bool camera_read(Camera& cam, uint32_t a, uint32_t* value, uint32_t* err) {
     bool done = false;
     switch (off) {
       case 0x000: v = static_cast<uint32_t>(cam.cfg.sensor_w) << 16 | static_cast<uint32_t>(cam.cfg.sensor_h); break;
-      case 0x004: v = 4u << 16 | 4u; break;
+      case 0x004: v = 2u << 16 | 2u; break;  // positions and sizes: multiples of 2b
       case 0x008: v = static_cast<uint32_t>(g.left) << 16 | static_cast<uint32_t>(top_out); break;
       case 0x00C: v = static_cast<uint32_t>(g.width) << 16 | static_cast<uint32_t>(rows); break;
       case 0x010: v = ms.coding_written; break;
