@@ -138,9 +138,10 @@ bool parse_count_fault(std::string_view s, uint32_t def, Fault* f) {
   return true;
 }
 
-void set_fault(std::map<uint32_t, Fault>& m, uint32_t key, const Fault& f) {
+// A count of 0 clears the target's faults; otherwise the stage queues up behind the others.
+void set_fault(FaultQueues& m, uint32_t key, const Fault& f) {
   if (f.remaining == 0) m.erase(key);
-  else m[key] = f;
+  else m[key].push_back(f);
 }
 
 }  // namespace
@@ -152,11 +153,12 @@ bool take_fault(Fault& fault, uint32_t* code) {
   return true;
 }
 
-bool take_fault(std::map<uint32_t, Fault>& faults, uint32_t key, uint32_t* code) {
+bool take_fault(FaultQueues& faults, uint32_t key, uint32_t* code) {
   auto it = faults.find(key);
-  if (it == faults.end()) return false;
-  bool hit = take_fault(it->second, code);
-  if (it->second.remaining == 0) faults.erase(it);
+  if (it == faults.end() || it->second.empty()) return false;
+  bool hit = take_fault(it->second.front(), code);
+  if (it->second.front().remaining == 0) it->second.pop_front();
+  if (it->second.empty()) faults.erase(it);
   return hit;
 }
 

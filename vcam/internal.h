@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -53,8 +54,11 @@ struct Fault {
   uint32_t remaining = 0;
   uint32_t code = 0;
 };
-// Takes one failure from the fault of `key`, if any: true and the code.
-bool take_fault(std::map<uint32_t, Fault>& faults, uint32_t key, uint32_t* code);
+// Faults by target (register address or control code), each a queue of stages taken in
+// order.
+using FaultQueues = std::map<uint32_t, std::deque<Fault>>;
+// Takes one failure from the faults of `key`, if any: true and the code.
+bool take_fault(FaultQueues& faults, uint32_t key, uint32_t* code);
 bool take_fault(Fault& fault, uint32_t* code);
 
 // What the configuration keys set (see include/ucap/vcam.h for the keys).
@@ -85,9 +89,9 @@ struct Settings {
 
 // Faults of one camera.
 struct CameraFaults {
-  std::map<uint32_t, Fault> read;   // by register address
-  std::map<uint32_t, Fault> write;  // by register address
-  std::map<uint32_t, Fault> ioctl;  // by control code
+  FaultQueues read;   // by register address
+  FaultQueues write;  // by register address
+  FaultQueues ioctl;  // by control code
   Fault open;
   Fault detail;
   uint32_t memory_error = 0;    // memory commands that end with the error bit

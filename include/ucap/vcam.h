@@ -62,6 +62,9 @@
  *   fail_write=ADDR:N:ERR   the same for writes. ADDR: hexadecimal bus address, or
  *                           cmd+OFF, vendor+OFF, modeM+OFF, rom+OFF
  *   fail_ioctl=CODE:N:ERR   the next N requests with control code CODE (hex) fail
+ *                           Repeated words for one target queue up: "fail_read=A:1:31
+ *                           fail_read=A:1:121" fails the next read of A with 31 and the
+ *                           one after with 121; a count of 0 clears the target's faults.
  *   fail_open=N[:ERR]       the next N opens of this camera's path fail (default 31)
  *   fail_detail=N[:ERR]     the next N interface-detail calls with a buffer for this
  *                           camera's interface fail (default 31)

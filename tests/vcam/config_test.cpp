@@ -54,9 +54,12 @@ TEST_F(Config, FaultsCountDownAndACountOfZeroRemovesThem) {
   EXPECT_EQ(err, 121u);
   ASSERT_EQ(ucap_vcam_set(0, "fail_write=cmd+0:0:121"), 0);
   EXPECT_TRUE(dev.write(kCmd, 0x80000000, &err));
-  ASSERT_EQ(ucap_vcam_set(0, "fail_write=F0E00000:1:0x1F"), 0);
-  EXPECT_FALSE(dev.write(kCmd, 0x80000000, &err));
-  EXPECT_EQ(err, 31u);
+  ASSERT_EQ(ucap_vcam_set(0, "fail_write=F0E00000:1:0x1F fail_write=cmd+0:2:121"), 0);
+  ASSERT_EQ(ucap_vcam_set(0, "fail_write=cmd+0:1:87"), 0);  // queues behind the others
+  for (uint32_t code : {31u, 121u, 121u, 87u}) {
+    EXPECT_FALSE(dev.write(kCmd, 0x80000000, &err));
+    EXPECT_EQ(err, code);
+  }
   EXPECT_TRUE(dev.write(kCmd, 0x80000000, &err));
 }
 
