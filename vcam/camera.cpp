@@ -72,7 +72,7 @@ std::vector<uint32_t> build_rom(const Camera& cam) {
   r[12] = cam.cfg.uid;
   r[10] = 2u << 16 | rom_crc(r, 11, 2);
   // unit directory at 0x434
-  r[14] = 0x12u << 24 | 0x00A02D;  // unit spec id
+  r[14] = 0x12u << 24 | 0x00A02D;  // unit kind: a 1394 digital camera
   r[15] = 0x13u << 24 | 0x000102;  // unit software version
   r[16] = 0xD4u << 24 | 1;         // unit dependent directory at 0x444
   r[13] = 3u << 16 | rom_crc(r, 14, 3);
