@@ -218,7 +218,7 @@ void BM_GreyFromColour(benchmark::State& state) {
   (void)s;
   const size_t n = N / 2;  // resolution 1, 12 bits: W / 2 colour pixels per row
   std::vector<uint16_t> pixels(3 * n), grey(n);
-  std::copy_n(scene().mosaic.begin(), pixels.size(), pixels.begin());
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = scene().mosaic[i % N];
   for (auto _ : state) {
     ucap::GreyFromColour(grey.data(), pixels.data(), static_cast<int32_t>(n));
     benchmark::DoNotOptimize(grey.data());
