@@ -79,6 +79,31 @@ TEST(CorrectSmear, LargeEstimatesAreLimitedToOneTenThousandth) {
   EXPECT_NEAR(column[(H - 1) * W], 4000 - (H - 1) * 3968 / 10000.0, 3.0);
 }
 
+TEST(CorrectSmear, EstimatesBelowOneHundredMillionthAreIgnored) {
+  // A tall column of full-scale even pixels; the upper-right greens are one count lower on
+  // 40 % of the odd rows (k about 5e-9) or on all of them (k about 1.2e-8). Applied, even
+  // the smaller estimate would lower the last rows by a count.
+  const int W = 2, H = 30000;
+  auto column = [&](int of_ten) {
+    std::vector<uint16_t> image(W * H, 4095);
+    for (int y = 1; y < H; y += 2)
+      if ((y / 2) % 10 < of_ten) image[(y - 1) * W + 1] = 4094;
+    return image;
+  };
+  auto small = column(4);
+  const double k_small = ucap::EstimateSmear(small.data(), W, H);
+  ASSERT_GT(k_small, 4e-9);
+  ASSERT_LT(k_small, 6e-9);
+  const auto before = small;
+  ucap::CorrectSmear(small.data(), W, H);
+  EXPECT_EQ(small, before);
+
+  auto large = column(10);
+  ASSERT_GT(ucap::EstimateSmear(large.data(), W, H), 1e-8);
+  ucap::CorrectSmear(large.data(), W, H);
+  EXPECT_LT(large[(H - 1) * W], 4095);
+}
+
 TEST(CorrectSmear, NegativeEstimatesAddSignal) {
   const int W = 2, H = 100;
   std::vector<uint16_t> column(W * H);
