@@ -219,6 +219,9 @@ int32_t capture_cleanup(CameraRecord& cam) {
   }
   first(free_channel(cam));
   first(free_bandwidth(cam));
+  // The handles are spent: a later stop request must not name a freed resource.
+  cam.resource_handle = 0;
+  cam.bandwidth_handle = 0;
   if (result != 0) return result;
   if (cam.hardware_trigger != 0 && quadlet_write(cam, command(cam, kCmdTrigger), 0) != 0)
     return err::kSetupShutter;  // the trigger reset shares code 1042
