@@ -109,6 +109,25 @@ TEST_F(TransportTest, ModeZeroContinuousAndUnpackedSetUp) {
   EXPECT_EQ(cam().transferred, (Rect{8, 2, 1008, 402}));
 }
 
+TEST_F(TransportTest, BinningWordsForEveryFactorInBothModes) {
+  for (int m : {0, 2}) {
+    for (int b = 1; b <= 5; ++b) {
+      const int side = 32 * b;  // a multiple of 2b, at least 16b
+      ASSERT_EQ(setup(m, Rect{2 * b, 4 * b, 2 * b + side, 4 * b + side}, b, 400), 0) << m << " " << b;
+      std::vector<std::string> t = ucap_test::trace_lines(CameraTest::trace(id()), "W ");
+      ASSERT_GE(t.size(), 5u);
+      const uint32_t base = (m == 0 ? 0x01000000u : 0x010000C0u) + (static_cast<uint32_t>(b) << 16);
+      EXPECT_EQ(t[2], w(vendor(0x104 + 32 * m), base)) << m << " " << b;
+      EXPECT_EQ(t[3], w(vendor(0x110 + 32 * m), (2u * b << 16) | (4u * b))) << m << " " << b;
+      EXPECT_EQ(t[4], w(vendor(0x114 + 32 * m), (uint32_t(side) << 16) | uint32_t(side))) << m << " " << b;
+      EXPECT_EQ(cam().transferred.width(), side);
+      EXPECT_EQ(cam().transferred.height(), m == 0 ? side / (2 * b) : side / b);
+      ASSERT_EQ(cleanup(), 0);
+      CameraTest::trace(id());
+    }
+  }
+}
+
 TEST_F(TransportTest, RectangleIsCheckedBeforeAnythingIsSent) {
   const Rect refused[] = {
       {0, 0, 15, 100},       // width 15
