@@ -46,7 +46,8 @@ cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
   -DUCAP_WITH_VCAM=ON -DUCAP_BUILD_TESTS=ON -DUCAP_BUILD_BENCH=OFF -DUCAP_BUILD_TOOLS=OFF >/dev/null
 cmake --build "$build" -j"$jobs"
-# A failing test runs once more: now and then Wine fails to start a program at all (no
-# output, status 53 behind WINEDEBUG=-all). Tests that fail in their own right fail twice;
-# the Linux stages before this one run every suite without second chances.
+# A failing test runs once more: Wine has been seen to end a test program within 20 ms,
+# before main() and without a word (WINEDEBUG=-all), once in several hundred runs. A test
+# that fails in its own right fails twice; the Linux stages before this one run every
+# suite without second chances.
 ctest --test-dir "$build" --output-on-failure -j"$jobs" --repeat until-pass:2
