@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "report_output_watch.h"
+
 namespace {
 
 // The library's export names, one per line of the expected list, and the virtual
@@ -259,6 +261,38 @@ TEST_F(LoadedDll, WithoutTheDriverNoCameraIsFound) {
   EXPECT_EQ(fn<int32_t (*)()>("UCapIsAvailable")(), 16);
   EXPECT_EQ(fn<int32_t (*)()>("UcapInit")(), 3);
   EXPECT_EQ(fn<int32_t (*)()>("UcapClose")(), 0);
+}
+
+TEST_F(LoadedDll, FailedStartUpReportsThroughDebugOutputAndMessageBoxUnlessSwitchedOff) {
+  if (!dll_has_vcam()) GTEST_SKIP() << "needs the virtual camera to make start-up fail";
+  auto reset = fn<int (*)()>("ucap_vcam_reset");
+  auto attach = fn<int (*)(const char*)>("ucap_vcam_attach");
+  auto init = fn<int32_t (*)()>("UcapInit");
+  auto close = fn<int32_t (*)()>("UcapClose");
+  auto set_messages = fn<int32_t (*)(int32_t)>("UcapSetErrorMessages");
+  ucap_test::ReportOutputWatch watch(module_);  // the DLL's own calls of MessageBoxA
+  ASSERT_TRUE(watch.ok()) << "ucap.dll does not import MessageBoxA from USER32";
+
+  ASSERT_EQ(reset(), 0);
+  ASSERT_GE(attach("fail_open=1"), 0);
+  EXPECT_EQ(init(), 3);  // camera 0 cannot be opened
+  EXPECT_EQ(watch.debug_lines(), std::vector<std::string>{"(0)Init error 3"});
+  std::vector<ucap_test::BoxCall> boxes = watch.box_calls();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].owner, nullptr);
+  EXPECT_EQ(boxes[0].text, "(0)Init error 3");
+  EXPECT_TRUE(boxes[0].caption_null);
+  EXPECT_EQ(boxes[0].style, 0x2030u);
+
+  ASSERT_EQ(set_messages(0), 0);
+  ASSERT_EQ(reset(), 0);
+  ASSERT_GE(attach("fail_open=1"), 0);
+  EXPECT_EQ(init(), 3);  // the same failure, the same code, nothing shown
+  EXPECT_EQ(watch.debug_lines().size(), 1u);
+  EXPECT_EQ(watch.box_calls().size(), 1u);
+  set_messages(1);
+  close();
+  reset();
 }
 
 std::atomic<int> g_resets{0};

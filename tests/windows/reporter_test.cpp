@@ -3,123 +3,38 @@
 // it), MessageBoxA is called with no owner, no caption and style 0x2030 and returns
 // (under Wine without a display it returns at once), and the message switch at zero
 // suppresses both.
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/reporter.h"
 #include "platform/platform.h"
+#include "report_output_watch.h"
 #include "ucap/ucap.h"
 
 namespace {
 
-// ---- what reached the debugger output ----------------------------------------------------
-std::mutex g_seen_mutex;
-std::vector<std::string> g_debug_lines;  // guarded by g_seen_mutex
-
-LONG CALLBACK debug_output_seen(EXCEPTION_POINTERS* info) {
-  const EXCEPTION_RECORD* rec = info->ExceptionRecord;
-  if (rec->ExceptionCode == DBG_PRINTEXCEPTION_C && rec->NumberParameters >= 2) {
-    // Parameters: length including the terminating zero, then the text.
-    const auto* text = reinterpret_cast<const char*>(rec->ExceptionInformation[1]);
-    size_t length = static_cast<size_t>(rec->ExceptionInformation[0]);
-    std::lock_guard<std::mutex> lock(g_seen_mutex);
-    g_debug_lines.emplace_back(text, length > 0 ? strnlen(text, length) : 0);
-  }
-  return EXCEPTION_CONTINUE_SEARCH;  // the system's own handling goes on
-}
-
-// ---- what reached the message box -------------------------------------------------------------
-struct BoxCall {
-  HWND owner;
-  std::string text;
-  bool caption_null;
-  UINT style;
-  int result;
-};
-std::vector<BoxCall> g_box_calls;  // guarded by g_seen_mutex
-using MessageBoxAFn = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
-MessageBoxAFn g_real_message_box = nullptr;
-
-int WINAPI recording_message_box(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-  int result = g_real_message_box(owner, text, caption, style);  // the real call
-  std::lock_guard<std::mutex> lock(g_seen_mutex);
-  g_box_calls.push_back({owner, text, caption == nullptr, style, result});
-  return result;
-}
-
-// Replaces the import address table entry of `function` from `dll` in this program
-// (which carries the platform layer linked in); returns the previous entry or null.
-void* patch_import(const char* dll, const char* function, void* replacement) {
-  auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
-  auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  if (dir.VirtualAddress == 0) return nullptr;
-  for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
-       imp->Name != 0; ++imp) {
-    if (lstrcmpiA(reinterpret_cast<const char*>(base + imp->Name), dll) != 0) continue;
-    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(
-        base + (imp->OriginalFirstThunk != 0 ? imp->OriginalFirstThunk : imp->FirstThunk));
-    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
-    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-      auto* by_name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-      if (std::strcmp(reinterpret_cast<const char*>(by_name->Name), function) != 0) continue;
-      DWORD old_protect = 0;
-      if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE,
-                          &old_protect)) {
-        return nullptr;
-      }
-      void* previous = reinterpret_cast<void*>(slots->u1.Function);
-      slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old_protect, &old_protect);
-      FlushInstructionCache(GetCurrentProcess(), nullptr, 0);
-      return previous;
-    }
-  }
-  return nullptr;
-}
+using ucap_test::BoxCall;
+using ucap_test::ReportOutputWatch;
 
 class Win32ReporterTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ucap::platform::set_message_hook(nullptr, nullptr);  // the real output
     UcapSetErrorMessages(1);
-    {
-      std::lock_guard<std::mutex> lock(g_seen_mutex);
-      g_debug_lines.clear();
-      g_box_calls.clear();
-    }
-    handler_ = AddVectoredExceptionHandler(1, debug_output_seen);
-    ASSERT_NE(handler_, nullptr);
-    void* previous =
-        patch_import("user32.dll", "MessageBoxA", reinterpret_cast<void*>(recording_message_box));
-    ASSERT_NE(previous, nullptr) << "MessageBoxA is not imported from USER32";
-    g_real_message_box = reinterpret_cast<MessageBoxAFn>(previous);
+    // This program carries the platform layer: its own imports are the ones called.
+    watch_ = std::make_unique<ReportOutputWatch>(GetModuleHandleA(nullptr));
+    ASSERT_TRUE(watch_->ok());
   }
   void TearDown() override {
-    if (g_real_message_box != nullptr) {
-      patch_import("user32.dll", "MessageBoxA", reinterpret_cast<void*>(g_real_message_box));
-    }
-    if (handler_ != nullptr) RemoveVectoredExceptionHandler(handler_);
+    watch_.reset();
     UcapSetErrorMessages(1);
   }
-  static std::vector<std::string> debug_lines() {
-    std::lock_guard<std::mutex> lock(g_seen_mutex);
-    return g_debug_lines;
-  }
-  static std::vector<BoxCall> box_calls() {
-    std::lock_guard<std::mutex> lock(g_seen_mutex);
-    return g_box_calls;
-  }
-  void* handler_ = nullptr;
+  std::vector<std::string> debug_lines() const { return watch_->debug_lines(); }
+  std::vector<BoxCall> box_calls() const { return watch_->box_calls(); }
+  std::unique_ptr<ReportOutputWatch> watch_;
 };
 
 TEST_F(Win32ReporterTest, LineReachesDebuggerOutputAndMessageBoxWhichReturns) {
