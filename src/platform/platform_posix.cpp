@@ -3,7 +3,6 @@
 #include <pthread.h>
 #include <time.h>
 
-#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -13,23 +12,12 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/seams.h"
 
 namespace ucap::platform {
 
 namespace {
 thread_local uint32_t t_last_error = 0;
-std::atomic<int> g_fail_threads{0};
-std::atomic<int> g_fail_work{0};
-std::atomic<MessageHook> g_hook{nullptr};
-std::atomic<void*> g_hook_context{nullptr};
-
-bool take_fault(std::atomic<int>& counter) {
-  int n = counter.load();
-  while (n > 0) {
-    if (counter.compare_exchange_weak(n, n - 1)) return true;
-  }
-  return false;
-}
 }  // namespace
 
 uint32_t last_error() { return t_last_error; }
@@ -62,7 +50,7 @@ void* thread_trampoline(void* p) {
 }  // namespace
 
 Thread* create_thread(ThreadProc proc, void* arg, uint32_t stack_size) {
-  if (take_fault(g_fail_threads)) {
+  if (detail::thread_creation_fails()) {
     set_last_error(8);
     return nullptr;
   }
@@ -161,7 +149,7 @@ void CriticalSection::leave() { pthread_mutex_unlock(reinterpret_cast<pthread_mu
 
 // ---- memory ----------------------------------------------------------------------------
 WorkBuffer::WorkBuffer(size_t bytes) {
-  if (take_fault(g_fail_work)) return;
+  if (detail::work_allocation_fails()) return;
   data_ = std::calloc(bytes == 0 ? 1 : bytes, 1);
   handle_ = data_;
   size_ = data_ != nullptr ? bytes : 0;
@@ -178,23 +166,13 @@ void format_message(char (&buf)[256], const char* format, va_list args) {
 }
 
 void show_message(const char* text) {
-  MessageHook hook = g_hook.load();
-  if (hook != nullptr) {
-    hook(text, g_hook_context.load());
+  void* context = nullptr;
+  if (MessageHook hook = detail::message_hook(&context); hook != nullptr) {
+    hook(text, context);
     return;
   }
   std::fprintf(stderr, "ucap: %s\n", text);
 }
-
-void set_message_hook(MessageHook hook, void* context) {
-  g_hook_context.store(context);
-  g_hook.store(hook);
-}
-
-namespace testing {
-void fail_thread_creations(int count) { g_fail_threads.store(count); }
-void fail_work_allocations(int count) { g_fail_work.store(count); }
-}  // namespace testing
 
 // ---- devices ------------------------------------------------------------------------------
 // Builds with the virtual camera route the device calls to it (platform/vcam_devices.cpp).

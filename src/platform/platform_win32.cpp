@@ -13,28 +13,15 @@
 // windows.h first: setupapi.h relies on its types.
 #include <setupapi.h>
 
-#include <atomic>
 #include <cstddef>
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/seams.h"
 
 namespace ucap::platform {
 
 namespace {
-std::atomic<int> g_fail_threads{0};
-std::atomic<int> g_fail_work{0};
-std::atomic<MessageHook> g_hook{nullptr};
-std::atomic<void*> g_hook_context{nullptr};
-
-bool take_fault(std::atomic<int>& counter) {
-  int n = counter.load();
-  while (n > 0) {
-    if (counter.compare_exchange_weak(n, n - 1)) return true;
-  }
-  return false;
-}
-
 HANDLE handle_of(Thread* t) { return reinterpret_cast<HANDLE>(t); }
 HANDLE handle_of(Event* e) { return reinterpret_cast<HANDLE>(e); }
 }  // namespace
@@ -64,7 +51,7 @@ DWORD WINAPI thread_start(LPVOID p) {
 }  // namespace
 
 Thread* create_thread(ThreadProc proc, void* arg, uint32_t stack_size) {
-  if (take_fault(g_fail_threads)) {
+  if (detail::thread_creation_fails()) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
@@ -127,7 +114,7 @@ void CriticalSection::leave() { LeaveCriticalSection(section(storage_)); }
 
 // ---- memory ----------------------------------------------------------------------------
 WorkBuffer::WorkBuffer(size_t bytes) {
-  if (take_fault(g_fail_work)) return;
+  if (detail::work_allocation_fails()) return;
   HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes == 0 ? 1 : bytes);
   if (h == nullptr) return;
   void* p = GlobalLock(h);
@@ -166,24 +153,14 @@ inline constexpr UINT kMessageBoxStyle = 0x2030;
 static_assert(kMessageBoxStyle == (MB_TASKMODAL | MB_ICONEXCLAMATION | MB_OK));
 
 void show_message(const char* text) {
-  MessageHook hook = g_hook.load();
-  if (hook != nullptr) {
-    hook(text, g_hook_context.load());
+  void* context = nullptr;
+  if (MessageHook hook = detail::message_hook(&context); hook != nullptr) {
+    hook(text, context);
     return;
   }
   OutputDebugStringA(text);
   MessageBoxA(nullptr, text, nullptr, kMessageBoxStyle);
 }
-
-void set_message_hook(MessageHook hook, void* context) {
-  g_hook_context.store(context);
-  g_hook.store(hook);
-}
-
-namespace testing {
-void fail_thread_creations(int count) { g_fail_threads.store(count); }
-void fail_work_allocations(int count) { g_fail_work.store(count); }
-}  // namespace testing
 
 #if !UCAP_WITH_VCAM
 // ---- device interfaces and I/O control: the camera's 1394 driver --------------------------
