@@ -328,6 +328,18 @@ bool parse_config(const char* text, bool attaching, Settings* cfg_out, CameraFau
       if (!parse_u32(v, 10, &faults.settings_error)) return false;
     } else if (key == "drop_frames") {
       if (!parse_u32(v, 10, &faults.drop_frames)) return false;
+    } else if (key == "misreport") {
+      // ADDR:VALUE (hex) makes the register read VALUE from now on; ADDR:- ends it.
+      size_t colon = v.find(':');
+      uint32_t addr = 0, value = 0;
+      if (colon == std::string_view::npos || !parse_address(v.substr(0, colon), &addr)) return false;
+      std::string_view what = v.substr(colon + 1);
+      if (what == "-") {
+        faults.misreport.erase(addr);
+      } else {
+        if (!parse_u32(what, 16, &value)) return false;
+        faults.misreport[addr] = value;
+      }
     } else {
       return false;
     }

@@ -223,6 +223,8 @@ bool read_write(Request& r, uint32_t* err) {
   if (is_read && quadlet) {
     uint32_t v = 0;
     ok = camera_read(r.cam, address, &v, err);
+    if (auto it = r.cam.faults.misreport.find(address); ok && it != r.cam.faults.misreport.end())
+      v = it->second;
     put_be32(data, v);
   } else if (is_read) {
     ok = camera_block_read(r.cam, address, data, err);

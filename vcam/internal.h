@@ -99,6 +99,7 @@ struct CameraFaults {
   uint32_t settings_error = 0;  // apply-settings commands that end with the error bit
   uint32_t lapse_after = 0;     // access lapses after this many more vendor writes (0: off)
   uint32_t drop_frames = 0;     // exposures whose frame never leaves the camera
+  std::map<uint32_t, uint32_t> misreport;  // registers that read a wrong value, by address
 };
 
 // A command that keeps its busy bits for a few polls.

@@ -76,6 +76,8 @@
  *   apply_error=N           the next N mode applies end with the error bit 23
  *   settings_error=N        the next N apply-settings commands end with the error bit 23
  *   drop_frames=N           the next N frames never arrive (the capture wait runs out)
+ *   misreport=ADDR:HEX      the register at ADDR reads HEX from now on, whatever the
+ *                           camera holds (a camera reporting nonsense); ADDR:- ends it
  * Unplugging: ucap_vcam_detach. Register reads and writes the camera does not decode,
  * and vendor writes without open access, fail with ERROR_GEN_FAILURE (31).
  */

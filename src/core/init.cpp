@@ -11,13 +11,13 @@
 #include "device/identify.h"
 #include "device/monitor.h"
 #include "device/requests.h"
+#include "device/transport.h"
 
 namespace ucap {
 
 namespace {
 
 constexpr uint32_t kMonitorStack = 10000;
-constexpr uint32_t kFrameBufferSlack = 200000;
 
 // Releases what start-up has taken so far: driver frame buffers, open devices, locks,
 // and the table itself.
@@ -63,7 +63,7 @@ int32_t start_camera(CameraRecord& cam, int32_t i) {
   cam.sensor_height = h;
   cam.frame_rect = cam.image_rect = Rect{0, 0, w, h};
 
-  const uint32_t size = static_cast<uint32_t>(w) * static_cast<uint32_t>(h) * 2u + kFrameBufferSlack;
+  const uint32_t size = static_cast<uint32_t>(w) * static_cast<uint32_t>(h) * 2u + device::kFrameBufferSlack;
   if (device::frame_buffer_request(cam, size, &cam.frame_buffer[0], &cam.frame_buffer[1]) != 0 ||
       cam.frame_buffer[0] == nullptr || cam.frame_buffer[1] == nullptr) {
     cam.frame_buffer[0] = cam.frame_buffer[1] = nullptr;

@@ -25,10 +25,25 @@ bool refused(CameraRecord& cam, uint32_t code, uint8_t* record, uint32_t length,
 
 uint32_t frame_bytes(const CameraRecord& cam) { return cam.bytes_per_packet * cam.packets_per_frame; }
 
+// Size of each driver frame buffer, as start-up asked for it.
+uint64_t frame_buffer_bytes(const CameraRecord& cam) {
+  return uint64_t(cam.sensor_width) * uint64_t(cam.sensor_height) * 2u + kFrameBufferSlack;
+}
+
 int32_t free_bandwidth(CameraRecord& cam) {
   uint8_t r[8] = {};
   put_u64(r, cam.bandwidth_handle);
-  return refused(cam, kIoctlFreeBandwidth, r, sizeof r, false) ? err::kBandwidth : 0;
+  const bool failed = refused(cam, kIoctlFreeBandwidth, r, sizeof r, false);
+  cam.bandwidth_handle = 0;
+  return failed ? err::kBandwidth : 0;
+}
+
+int32_t free_resources(CameraRecord& cam) {
+  uint8_t r[8] = {};
+  put_u64(r, cam.resource_handle);
+  const bool failed = refused(cam, kIoctlFreeResources, r, sizeof r, false);
+  cam.resource_handle = 0;
+  return failed ? err::kResources : 0;
 }
 
 int32_t free_channel(CameraRecord& cam) {
@@ -108,6 +123,10 @@ int32_t capture_setup(CameraRecord& cam, int32_t mode, const Rect& rect, int32_t
   cam.bytes_per_packet = v >> 16;
   if (quadlet_read(cam, entry.block_address + kModePacketsPerFrame, &v) != 0) return err::kRead;
   cam.packets_per_frame = v;
+  // The frame lands in a driver buffer of the full sensor at two bytes per pixel plus the
+  // slack; a camera announcing more than that is not believed.
+  const uint64_t announced = uint64_t{cam.bytes_per_packet} * cam.packets_per_frame;
+  if (announced == 0 || announced > frame_buffer_bytes(cam)) return err::kArgument;
 
   {
     uint8_t r[24] = {};
@@ -154,16 +173,21 @@ int32_t capture_setup(CameraRecord& cam, int32_t mode, const Rect& rect, int32_t
   if (quadlet_read(cam, entry.block_address + kModePosition, &position) != 0 ||
       quadlet_read(cam, entry.block_address + kModeSize, &size) != 0) {
     // The resources are given back too: nothing would free them later.
-    uint8_t r[8] = {};
-    put_u64(r, cam.resource_handle);
-    refused(cam, kIoctlFreeResources, r, sizeof r, false);
+    free_resources(cam);
     return give_back(err::kRead);
+  }
+  // The stages process the transferred rectangle in place in the frame buffer: it must not
+  // be larger than the sensor, whatever the camera reports.
+  const int32_t width = static_cast<int32_t>(size >> 16);
+  const int32_t rows = static_cast<int32_t>(size & 0xFFFF);
+  if (width > cam.sensor_width || rows > cam.sensor_height) {
+    free_resources(cam);
+    return give_back(err::kArgument);
   }
   cam.transfer_active.store(1);
   const int32_t left = static_cast<int32_t>(position >> 16);
   const int32_t top = static_cast<int32_t>(position & 0xFFFF);
-  cam.transferred = Rect{left, top, left + static_cast<int32_t>(size >> 16),
-                         top + static_cast<int32_t>(size & 0xFFFF)};
+  cam.transferred = Rect{left, top, left + width, top + rows};
   return 0;
 }
 
@@ -212,16 +236,10 @@ int32_t capture_cleanup(CameraRecord& cam) {
   auto first = [&result](int32_t code) {
     if (result == 0) result = code;
   };
-  {
-    uint8_t r[8] = {};
-    put_u64(r, cam.resource_handle);
-    if (refused(cam, kIoctlFreeResources, r, sizeof r, false)) first(err::kResources);
-  }
+  // The handles are spent afterwards: a later stop request must not name a freed resource.
+  first(free_resources(cam));
   first(free_channel(cam));
   first(free_bandwidth(cam));
-  // The handles are spent: a later stop request must not name a freed resource.
-  cam.resource_handle = 0;
-  cam.bandwidth_handle = 0;
   if (result != 0) return result;
   if (cam.hardware_trigger != 0 && quadlet_write(cam, command(cam, kCmdTrigger), 0) != 0)
     return err::kSetupShutter;  // the trigger reset shares code 1042

@@ -14,6 +14,9 @@ namespace ucap::device {
 inline constexpr uint32_t kWaitOneShot = 0x80;
 inline constexpr uint32_t kWaitTrigger = 2;  // + 1 for a trigger polarity other than 0
 
+// Each driver frame buffer holds the full sensor at two bytes per pixel plus this.
+inline constexpr uint32_t kFrameBufferSlack = 200000;
+
 // Frame bytes above this travel in two buffers of kSplitBufferBytes.
 inline constexpr uint32_t kSplitFrameBytes = 1024000;
 inline constexpr uint32_t kSplitBufferBytes = 512000;

@@ -199,6 +199,25 @@ TEST_F(TransportTest, EverySetUpStepHasItsCodeAndGivesBackWhatItTook) {
   }
 }
 
+TEST_F(TransportTest, ACameraAnnouncingMoreThanTheBuffersHoldIsNotBelieved) {
+  // The stages work in place in the driver's frame buffer: neither the frame bytes nor the
+  // transferred rectangle may exceed what it holds, whatever the camera reports.
+  const char* lies[] = {
+      "misreport=mode2+48:00100000",  // a million packets per frame
+      "misreport=mode2+44:00000000",  // no bytes per packet
+      "misreport=mode2+C:0B000100",   // 2816 columns: wider than the sensor
+      "misreport=mode2+C:01000800",   // 2048 rows: more than the sensor has
+  };
+  for (const char* lie : lies) {
+    set(lie);
+    EXPECT_EQ(setup(2, Rect{0, 0, 256, 256}, 1, 400), 8) << lie;
+    EXPECT_EQ(cam().transfer_active.load(), 0) << lie;
+    EXPECT_TRUE(bus_is_free()) << lie;
+    set(std::string(lie).substr(0, std::string(lie).find(':') + 1) + "-");
+  }
+  EXPECT_EQ(setup(2, Rect{0, 0, 256, 256}, 1, 400), 0);
+}
+
 TEST_F(TransportTest, CleanUpStepsHaveTheirCodes) {
   ASSERT_EQ(setup(2, Rect{0, 0, 256, 256}, 1, 400), 0);
   set("fail_ioctl=222044:1:31");

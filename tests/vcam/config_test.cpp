@@ -19,6 +19,7 @@ TEST_F(Config, MalformedAttachConfigurationsAreRefused) {
       "fail_ioctl=zz:1:31",    "fail_open=x",     "fail_detail=1:0", "lapse=2",
       "node=63",          "output=0:3000x10", "output=9:10x10",     "busy_polls=-1",
       "sensor=100x100 blemishes=99:100",
+      "misreport=mode2+C",     "misreport=mode2+C:xyz", "misreport=F0F00071:1",
   };
   for (const char* config : bad) EXPECT_LT(ucap_vcam_attach(config), 0) << config;
   EXPECT_EQ(list_paths().size(), 0u);
