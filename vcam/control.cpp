@@ -4,7 +4,7 @@
 #include <climits>
 #include <cstring>
 
-#include "vcam/inspect.h"
+#include "vcam/probe.h"
 #include "vcam/internal.h"
 
 namespace vcam {

@@ -30,20 +30,21 @@ uint64_t frame_buffer_bytes(const CameraRecord& cam) {
   return uint64_t(cam.sensor_width) * uint64_t(cam.sensor_height) * 2u + kFrameBufferSlack;
 }
 
-int32_t free_bandwidth(CameraRecord& cam) {
+// Frees what a 64-bit driver handle names; the handle is spent either way.
+int32_t free_handle(CameraRecord& cam, uint32_t ioctl, uint64_t& handle, int32_t code) {
   uint8_t r[8] = {};
-  put_u64(r, cam.bandwidth_handle);
-  const bool failed = refused(cam, kIoctlFreeBandwidth, r, sizeof r, false);
-  cam.bandwidth_handle = 0;
-  return failed ? err::kBandwidth : 0;
+  put_u64(r, handle);
+  const bool failed = refused(cam, ioctl, r, sizeof r, false);
+  handle = 0;
+  return failed ? code : 0;
+}
+
+int32_t free_bandwidth(CameraRecord& cam) {
+  return free_handle(cam, kIoctlFreeBandwidth, cam.bandwidth_handle, err::kBandwidth);
 }
 
 int32_t free_resources(CameraRecord& cam) {
-  uint8_t r[8] = {};
-  put_u64(r, cam.resource_handle);
-  const bool failed = refused(cam, kIoctlFreeResources, r, sizeof r, false);
-  cam.resource_handle = 0;
-  return failed ? err::kResources : 0;
+  return free_handle(cam, kIoctlFreeResources, cam.resource_handle, err::kResources);
 }
 
 int32_t free_channel(CameraRecord& cam) {

@@ -17,7 +17,7 @@
 #include "device/requests.h"
 #include "device/transport.h"
 #include "support/camera_fixture.h"
-#include "vcam/inspect.h"
+#include "vcam/probe.h"
 #include "vcam/sensor.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "support/camera_fixture.h"
 #include "support/messages.h"
 #include "support/trace.h"
-#include "vcam/inspect.h"
+#include "vcam/probe.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "ucap/vcam.h"
 #include "vcam/driver.h"
-#include "vcam/inspect.h"
+#include "vcam/probe.h"
 
 namespace vcam_test {
 
