@@ -1,6 +1,7 @@
 // The platform port: everything the library needs from the operating system.
-// platform_win32.cpp implements it with kernel32/setupapi/user32; platform_posix.cpp
-// with POSIX threads and the virtual camera's driver surface.
+// platform_win32.cpp implements it with kernel32/setupapi/user32, platform_posix.cpp with
+// POSIX threads; on builds that carry the virtual camera, vcam_devices.cpp routes the device
+// calls to its driver surface, and seams.cpp holds the message hook and the test seams.
 #pragma once
 
 #include <cstdarg>
