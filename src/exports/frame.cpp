@@ -15,6 +15,7 @@ using ucap::exports::with_camera;
 namespace {
 
 int32_t fill_info(CameraRecord& cam, UcapInfoRecord* info) {
+  if (info == nullptr) return err::kArgument;
   info->vendor_word3 = cam.vendor_word3;
   info->unique_id_low = cam.unique_id_low;
   info->one = 1;
@@ -75,11 +76,7 @@ UCAP_API int32_t UcapmHasImageSize(int32_t, int32_t* result) {
 UCAP_API int32_t UcapHasFrame(void) { return value_of_camera0([](CameraRecord&) { return 1; }); }
 UCAP_API int32_t UcapHasFastAcquisition(void) { return value_of_camera0([](CameraRecord&) { return 1; }); }
 UCAP_API int32_t UcapmHasFrame(int32_t index, int32_t* result) {
-  return with_camera(index, [&](CameraRecord&) {
-    if (result == nullptr) return err::kArgument;
-    *result = 1;
-    return err::kOk;
-  });
+  return exports::deliver(index, result, [](CameraRecord&) { return 1; });
 }
 UCAP_API int32_t UcapmHasFastAcquisition(int32_t index, int32_t* result) {
   return UcapmHasFrame(index, result);

@@ -126,6 +126,7 @@ TEST_F(StartupTest, InformationWordsAndEeprom) {
   EXPECT_EQ(ReadEprom(2046, 4), ReadEprom(2046, 2));
   EXPECT_EQ(ReadEprom(2047, 1) , ucap::camera(0)->eeprom[2047]);
   EXPECT_EQ(ReadEprom(60000, 4), 0u);
+  EXPECT_EQ(UcapmInfo(0, nullptr), 8);  // refused, not written through
   UcapInfoRecord second{};
   EXPECT_EQ(UcapmInfo(2, &second), 3);
   ASSERT_EQ(UcapmInfo(1, &second), 0);
