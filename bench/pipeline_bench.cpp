@@ -24,7 +24,7 @@ constexpr size_t N = static_cast<size_t>(W) * H;
 
 // Everything a benchmark needs, built once.
 struct Scene {
-  std::vector<uint16_t> mosaic = std::vector<uint16_t>(N);  // 12-bit colour mosaic
+  std::vector<uint16_t> mosaic = std::vector<uint16_t>(N);  // 12-bit color mosaic
   std::vector<uint16_t> black = std::vector<uint16_t>((H + 2) * static_cast<size_t>(W));
   std::vector<uint16_t> white = std::vector<uint16_t>(N);
   std::vector<uint32_t> blemishes;
@@ -35,11 +35,11 @@ struct Scene {
     std::normal_distribution<double> noise(0.0, 12.0);
     for (int y = 0; y < H; ++y) {
       for (int x = 0; x < W; ++x) {
-        // Soft gradients and rings, a different level per mosaic colour.
+        // Soft gradients and rings, a different level per mosaic color.
         const double r = std::hypot(x - W / 2.0, y - H / 2.0);
         const double base = 1800 + 1200 * std::sin(r / 90.0) * std::cos(x / 300.0);
-        const double colour = (x % 2 == 0 && y % 2 == 0) ? 0.8 : (x % 2 && y % 2) ? 0.6 : 1.0;
-        const double v = 32 + base * colour + noise(rng);
+        const double color = (x % 2 == 0 && y % 2 == 0) ? 0.8 : (x % 2 && y % 2) ? 0.6 : 1.0;
+        const double v = 32 + base * color + noise(rng);
         mosaic[static_cast<size_t>(y) * W + x] = static_cast<uint16_t>(std::clamp(v, 0.0, 4095.0));
       }
     }
@@ -53,11 +53,11 @@ struct Scene {
     // A few hundred hot pixels in the black reference.
     for (int i = 0; i < 300; ++i) black[rng() % N] = 30000;
     const double wb[3] = {1.37, 1.93, 1.0}, saturation[3] = {1.0, 1.0, 1.0};
-    ucap::BuildGainTables(wb, *tables);
+    ucap::build_gain_tables(wb, *tables);
     double matrix[9];
-    ucap::BuildColourMatrix(saturation, matrix);
-    ucap::BuildTermTables(matrix, *tables);
-    ucap::FillOutputTable(*tables);
+    ucap::build_color_matrix(saturation, matrix);
+    ucap::build_term_tables(matrix, *tables);
+    ucap::fill_output_table(*tables);
   }
   ucap::ReferenceView refs() const { return {black.data(), white.data(), W, H}; }
 };
@@ -146,7 +146,7 @@ void BM_DoubleRows(benchmark::State& state) {
   (void)s;
   std::vector<uint16_t> out(N);
   for (auto _ : state) {
-    ucap::DoubleRows(out.data(), scene().mosaic.data(), W, H / 2);
+    ucap::double_rows(out.data(), scene().mosaic.data(), W, H / 2);
     benchmark::DoNotOptimize(out.data());
   }
   Report(state, N);
@@ -213,19 +213,19 @@ void BM_ApplyColorMatrix(benchmark::State& state) {
 }
 BENCHMARK(BM_ApplyColorMatrix)->Unit(benchmark::kMillisecond);
 
-void BM_GreyFromColour(benchmark::State& state) {
+void BM_GreyFromColor(benchmark::State& state) {
   const Scene& s = scene();  // built before the timing starts
   (void)s;
-  const size_t n = N / 2;  // resolution 1, 12 bits: W / 2 colour pixels per row
+  const size_t n = N / 2;  // resolution 1, 12 bits: W / 2 color pixels per row
   std::vector<uint16_t> pixels(3 * n), grey(n);
   for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = scene().mosaic[i % N];
   for (auto _ : state) {
-    ucap::GreyFromColour(grey.data(), pixels.data(), static_cast<int32_t>(n));
+    ucap::grey_from_color(grey.data(), pixels.data(), static_cast<int32_t>(n));
     benchmark::DoNotOptimize(grey.data());
   }
   Report(state, n);
 }
-BENCHMARK(BM_GreyFromColour)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GreyFromColor)->Unit(benchmark::kMillisecond);
 
 void BM_PrepareBinnedReferences(benchmark::State& state) {
   const Scene& s = scene();  // built before the timing starts

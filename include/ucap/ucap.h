@@ -1,5 +1,5 @@
 /*
- * ucap: host-side library of the 1394 colour CCD camera.
+ * ucap: host-side library of the 1394 color CCD camera.
  *
  * Flat C interface. Every function returns a 32-bit error code (UCAP_OK on
  * success) unless its comment says it returns the value itself. Functions of
@@ -159,7 +159,7 @@ UCAP_API int32_t UcapmEnablePacking(int32_t index, int32_t on);
 UCAP_API int32_t Ucap_corrblems(int32_t on);
 UCAP_API int32_t Ucapm_corrblems(int32_t index, int32_t on);
 
-/* ---- colour processing, white balance, saturation ------------------------- */
+/* ---- color processing, white balance, saturation ------------------------- */
 UCAP_API void UcapEnableColorProcessing(int32_t on);
 UCAP_API int32_t UcapmEnableColorProcessing(int32_t index, int32_t on);
 UCAP_API int32_t UcapIsColorProcessingEnabled(void);           /* value */

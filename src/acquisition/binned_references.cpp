@@ -11,7 +11,7 @@ namespace {
 
 // Number of image rows of a binned half-resolution frame, or 0 when the arrays cannot hold
 // them.
-int32_t BinnedRows(const Rect& rect, int32_t binning, size_t capacity) {
+int32_t binned_rows(const Rect& rect, int32_t binning, size_t capacity) {
   if (binning < 2 || binning > 5) return 0;
   const int32_t L = rect.width();
   const int32_t groups = rect.height() / (2 * binning);
@@ -26,13 +26,13 @@ void PrepareBinnedReferences(const ReferenceView& refs, const BinnedReferences& 
                              int32_t ticks, const Rect& rect, int32_t binning, bool black,
                              bool white) {
   if (!black && !white) return;
-  const int32_t groups = BinnedRows(rect, binning, out.capacity);
+  const int32_t groups = binned_rows(rect, binning, out.capacity);
   if (groups == 0) return;
   const int32_t refW = refs.sensor_width, refH = refs.sensor_height;
   if (refs.black_store == nullptr || refs.white_table == nullptr || refW <= 0 || refH <= 0) return;
   if ((black && out.black == nullptr) || (white && out.white == nullptr)) return;
 
-  const int32_t cap = DarkSignalLimit(ticks);
+  const int32_t cap = dark_signal_limit(ticks);
   const int64_t k = ticks >> 3;
   const int32_t m = 2 * binning;
   const size_t L = static_cast<size_t>(rect.width());
@@ -41,7 +41,7 @@ void PrepareBinnedReferences(const ReferenceView& refs, const BinnedReferences& 
   for (int32_t g = 0; g < groups; ++g) {
     const uint16_t* dark[kMaxCoveredRows];
     const uint16_t* gain[kMaxCoveredRows];
-    CoveredReferenceRows(refs, rect.top, g, m, true, dark, gain);
+    covered_reference_rows(refs, rect.top, g, m, true, dark, gain);
     uint16_t* black_row = black ? out.black + static_cast<size_t>(g) * L : nullptr;
     uint16_t* white_row = white ? out.white + static_cast<size_t>(g) * L : nullptr;
     for (int32_t x = rect.left; x < rect.right; ++x) {
@@ -73,7 +73,7 @@ void PrepareBinnedReferences(const ReferenceView& refs, const BinnedReferences& 
 
 void PrepareBinnedReferences(CameraRecord& cam, int32_t ticks, const Rect& rect, int32_t binning,
                              int32_t black, int32_t white) {
-  PrepareBinnedReferences(ReferencesOf(cam),
+  PrepareBinnedReferences(references_of(cam),
                           BinnedReferences{cam.binned_black, cam.binned_white, kBinnedRefWords},
                           ticks, rect, binning, black != 0, white != 0);
 }
@@ -82,24 +82,24 @@ void ApplyBinnedReferences(const uint16_t* black_offsets, const uint16_t* white_
                            size_t capacity, uint16_t* image, const Rect& rect, int32_t binning,
                            bool black, bool white) {
   if (image == nullptr || black_offsets == nullptr || white_gains == nullptr) return;
-  const int32_t rows = BinnedRows(rect, binning, capacity);
+  const int32_t rows = binned_rows(rect, binning, capacity);
   const size_t n = static_cast<size_t>(rows) * static_cast<size_t>(rect.width());
   if (black && white) {
     for (size_t i = 0; i < n; ++i) {
       const int32_t o = static_cast<int16_t>(black_offsets[i]);
       const int32_t g = static_cast<int16_t>(white_gains[i]);
       image[i] = static_cast<uint16_t>(
-          ClampSample(((static_cast<int64_t>(image[i] - o) - kBlackLevel) * g >> 12) + kBlackLevel));
+          clamp_sample(((static_cast<int64_t>(image[i] - o) - kBlackLevel) * g >> 12) + kBlackLevel));
     }
   } else if (black) {
     for (size_t i = 0; i < n; ++i) {
-      image[i] = static_cast<uint16_t>(ClampSample(image[i] - static_cast<int16_t>(black_offsets[i])));
+      image[i] = static_cast<uint16_t>(clamp_sample(image[i] - static_cast<int16_t>(black_offsets[i])));
     }
   } else if (white) {
     for (size_t i = 0; i < n; ++i) {
       const int32_t g = static_cast<int16_t>(white_gains[i]);
       image[i] = static_cast<uint16_t>(
-          ClampSample((static_cast<int64_t>(image[i] - kBlackLevel) * g >> 12) + kBlackLevel));
+          clamp_sample((static_cast<int64_t>(image[i] - kBlackLevel) * g >> 12) + kBlackLevel));
     }
   }
 }

@@ -30,7 +30,7 @@ void ApplyColorMatrix(const ColorTables& tables, int32_t enabled, uint16_t* pixe
   }
 }
 
-void GreyFromColour(uint16_t* out, const uint16_t* pixels, int32_t count) {
+void grey_from_color(uint16_t* out, const uint16_t* pixels, int32_t count) {
   if (out == nullptr || pixels == nullptr) return;
   for (size_t i = 0; i < static_cast<size_t>(std::max(count, 0)); ++i) {
     const uint16_t* px = pixels + 3 * i;
@@ -39,7 +39,7 @@ void GreyFromColour(uint16_t* out, const uint16_t* pixels, int32_t count) {
 }
 
 void ApplyColorMatrix(CameraRecord& cam, uint16_t* pixels, int32_t count) {
-  ApplyColorMatrix(cam.tables, cam.colour_processing.load(), pixels, count);
+  ApplyColorMatrix(cam.tables, cam.color_processing.load(), pixels, count);
 }
 
 }  // namespace ucap

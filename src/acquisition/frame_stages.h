@@ -1,5 +1,5 @@
 // Later acquisition stages: column smear correction, the half-resolution assemblies of
-// frames whose rows the camera has already summed, and the colour matrix.
+// frames whose rows the camera has already summed, and the color matrix.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +19,7 @@ void CorrectSmear(uint16_t* image, int32_t width, int32_t height);
 // Does nothing while the record's reference-frame mode is set.
 void CorrectSmear(CameraRecord& cam, uint16_t* image, int32_t width, int32_t height);
 
-// One colour pixel (blue, green, red) per 2b columns of each row of a row pair, through
+// One color pixel (blue, green, red) per 2b columns of each row of a row pair, through
 // the channel gain tables. `rect` gives the frame's width and height.
 void AssembleHalfColor(const ColorTables& tables, uint16_t* out, const uint16_t* in,
                        int32_t binning, const Rect& rect);
@@ -29,12 +29,12 @@ void AssembleHalfColor(CameraRecord& cam, uint16_t* out, const uint16_t* in, int
 // One grey word per 2b consecutive input words, rounded to nearest.
 void AssembleHalfMono(uint16_t* out, const uint16_t* in, int32_t binning, const Rect& rect);
 
-// The colour matrix over `count` colour pixels, in place, when `enabled` is non-zero.
+// The color matrix over `count` color pixels, in place, when `enabled` is non-zero.
 void ApplyColorMatrix(const ColorTables& tables, int32_t enabled, uint16_t* pixels,
                       int32_t count);
 void ApplyColorMatrix(CameraRecord& cam, uint16_t* pixels, int32_t count);
 
-// Grey words from colour pixels: (blue + 2 green + red + 2) >> 2.
-void GreyFromColour(uint16_t* out, const uint16_t* pixels, int32_t count);
+// Grey words from color pixels: (blue + 2 green + red + 2) >> 2.
+void grey_from_color(uint16_t* out, const uint16_t* pixels, int32_t count);
 
 }  // namespace ucap

@@ -16,7 +16,7 @@ inline double Quotient(double a, double b) { return static_cast<double>(static_c
 // then the arithmetic over plain arrays, then the table look-ups.
 constexpr int32_t kBlocks = 256;
 struct Blocks {
-  // Sums over the block's b columns of each colour, and the column after the block (0 when
+  // Sums over the block's b columns of each color, and the column after the block (0 when
   // the block is the last of the row).
   double e0[kBlocks] = {}, o0[kBlocks] = {}, e1[kBlocks] = {}, o1[kBlocks] = {};
   double next0[kBlocks] = {}, next1[kBlocks] = {}, has_next[kBlocks] = {};

@@ -12,18 +12,18 @@ namespace {
 
 inline int32_t Signed(uint16_t w) { return static_cast<int16_t>(w); }
 
-inline void StoreWord(uint8_t* bytes, size_t word, uint16_t value) {
+inline void store_word(uint8_t* bytes, size_t word, uint16_t value) {
   std::memcpy(bytes + 2 * word, &value, sizeof value);
 }
 
 // Expands `groups` packed groups starting at byte `src` into words from `dst` on, last
 // group first, so that each write lands on bytes already read.
-void ExpandField(uint8_t* frame, size_t src, size_t dst, size_t groups) {
+void expand_field(uint8_t* frame, size_t src, size_t dst, size_t groups) {
   for (size_t g = groups; g-- > 0;) {
     const uint8_t* p = frame + src + 3 * g;
     const uint8_t b0 = p[0], b1 = p[1], b2 = p[2];
-    StoreWord(frame, dst + 2 * g, static_cast<uint16_t>(b0 * 16 + (b2 >> 4)));
-    StoreWord(frame, dst + 2 * g + 1, static_cast<uint16_t>(b1 * 16 + (b2 & 0x0F)));
+    store_word(frame, dst + 2 * g, static_cast<uint16_t>(b0 * 16 + (b2 >> 4)));
+    store_word(frame, dst + 2 * g + 1, static_cast<uint16_t>(b1 * 16 + (b2 & 0x0F)));
   }
 }
 
@@ -33,16 +33,16 @@ template <RefMode M>
 inline int32_t Correct(int32_t p, int32_t c, int32_t d, int32_t g, int32_t limit, int32_t k) {
   const int64_t dark = (static_cast<int64_t>(std::min(limit, d)) * k) >> 13;
   if constexpr (M == RefMode::kBlack) {
-    return ClampSample(static_cast<int64_t>(p) - c - dark);
+    return clamp_sample(static_cast<int64_t>(p) - c - dark);
   } else if constexpr (M == RefMode::kWhite) {
-    return ClampSample(((static_cast<int64_t>(p - kBlackLevel) * g) >> 12) + kBlackLevel);
+    return clamp_sample(((static_cast<int64_t>(p - kBlackLevel) * g) >> 12) + kBlackLevel);
   } else {
-    return ClampSample(((((p - dark) - c) - kBlackLevel) * g >> 12) + kBlackLevel);
+    return clamp_sample(((((p - dark) - c) - kBlackLevel) * g >> 12) + kBlackLevel);
   }
 }
 
 template <RefMode M>
-void ApplyReferencesRows(const ReferenceView& refs, uint16_t* image, int32_t ticks,
+void apply_references_rows(const ReferenceView& refs, uint16_t* image, int32_t ticks,
                          const Rect& rect, int32_t m, bool row_pair) {
   const int32_t refW = refs.sensor_width, refH = refs.sensor_height;
   const int32_t L = rect.width();
@@ -50,7 +50,7 @@ void ApplyReferencesRows(const ReferenceView& refs, uint16_t* image, int32_t tic
   // Columns outside the sensor have no reference; those pixels stay as they are.
   const int32_t x0 = std::max(rect.left, 0), x1 = std::min(rect.right, refW);
   if (rows <= 0 || L <= 0 || x0 >= x1) return;
-  const int32_t limit = DarkSignalLimit(ticks);
+  const int32_t limit = dark_signal_limit(ticks);
   const int32_t k = ticks >> 3;
   const uint16_t* offsets = refs.black_store + static_cast<size_t>(refH) * refW;
 
@@ -58,7 +58,7 @@ void ApplyReferencesRows(const ReferenceView& refs, uint16_t* image, int32_t tic
     uint16_t* out = image + static_cast<size_t>(i) * L;
     const uint16_t* dark[kMaxCoveredRows];
     const uint16_t* gain[kMaxCoveredRows];
-    CoveredReferenceRows(refs, rect.top, i, m, row_pair, dark, gain);
+    covered_reference_rows(refs, rect.top, i, m, row_pair, dark, gain);
     if (m == 1) {
       for (int32_t x = x0; x < x1; ++x) {
         const int32_t c = M == RefMode::kWhite ? 0 : Signed(offsets[x]);
@@ -84,11 +84,11 @@ void ApplyReferencesRows(const ReferenceView& refs, uint16_t* image, int32_t tic
 
 }  // namespace
 
-ReferenceView ReferencesOf(const CameraRecord& cam) {
+ReferenceView references_of(const CameraRecord& cam) {
   return ReferenceView{cam.black_store, cam.white_table, cam.sensor_width, cam.sensor_height};
 }
 
-int32_t CoveredRows(int32_t top, int32_t i, int32_t m, bool row_pair,
+int32_t covered_rows(int32_t top, int32_t i, int32_t m, bool row_pair,
                     int32_t (&rows)[kMaxCoveredRows]) {
   m = std::clamp(m, 1, kMaxCoveredRows);
   int32_t y0 = top + i * m;
@@ -107,20 +107,20 @@ int32_t CoveredRows(int32_t top, int32_t i, int32_t m, bool row_pair,
   return m / 2 * 2;
 }
 
-int32_t DarkSignalLimit(int32_t ticks) {
+int32_t dark_signal_limit(int32_t ticks) {
   double limit = 268369920.0 / ticks;  // 4095 * 65536
   if (limit > 4095.0) limit = 4095.0;
   return static_cast<int32_t>(limit);
 }
 
-int32_t CoveredReferenceRows(const ReferenceView& refs, int32_t top, int32_t i, int32_t m,
+int32_t covered_reference_rows(const ReferenceView& refs, int32_t top, int32_t i, int32_t m,
                              bool row_pair, const uint16_t* (&dark)[kMaxCoveredRows],
                              const uint16_t* (&gain)[kMaxCoveredRows]) {
   int32_t rows[kMaxCoveredRows];
-  const int32_t n = CoveredRows(top, i, m, row_pair, rows);
+  const int32_t n = covered_rows(top, i, m, row_pair, rows);
   for (int32_t s = 0; s < n; ++s) {
     const size_t base =
-        static_cast<size_t>(SameColourRow(rows[s], refs.sensor_height)) * refs.sensor_width;
+        static_cast<size_t>(same_color_row(rows[s], refs.sensor_height)) * refs.sensor_width;
     dark[s] = refs.black_store + base;
     gain[s] = refs.white_table + base;
   }
@@ -134,13 +134,13 @@ void UnpackPixels12(uint8_t* frame, size_t frame_bytes, int32_t mode, int32_t wi
   const size_t half = n / 2;
   if (2 * n > frame_bytes) return;
   if (mode == 0) {
-    ExpandField(frame, 0, 0, half);
+    expand_field(frame, 0, 0, half);
   } else if (mode == 2) {
     const size_t groups = half / 2;
     const uint64_t second = packed_bytes / 2;
     if (second + 3 * groups > frame_bytes) return;
-    ExpandField(frame, static_cast<size_t>(second), half, groups);
-    ExpandField(frame, 0, 0, groups);
+    expand_field(frame, static_cast<size_t>(second), half, groups);
+    expand_field(frame, 0, 0, groups);
   }
 }
 
@@ -178,17 +178,17 @@ void ApplyReferences(const ReferenceView& refs, uint16_t* image, int32_t ticks, 
   if (refs.sensor_width <= 0 || refs.sensor_height <= 0) return;
   const int32_t m = row_pair ? 2 * binning : binning;
   if (black && white) {
-    ApplyReferencesRows<RefMode::kBoth>(refs, image, ticks, rect, m, row_pair);
+    apply_references_rows<RefMode::kBoth>(refs, image, ticks, rect, m, row_pair);
   } else if (black) {
-    ApplyReferencesRows<RefMode::kBlack>(refs, image, ticks, rect, m, row_pair);
+    apply_references_rows<RefMode::kBlack>(refs, image, ticks, rect, m, row_pair);
   } else if (white) {
-    ApplyReferencesRows<RefMode::kWhite>(refs, image, ticks, rect, m, row_pair);
+    apply_references_rows<RefMode::kWhite>(refs, image, ticks, rect, m, row_pair);
   }
 }
 
 void ApplyReferences(CameraRecord& cam, uint16_t* image, int32_t ticks, const Rect& rect,
                      int32_t binning, int32_t black, int32_t white, int32_t row_pair) {
-  ApplyReferences(ReferencesOf(cam), image, ticks, rect, binning, black != 0, white != 0,
+  ApplyReferences(references_of(cam), image, ticks, rect, binning, black != 0, white != 0,
                   row_pair != 0);
 }
 
@@ -214,7 +214,7 @@ void CorrectBlemishes(const uint32_t* list, int32_t count, const ReferenceView& 
         row_pair ? ((r % 2) + 2 * ((r / 2) / 2)) / b : (r % 2) + 2 * ((r / b) / 2);
     if (image_row >= rows) return;  // a binned row the image does not hold
     uint16_t* q = image + static_cast<size_t>(image_row) * L + c;
-    // Only same-colour neighbours inside the row are used; a pixel with none stays.
+    // Only same-color neighbours inside the row are used; a pixel with none stays.
     if (c < 2) {
       if (c + 2 < L) *q = q[2];
     } else if (c >= L - 2) {
@@ -256,14 +256,14 @@ void CorrectBlemishes(const uint32_t* list, int32_t count, const ReferenceView& 
 void CorrectBlemishes(CameraRecord& cam, uint16_t* image, const Rect& rect, int32_t binning,
                       int32_t ticks, int32_t row_pair) {
   if (state().blemish_switch.load() == 0 || cam.blemish_list_valid == 0) return;
-  CorrectBlemishes(cam.blemishes, cam.blemish_count, ReferencesOf(cam), cam.black_ref_present != 0,
+  CorrectBlemishes(cam.blemishes, cam.blemish_count, references_of(cam), cam.black_ref_present != 0,
                    image, rect, binning, ticks, row_pair != 0);
 }
 
-void DoubleRows(uint16_t* dst, const uint16_t* src, int32_t width, int32_t height) {
+void double_rows(uint16_t* dst, const uint16_t* src, int32_t width, int32_t height) {
   if (dst == nullptr || src == nullptr || width <= 0 || height <= 0) return;
   const size_t W = static_cast<size_t>(width);
-  // A source row past the last one stands for the nearest row of the same colour.
+  // A source row past the last one stands for the nearest row of the same color.
   auto source = [&](int32_t y) {
     if (y >= height) y -= 2;
     if (y < 0) y = 0;

@@ -25,28 +25,28 @@ struct ReferenceView {
   int32_t sensor_height = 0;
 };
 
-ReferenceView ReferencesOf(const CameraRecord& cam);
+ReferenceView references_of(const CameraRecord& cam);
 
 // A corrected value clamped to the 12-bit range.
-inline int32_t ClampSample(int64_t v) {
+inline int32_t clamp_sample(int64_t v) {
   return v < 0 ? 0 : v > kMaxSample ? kMaxSample : static_cast<int32_t>(v);
 }
 
 // The largest dark value the references count for an exposure of `ticks`: 4095 up to
 // 65,536 ticks, falling beyond (4095 * 65536 / ticks).
-int32_t DarkSignalLimit(int32_t ticks);
+int32_t dark_signal_limit(int32_t ticks);
 
 // Largest number of sensor rows one image row can cover (row pairs, binning 5).
 inline constexpr int32_t kMaxCoveredRows = 10;
 
 // The sensor rows whose charge image row `i` holds, for m sensor rows per image row
 // (m = binning, or 2 * binning with row pairs). Writes m rows to `rows`, returns m.
-int32_t CoveredRows(int32_t top, int32_t i, int32_t m, bool row_pair,
+int32_t covered_rows(int32_t top, int32_t i, int32_t m, bool row_pair,
                     int32_t (&rows)[kMaxCoveredRows]);
 
 // A reference row for sensor row y: y itself inside the sensor, else the nearest row of
-// the same mosaic colour (same parity) inside it.
-inline int32_t SameColourRow(int32_t y, int32_t sensor_height) {
+// the same mosaic color (same parity) inside it.
+inline int32_t same_color_row(int32_t y, int32_t sensor_height) {
   if (y >= sensor_height) y -= 2 * ((y - sensor_height) / 2 + 1);
   if (y < 0) y += 2 * ((1 - y) / 2);
   if (y >= sensor_height) y = sensor_height - 1;  // a sensor of a single row
@@ -54,8 +54,8 @@ inline int32_t SameColourRow(int32_t y, int32_t sensor_height) {
 }
 
 // The dark-signal and gain rows of the references for the sensor rows image row `i`
-// covers, rows past the sensor replaced by SameColourRow. Returns m.
-int32_t CoveredReferenceRows(const ReferenceView& refs, int32_t top, int32_t i, int32_t m,
+// covers, rows past the sensor replaced by same_color_row. Returns m.
+int32_t covered_reference_rows(const ReferenceView& refs, int32_t top, int32_t i, int32_t m,
                              bool row_pair, const uint16_t* (&dark)[kMaxCoveredRows],
                              const uint16_t* (&gain)[kMaxCoveredRows]);
 
@@ -77,7 +77,7 @@ void ApplyReferences(CameraRecord& cam, uint16_t* image, int32_t ticks, const Re
                      int32_t binning, int32_t black, int32_t white, int32_t row_pair);
 
 // Replaces the listed defective pixels (and, with a black reference, the pixels whose
-// dark signal over this exposure exceeds 1000 counts) by their same-colour neighbours.
+// dark signal over this exposure exceeds 1000 counts) by their same-color neighbours.
 void CorrectBlemishes(const uint32_t* list, int32_t count, const ReferenceView& refs,
                       bool black_present, uint16_t* image, const Rect& rect, int32_t binning,
                       int32_t ticks, bool row_pair);
@@ -87,8 +87,8 @@ void CorrectBlemishes(CameraRecord& cam, uint16_t* image, const Rect& rect, int3
                       int32_t ticks, int32_t row_pair);
 
 // Full-resolution mode: the camera sends H rows of summed row pairs; `dst` receives 2H
-// rows of `width` words, the missing rows the rounded mean of the same-colour rows
+// rows of `width` words, the missing rows the rounded mean of the same-color rows
 // around them.
-void DoubleRows(uint16_t* dst, const uint16_t* src, int32_t width, int32_t height);
+void double_rows(uint16_t* dst, const uint16_t* src, int32_t width, int32_t height);
 
 }  // namespace ucap

@@ -29,17 +29,17 @@ double to_single(double v) {
   return single;
 }
 
-void BuildColourMatrix(const double saturation[3], double matrix[9]) {
+void build_color_matrix(const double saturation[3], double matrix[9]) {
   for (int r = 0; r < 3; ++r) {
     const double s = saturation[r];
     for (int c = 0; c < 3; ++c) {
       const double identity = r == c ? 1.0 : 0.0;
-      matrix[r * 3 + c] = (1.0 - s) * identity + s * kDefaultColourMatrix[r * 3 + c];
+      matrix[r * 3 + c] = (1.0 - s) * identity + s * kDefaultColorMatrix[r * 3 + c];
     }
   }
 }
 
-void BuildTermTables(const double matrix[9], ColorTables& t) {
+void build_term_tables(const double matrix[9], ColorTables& t) {
   for (int k = 0; k < 9; ++k) {
     const double m = matrix[k];
     // Limit: (m + 1) * 4096 toward zero, never below 0. For m >= 0 it never binds; for
@@ -56,7 +56,7 @@ void BuildTermTables(const double matrix[9], ColorTables& t) {
   }
 }
 
-int32_t BuildGainTables(const double white[3], ColorTables& t) {
+int32_t build_gain_tables(const double white[3], ColorTables& t) {
   if (white[0] == 0.0 || white[1] == 0.0 || white[2] == 0.0) return err::kWhiteBalance;
   double q[3];
   for (int c = 0; c < 3; ++c) q[c] = 1.0 / white[c];
@@ -83,7 +83,7 @@ int32_t BuildGainTables(const double white[3], ColorTables& t) {
   return err::kOk;
 }
 
-void FillOutputTable(ColorTables& t) {
+void fill_output_table(ColorTables& t) {
   constexpr int kZeroEnd = 3 * 4096;          // sums below this give 0
   constexpr int kRampEnd = kZeroEnd + 4096;   // then one step per count up to 4095
   for (int i = 0; i < kOutputTableSpan; ++i) {
@@ -120,30 +120,30 @@ bool SolveColorMatrix(const double matrix[9], const double y[3], double x[3]) {
   return true;
 }
 
-void CalculateColorMatrix(CameraRecord& cam) { BuildColourMatrix(cam.saturation, cam.colour_matrix); }
+void CalculateColorMatrix(CameraRecord& cam) { build_color_matrix(cam.saturation, cam.color_matrix); }
 
-void CalculateMatrixTables(CameraRecord& cam) { BuildTermTables(cam.colour_matrix, cam.tables); }
+void CalculateMatrixTables(CameraRecord& cam) { build_term_tables(cam.color_matrix, cam.tables); }
 
-int32_t SetWhite(CameraRecord& cam, const double rgb[3]) {
+int32_t set_white(CameraRecord& cam, const double rgb[3]) {
   const double white[3] = {rgb[0], rgb[1], rgb[2]};
-  const int32_t rc = BuildGainTables(white, cam.tables);
+  const int32_t rc = build_gain_tables(white, cam.tables);
   if (rc != err::kOk) return rc;
   CalculateMatrixTables(cam);
   return err::kOk;
 }
 
-void InitColourDefaults(CameraRecord& cam) {
+void init_color_defaults(CameraRecord& cam) {
   for (double& s : cam.saturation) s = 1.0;
   std::copy(kDefaultWhite, kDefaultWhite + 3, cam.white_balance);
   CalculateColorMatrix(cam);
-  SetWhite(cam, cam.white_balance);
-  FillOutputTable(cam.tables);
+  set_white(cam, cam.white_balance);
+  fill_output_table(cam.tables);
 }
 
-int32_t SetWhiteBalance(CameraRecord& cam, double red, double green, double blue) {
+int32_t set_white_balance(CameraRecord& cam, double red, double green, double blue) {
   if (cam.busy.load() != 0) return err::kBusy;
   const double rounded[3] = {to_single(red), to_single(green), to_single(blue)};
-  const int32_t rc = SetWhite(cam, rounded);
+  const int32_t rc = set_white(cam, rounded);
   if (rc != err::kOk) return rc;
   cam.white_balance[0] = red;
   cam.white_balance[1] = green;
@@ -151,38 +151,38 @@ int32_t SetWhiteBalance(CameraRecord& cam, double red, double green, double blue
   return err::kOk;
 }
 
-int32_t SetImageWhiteBalance(CameraRecord& cam, double red, double green, double blue) {
+int32_t set_image_white_balance(CameraRecord& cam, double red, double green, double blue) {
   if (cam.busy.load() != 0) return err::kBusy;
   const double measured[3] = {to_single(red), to_single(green), to_single(blue)};
   for (double y : measured) {
     if (!(y > 0.0)) return err::kWhiteBalance;
   }
   double x[3] = {measured[0], measured[1], measured[2]};
-  // With the matrix on, the measured colours went through it: map them back first.
+  // With the matrix on, the measured colors went through it: map them back first.
   // A singular matrix has no such inverse; the request is refused and nothing changes.
-  if (cam.colour_processing.load() != 0 && !SolveColorMatrix(cam.colour_matrix, measured, x)) {
+  if (cam.color_processing.load() != 0 && !SolveColorMatrix(cam.color_matrix, measured, x)) {
     return err::kWhiteBalance;
   }
   double white[3];
   for (int c = 0; c < 3; ++c) white[c] = x[c] * to_single(cam.white_balance[c]);
-  const int32_t rc = SetWhite(cam, white);
+  const int32_t rc = set_white(cam, white);
   if (rc != err::kOk) return rc;
   std::copy(white, white + 3, cam.white_balance);
   return err::kOk;
 }
 
-int32_t SetColorSaturation(CameraRecord& cam, double red, double green, double blue) {
+int32_t set_color_saturation(CameraRecord& cam, double red, double green, double blue) {
   const double saturation[3] = {red, green, blue};
   double matrix[9];
-  BuildColourMatrix(saturation, matrix);
+  build_color_matrix(saturation, matrix);
   // Saturations so large (or not numbers) that a coefficient is no finite number would
   // leave the term tables undefined: refused, nothing changes.
   for (double m : matrix) {
     if (!std::isfinite(m)) return err::kArgument;
   }
   std::copy(saturation, saturation + 3, cam.saturation);
-  std::copy(matrix, matrix + 9, cam.colour_matrix);
-  return SetWhite(cam, cam.white_balance);
+  std::copy(matrix, matrix + 9, cam.color_matrix);
+  return set_white(cam, cam.white_balance);
 }
 
 }  // namespace ucap

@@ -1,6 +1,6 @@
-// The colour lookup tables of one camera: channel gain tables (white balance) applied
-// to raw samples before interpolation, and the colour-matrix term and output tables
-// applied to finished colour pixels. All floating-point work of colour correction
+// The color lookup tables of one camera: channel gain tables (white balance) applied
+// to raw samples before interpolation, and the color-matrix term and output tables
+// applied to finished color pixels. All floating-point work of color correction
 // happens here, when a setting changes; the pixel stages only look values up.
 #pragma once
 
@@ -10,7 +10,7 @@ namespace ucap {
 
 struct CameraRecord;
 
-enum Colour : int { kRed = 0, kGreen = 1, kBlue = 2 };
+enum Color : int { kRed = 0, kGreen = 1, kBlue = 2 };
 
 inline constexpr int kTableSize = 4096;
 // Meaningful part of the output table: sums below 12288 give 0, 12288..16383 give
@@ -22,9 +22,9 @@ inline constexpr int kTermMax = 65535;
 inline constexpr int kOutputTableSpan = 3 * kTermMax + 1;
 
 struct ColorTables {
-  // gain[c][s]: white-balanced value of raw sample s of colour c (red, green, blue).
+  // gain[c][s]: white-balanced value of raw sample s of color c (red, green, blue).
   uint16_t gain[3][kTableSize];
-  // term[k][x]: 4096 + x * coefficient k of the colour matrix (row-major, rows and
+  // term[k][x]: 4096 + x * coefficient k of the color matrix (row-major, rows and
   // columns red, green, blue).
   uint16_t term[9][kTableSize];
   // output[sum of three terms]: the clamped output value. Entries from
@@ -32,8 +32,8 @@ struct ColorTables {
   uint16_t output[kOutputTableSpan];
 };
 
-// The colour matrix the camera's colours are corrected with at saturation 1, row-major.
-inline constexpr double kDefaultColourMatrix[9] = {
+// The color matrix the camera's colors are corrected with at saturation 1, row-major.
+inline constexpr double kDefaultColorMatrix[9] = {
     1.508, -0.188, -0.32,   //
     -0.176, 1.406, -0.23,   //
     0.093, -0.687, 1.594};  //
@@ -45,36 +45,36 @@ double to_single(double v);
 
 // Matrix row r = (1 - s_r) * identity row + s_r * default row, rebuilt from the default
 // every time.
-void BuildColourMatrix(const double saturation[3], double matrix[9]);
+void build_color_matrix(const double saturation[3], double matrix[9]);
 
 // Nine term tables from the nine coefficients. Coefficients must be finite.
-void BuildTermTables(const double matrix[9], ColorTables& t);
+void build_term_tables(const double matrix[9], ColorTables& t);
 
 // Channel gain tables from three white-balance values: 5 (nothing changed) when a value
 // is 0 or the gains are not finite numbers, else 0.
-int32_t BuildGainTables(const double white[3], ColorTables& t);
+int32_t build_gain_tables(const double white[3], ColorTables& t);
 
 // The fixed output table.
-void FillOutputTable(ColorTables& t);
+void fill_output_table(ColorTables& t);
 
 // Solves matrix * x = y by Cramer's rule; false (x untouched) when the matrix is singular.
 bool SolveColorMatrix(const double matrix[9], const double y[3], double x[3]);
 
 // ---- on a camera record ---------------------------------------------------------------
 
-// colour_matrix from saturation.
+// color_matrix from saturation.
 void CalculateColorMatrix(CameraRecord& cam);
-// Term tables from colour_matrix.
+// Term tables from color_matrix.
 void CalculateMatrixTables(CameraRecord& cam);
-// Gain tables from rgb, then term tables from colour_matrix: 5 on a zero value (nothing
+// Gain tables from rgb, then term tables from color_matrix: 5 on a zero value (nothing
 // changed), else 0. Does not store rgb as the white balance.
-int32_t SetWhite(CameraRecord& cam, const double rgb[3]);
-// Start values of every colour setting and table of a newly opened camera.
-void InitColourDefaults(CameraRecord& cam);
+int32_t set_white(CameraRecord& cam, const double rgb[3]);
+// Start values of every color setting and table of a newly opened camera.
+void init_color_defaults(CameraRecord& cam);
 
 // The setters behind the white-balance and saturation exports (busy check included).
-int32_t SetWhiteBalance(CameraRecord& cam, double red, double green, double blue);
-int32_t SetImageWhiteBalance(CameraRecord& cam, double red, double green, double blue);
-int32_t SetColorSaturation(CameraRecord& cam, double red, double green, double blue);
+int32_t set_white_balance(CameraRecord& cam, double red, double green, double blue);
+int32_t set_image_white_balance(CameraRecord& cam, double red, double green, double blue);
+int32_t set_color_saturation(CameraRecord& cam, double red, double green, double blue);
 
 }  // namespace ucap

@@ -26,18 +26,18 @@ int32_t switch_to(CameraRecord& cam, int32_t on, int32_t present, int32_t& field
 
 }  // namespace
 
-size_t BlackStoreWords(const CameraRecord& cam) {
+size_t black_store_words(const CameraRecord& cam) {
   if (!geometry_fits(cam)) return 0;
   return static_cast<size_t>(cam.sensor_height + 2) * static_cast<size_t>(cam.sensor_width);
 }
 
-size_t WhiteTableWords(const CameraRecord& cam) {
+size_t white_table_words(const CameraRecord& cam) {
   if (!geometry_fits(cam)) return 0;
   return static_cast<size_t>(cam.sensor_height) * static_cast<size_t>(cam.sensor_width);
 }
 
-int32_t SaveBlackRef(const CameraRecord& cam, void* buffer, int32_t size) {
-  const size_t words = BlackStoreWords(cam);
+int32_t save_black_ref(const CameraRecord& cam, void* buffer, int32_t size) {
+  const size_t words = black_store_words(cam);
   if (buffer == nullptr || words == 0 || size < 0 ||
       static_cast<size_t>(size) != words * sizeof(uint16_t) || cam.black_ref_present == 0) {
     return err::kArgument;
@@ -46,8 +46,8 @@ int32_t SaveBlackRef(const CameraRecord& cam, void* buffer, int32_t size) {
   return err::kOk;
 }
 
-int32_t RestoreBlackRef(CameraRecord& cam, const void* buffer, int32_t size) {
-  const size_t words = BlackStoreWords(cam);
+int32_t restore_black_ref(CameraRecord& cam, const void* buffer, int32_t size) {
+  const size_t words = black_store_words(cam);
   if (buffer == nullptr || words == 0 || size < 0 ||
       static_cast<size_t>(size) != words * sizeof(uint16_t)) {
     return err::kArgument;
@@ -57,24 +57,24 @@ int32_t RestoreBlackRef(CameraRecord& cam, const void* buffer, int32_t size) {
   return err::kOk;
 }
 
-int32_t SetBlackRef(CameraRecord& cam, int32_t on) {
+int32_t set_black_ref(CameraRecord& cam, int32_t on) {
   return switch_to(cam, on, cam.black_ref_present, cam.black_ref_switch);
 }
 
-int32_t SetWhiteRef(CameraRecord& cam, int32_t on) {
+int32_t set_white_ref(CameraRecord& cam, int32_t on) {
   return switch_to(cam, on, cam.white_ref_present, cam.white_ref_switch);
 }
 
-int32_t SetWhiteTable(CameraRecord& cam, const uint16_t* table) {
-  const size_t words = WhiteTableWords(cam);
+int32_t set_white_table(CameraRecord& cam, const uint16_t* table) {
+  const size_t words = white_table_words(cam);
   if (table == nullptr || words == 0) return err::kArgument;
   std::memcpy(cam.white_table, table, words * sizeof(uint16_t));
   cam.white_ref_present = 1;
   return err::kOk;
 }
 
-int32_t GetWhiteTable(const CameraRecord& cam, uint16_t* table) {
-  const size_t words = WhiteTableWords(cam);
+int32_t get_white_table(const CameraRecord& cam, uint16_t* table) {
+  const size_t words = white_table_words(cam);
   if (table == nullptr || words == 0 || cam.white_ref_present == 0) return err::kArgument;
   std::memcpy(table, cam.white_table, words * sizeof(uint16_t));
   return err::kOk;

@@ -14,7 +14,7 @@ inline uint16_t Lookup(const uint16_t* table, uint32_t sample) {
 void InterpolateBlocks(const ColorTables& tables, uint16_t* out, const uint16_t* raw,
                        const Rect& rect) {
   const int32_t w = rect.width(), h = rect.height();
-  if (out == nullptr || raw == nullptr || !StandardInterpolationFits(w, h)) return;
+  if (out == nullptr || raw == nullptr || !standard_interpolation_fits(w, h)) return;
   const uint16_t* R = tables.gain[kRed];
   const uint16_t* G = tables.gain[kGreen];
   const uint16_t* B = tables.gain[kBlue];

@@ -12,15 +12,15 @@ inline uint16_t Lookup(const uint16_t* table, uint32_t sample) {
 }
 }  // namespace
 
-bool StandardInterpolationFits(int32_t width, int32_t height) {
+bool standard_interpolation_fits(int32_t width, int32_t height) {
   return width >= 4 && height >= 2 && width % 2 == 0 && height % 2 == 0;
 }
 
-bool HighQualityInterpolationFits(int32_t width, int32_t height) {
+bool high_quality_interpolation_fits(int32_t width, int32_t height) {
   return width >= 6 && height >= 6 && width % 2 == 0 && height % 2 == 0;
 }
 
-void MapMosaic(const ColorTables& tables, uint16_t* out, const uint16_t* raw, int32_t width,
+void map_mosaic(const ColorTables& tables, uint16_t* out, const uint16_t* raw, int32_t width,
                int32_t height) {
   if (out == nullptr || raw == nullptr || width <= 0 || height <= 0) return;
   const size_t W = static_cast<size_t>(width);
@@ -42,10 +42,10 @@ void MapMosaic(const ColorTables& tables, uint16_t* out, const uint16_t* raw, in
 void InterpolateColor(const ColorTables& tables, uint16_t* out, const uint16_t* raw,
                       const Rect& rect, int32_t quality) {
   const int32_t w = rect.width(), h = rect.height();
-  const bool high = quality >= 2 && HighQualityInterpolationFits(w, h);
-  if (!high && !StandardInterpolationFits(w, h)) return;
+  const bool high = quality >= 2 && high_quality_interpolation_fits(w, h);
+  if (!high && !standard_interpolation_fits(w, h)) return;
   if (out == nullptr || raw == nullptr) return;
-  MapMosaic(tables, out, raw, w, h);
+  map_mosaic(tables, out, raw, w, h);
   if (high) {
     InterpolateHighQuality(quality, w, h, out);
   } else {
@@ -58,7 +58,7 @@ void InterpolateColor(CameraRecord& cam, uint16_t* out, const uint16_t* raw, con
   InterpolateColor(cam.tables, out, raw, rect, quality);
 }
 
-void BinColumns(uint16_t* dst, const uint16_t* src, int32_t width, int32_t rows,
+void bin_columns(uint16_t* dst, const uint16_t* src, int32_t width, int32_t rows,
                 int32_t binning) {
   const int32_t b = binning;
   if (dst == nullptr || src == nullptr || b < 1 || width <= 0 || rows <= 0) return;
@@ -95,13 +95,13 @@ void InterpolateBinned(const ColorTables& tables, uint16_t* out, const uint16_t*
   const int32_t W = rect.width(), H = rect.height(), b = binning;
   if (out == nullptr || raw == nullptr || b < 1 || W <= 0 || H <= 0) return;
   const int32_t out_w = 2 * ((W / b) / 2), out_h = 2 * (H / 2);
-  if (!StandardInterpolationFits(out_w, out_h)) return;
+  if (!standard_interpolation_fits(out_w, out_h)) return;
   platform::WorkBuffer work(static_cast<size_t>(out_w) * static_cast<size_t>(out_h) *
                             sizeof(uint16_t));
   if (!work) return;
   uint16_t* reduced = work.as<uint16_t>();
-  BinColumns(reduced, raw, W, out_h, b);
-  MapMosaic(tables, out, reduced, out_w, out_h);
+  bin_columns(reduced, raw, W, out_h, b);
+  map_mosaic(tables, out, reduced, out_w, out_h);
   InterpolateStandard(out_w, out_h, out);
 }
 

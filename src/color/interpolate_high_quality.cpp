@@ -30,7 +30,7 @@ class Plane {
 
 // Edge-directed green from the sums and differences of a site's neighbours. `diagonal`
 // says whether the diagonal-gradient terms take part.
-inline int32_t DirectedGreen(int32_t Hs, int32_t Vs, int32_t dH, int32_t dV, int32_t Ds,
+inline int32_t directed_green(int32_t Hs, int32_t Vs, int32_t dH, int32_t dV, int32_t Ds,
                              int32_t dDh, int32_t dDv, bool diagonal) {
   const double tv = static_cast<double>(3 * Hs - Ds - Vs);
   const double th = static_cast<double>(3 * Vs - Ds - Hs);
@@ -63,15 +63,15 @@ inline uint16_t Clamp12(int32_t v) {
   return static_cast<uint16_t>(std::clamp(v, 0, static_cast<int32_t>(kMaxSample)));
 }
 
-// Red and blue of (r, c) := its green plus the colour differences of (rs, cs).
-inline void CopyDifferences(const Plane& p, int32_t r, int32_t c, int32_t rs, int32_t cs) {
+// Red and blue of (r, c) := its green plus the color differences of (rs, cs).
+inline void copy_differences(const Plane& p, int32_t r, int32_t c, int32_t rs, int32_t cs) {
   const int32_t g = p.G(r, c), gs = p.G(rs, cs);
   p.R(r, c) = Clamp12(g + (p.R(rs, cs) - gs));
   p.B(r, c) = Clamp12(g + (p.B(rs, cs) - gs));
 }
 
 // The neighbours of a red or blue site: greens left, right, above and below, and the
-// other chroma colour on the diagonals. A site on the left or right edge lacks the
+// other chroma color on the diagonals. A site on the left or right edge lacks the
 // neighbours of that side (their values are not read).
 struct Neighbours {
   int32_t left, right, above, below, ul, ur, ll, lr;
@@ -79,7 +79,7 @@ struct Neighbours {
 };
 
 // Green of a site, with the sums Hs and Vs its regression pair is scaled by.
-int32_t SiteGreen(const Neighbours& n, bool diagonal, int32_t& Hs, int32_t& Vs) {
+int32_t site_green(const Neighbours& n, bool diagonal, int32_t& Hs, int32_t& Vs) {
   int32_t dH, Ds, dDh = 0, dDv = 0;
   if (n.missing == Neighbours::kNoLeft) {
     Hs = 2 * n.right;
@@ -97,13 +97,13 @@ int32_t SiteGreen(const Neighbours& n, bool diagonal, int32_t& Hs, int32_t& Vs) 
     dDv = (n.ul + n.ur) - (n.ll + n.lr);
   }
   Vs = n.above + n.below;
-  return DirectedGreen(Hs, Vs, dH, n.above - n.below, Ds, dDh, dDv, diagonal);
+  return directed_green(Hs, Vs, dH, n.above - n.below, Ds, dDh, dDv, diagonal);
 }
 
 }  // namespace
 
 void InterpolateGreenHQ(int32_t W, int32_t H, uint16_t* image) {
-  if (image == nullptr || !HighQualityInterpolationFits(W, H)) return;
+  if (image == nullptr || !high_quality_interpolation_fits(W, H)) return;
   const Plane p(image, W);
   for (int32_t r = 0; r <= H - 2; r += 2) {
     const int32_t ra = r > 0 ? r - 1 : 1;  // the row above a red site, mirrored at the top
@@ -120,7 +120,7 @@ void InterpolateGreenHQ(int32_t W, int32_t H, uint16_t* image) {
                            p.G(r + 1, c),  p.B(ra, cl),       p.B(ra, c + 1),
                            p.B(r + 1, cl), p.B(r + 1, c + 1),
                            first ? Neighbours::kNoLeft : Neighbours::kNone};
-      const int32_t green_r = SiteGreen(red, diagonal, Hs, Vs);
+      const int32_t green_r = site_green(red, diagonal, Hs, Vs);
       p.at(r, c, kGreenWord) = static_cast<uint16_t>(green_r);
       p.R(r + 1, c) = Scaled(p.R(r, c), Hs, Vs);
       p.R(r + 1, c + 1) = Scaled(green_r, Hs, Vs);
@@ -129,7 +129,7 @@ void InterpolateGreenHQ(int32_t W, int32_t H, uint16_t* image) {
                             p.G(rb, C),     p.R(R - 1, C - 1), p.R(R - 1, cr),
                             p.R(rb, C - 1), p.R(rb, cr),
                             last ? Neighbours::kNoRight : Neighbours::kNone};
-      const int32_t green_b = SiteGreen(blue, diagonal, Hs, Vs);
+      const int32_t green_b = site_green(blue, diagonal, Hs, Vs);
       p.at(R, C, kGreenWord) = static_cast<uint16_t>(green_b);
       p.B(R - 1, C) = Scaled(p.B(R, C), Hs, Vs);
       p.B(R - 1, C - 1) = Scaled(green_b, Hs, Vs);
@@ -223,10 +223,10 @@ void AssembleSingle(int32_t word, int32_t W, int32_t H, uint16_t* image) {
 }
 
 void InterpolateHighQuality(int32_t /*quality*/, int32_t W, int32_t H, uint16_t* image) {
-  if (image == nullptr || !HighQualityInterpolationFits(W, H)) return;
+  if (image == nullptr || !high_quality_interpolation_fits(W, H)) return;
   const Plane p(image, W);
 
-  // 1. The measured red and blue samples into their own colour words.
+  // 1. The measured red and blue samples into their own color words.
   for (int32_t r = 0; r < H; r += 2) {
     for (int32_t c = 0; c < W; c += 2) {
       p.R(r, c) = static_cast<uint16_t>(p.G(r, c));
@@ -236,8 +236,8 @@ void InterpolateHighQuality(int32_t /*quality*/, int32_t W, int32_t H, uint16_t*
   // 2. Green at red and blue sites, with the regression pairs.
   InterpolateGreenHQ(W, H, image);
 
-  // 3. Red and blue of the interior cells from lines fitted over the 3 x 3 same-colour
-  // sites. The pairs live in colour words that the results overwrite, so each cell's
+  // 3. Red and blue of the interior cells from lines fitted over the 3 x 3 same-color
+  // sites. The pairs live in color words that the results overwrite, so each cell's
   // results go two rows up and two columns left, where no later cell reads pairs, and
   // are moved into place afterwards.
   for (int32_t r0 = 2; r0 <= H - 4; r0 += 2) {
@@ -271,18 +271,18 @@ void InterpolateHighQuality(int32_t /*quality*/, int32_t W, int32_t H, uint16_t*
     }
   }
 
-  // 5. Borders by colour differences.
+  // 5. Borders by color differences.
   for (int32_t c = 2; c <= W - 3; ++c) {
-    CopyDifferences(p, 0, c, 2, c);
-    CopyDifferences(p, 1, c, 2, c);
-    CopyDifferences(p, H - 2, c, H - 3, c);
-    CopyDifferences(p, H - 1, c, H - 3, c);
+    copy_differences(p, 0, c, 2, c);
+    copy_differences(p, 1, c, 2, c);
+    copy_differences(p, H - 2, c, H - 3, c);
+    copy_differences(p, H - 1, c, H - 3, c);
   }
   for (int32_t r = 0; r < H; ++r) {
-    CopyDifferences(p, r, 0, r, 2);
-    CopyDifferences(p, r, 1, r, 2);
-    CopyDifferences(p, r, W - 2, r, W - 3);
-    CopyDifferences(p, r, W - 1, r, W - 3);
+    copy_differences(p, r, 0, r, 2);
+    copy_differences(p, r, 1, r, 2);
+    copy_differences(p, r, W - 2, r, W - 3);
+    copy_differences(p, r, W - 1, r, W - 3);
   }
 
   // 6. Half-pixel resampling of each plane.

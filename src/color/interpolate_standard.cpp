@@ -9,7 +9,7 @@
 // Ratios are unsigned 16-bit with 1024 = 1.0. The steps run cell row by cell row, each as
 // soon as the rows it needs are ready, so that the work stays in the cache: first green
 // and ratio (row t), first median and refinement (row t - 1), second median (row t - 2),
-// colour (row t - 3). Every step reads exactly the values it would read if each step ran
+// color (row t - 3). Every step reads exactly the values it would read if each step ran
 // over the whole image before the next.
 #include <algorithm>
 #include <cstddef>
@@ -68,7 +68,7 @@ inline void Middle(int32_t a, int32_t b, int32_t c, int32_t d, int32_t& g2, int3
 
 // First green and ratio of every site: the sample held between the two middle neighbours
 // L = g2 and U = g3, and the sample's ratio to that green.
-void FirstEstimates(Batch& b) {
+void first_estimates(Batch& b) {
   for (int32_t k = 0; k < kBatch; ++k) {
     int32_t L, U;
     Middle(b.a[k], b.l[k], b.r[k], b.d[k], L, U);
@@ -103,7 +103,7 @@ void Refinements(Batch& b) {
   }
 }
 
-inline uint16_t Colour(uint32_t green, uint32_t ratio) {
+inline uint16_t Color(uint32_t green, uint32_t ratio) {
   return static_cast<uint16_t>(std::min<uint32_t>(kMaxSample, (green * ratio + 512) >> 10));
 }
 
@@ -127,7 +127,7 @@ class Cells {
   // Green neighbours of the red sites of cells i0.. of row j into the batch: the pixel
   // below stands for the missing one above in the top row, the one to the right for the
   // missing left one.
-  void RedNeighbours(int32_t i0, int32_t j, Batch& out) const {
+  void red_neighbours(int32_t i0, int32_t j, Batch& out) const {
     const uint16_t* t = top(j);
     const uint16_t* b = bottom(j);
     const uint16_t* above = j == 0 ? b : t - stride_;
@@ -141,7 +141,7 @@ class Cells {
   }
   // Green neighbours of the blue sites, mirrored likewise at the bottom row and the right
   // column.
-  void BlueNeighbours(int32_t i0, int32_t j, Batch& out) const {
+  void blue_neighbours(int32_t i0, int32_t j, Batch& out) const {
     const uint16_t* t = top(j);
     const uint16_t* b = bottom(j);
     const uint16_t* below = j + 1 == cy_ ? t : b + stride_;
@@ -164,8 +164,8 @@ class Cells {
     Batch red, blue;
     for (int32_t i0 = 0; i0 < cx_; i0 += kBatch) {
       red.n = blue.n = std::min(kBatch, cx_ - i0);
-      RedNeighbours(i0, j, red);
-      BlueNeighbours(i0, j, blue);
+      red_neighbours(i0, j, red);
+      blue_neighbours(i0, j, blue);
       for (int32_t k = 0; k < red.n; ++k) fill(i0 + k, k, red, blue);
       compute(red);
       compute(blue);
@@ -189,9 +189,9 @@ class Cells {
           red.sample[k] = b[Gb(i) + 2] = t[R(i) + 1];
           blue.sample[k] = t[Gr(i) + 0] = b[B(i) + 1];
         },
-        FirstEstimates);
-    RowFilter(t, R(0) + 2, t, Gr(0) + 2);
-    RowFilter(b, B(0) + 0, b, Gb(0) + 0);
+        first_estimates);
+    row_filter(t, R(0) + 2, t, Gr(0) + 2);
+    row_filter(b, B(0) + 0, b, Gb(0) + 0);
   }
 
   // First column filter, second green, refinement and second row filter of cell row j.
@@ -216,12 +216,12 @@ class Cells {
           blue.sample[k] = t[Gr(i) + 0];
         },
         Refinements);
-    RowFilter(t, R(0) + 2, t, R(0) + 0);
-    RowFilter(b, B(0) + 0, b, B(0) + 2);
+    row_filter(t, R(0) + 2, t, R(0) + 0);
+    row_filter(b, B(0) + 0, b, B(0) + 2);
   }
 
   // Second column filter of cell row j: the final ratios.
-  void FinalRatios(int32_t j) const {
+  void final_ratios(int32_t j) const {
     uint16_t* t = top(j);
     uint16_t* b = bottom(j);
     const uint16_t* tu = top(std::max(j - 1, 0));
@@ -236,14 +236,14 @@ class Cells {
   }
 
   // Red and blue of the four pixels of every cell of row j.
-  void Colours(int32_t j) const {
+  void Colors(int32_t j) const {
     uint16_t* t = top(j);
     uint16_t* b = bottom(j);
     for (int32_t i = 0; i < cx_; ++i) {
       const uint32_t rr = t[R(i) + 2], rb = b[B(i) + 0];
       for (uint16_t* p : {t + R(i), t + Gr(i), b + Gb(i), b + B(i)}) {
-        p[2] = Colour(p[1], rr);
-        p[0] = Colour(p[1], rb);
+        p[2] = Color(p[1], rr);
+        p[0] = Color(p[1], rb);
       }
     }
   }
@@ -251,7 +251,7 @@ class Cells {
  private:
   // Median of each ratio (at word `from` of every cell's site) with its left and right
   // neighbours into word `to`; the first and last cells pass their own ratio on.
-  void RowFilter(const uint16_t* src, size_t from, uint16_t* dst, size_t to) const {
+  void row_filter(const uint16_t* src, size_t from, uint16_t* dst, size_t to) const {
     if (cx_ == 1) {
       dst[to] = src[from];
       return;
@@ -273,14 +273,14 @@ class Cells {
 }  // namespace
 
 void InterpolateStandard(int32_t width, int32_t height, uint16_t* image) {
-  if (image == nullptr || !StandardInterpolationFits(width, height)) return;
+  if (image == nullptr || !standard_interpolation_fits(width, height)) return;
   const Cells cells(image, width, height);
   const int32_t cy = cells.cy();
   for (int32_t t = 0; t < cy + 3; ++t) {
     if (t < cy) cells.First(t);
     if (t >= 1 && t - 1 < cy) cells.Refinement(t - 1);
-    if (t >= 2 && t - 2 < cy) cells.FinalRatios(t - 2);
-    if (t >= 3) cells.Colours(t - 3);
+    if (t >= 2 && t - 2 < cy) cells.final_ratios(t - 2);
+    if (t >= 3) cells.Colors(t - 3);
   }
 }
 

@@ -1,5 +1,5 @@
-// Colour interpolation: from the raw colour mosaic (red at even columns of even rows,
-// blue at odd columns of odd rows, green elsewhere) to colour images of three words per
+// Color interpolation: from the raw color mosaic (red at even columns of even rows,
+// blue at odd columns of odd rows, green elsewhere) to color images of three words per
 // pixel in the order blue, green, red.
 //
 // Sizes the interpolators cannot work with (below their minimum or odd) leave the output
@@ -17,12 +17,12 @@ struct CameraRecord;
 
 // Whether the standard interpolator (even width >= 4, even height >= 2) and the
 // high-quality interpolator (even width and height >= 6) take a size.
-bool StandardInterpolationFits(int32_t width, int32_t height);
-bool HighQualityInterpolationFits(int32_t width, int32_t height);
+bool standard_interpolation_fits(int32_t width, int32_t height);
+bool high_quality_interpolation_fits(int32_t width, int32_t height);
 
-// Word 1 of every output pixel := the channel gain table of the pixel's mosaic colour at
+// Word 1 of every output pixel := the channel gain table of the pixel's mosaic color at
 // its raw sample.
-void MapMosaic(const ColorTables& tables, uint16_t* out, const uint16_t* raw, int32_t width,
+void map_mosaic(const ColorTables& tables, uint16_t* out, const uint16_t* raw, int32_t width,
                int32_t height);
 
 // Unbinned frames: map, then the standard interpolator (quality 1) or the high-quality
@@ -34,7 +34,7 @@ void InterpolateColor(CameraRecord& cam, uint16_t* out, const uint16_t* raw, con
 
 // Horizontal binning of `rows` rows of `width` samples by `binning`, keeping the mosaic:
 // `dst` receives 2 * ((width / binning) / 2) columns per row.
-void BinColumns(uint16_t* dst, const uint16_t* src, int32_t width, int32_t rows, int32_t binning);
+void bin_columns(uint16_t* dst, const uint16_t* src, int32_t width, int32_t rows, int32_t binning);
 
 // Binned frames: reduce horizontally into a work area, map, standard interpolator. The
 // output has 2 * ((W / b) / 2) columns and 2 * (H / 2) rows.
@@ -43,11 +43,11 @@ void InterpolateBinned(const ColorTables& tables, uint16_t* out, const uint16_t*
 void InterpolateBinned(CameraRecord& cam, uint16_t* out, const uint16_t* raw, const Rect& rect,
                        int32_t binning);
 
-// Colour ratios on the cells, green at full resolution, in place in `image` whose word 1
+// Color ratios on the cells, green at full resolution, in place in `image` whose word 1
 // holds the mapped mosaic.
 void InterpolateStandard(int32_t width, int32_t height, uint16_t* image);
 
-// Each pixel takes its colours from the 2 x 2 block whose top-left corner it is; maps the
+// Each pixel takes its colors from the 2 x 2 block whose top-left corner it is; maps the
 // samples itself.
 void InterpolateBlocks(const ColorTables& tables, uint16_t* out, const uint16_t* raw,
                        const Rect& rect);
@@ -67,7 +67,7 @@ struct LineFit {
 // without the point of the largest residual.
 LineFit FitLine(const uint16_t (&x)[9], const uint16_t (&y)[9]);
 
-// Resamples colour word `word` (0 blue, 1 green, 2 red) half a pixel up and to the left.
+// Resamples color word `word` (0 blue, 1 green, 2 red) half a pixel up and to the left.
 void AssembleSingle(int32_t word, int32_t width, int32_t height, uint16_t* image);
 
 }  // namespace ucap

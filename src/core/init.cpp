@@ -93,7 +93,7 @@ int32_t initialise() {
       return c;
     }
     cam.lock.init();
-    InitColourDefaults(cam);
+    init_color_defaults(cam);
   }
 
   s.table = table;

@@ -68,7 +68,7 @@ struct CameraRecord {
   // ---- driver frame buffers (core/init, device/transport) ----
   uint8_t* frame_buffer[2];
 
-  // ---- colour tables (calibration/color_tables) ----
+  // ---- color tables (calibration/color_tables) ----
   ColorTables tables;
 
   // ---- reference flags (calibration/stores) ----
@@ -89,7 +89,7 @@ struct CameraRecord {
   uint16_t binned_black[kBinnedRefWords];
   uint16_t binned_white[kBinnedRefWords];
 
-  // ---- colour saturation (calibration/color_tables) ----
+  // ---- color saturation (calibration/color_tables) ----
   double saturation[3];
 
   // ---- information words (core/init, settings) ----
@@ -116,15 +116,15 @@ struct CameraRecord {
   int32_t black_ref_switch;
   int32_t white_ref_switch;
   int32_t black_ref_present;
-  std::atomic<int32_t> colour_processing;
+  std::atomic<int32_t> color_processing;
   std::atomic<int32_t> buffer_selector;
   std::atomic<int32_t> busy;          // acquisition busy: a frame transfer is pending
   std::atomic<int32_t> fast_running;
   std::atomic<int32_t> abort;
 
-  // ---- white balance, colour matrix, callbacks ----
+  // ---- white balance, color matrix, callbacks ----
   double white_balance[3];
-  double colour_matrix[9];
+  double color_matrix[9];
   intptr_t ex_user;
   UcapProgressCallbackEx ex_callback;
   UcapProgressCallback plain_callback;

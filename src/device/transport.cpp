@@ -111,8 +111,8 @@ int32_t capture_setup(CameraRecord& cam, int32_t mode, const Rect& rect, int32_t
   if (c != 0) return c;
 
   const bool packed = entry.packing_supported == 1 && cam.packing != 0;
-  if (quadlet_write(cam, entry.block_address + kModeColourCoding, packed ? 0x85000000u : 0x05000000u) != 0)
-    return err::kSetupColourCoding;
+  if (quadlet_write(cam, entry.block_address + kModeColorCoding, packed ? 0x85000000u : 0x05000000u) != 0)
+    return err::kSetupColorCoding;
   if (quadlet_write(cam, entry.block_address + kModeApply, 0x40000000u) != 0) return err::kSetupApply;
   c = poll_apply_settings(cam, entry.block_address + kModeApply);
   if (c != 0) return c;

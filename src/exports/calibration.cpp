@@ -1,5 +1,5 @@
-// Exports of the colour correction settings (white balance, image white balance,
-// saturation, colour-processing switch) and of the reference stores.
+// Exports of the color correction settings (white balance, image white balance,
+// saturation, color-processing switch) and of the reference stores.
 #include "calibration/color_tables.h"
 #include "calibration/stores.h"
 #include "core/errors.h"
@@ -16,28 +16,28 @@ namespace err = ucap::err;
 
 extern "C" {
 
-// ---- colour processing switch ----------------------------------------------------------
+// ---- color processing switch ----------------------------------------------------------
 
 int32_t UcapmEnableColorProcessing(int32_t index, int32_t on) {
   return with_camera(index, [&](CameraRecord& cam) {
-    cam.colour_processing.store(on);
+    cam.color_processing.store(on);
     return err::kOk;
   });
 }
 void UcapEnableColorProcessing(int32_t on) { UcapmEnableColorProcessing(0, on); }
 
 int32_t UcapmIsColorProcessingEnabled(int32_t index, int32_t* on) {
-  return deliver(index, on, [](CameraRecord& cam) { return cam.colour_processing.load(); });
+  return deliver(index, on, [](CameraRecord& cam) { return cam.color_processing.load(); });
 }
 int32_t UcapIsColorProcessingEnabled(void) {
-  return value_of_camera0([](CameraRecord& cam) { return cam.colour_processing.load(); });
+  return value_of_camera0([](CameraRecord& cam) { return cam.color_processing.load(); });
 }
 
 // ---- white balance and saturation ------------------------------------------------------
 
 int32_t UcapmSetWhiteBalance(int32_t index, double red, double green, double blue) {
   return with_camera(index, [&](CameraRecord& cam) {
-    return ucap::SetWhiteBalance(cam, red, green, blue);
+    return ucap::set_white_balance(cam, red, green, blue);
   });
 }
 int32_t UcapSetWhiteBalance(double red, double green, double blue) {
@@ -46,7 +46,7 @@ int32_t UcapSetWhiteBalance(double red, double green, double blue) {
 
 int32_t UcapmSetImageWhiteBalance(int32_t index, double red, double green, double blue) {
   return with_camera(index, [&](CameraRecord& cam) {
-    return ucap::SetImageWhiteBalance(cam, red, green, blue);
+    return ucap::set_image_white_balance(cam, red, green, blue);
   });
 }
 int32_t UcapSetImageWhiteBalance(double red, double green, double blue) {
@@ -55,7 +55,7 @@ int32_t UcapSetImageWhiteBalance(double red, double green, double blue) {
 
 int32_t UcapmSetColorSaturation(int32_t index, double red, double green, double blue) {
   return with_camera(index, [&](CameraRecord& cam) {
-    return ucap::SetColorSaturation(cam, red, green, blue);
+    return ucap::set_color_saturation(cam, red, green, blue);
   });
 }
 int32_t UcapSetColorSaturation(double red, double green, double blue) {
@@ -78,7 +78,7 @@ int32_t UcapGetCurrentWhiteBalance(double* red, double* green, double* blue) {
 int32_t Ucapm_setwhite(int32_t index, const double* rgb) {
   return with_camera(index, [&](CameraRecord& cam) {
     if (rgb == nullptr) return err::kArgument;
-    return ucap::SetWhite(cam, rgb);
+    return ucap::set_white(cam, rgb);
   });
 }
 int32_t Ucap_setwhite(const double* rgb) { return Ucapm_setwhite(0, rgb); }
@@ -86,20 +86,20 @@ int32_t Ucap_setwhite(const double* rgb) { return Ucapm_setwhite(0, rgb); }
 // ---- black reference ---------------------------------------------------------------------
 
 int32_t UcapmSaveBlackRef(int32_t index, void* buffer, int32_t size) {
-  return with_camera(index, [&](CameraRecord& cam) { return ucap::SaveBlackRef(cam, buffer, size); });
+  return with_camera(index, [&](CameraRecord& cam) { return ucap::save_black_ref(cam, buffer, size); });
 }
 int32_t UcapSaveBlackRef(void* buffer, int32_t size) { return UcapmSaveBlackRef(0, buffer, size); }
 
 int32_t UcapmRestoreBlackRef(int32_t index, const void* buffer, int32_t size) {
   return with_camera(index,
-                     [&](CameraRecord& cam) { return ucap::RestoreBlackRef(cam, buffer, size); });
+                     [&](CameraRecord& cam) { return ucap::restore_black_ref(cam, buffer, size); });
 }
 int32_t UcapRestoreBlackRef(const void* buffer, int32_t size) {
   return UcapmRestoreBlackRef(0, buffer, size);
 }
 
 int32_t UcapmSetBlackRef(int32_t index, int32_t on) {
-  return with_camera(index, [&](CameraRecord& cam) { return ucap::SetBlackRef(cam, on); });
+  return with_camera(index, [&](CameraRecord& cam) { return ucap::set_black_ref(cam, on); });
 }
 int32_t UcapSetBlackRef(int32_t on) { return UcapmSetBlackRef(0, on); }
 
@@ -120,7 +120,7 @@ int32_t UcapHasBlackRef(void) {
 // ---- white reference ---------------------------------------------------------------------
 
 int32_t UcapmSetWhiteRef(int32_t index, int32_t on) {
-  return with_camera(index, [&](CameraRecord& cam) { return ucap::SetWhiteRef(cam, on); });
+  return with_camera(index, [&](CameraRecord& cam) { return ucap::set_white_ref(cam, on); });
 }
 int32_t UcapSetWhiteRef(int32_t on) { return UcapmSetWhiteRef(0, on); }
 
@@ -139,12 +139,12 @@ int32_t UcapHasWhiteRef(void) {
 }
 
 int32_t UcapmSetWhiteTable(int32_t index, const uint16_t* table) {
-  return with_camera(index, [&](CameraRecord& cam) { return ucap::SetWhiteTable(cam, table); });
+  return with_camera(index, [&](CameraRecord& cam) { return ucap::set_white_table(cam, table); });
 }
 int32_t UcapSetWhiteTable(const uint16_t* table) { return UcapmSetWhiteTable(0, table); }
 
 int32_t UcapmGetWhiteTable(int32_t index, uint16_t* table) {
-  return with_camera(index, [&](CameraRecord& cam) { return ucap::GetWhiteTable(cam, table); });
+  return with_camera(index, [&](CameraRecord& cam) { return ucap::get_white_table(cam, table); });
 }
 int32_t UcapGetWhiteTable(uint16_t* table) { return UcapmGetWhiteTable(0, table); }
 

@@ -38,7 +38,7 @@ int32_t UcapmGetResolutionValues(int32_t index, int32_t resolution, int32_t* wid
                                  int32_t* height, int32_t* third) {
   return with_camera(index, [&](CameraRecord& cam) {
     if (width == nullptr || height == nullptr || third == nullptr) return err::kArgument;
-    return ucap::ResolutionValues(cam, resolution, *width, *height, *third);
+    return ucap::resolution_values(cam, resolution, *width, *height, *third);
   });
 }
 int32_t UcapGetResolutionValues(int32_t resolution, int32_t* width, int32_t* height,
@@ -47,7 +47,7 @@ int32_t UcapGetResolutionValues(int32_t resolution, int32_t* width, int32_t* hei
 }
 
 int32_t UcapmSetResolution(int32_t index, int32_t resolution) {
-  return with_camera(index, [&](CameraRecord& cam) { return ucap::SetResolution(cam, resolution); });
+  return with_camera(index, [&](CameraRecord& cam) { return ucap::set_resolution(cam, resolution); });
 }
 int32_t UcapSetResolution(int32_t resolution) { return UcapmSetResolution(0, resolution); }
 
@@ -58,17 +58,17 @@ int32_t UcapGetCurrentResolution(void) { return UcapmGetCurrentResolution(0); }
 
 int32_t UcapmHasBitsPerPixel(int32_t index, int32_t bits, int32_t* result) {
   return deliver(index, result, [&](CameraRecord& cam) {
-    return ucap::BitsPerPixelAllowed(cam.resolution, bits) ? 1 : 0;
+    return ucap::bits_per_pixel_allowed(cam.resolution, bits) ? 1 : 0;
   });
 }
 int32_t UcapHasBitsPerPixel(int32_t bits) {
   return value_of_camera0([&](CameraRecord& cam) -> int32_t {
-    return ucap::BitsPerPixelAllowed(cam.resolution, bits) ? 1 : 0;
+    return ucap::bits_per_pixel_allowed(cam.resolution, bits) ? 1 : 0;
   });
 }
 
 int32_t UcapmSetBitsPerPixel(int32_t index, int32_t bits) {
-  return with_camera(index, [&](CameraRecord& cam) { return ucap::SetBitsPerPixel(cam, bits); });
+  return with_camera(index, [&](CameraRecord& cam) { return ucap::set_bits_per_pixel(cam, bits); });
 }
 int32_t UcapSetBitsPerPixel(int32_t bits) { return UcapmSetBitsPerPixel(0, bits); }
 
@@ -79,17 +79,17 @@ int32_t UcapGetCurrentBitsPerPixel(void) { return UcapmGetCurrentBitsPerPixel(0)
 
 int32_t UcapmHasBinning(int32_t index, int32_t factor, int32_t* result) {
   return deliver(index, result, [&](CameraRecord& cam) {
-    return ucap::BinningAllowed(cam.resolution, cam.bits_per_pixel, factor) ? 1 : 0;
+    return ucap::binning_allowed(cam.resolution, cam.bits_per_pixel, factor) ? 1 : 0;
   });
 }
 int32_t UcapHasBinning(int32_t factor) {
   return value_of_camera0([&](CameraRecord& cam) -> int32_t {
-    return ucap::BinningAllowed(cam.resolution, cam.bits_per_pixel, factor) ? 1 : 0;
+    return ucap::binning_allowed(cam.resolution, cam.bits_per_pixel, factor) ? 1 : 0;
   });
 }
 
 int32_t UcapmSetBinning(int32_t index, int32_t factor) {
-  return with_camera(index, [&](CameraRecord& cam) { return ucap::SetBinning(cam, factor); });
+  return with_camera(index, [&](CameraRecord& cam) { return ucap::set_binning(cam, factor); });
 }
 int32_t UcapSetBinning(int32_t factor) { return UcapmSetBinning(0, factor); }
 
@@ -104,9 +104,9 @@ int32_t UcapGetCurrentBinning(void) {
 
 int32_t UcapmSetImageSize(int32_t index, const UcapRect* rect) {
   return with_camera(index, [&](CameraRecord& cam) {
-    if (rect == nullptr) return ucap::SetImageSize(cam, nullptr);
+    if (rect == nullptr) return ucap::set_image_size(cam, nullptr);
     const Rect r = to_rect(*rect);
-    return ucap::SetImageSize(cam, &r);
+    return ucap::set_image_size(cam, &r);
   });
 }
 int32_t UcapSetImageSize(const UcapRect* rect) { return UcapmSetImageSize(0, rect); }
@@ -114,7 +114,7 @@ int32_t UcapSetImageSize(const UcapRect* rect) { return UcapmSetImageSize(0, rec
 int32_t UcapmGetCurrentImageSize(int32_t index, UcapRect* rect) {
   return with_camera(index, [&](CameraRecord& cam) {
     if (rect == nullptr) return err::kArgument;
-    *rect = to_ucap(ucap::CurrentImageSize(cam));
+    *rect = to_ucap(ucap::current_image_size(cam));
     return err::kOk;
   });
 }
@@ -122,9 +122,9 @@ int32_t UcapGetCurrentImageSize(UcapRect* rect) { return UcapmGetCurrentImageSiz
 
 int32_t UcapmSetFrameSize(int32_t index, const UcapRect* rect) {
   return with_camera(index, [&](CameraRecord& cam) {
-    if (rect == nullptr) return ucap::SetFrameSize(cam, nullptr);
+    if (rect == nullptr) return ucap::set_frame_size(cam, nullptr);
     const Rect r = to_rect(*rect);
-    return ucap::SetFrameSize(cam, &r);
+    return ucap::set_frame_size(cam, &r);
   });
 }
 int32_t UcapSetFrameSize(const UcapRect* rect) { return UcapmSetFrameSize(0, rect); }
@@ -141,7 +141,7 @@ int32_t UcapGetCurrentFrameSize(UcapRect* rect) { return UcapmGetCurrentFrameSiz
 int32_t UcapmGetCurrentDataSize(int32_t index, int32_t* width, int32_t* height) {
   return with_camera(index, [&](CameraRecord& cam) {
     if (width == nullptr || height == nullptr) return err::kArgument;
-    return ucap::CurrentDataSize(cam, *width, *height);
+    return ucap::current_data_size(cam, *width, *height);
   });
 }
 int32_t UcapGetCurrentDataSize(int32_t* width, int32_t* height) {
@@ -162,7 +162,7 @@ int32_t UcapGetExposureRange(int32_t* min_us, int32_t* max_us, int32_t* step_us)
 }
 
 int32_t UcapmSetExposure(int32_t index, int32_t microseconds) {
-  return with_camera(index, [&](CameraRecord& cam) { return ucap::SetExposure(cam, microseconds); });
+  return with_camera(index, [&](CameraRecord& cam) { return ucap::set_exposure(cam, microseconds); });
 }
 int32_t UcapSetExposure(int32_t microseconds) { return UcapmSetExposure(0, microseconds); }
 
@@ -175,7 +175,7 @@ int32_t UcapGetCurrentExposure(void) {
 
 int32_t UcapmShutterControl(int32_t index, int32_t enable, int32_t level) {
   return with_camera(index,
-                     [&](CameraRecord& cam) { return ucap::ShutterControl(cam, enable, level); });
+                     [&](CameraRecord& cam) { return ucap::shutter_control(cam, enable, level); });
 }
 int32_t UcapShutterControl(int32_t enable, int32_t level) {
   return UcapmShutterControl(0, enable, level);
@@ -183,7 +183,7 @@ int32_t UcapShutterControl(int32_t enable, int32_t level) {
 
 int32_t UcapmSetShutterDelay(int32_t index, int32_t open_us, int32_t close_us) {
   return with_camera(index, [&](CameraRecord& cam) {
-    return ucap::SetShutterDelay(cam, open_us, close_us);
+    return ucap::set_shutter_delay(cam, open_us, close_us);
   });
 }
 int32_t UcapSetShutterDelay(int32_t open_us, int32_t close_us) {
@@ -228,7 +228,7 @@ int32_t UcapmIsHardwareTriggerEnabled(int32_t index, int32_t* on) {
 int32_t UcapIsHardwareTriggerEnabled(int32_t* on) { return UcapmIsHardwareTriggerEnabled(0, on); }
 
 int32_t UcapmEnablePacking(int32_t index, int32_t on) {
-  return with_camera(index, [&](CameraRecord& cam) { return ucap::EnablePacking(cam, on); });
+  return with_camera(index, [&](CameraRecord& cam) { return ucap::enable_packing(cam, on); });
 }
 
 // The blemish switch is process-wide; the answer is whether this camera's blemish list

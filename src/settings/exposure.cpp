@@ -20,7 +20,7 @@ bool delay_in_range(int32_t us) { return std::abs(us / kExposureStep) <= kShutte
 
 }  // namespace
 
-uint32_t ShutterControlWord(int32_t enabled, int32_t level, int32_t open_us, int32_t close_us) {
+uint32_t shutter_control_word(int32_t enabled, int32_t level, int32_t open_us, int32_t close_us) {
   const int32_t a = open_us / kExposureStep;
   const int32_t b = close_us / kExposureStep;
   uint32_t word = 0;
@@ -33,9 +33,9 @@ uint32_t ShutterControlWord(int32_t enabled, int32_t level, int32_t open_us, int
   return word;
 }
 
-int32_t WriteShutterControl(CameraRecord& cam) {
+int32_t write_shutter_control(CameraRecord& cam) {
   if (device::vendor_open(cam) != 0) return err::kWrite;
-  const uint32_t word = ShutterControlWord(cam.shutter_enabled, cam.shutter_level,
+  const uint32_t word = shutter_control_word(cam.shutter_enabled, cam.shutter_level,
                                            cam.shutter_open_delay, cam.shutter_close_delay);
   if (device::quadlet_write(cam, device::vendor(cam, device::kVendorShutterControl), word) != 0) {
     return err::kWrite;
@@ -44,29 +44,29 @@ int32_t WriteShutterControl(CameraRecord& cam) {
   return err::kOk;
 }
 
-int32_t SetExposure(CameraRecord& cam, int32_t microseconds) {
+int32_t set_exposure(CameraRecord& cam, int32_t microseconds) {
   if (cam.busy.load() != 0) return err::kBusy;
   if (microseconds < kExposureMin || microseconds > kExposureMax) return err::kArgument;
   cam.exposure = microseconds;
   return err::kOk;
 }
 
-int32_t ShutterControl(CameraRecord& cam, int32_t enable, int32_t level) {
+int32_t shutter_control(CameraRecord& cam, int32_t enable, int32_t level) {
   if (cam.busy.load() != 0) return err::kBusy;
   cam.shutter_enabled = enable;
   cam.shutter_level = level;
-  return WriteShutterControl(cam);
+  return write_shutter_control(cam);
 }
 
-int32_t SetShutterDelay(CameraRecord& cam, int32_t open_us, int32_t close_us) {
+int32_t set_shutter_delay(CameraRecord& cam, int32_t open_us, int32_t close_us) {
   if (cam.busy.load() != 0) return err::kBusy;
   if (!delay_in_range(open_us) || !delay_in_range(close_us)) return err::kArgument;
   cam.shutter_open_delay = open_us;
   cam.shutter_close_delay = close_us;
-  return WriteShutterControl(cam);
+  return write_shutter_control(cam);
 }
 
-int32_t EnablePacking(CameraRecord& cam, int32_t on) {
+int32_t enable_packing(CameraRecord& cam, int32_t on) {
   if (cam.busy.load() != 0) return err::kBusy;
   if (on == 0) {
     cam.packing = 0;

@@ -25,13 +25,13 @@ void store_image_and_frame(CameraRecord& cam, const Rect& r) {
 
 }  // namespace
 
-bool BitsPerPixelAllowed(int32_t resolution, int32_t bits) {
+bool bits_per_pixel_allowed(int32_t resolution, int32_t bits) {
   switch (resolution) {
     case 0:
     case 2:
-      return bits == kBitsColour;
+      return bits == kBitsColor;
     case 1:
-      return bits == kBitsColour || bits == kBitsMono;
+      return bits == kBitsColor || bits == kBitsMono;
     case 3:
       return bits == kBitsMono;
     default:
@@ -39,13 +39,13 @@ bool BitsPerPixelAllowed(int32_t resolution, int32_t bits) {
   }
 }
 
-bool BinningAllowed(int32_t resolution, int32_t bits, int32_t factor) {
+bool binning_allowed(int32_t resolution, int32_t bits, int32_t factor) {
   switch (resolution) {
     case 0:
     case 3:
       return factor == 1;
     case 1:
-      if (bits == kBitsColour) return factor == 1 || factor == 3 || factor == 5;
+      if (bits == kBitsColor) return factor == 1 || factor == 3 || factor == 5;
       if (bits == kBitsMono) return factor == 1 || factor == 2 || factor == 4;
       return false;
     case 2:
@@ -55,7 +55,7 @@ bool BinningAllowed(int32_t resolution, int32_t bits, int32_t factor) {
   }
 }
 
-int32_t ResolutionValues(const CameraRecord& cam, int32_t resolution, int32_t& width,
+int32_t resolution_values(const CameraRecord& cam, int32_t resolution, int32_t& width,
                          int32_t& height, int32_t& third) {
   switch (resolution) {
     case 0:
@@ -78,12 +78,12 @@ int32_t ResolutionValues(const CameraRecord& cam, int32_t resolution, int32_t& w
   return err::kOk;
 }
 
-Rect ReferenceRect(const CameraRecord& cam) {
+Rect reference_rect(const CameraRecord& cam) {
   const ModeEntry& mode = cam.modes[cam.resolution <= 1 ? 0 : 2];
   return Rect{0, 0, mode.output_width, mode.output_height};
 }
 
-int32_t SetResolution(CameraRecord& cam, int32_t resolution) {
+int32_t set_resolution(CameraRecord& cam, int32_t resolution) {
   if (static_cast<uint32_t>(resolution) >= static_cast<uint32_t>(kResolutionCount)) {
     return err::kArgument;
   }
@@ -92,12 +92,12 @@ int32_t SetResolution(CameraRecord& cam, int32_t resolution) {
   return err::kOk;
 }
 
-int32_t SetBitsPerPixel(CameraRecord& cam, int32_t bits) {
+int32_t set_bits_per_pixel(CameraRecord& cam, int32_t bits) {
   if (cam.busy.load() != 0) return err::kBusy;
-  if (bits != kBitsColour && bits != kBitsMono) return err::kArgument;
+  if (bits != kBitsColor && bits != kBitsMono) return err::kArgument;
   // At resolution 1 each depth has its own binning factors: move to the neighbour.
   if (cam.resolution == 1) {
-    if (bits == kBitsColour) {
+    if (bits == kBitsColor) {
       if (cam.binning == 2) cam.binning = 3;
       if (cam.binning == 4) cam.binning = 5;
     } else {
@@ -109,24 +109,24 @@ int32_t SetBitsPerPixel(CameraRecord& cam, int32_t bits) {
   return err::kOk;
 }
 
-int32_t SetBinning(CameraRecord& cam, int32_t factor) {
+int32_t set_binning(CameraRecord& cam, int32_t factor) {
   if (cam.busy.load() != 0) return err::kBusy;
-  if (!BinningAllowed(cam.resolution, cam.bits_per_pixel, factor)) return err::kArgument;
+  if (!binning_allowed(cam.resolution, cam.bits_per_pixel, factor)) return err::kArgument;
   cam.binning = factor;
   // Re-align the image rectangle to the new factor; the result does not matter here.
   const Rect current = cam.image_rect;
-  SetFrameSize(cam, &current);
+  set_frame_size(cam, &current);
   return err::kOk;
 }
 
-int32_t SetImageSize(CameraRecord& cam, const Rect* rect) {
+int32_t set_image_size(CameraRecord& cam, const Rect* rect) {
   if (cam.busy.load() != 0) return err::kBusy;
   const int32_t b = binning_of(cam);
   if (rect == nullptr) {
     const int32_t g = cam.resolution == 1 ? 4 * b : 2 * b;
-    const Rect whole = ReferenceRect(cam);
-    store_image_and_frame(cam, Rect{TruncateTo(whole.left, g), TruncateTo(whole.top, g),
-                                    TruncateTo(whole.right, g), TruncateTo(whole.bottom, g)});
+    const Rect whole = reference_rect(cam);
+    store_image_and_frame(cam, Rect{truncate_to(whole.left, g), truncate_to(whole.top, g),
+                                    truncate_to(whole.right, g), truncate_to(whole.bottom, g)});
     return err::kOk;
   }
   const int64_t in[4] = {rect->left, rect->top, rect->right, rect->bottom};
@@ -165,17 +165,17 @@ int32_t SetImageSize(CameraRecord& cam, const Rect* rect) {
   return err::kOk;
 }
 
-int32_t SetFrameSize(CameraRecord& cam, const Rect* rect) {
+int32_t set_frame_size(CameraRecord& cam, const Rect* rect) {
   if (cam.busy.load() != 0) return err::kBusy;
   const int32_t g = 4 * binning_of(cam);
-  const Rect frame = rect != nullptr ? *rect : ReferenceRect(cam);
+  const Rect frame = rect != nullptr ? *rect : reference_rect(cam);
   cam.frame_rect = frame;
-  cam.image_rect = Rect{TruncateTo(frame.left, g), TruncateTo(frame.top, g),
-                        TruncateTo(frame.right, g), TruncateTo(frame.bottom, g)};
+  cam.image_rect = Rect{truncate_to(frame.left, g), truncate_to(frame.top, g),
+                        truncate_to(frame.right, g), truncate_to(frame.bottom, g)};
   return err::kOk;
 }
 
-Rect CurrentImageSize(const CameraRecord& cam) {
+Rect current_image_size(const CameraRecord& cam) {
   const Rect& r = cam.image_rect;
   const int32_t b = binning_of(cam);
   int32_t d = 1;
@@ -187,8 +187,8 @@ Rect CurrentImageSize(const CameraRecord& cam) {
   return Rect{r.left / d, r.top / d, r.right / d, r.bottom / d};
 }
 
-int32_t CurrentDataSize(const CameraRecord& cam, int32_t& width, int32_t& height) {
-  const Rect r = CurrentImageSize(cam);
+int32_t current_data_size(const CameraRecord& cam, int32_t& width, int32_t& height) {
+  const Rect r = current_image_size(cam);
   const int64_t w = static_cast<int64_t>(r.right) - r.left;
   const int64_t h = static_cast<int64_t>(r.bottom) - r.top;
   if (!fits_int32(w) || !fits_int32(h)) return err::kArgument;

@@ -71,7 +71,7 @@ TEST_F(StartupTest, StartValuesOfTheRecord) {
   EXPECT_EQ(cam.exposure, 100000);
   EXPECT_EQ(cam.packing, 1);
   EXPECT_EQ(cam.shutter_enabled, 1);
-  EXPECT_EQ(cam.colour_processing.load(), 0);
+  EXPECT_EQ(cam.color_processing.load(), 0);
   EXPECT_NE(cam.frame_buffer[0], nullptr);
   EXPECT_NE(cam.frame_buffer[1], nullptr);
   EXPECT_NE(cam.frame_buffer[0], cam.frame_buffer[1]);
@@ -79,7 +79,7 @@ TEST_F(StartupTest, StartValuesOfTheRecord) {
   const size_t size = 1296u * 968u * 2u + 200000u;
   cam.frame_buffer[0][size - 1] = 1;
   cam.frame_buffer[1][size - 1] = 1;
-  // Colour tables are valid from the start: the matrix output table's fixed content.
+  // Color tables are valid from the start: the matrix output table's fixed content.
   EXPECT_EQ(cam.tables.output[12287], 0);
   EXPECT_EQ(cam.tables.output[12288 + 1000], 1000);
   EXPECT_EQ(cam.tables.output[24575], 4095);

@@ -70,7 +70,7 @@ TEST_F(TransportTest, ModeTwoBinnedSetUpWritesInOrder) {
       w(vendor(0x014), 0),                  // exposure, upper part
       w(vendor(0x15C), 0x40000000),         // apply mode 2
       w(vendor(0x000), 0xFFFFFFFF),         // release access
-      w(block(2, 0x010), 0x85000000),       // packed colour coding
+      w(block(2, 0x010), 0x85000000),       // packed color coding
       w(block(2, 0x07C), 0x40000000),       // apply settings
       w(command(0x608), 0xE0000000),        // format 7
       w(command(0x604), 0x40000000),        // mode 2
@@ -105,7 +105,7 @@ TEST_F(TransportTest, ModeZeroContinuousAndUnpackedSetUp) {
   EXPECT_EQ(t[9], w(block(0, 0x010), 0x05000000));  // packing switched off
   EXPECT_EQ(t[12], w(command(0x604), 0));
   EXPECT_EQ(t[14], w(command(0x81C), 0x02000000u | (240000u & 0xFFF)));
-  // Each transferred row holds a pair of same-colour sensor rows.
+  // Each transferred row holds a pair of same-color sensor rows.
   EXPECT_EQ(cam().transferred, (Rect{8, 2, 1008, 402}));
 }
 

@@ -1,4 +1,4 @@
-// White balance, saturation, the colour-processing switch and the reference stores
+// White balance, saturation, the color-processing switch and the reference stores
 // through the exports of both families.
 #include <gtest/gtest.h>
 
@@ -37,14 +37,14 @@ bool gains_are_identity(const ucap::CameraRecord& cam) {
   return true;
 }
 
-class ColourExportTest : public CameraTest {
+class ColorExportTest : public CameraTest {
  protected:
   std::vector<std::string> cameras() const override { return {"", ""}; }
 };
 
-// ---- colour processing switch -------------------------------------------------------------
+// ---- color processing switch -------------------------------------------------------------
 
-TEST_F(ColourExportTest, ColourProcessingSwitch) {
+TEST_F(ColorExportTest, ColorProcessingSwitch) {
   EXPECT_EQ(UcapIsColorProcessingEnabled(), 0);
   UcapEnableColorProcessing(5);
   EXPECT_EQ(UcapIsColorProcessingEnabled(), 5);  // stored as given
@@ -65,7 +65,7 @@ TEST_F(ColourExportTest, ColourProcessingSwitch) {
 
 // ---- white balance -------------------------------------------------------------------------
 
-TEST_F(ColourExportTest, WhiteBalanceDefaultsAndRefusals) {
+TEST_F(ColorExportTest, WhiteBalanceDefaultsAndRefusals) {
   double r = 0, g = 0, b = 0;
   ASSERT_EQ(UcapGetCurrentWhiteBalance(&r, &g, &b), 0);
   EXPECT_EQ(r, 1.37);
@@ -84,7 +84,7 @@ TEST_F(ColourExportTest, WhiteBalanceDefaultsAndRefusals) {
   EXPECT_EQ(UcapmGetCurrentWhiteBalance(0, &r, nullptr, &b), 8);
 }
 
-TEST_F(ColourExportTest, EqualWhiteBalanceGivesIdentityGainsOnThatCameraOnly) {
+TEST_F(ColorExportTest, EqualWhiteBalanceGivesIdentityGainsOnThatCameraOnly) {
   ASSERT_EQ(UcapmSetWhiteBalance(1, 2.0, 2.0, 2.0), 0);
   EXPECT_TRUE(gains_are_identity(*ucap::camera(1)));
   EXPECT_FALSE(gains_are_identity(*ucap::camera(0)));
@@ -95,7 +95,7 @@ TEST_F(ColourExportTest, EqualWhiteBalanceGivesIdentityGainsOnThatCameraOnly) {
   EXPECT_EQ(r, 1.37);
 }
 
-TEST_F(ColourExportTest, SetwhiteRebuildsWithoutStoring) {
+TEST_F(ColorExportTest, SetwhiteRebuildsWithoutStoring) {
   const double equal[3] = {3.0, 3.0, 3.0};
   ASSERT_EQ(Ucap_setwhite(equal), 0);
   EXPECT_TRUE(gains_are_identity(*ucap::camera(0)));
@@ -112,10 +112,10 @@ TEST_F(ColourExportTest, SetwhiteRebuildsWithoutStoring) {
   EXPECT_EQ(ucap::camera(0)->tables.gain[ucap::kBlue][33], 34);
 }
 
-TEST_F(ColourExportTest, ImageWhiteBalanceActsOnItsCamera) {
+TEST_F(ColorExportTest, ImageWhiteBalanceActsOnItsCamera) {
   EXPECT_EQ(UcapSetImageWhiteBalance(0.0, 1.0, 1.0), 5);
   EXPECT_EQ(UcapmSetImageWhiteBalance(2, 1.0, 1.0, 1.0), 3);
-  // A neutral area that shows the white balance's own colour makes every gain 1 once
+  // A neutral area that shows the white balance's own color makes every gain 1 once
   // the matrix plays no part.
   ASSERT_EQ(UcapmSetWhiteBalance(1, 1.0, 1.0, 1.0), 0);
   ASSERT_EQ(UcapmSetImageWhiteBalance(1, 0.5, 0.5, 0.5), 0);
@@ -127,7 +127,7 @@ TEST_F(ColourExportTest, ImageWhiteBalanceActsOnItsCamera) {
   EXPECT_EQ(r, 1.37);
 }
 
-TEST_F(ColourExportTest, SaturationRebuildsTheMatrixTables) {
+TEST_F(ColorExportTest, SaturationRebuildsTheMatrixTables) {
   ucap::camera(0)->busy = 1;  // saturation does not look at the busy flag
   ASSERT_EQ(UcapSetColorSaturation(0.0, 0.0, 0.0), 0);
   const ucap::CameraRecord& cam = *ucap::camera(0);

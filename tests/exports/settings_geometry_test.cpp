@@ -109,7 +109,7 @@ TEST_F(GeometryTest, ResolutionRangeIsCheckedUnsignedAndBeforeBusy) {
   EXPECT_EQ(sensor_rect(), (R{0, 0, kW, kH}));
 }
 
-TEST_F(GeometryTest, ResolutionValues) {
+TEST_F(GeometryTest, resolution_values) {
   int32_t w = 0, h = 0, third = -1;
   ASSERT_EQ(UcapGetResolutionValues(0, &w, &h, &third), 0);
   EXPECT_EQ(w, kW);

@@ -1,4 +1,4 @@
-// Colour tables: channel gain tables, colour matrix from saturation, matrix term tables,
+// Color tables: channel gain tables, color matrix from saturation, matrix term tables,
 // output table, and the white-balance setters on a camera record.
 #include <gtest/gtest.h>
 
@@ -20,11 +20,11 @@ using ucap::ColorTables;
 
 std::unique_ptr<ucap::CameraRecord> default_camera() {
   auto cam = std::make_unique<ucap::CameraRecord>();
-  ucap::InitColourDefaults(*cam);
+  ucap::init_color_defaults(*cam);
   return cam;
 }
 
-// One output colour of the colour matrix as the pixel stage computes it.
+// One output color of the color matrix as the pixel stage computes it.
 int apply_row(const ColorTables& t, int row, int r, int g, int b) {
   return t.output[t.term[row * 3 + 0][r] + t.term[row * 3 + 1][g] + t.term[row * 3 + 2][b]];
 }
@@ -48,17 +48,17 @@ std::vector<uint16_t> terms_of(const ColorTables& t) {
 
 // ---- defaults -----------------------------------------------------------------------
 
-TEST(ColourDefaults, StartValuesAreExact) {
+TEST(ColorDefaults, StartValuesAreExact) {
   auto cam = default_camera();
   EXPECT_EQ(std::bit_cast<uint64_t>(cam->white_balance[0]), 0x3FF5EB851EB851ECull);
   EXPECT_EQ(std::bit_cast<uint64_t>(cam->white_balance[1]), 0x3FFEE147AE147AE1ull);
   EXPECT_EQ(std::bit_cast<uint64_t>(cam->white_balance[2]), 0x3FF0000000000000ull);
   for (double s : cam->saturation) EXPECT_EQ(s, 1.0);
   // Saturation 1 gives the default matrix itself.
-  for (int k = 0; k < 9; ++k) EXPECT_EQ(cam->colour_matrix[k], ucap::kDefaultColourMatrix[k]);
+  for (int k = 0; k < 9; ++k) EXPECT_EQ(cam->color_matrix[k], ucap::kDefaultColorMatrix[k]);
 }
 
-TEST(ColourDefaults, GainTablesFollowTheDefaultWhiteBalance) {
+TEST(ColorDefaults, GainTablesFollowTheDefaultWhiteBalance) {
   auto cam = default_camera();
   const ColorTables& t = cam->tables;
   // Green has the greatest response: gain 1, the identity.
@@ -80,9 +80,9 @@ TEST(ColourDefaults, GainTablesFollowTheDefaultWhiteBalance) {
   EXPECT_EQ(t.gain[ucap::kBlue][16], 1);   // -16 * 1.93 + 32.5 = 1.62
 }
 
-TEST(ColourDefaults, OutputTableClampsTheSumOfTerms) {
+TEST(ColorDefaults, OutputTableClampsTheSumOfTerms) {
   ColorTables t{};
-  ucap::FillOutputTable(t);
+  ucap::fill_output_table(t);
   EXPECT_EQ(t.output[0], 0);
   EXPECT_EQ(t.output[12287], 0);
   EXPECT_EQ(t.output[12288], 0);
@@ -94,7 +94,7 @@ TEST(ColourDefaults, OutputTableClampsTheSumOfTerms) {
   for (int i = 12288; i < 16384; ++i) ASSERT_EQ(t.output[i], i - 12288);
 }
 
-TEST(ColourDefaults, DefaultMatrixSumsStayInsideTheOutputTable) {
+TEST(ColorDefaults, DefaultMatrixSumsStayInsideTheOutputTable) {
   auto cam = default_camera();
   // Blue row: 0.093 and 1.594 at 4095 plus 4096 for the negative green coefficient.
   const int largest = std::max({max_row_sum(cam->tables, 0), max_row_sum(cam->tables, 1),
@@ -105,10 +105,10 @@ TEST(ColourDefaults, DefaultMatrixSumsStayInsideTheOutputTable) {
 
 // ---- term tables ----------------------------------------------------------------------
 
-TEST(ColourTermTables, WorkedCoefficients) {
+TEST(ColorTermTables, WorkedCoefficients) {
   const double matrix[9] = {1.0, -1.5, -0.5, -0.188, 0.0, 2.5, -1.0, 0.25, 1.594};
   ColorTables t{};
-  ucap::BuildTermTables(matrix, t);
+  ucap::build_term_tables(matrix, t);
   EXPECT_EQ(t.term[0][0], 4096);
   EXPECT_EQ(t.term[0][4095], 8191);
   // -1.5: entries fall with x and stay at 1 from x = 2730 on.
@@ -130,11 +130,11 @@ TEST(ColourTermTables, WorkedCoefficients) {
   EXPECT_EQ(t.term[8][4095], 10623);
 }
 
-TEST(ColourTermTables, ZeroSaturationIsTheIdentity) {
+TEST(ColorTermTables, ZeroSaturationIsTheIdentity) {
   auto cam = default_camera();
-  ASSERT_EQ(ucap::SetColorSaturation(*cam, 0.0, 0.0, 0.0), 0);
+  ASSERT_EQ(ucap::set_color_saturation(*cam, 0.0, 0.0, 0.0), 0);
   for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c) EXPECT_EQ(cam->colour_matrix[r * 3 + c], r == c ? 1.0 : 0.0);
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(cam->color_matrix[r * 3 + c], r == c ? 1.0 : 0.0);
   }
   for (int k = 0; k < 9; ++k) {
     const bool diagonal = k % 4 == 0;
@@ -149,22 +149,22 @@ TEST(ColourTermTables, ZeroSaturationIsTheIdentity) {
   }
 }
 
-TEST(ColourTermTables, SaturationBlendsIdentityAndDefaultPerRow) {
+TEST(ColorTermTables, SaturationBlendsIdentityAndDefaultPerRow) {
   auto cam = default_camera();
-  ASSERT_EQ(ucap::SetColorSaturation(*cam, 0.0, 1.0, 2.0), 0);
+  ASSERT_EQ(ucap::set_color_saturation(*cam, 0.0, 1.0, 2.0), 0);
   EXPECT_EQ(cam->saturation[2], 2.0);
   for (int c = 0; c < 3; ++c) {
-    EXPECT_EQ(cam->colour_matrix[c], c == 0 ? 1.0 : 0.0);
-    EXPECT_EQ(cam->colour_matrix[3 + c], ucap::kDefaultColourMatrix[3 + c]);
+    EXPECT_EQ(cam->color_matrix[c], c == 0 ? 1.0 : 0.0);
+    EXPECT_EQ(cam->color_matrix[3 + c], ucap::kDefaultColorMatrix[3 + c]);
     const double id = c == 2 ? 1.0 : 0.0;
-    EXPECT_DOUBLE_EQ(cam->colour_matrix[6 + c], -id + 2.0 * ucap::kDefaultColourMatrix[6 + c]);
+    EXPECT_DOUBLE_EQ(cam->color_matrix[6 + c], -id + 2.0 * ucap::kDefaultColorMatrix[6 + c]);
   }
   // Rebuilt from the default every time, never from the previous matrix.
-  ASSERT_EQ(ucap::SetColorSaturation(*cam, 1.0, 1.0, 1.0), 0);
-  for (int k = 0; k < 9; ++k) EXPECT_EQ(cam->colour_matrix[k], ucap::kDefaultColourMatrix[k]);
+  ASSERT_EQ(ucap::set_color_saturation(*cam, 1.0, 1.0, 1.0), 0);
+  for (int k = 0; k < 9; ++k) EXPECT_EQ(cam->color_matrix[k], ucap::kDefaultColorMatrix[k]);
 }
 
-TEST(ColourTermTables, GrayStaysGrayThroughTheDefaultMatrix) {
+TEST(ColorTermTables, GrayStaysGrayThroughTheDefaultMatrix) {
   // Every row of the default matrix adds up to 1 within a few thousandths, so a grey
   // pixel comes out grey within a few counts.
   auto cam = default_camera();
@@ -173,71 +173,71 @@ TEST(ColourTermTables, GrayStaysGrayThroughTheDefaultMatrix) {
   }
 }
 
-TEST(ColourTermTables, ExtremeSaturationsKeepEveryIndexInsideTheTable) {
+TEST(ColorTermTables, ExtremeSaturationsKeepEveryIndexInsideTheTable) {
   auto cam = default_camera();
   for (double s : {3.5, 50.0, -20.0, 1e6}) {
-    ASSERT_EQ(ucap::SetColorSaturation(*cam, s, s, s), 0) << s;
+    ASSERT_EQ(ucap::set_color_saturation(*cam, s, s, s), 0) << s;
     for (int row = 0; row < 3; ++row) {
       EXPECT_LT(max_row_sum(cam->tables, row), ucap::kOutputTableSpan) << s;
-      // A full-scale pixel of the row's own colour clamps, never wraps around.
+      // A full-scale pixel of the row's own color clamps, never wraps around.
       int rgb[3] = {0, 0, 0};
       rgb[row] = 4095;
       EXPECT_EQ(apply_row(cam->tables, row, rgb[0], rgb[1], rgb[2]), s > 0 ? 4095 : 0) << s;
     }
   }
-  ASSERT_EQ(ucap::SetColorSaturation(*cam, 3.5, 1.0, 1.0), 0);
+  ASSERT_EQ(ucap::set_color_saturation(*cam, 3.5, 1.0, 1.0), 0);
   EXPECT_EQ(apply_row(cam->tables, 0, 4095, 0, 0), 4095);
   EXPECT_EQ(apply_row(cam->tables, 0, 0, 4095, 4095), 0);
 }
 
-TEST(ColourTermTables, SaturationWithNoFiniteCoefficientIsRefused) {
+TEST(ColorTermTables, SaturationWithNoFiniteCoefficientIsRefused) {
   auto cam = default_camera();
-  ASSERT_EQ(ucap::SetColorSaturation(*cam, 2.0, 1.0, 1.0), 0);
+  ASSERT_EQ(ucap::set_color_saturation(*cam, 2.0, 1.0, 1.0), 0);
   const auto terms = terms_of(cam->tables);
-  const double matrix0 = cam->colour_matrix[0];
+  const double matrix0 = cam->color_matrix[0];
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
-  EXPECT_EQ(ucap::SetColorSaturation(*cam, nan, 1.0, 1.0), 8);
-  EXPECT_EQ(ucap::SetColorSaturation(*cam, 1.0, inf, 1.0), 8);
-  EXPECT_EQ(ucap::SetColorSaturation(*cam, 1.0, 1.0, 1.5e308), 8);
+  EXPECT_EQ(ucap::set_color_saturation(*cam, nan, 1.0, 1.0), 8);
+  EXPECT_EQ(ucap::set_color_saturation(*cam, 1.0, inf, 1.0), 8);
+  EXPECT_EQ(ucap::set_color_saturation(*cam, 1.0, 1.0, 1.5e308), 8);
   EXPECT_EQ(cam->saturation[0], 2.0);
-  EXPECT_EQ(cam->colour_matrix[0], matrix0);
+  EXPECT_EQ(cam->color_matrix[0], matrix0);
   EXPECT_EQ(terms_of(cam->tables), terms);
 }
 
 // ---- gain tables and white balance -----------------------------------------------------
 
-TEST(ColourWhiteBalance, EqualValuesGiveIdentityGains) {
+TEST(ColorWhiteBalance, EqualValuesGiveIdentityGains) {
   auto cam = default_camera();
-  ASSERT_EQ(ucap::SetWhiteBalance(*cam, 2.0, 2.0, 2.0), 0);
+  ASSERT_EQ(ucap::set_white_balance(*cam, 2.0, 2.0, 2.0), 0);
   for (int c = 0; c < 3; ++c) {
     for (int i = 0; i < ucap::kTableSize; ++i) ASSERT_EQ(cam->tables.gain[c][i], i);
   }
 }
 
-TEST(ColourWhiteBalance, ZeroIsRefusedAndChangesNothing) {
+TEST(ColorWhiteBalance, ZeroIsRefusedAndChangesNothing) {
   auto cam = default_camera();
   const auto gains = gains_of(cam->tables);
   const auto terms = terms_of(cam->tables);
-  EXPECT_EQ(ucap::SetWhiteBalance(*cam, 1.0, 0.0, 1.0), 5);
+  EXPECT_EQ(ucap::set_white_balance(*cam, 1.0, 0.0, 1.0), 5);
   EXPECT_EQ(cam->white_balance[0], 1.37);
   EXPECT_EQ(cam->white_balance[1], 1.93);
   EXPECT_EQ(cam->white_balance[2], 1.0);
   // A value that single precision cannot hold becomes zero, too.
-  EXPECT_EQ(ucap::SetWhiteBalance(*cam, 1e-50, 1.0, 1.0), 5);
+  EXPECT_EQ(ucap::set_white_balance(*cam, 1e-50, 1.0, 1.0), 5);
   EXPECT_EQ(gains_of(cam->tables), gains);
   EXPECT_EQ(terms_of(cam->tables), terms);
 }
 
-TEST(ColourWhiteBalance, StoresTheCallersDoublesAndBuildsFromSinglePrecision) {
+TEST(ColorWhiteBalance, StoresTheCallersDoublesAndBuildsFromSinglePrecision) {
   auto cam = default_camera();
-  ASSERT_EQ(ucap::SetWhiteBalance(*cam, 1.1, 1.2, 1.3), 0);
+  ASSERT_EQ(ucap::set_white_balance(*cam, 1.1, 1.2, 1.3), 0);
   EXPECT_EQ(cam->white_balance[0], 1.1);
   EXPECT_EQ(cam->white_balance[1], 1.2);
   EXPECT_EQ(cam->white_balance[2], 1.3);
   // The rebuild itself takes values as they are: 1e-50 is no zero there.
   const double tiny[3] = {1e-50, 1.0, 1.0};
-  EXPECT_EQ(ucap::SetWhite(*cam, tiny), 0);
+  EXPECT_EQ(ucap::set_white(*cam, tiny), 0);
   EXPECT_EQ(cam->white_balance[0], 1.1);  // the rebuild stores nothing
   // Red responds 1e50 times less than the others: its gain clips everything but the
   // black level itself.
@@ -247,10 +247,10 @@ TEST(ColourWhiteBalance, StoresTheCallersDoublesAndBuildsFromSinglePrecision) {
   EXPECT_EQ(cam->tables.gain[ucap::kRed][32], 32);
 }
 
-TEST(ColourWhiteBalance, NegativeValuesAreTakenThroughTheSameFormulas) {
+TEST(ColorWhiteBalance, NegativeValuesAreTakenThroughTheSameFormulas) {
   auto cam = default_camera();
   // q = (1, -1, 1), smallest -1: gains -1, 1, -1. A gain of -1 mirrors around 32.
-  ASSERT_EQ(ucap::SetWhiteBalance(*cam, 1.0, -1.0, 1.0), 0);
+  ASSERT_EQ(ucap::set_white_balance(*cam, 1.0, -1.0, 1.0), 0);
   EXPECT_EQ(cam->tables.gain[ucap::kGreen][100], 100);
   EXPECT_EQ(cam->tables.gain[ucap::kRed][32], 32);
   EXPECT_EQ(cam->tables.gain[ucap::kRed][40], 24);  // -8 + 32.5
@@ -258,40 +258,40 @@ TEST(ColourWhiteBalance, NegativeValuesAreTakenThroughTheSameFormulas) {
   EXPECT_EQ(cam->tables.gain[ucap::kBlue][0], 64);
 }
 
-TEST(ColourWhiteBalance, ValuesWithNoFiniteGainAreRefused) {
+TEST(ColorWhiteBalance, ValuesWithNoFiniteGainAreRefused) {
   auto cam = default_camera();
   const auto gains = gains_of(cam->tables);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   const double bad[][3] = {{nan, 1.0, 1.0}, {1.0, inf, 1.0}, {1e-320, 1.0, 1e-320}};
-  for (const auto& rgb : bad) EXPECT_EQ(ucap::SetWhite(*cam, rgb), 5);
-  EXPECT_EQ(ucap::SetWhiteBalance(*cam, 1e300, 1.0, 1.0), 5);  // infinite in single precision
+  for (const auto& rgb : bad) EXPECT_EQ(ucap::set_white(*cam, rgb), 5);
+  EXPECT_EQ(ucap::set_white_balance(*cam, 1e300, 1.0, 1.0), 5);  // infinite in single precision
   EXPECT_EQ(gains_of(cam->tables), gains);
 }
 
-TEST(ColourWhiteBalance, BusyCameraRefusesBothSetters) {
+TEST(ColorWhiteBalance, BusyCameraRefusesBothSetters) {
   auto cam = default_camera();
   cam->busy = 1;
-  EXPECT_EQ(ucap::SetWhiteBalance(*cam, 2.0, 2.0, 2.0), 10);
-  EXPECT_EQ(ucap::SetImageWhiteBalance(*cam, 2.0, 2.0, 2.0), 10);
+  EXPECT_EQ(ucap::set_white_balance(*cam, 2.0, 2.0, 2.0), 10);
+  EXPECT_EQ(ucap::set_image_white_balance(*cam, 2.0, 2.0, 2.0), 10);
   EXPECT_EQ(cam->white_balance[0], 1.37);
   // Saturation does not look at the busy flag.
-  EXPECT_EQ(ucap::SetColorSaturation(*cam, 0.5, 0.5, 0.5), 0);
+  EXPECT_EQ(ucap::set_color_saturation(*cam, 0.5, 0.5, 0.5), 0);
 }
 
 // ---- image white balance -------------------------------------------------------------------
 
-TEST(ColourImageWhiteBalance, NeutralMeasurementOnlyRoundsToSinglePrecision) {
+TEST(ColorImageWhiteBalance, NeutralMeasurementOnlyRoundsToSinglePrecision) {
   auto cam = default_camera();
-  ASSERT_EQ(ucap::SetImageWhiteBalance(*cam, 1.0, 1.0, 1.0), 0);
+  ASSERT_EQ(ucap::set_image_white_balance(*cam, 1.0, 1.0, 1.0), 0);
   EXPECT_EQ(cam->white_balance[0], static_cast<double>(1.37f));
   EXPECT_EQ(cam->white_balance[1], static_cast<double>(1.93f));
   EXPECT_EQ(cam->white_balance[2], 1.0);
 }
 
-TEST(ColourImageWhiteBalance, MeasurementsMultiplyTheResponse) {
+TEST(ColorImageWhiteBalance, MeasurementsMultiplyTheResponse) {
   auto cam = default_camera();
-  ASSERT_EQ(ucap::SetImageWhiteBalance(*cam, 2.0, 0.5, 1.5), 0);
+  ASSERT_EQ(ucap::set_image_white_balance(*cam, 2.0, 0.5, 1.5), 0);
   EXPECT_EQ(cam->white_balance[0], 2.0 * static_cast<double>(1.37f));
   EXPECT_EQ(cam->white_balance[1], 0.5 * static_cast<double>(1.93f));
   EXPECT_EQ(cam->white_balance[2], 1.5);
@@ -299,50 +299,50 @@ TEST(ColourImageWhiteBalance, MeasurementsMultiplyTheResponse) {
   for (int i = 0; i < ucap::kTableSize; ++i) ASSERT_EQ(cam->tables.gain[ucap::kRed][i], i);
 }
 
-TEST(ColourImageWhiteBalance, NonPositiveMeasurementsAreRefused) {
+TEST(ColorImageWhiteBalance, NonPositiveMeasurementsAreRefused) {
   auto cam = default_camera();
   const auto gains = gains_of(cam->tables);
-  EXPECT_EQ(ucap::SetImageWhiteBalance(*cam, 0.0, 1.0, 1.0), 5);
-  EXPECT_EQ(ucap::SetImageWhiteBalance(*cam, 1.0, -1.0, 1.0), 5);
-  EXPECT_EQ(ucap::SetImageWhiteBalance(*cam, 1.0, 1.0, 1e-50), 5);
-  EXPECT_EQ(ucap::SetImageWhiteBalance(*cam, std::numeric_limits<double>::quiet_NaN(), 1, 1), 5);
+  EXPECT_EQ(ucap::set_image_white_balance(*cam, 0.0, 1.0, 1.0), 5);
+  EXPECT_EQ(ucap::set_image_white_balance(*cam, 1.0, -1.0, 1.0), 5);
+  EXPECT_EQ(ucap::set_image_white_balance(*cam, 1.0, 1.0, 1e-50), 5);
+  EXPECT_EQ(ucap::set_image_white_balance(*cam, std::numeric_limits<double>::quiet_NaN(), 1, 1), 5);
   EXPECT_EQ(cam->white_balance[0], 1.37);
   EXPECT_EQ(gains_of(cam->tables), gains);
 }
 
-TEST(ColourImageWhiteBalance, WithColourProcessingTheMatrixIsInvertedFirst) {
+TEST(ColorImageWhiteBalance, WithColorProcessingTheMatrixIsInvertedFirst) {
   auto cam = default_camera();
-  cam->colour_processing = 1;
+  cam->color_processing = 1;
   const double y[3] = {static_cast<double>(0.9f), static_cast<double>(1.1f), 1.25};
-  ASSERT_EQ(ucap::SetImageWhiteBalance(*cam, 0.9, 1.1, 1.25), 0);
+  ASSERT_EQ(ucap::set_image_white_balance(*cam, 0.9, 1.1, 1.25), 0);
   // w' = x * w with matrix * x = y.
   const double before[3] = {1.37, 1.93, 1.0};
   double x[3];
   for (int c = 0; c < 3; ++c) x[c] = cam->white_balance[c] / ucap::to_single(before[c]);
   for (int r = 0; r < 3; ++r) {
     double sum = 0.0;
-    for (int c = 0; c < 3; ++c) sum += cam->colour_matrix[r * 3 + c] * x[c];
+    for (int c = 0; c < 3; ++c) sum += cam->color_matrix[r * 3 + c] * x[c];
     EXPECT_NEAR(sum, y[r], 1e-12) << r;
   }
 }
 
-TEST(ColourImageWhiteBalance, SingularMatrixIsRefusedAndChangesNothing) {
+TEST(ColorImageWhiteBalance, SingularMatrixIsRefusedAndChangesNothing) {
   auto cam = default_camera();
-  cam->colour_processing = 1;
+  cam->color_processing = 1;
   const double singular[9] = {1, 2, 3, 2, 4, 6, 0, 1, 1};
-  std::copy(singular, singular + 9, cam->colour_matrix);
+  std::copy(singular, singular + 9, cam->color_matrix);
   const auto gains = gains_of(cam->tables);
   const auto terms = terms_of(cam->tables);
-  EXPECT_EQ(ucap::SetImageWhiteBalance(*cam, 1.0, 1.0, 1.0), 5);
+  EXPECT_EQ(ucap::set_image_white_balance(*cam, 1.0, 1.0, 1.0), 5);
   EXPECT_EQ(cam->white_balance[0], 1.37);
   EXPECT_EQ(gains_of(cam->tables), gains);
   EXPECT_EQ(terms_of(cam->tables), terms);
   // Off, the matrix plays no part.
-  cam->colour_processing = 0;
-  EXPECT_EQ(ucap::SetImageWhiteBalance(*cam, 1.0, 1.0, 1.0), 0);
+  cam->color_processing = 0;
+  EXPECT_EQ(ucap::set_image_white_balance(*cam, 1.0, 1.0, 1.0), 0);
 }
 
-TEST(ColourSolve, CramersRule) {
+TEST(ColorSolve, CramersRule) {
   const double diagonal[9] = {2, 0, 0, 0, 4, 0, 0, 0, 8};
   const double y[3] = {2, 4, 8};
   double x[3] = {};

@@ -11,14 +11,14 @@
 
 namespace {
 
-using interp_test::IdentityGains;
-using interp_test::MosaicImage;
+using interp_test::identity_gains;
+using interp_test::mosaic_image;
 using interp_test::Word;
 using ucap::Rect;
 
-// Tables that tell the colours apart: red 3x + 1, green 3x, blue 3x + 2.
-std::unique_ptr<ucap::ColorTables> TaggedGains() {
-  auto t = IdentityGains();
+// Tables that tell the colors apart: red 3x + 1, green 3x, blue 3x + 2.
+std::unique_ptr<ucap::ColorTables> tagged_gains() {
+  auto t = identity_gains();
   for (int i = 0; i < ucap::kTableSize; ++i) {
     t->gain[ucap::kRed][i] = static_cast<uint16_t>(3 * i + 1);
     t->gain[ucap::kGreen][i] = static_cast<uint16_t>(3 * i);
@@ -28,7 +28,7 @@ std::unique_ptr<ucap::ColorTables> TaggedGains() {
 }
 
 TEST(InterpolateBlocks, UniformFramesGiveTheTableValues) {
-  const auto t = TaggedGains();
+  const auto t = tagged_gains();
   const int w = 10, h = 6;
   const std::vector<uint16_t> raw(w * h, 700);
   std::vector<uint16_t> out(w * h * 3);
@@ -51,7 +51,7 @@ class BlockPixels : public ::testing::Test {
   int red(int x, int y) const { return Word(out, w, x, y, 2); }
   int green(int x, int y) const { return Word(out, w, x, y, 1); }
   int blue(int x, int y) const { return Word(out, w, x, y, 0); }
-  const std::unique_ptr<ucap::ColorTables> t = IdentityGains();
+  const std::unique_ptr<ucap::ColorTables> t = identity_gains();
   std::vector<uint16_t> raw = std::vector<uint16_t>(w * h);
   std::vector<uint16_t> out = std::vector<uint16_t>(w * h * 3);
 };
@@ -81,7 +81,7 @@ TEST_F(BlockPixels, TheLastColumnAndRowUseTheSitesInside) {
 }
 
 TEST(InterpolateBlocks, SamplesAboveTwelveBitsUseTheLastEntry) {
-  const auto t = TaggedGains();
+  const auto t = tagged_gains();
   const std::vector<uint16_t> raw(4 * 2, 60000);
   std::vector<uint16_t> out(4 * 2 * 3);
   ucap::InterpolateBlocks(*t, out.data(), raw.data(), Rect{0, 0, 4, 2});
@@ -90,19 +90,19 @@ TEST(InterpolateBlocks, SamplesAboveTwelveBitsUseTheLastEntry) {
   EXPECT_EQ(out[2], 3 * 4095 + 1);
 }
 
-TEST(BinColumns, TheDocumentedRows) {
+TEST(bin_columns, TheDocumentedRows) {
   std::vector<uint16_t> row2 = {10, 20, 30, 40, 50, 60, 70, 80};
   std::vector<uint16_t> out2(4);
-  ucap::BinColumns(out2.data(), row2.data(), 8, 1, 2);
+  ucap::bin_columns(out2.data(), row2.data(), 8, 1, 2);
   EXPECT_EQ(out2, (std::vector<uint16_t>{20, 40, 60, 70}));
   std::vector<uint16_t> row3(18);
   for (int i = 0; i < 18; ++i) row3[i] = static_cast<uint16_t>(10 * (i + 1));
   std::vector<uint16_t> out3(6);
-  ucap::BinColumns(out3.data(), row3.data(), 18, 1, 3);
+  ucap::bin_columns(out3.data(), row3.data(), 18, 1, 3);
   EXPECT_EQ(out3, (std::vector<uint16_t>{30, 60, 90, 120, 150, 160}));
 }
 
-TEST(BinColumns, WindowsFollowTheTableForEveryBinning) {
+TEST(bin_columns, WindowsFollowTheTableForEveryBinning) {
   // Columns averaged, relative to q = 2bp: even output column, odd output column of a
   // pair that is not the last.
   const std::vector<std::vector<int>> even = {
@@ -116,7 +116,7 @@ TEST(BinColumns, WindowsFollowTheTableForEveryBinning) {
     for (auto& v : row) v = static_cast<uint16_t>(rng() % 4096);
     const int out_w = 2 * ((W / b) / 2);
     std::vector<uint16_t> out(out_w);
-    ucap::BinColumns(out.data(), row.data(), W, 1, b);
+    ucap::bin_columns(out.data(), row.data(), W, 1, b);
     for (int p = 0; p < out_w / 2; ++p) {
       const int q = 2 * b * p;
       int sum = 0;
@@ -135,7 +135,7 @@ TEST(BinColumns, WindowsFollowTheTableForEveryBinning) {
 }
 
 TEST(InterpolateBinned, IgnoresColumnsPastTheReducedWidthAndAnOddLastRow) {
-  const auto t = IdentityGains();
+  const auto t = identity_gains();
   std::mt19937 rng(9);
   const int W = 26, H = 7, b = 2;  // W' = 12 (columns 24, 25 unused), H' = 6
   std::vector<uint16_t> raw(W * H);
@@ -154,7 +154,7 @@ TEST(InterpolateBinned, IgnoresColumnsPastTheReducedWidthAndAnOddLastRow) {
 }
 
 TEST(InterpolateBinned, ReducesThenRunsTheStandardInterpolator) {
-  const auto t = TaggedGains();
+  const auto t = tagged_gains();
   std::mt19937 rng(10);
   const int W = 30, H = 8, b = 3, out_w = 10;
   std::vector<uint16_t> raw(W * H);
@@ -162,15 +162,15 @@ TEST(InterpolateBinned, ReducesThenRunsTheStandardInterpolator) {
   std::vector<uint16_t> out(out_w * H * 3);
   ucap::InterpolateBinned(*t, out.data(), raw.data(), Rect{5, 7, 5 + W, 7 + H}, b);
   std::vector<uint16_t> reduced(out_w * H);
-  ucap::BinColumns(reduced.data(), raw.data(), W, H, b);
+  ucap::bin_columns(reduced.data(), raw.data(), W, H, b);
   std::vector<uint16_t> expected(out_w * H * 3);
-  ucap::MapMosaic(*t, expected.data(), reduced.data(), out_w, H);
+  ucap::map_mosaic(*t, expected.data(), reduced.data(), out_w, H);
   ucap::InterpolateStandard(out_w, H, expected.data());
   EXPECT_EQ(out, expected);
 }
 
 TEST(InterpolateBinned, AFailedWorkAreaLeavesTheOutput) {
-  const auto t = IdentityGains();
+  const auto t = identity_gains();
   const std::vector<uint16_t> raw(16 * 4, 500);
   std::vector<uint16_t> out(8 * 4 * 3, 0x4321);
   ucap::platform::testing::fail_work_allocations(1);
@@ -180,26 +180,26 @@ TEST(InterpolateBinned, AFailedWorkAreaLeavesTheOutput) {
   EXPECT_EQ(out, std::vector<uint16_t>(out.size(), 500));
 }
 
-TEST(InterpolateColor, MapsThroughTheTablesOfEachMosaicColour) {
-  const auto t = TaggedGains();
+TEST(InterpolateColor, MapsThroughTheTablesOfEachMosaicColor) {
+  const auto t = tagged_gains();
   const int w = 6, h = 4;
   std::vector<uint16_t> raw(w * h);
   for (int i = 0; i < w * h; ++i) raw[i] = static_cast<uint16_t>(i == 7 ? 9000 : 50 * i);
   std::vector<uint16_t> mapped(w * h * 3, 0);
-  ucap::MapMosaic(*t, mapped.data(), raw.data(), w, h);
+  ucap::map_mosaic(*t, mapped.data(), raw.data(), w, h);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
       const int s = std::min<int>(raw[y * w + x], 4095);
-      const int colour = (x % 2 == 0 && y % 2 == 0) ? 1 : (x % 2 == 1 && y % 2 == 1) ? 2 : 0;
-      EXPECT_EQ(Word(mapped, w, x, y, 1), 3 * s + colour) << x << "," << y;
+      const int color = (x % 2 == 0 && y % 2 == 0) ? 1 : (x % 2 == 1 && y % 2 == 1) ? 2 : 0;
+      EXPECT_EQ(Word(mapped, w, x, y, 1), 3 * s + color) << x << "," << y;
     }
   }
 }
 
 TEST(InterpolateColor, ReadsTheFrameWithItsOwnWidthWhateverTheRectangle) {
-  const auto t = IdentityGains();
+  const auto t = identity_gains();
   const int w = 8, h = 6;
-  const std::vector<uint16_t> raw = interp_test::RandomSamples(w * h, 11);
+  const std::vector<uint16_t> raw = interp_test::random_samples(w * h, 11);
   for (int quality : {1, 2}) {
     std::vector<uint16_t> a(w * h * 3), b(w * h * 3);
     ucap::InterpolateColor(*t, a.data(), raw.data(), Rect{0, 0, w, h}, quality);
@@ -209,24 +209,24 @@ TEST(InterpolateColor, ReadsTheFrameWithItsOwnWidthWhateverTheRectangle) {
 }
 
 TEST(InterpolateColor, QualityPicksTheInterpolator) {
-  const auto t = IdentityGains();
+  const auto t = identity_gains();
   const int w = 8, h = 6;
-  const std::vector<uint16_t> raw = interp_test::RandomSamples(w * h, 12);
+  const std::vector<uint16_t> raw = interp_test::random_samples(w * h, 12);
   std::vector<uint16_t> standard(w * h * 3), high(w * h * 3), higher(w * h * 3);
   ucap::InterpolateColor(*t, standard.data(), raw.data(), Rect{0, 0, w, h}, 1);
   ucap::InterpolateColor(*t, high.data(), raw.data(), Rect{0, 0, w, h}, 2);
   ucap::InterpolateColor(*t, higher.data(), raw.data(), Rect{0, 0, w, h}, 7);
-  auto expected = MosaicImage(raw, w, h);
+  auto expected = mosaic_image(raw, w, h);
   ucap::InterpolateStandard(w, h, expected.data());
   EXPECT_EQ(standard, expected);
-  expected = MosaicImage(raw, w, h);
+  expected = mosaic_image(raw, w, h);
   ucap::InterpolateHighQuality(2, w, h, expected.data());
   EXPECT_EQ(high, expected);
   EXPECT_EQ(higher, expected);
 }
 
 TEST(InterpolateColor, FramesTooSmallForHighQualityUseTheStandardInterpolator) {
-  const auto t = IdentityGains();
+  const auto t = identity_gains();
   const std::vector<uint16_t> raw = {1200, 800, 1000, 900, 850, 400, 700, 450,
                                      1500, 950, 1100, 600, 1000, 500, 650, 300};
   std::vector<uint16_t> a(4 * 4 * 3), b(4 * 4 * 3);
@@ -236,7 +236,7 @@ TEST(InterpolateColor, FramesTooSmallForHighQualityUseTheStandardInterpolator) {
 }
 
 TEST(InterpolateColor, SizesNoInterpolatorTakesLeaveTheOutput) {
-  const auto t = IdentityGains();
+  const auto t = identity_gains();
   const std::vector<uint16_t> raw(64, 1000);
   for (const Rect& r : {Rect{0, 0, 2, 2}, Rect{0, 0, 5, 4}, Rect{0, 0, 4, 0}, Rect{0, 0, 4, 3}}) {
     for (int quality : {1, 2}) {
@@ -250,7 +250,7 @@ TEST(InterpolateColor, SizesNoInterpolatorTakesLeaveTheOutput) {
 
 // Every interpolator turns a flat field into a flat image.
 TEST(Interpolators, FlatFieldsGiveFlatImages) {
-  const auto t = IdentityGains();
+  const auto t = identity_gains();
   std::mt19937 rng(13);
   for (int trial = 0; trial < 30; ++trial) {
     const int w = 6 + 2 * static_cast<int>(rng() % 8), h = 6 + 2 * static_cast<int>(rng() % 6);

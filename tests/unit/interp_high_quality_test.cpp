@@ -14,17 +14,17 @@
 
 namespace {
 
-using interp_test::MosaicImage;
+using interp_test::mosaic_image;
 using interp_test::Word;
 
 // A plain model of the interpolator: separate planes and pair arrays, every step over the
 // whole image, results into fresh planes. Checks the in-place implementation, whose
 // write-back order is easy to get wrong, on arbitrary frames.
-std::vector<uint16_t> ModelHighQuality(const std::vector<uint16_t>& mosaic, int W, int H) {
+std::vector<uint16_t> model_high_quality(const std::vector<uint16_t>& mosaic, int W, int H) {
   auto idx = [&](int r, int c) { return static_cast<size_t>(r) * W + c; };
   std::vector<int> g(mosaic.begin(), mosaic.end());  // samples, greens at green sites
   std::vector<double> px(W * H, 0), py(W * H, 0);     // regression pair of each red/blue site
-  // Green at a red (blue) site; the other chroma colour's samples sit on the diagonals.
+  // Green at a red (blue) site; the other chroma color's samples sit on the diagonals.
   for (int r = 0; r < H; r += 2)
     for (int c = 0; c < W; c += 2)
       for (int site = 0; site < 2; ++site) {
@@ -110,9 +110,9 @@ TEST(InterpolateHighQuality, AgreesWithAStepByStepModelOnArbitraryFrames) {
     std::vector<uint16_t> mosaic(w * h);
     for (auto& v : mosaic)
       v = static_cast<uint16_t>(trial % 2 == 0 ? rng() % 4096 : 1500 + rng() % 200);
-    auto image = MosaicImage(mosaic, w, h);
+    auto image = mosaic_image(mosaic, w, h);
     ucap::InterpolateHighQuality(2, w, h, image.data());
-    ASSERT_EQ(image, ModelHighQuality(mosaic, w, h)) << w << "x" << h << " trial " << trial;
+    ASSERT_EQ(image, model_high_quality(mosaic, w, h)) << w << "x" << h << " trial " << trial;
   }
 }
 
@@ -156,7 +156,7 @@ TEST(InterpolateHighQuality, UniformMosaicsGiveThatValueEverywhere) {
   for (uint16_t v : {0, 1, 1000, 4095}) {
     for (int trial = 0; trial < 3; ++trial) {
       const int w = 6 + 2 * static_cast<int>(rng() % 8), h = 6 + 2 * static_cast<int>(rng() % 8);
-      auto image = MosaicImage(std::vector<uint16_t>(w * h, v), w, h);
+      auto image = mosaic_image(std::vector<uint16_t>(w * h, v), w, h);
       for (size_t i = 0; i < image.size(); i += 3) {
         image[i] = static_cast<uint16_t>(rng());
         image[i + 2] = static_cast<uint16_t>(rng());
@@ -172,7 +172,7 @@ TEST(InterpolateHighQuality, ARampComesOutHalfAColumnToTheLeft) {
   std::vector<uint16_t> mosaic(w * h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) mosaic[y * w + x] = static_cast<uint16_t>(100 * x);
-  auto image = MosaicImage(mosaic, w, h);
+  auto image = mosaic_image(mosaic, w, h);
   ucap::InterpolateHighQuality(2, w, h, image.data());
   EXPECT_EQ(Word(image, w, 7, 5, 1), 650);
   for (int y = 4; y < h - 4; ++y) {
@@ -191,7 +191,7 @@ TEST(InterpolateGreenHQ, AFlatNeighbourhoodGivesThePlainMean) {
     for (int x = 0; x < w; x += 2) mosaic[y * w + x] = static_cast<uint16_t>(100 * (x + y));
   for (int y = 1; y < h; y += 2)
     for (int x = 1; x < w; x += 2) mosaic[y * w + x] = ((x / 2 + y / 2) % 2 == 0) ? 510 : 490;
-  auto image = interp_test::SeededImage(mosaic, w, h);
+  auto image = interp_test::seeded_image(mosaic, w, h);
   ucap::InterpolateGreenHQ(w, h, image.data());
   for (int y = 2; y < h - 1; y += 2)
     for (int x = 2; x < w - 2; x += 2) EXPECT_EQ(Word(image, w, x, y, 1), 500) << x << "," << y;
@@ -204,7 +204,7 @@ TEST(InterpolateHighQuality, EdgesKeepGreenAtTheSideOfSmallerVariation) {
   std::vector<uint16_t> mosaic(w * h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) mosaic[y * w + x] = x < 8 ? 200 : 3000;
-  auto image = interp_test::SeededImage(mosaic, w, h);
+  auto image = interp_test::seeded_image(mosaic, w, h);
   ucap::InterpolateGreenHQ(w, h, image.data());
   for (int y = 2; y < h - 2; y += 2) {
     EXPECT_NEAR(Word(image, w, 8, y, 1), 3000, 30) << y;      // red site right of the edge
@@ -218,7 +218,7 @@ TEST(InterpolateHighQuality, ResultsStayInTheTwelveBitRange) {
     const int w = 6 + 2 * static_cast<int>(rng() % 10), h = 6 + 2 * static_cast<int>(rng() % 10);
     std::vector<uint16_t> mosaic(w * h);
     for (auto& v : mosaic) v = (rng() % 2) ? 4095 : static_cast<uint16_t>(rng() % 64);
-    auto image = MosaicImage(mosaic, w, h);
+    auto image = mosaic_image(mosaic, w, h);
     ucap::InterpolateHighQuality(2, w, h, image.data());
     for (uint16_t v : image) ASSERT_LE(v, 4095);
   }

@@ -1,4 +1,4 @@
-// The standard (colour-ratio) interpolator.
+// The standard (color-ratio) interpolator.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,13 +11,13 @@
 
 namespace {
 
-using interp_test::ColourMosaic;
-using interp_test::MosaicImage;
+using interp_test::color_mosaic;
+using interp_test::mosaic_image;
 using interp_test::Word;
 
 // A plain model of the interpolator, step after step over the whole image with separate
 // arrays per cell, to check the in-place implementation on arbitrary frames.
-std::vector<uint16_t> ModelInterpolation(const std::vector<uint16_t>& mosaic, int w, int h) {
+std::vector<uint16_t> model_interpolation(const std::vector<uint16_t>& mosaic, int w, int h) {
   const int cx = w / 2, cy = h / 2;
   auto G = [&](const std::vector<int>& green, int x, int y) { return green[y * w + x]; };
   std::vector<int> green(mosaic.begin(), mosaic.end());
@@ -114,9 +114,9 @@ TEST(InterpolateStandard, AgreesWithAStepByStepModelOnArbitraryFrames) {
     for (auto& v : mosaic)
       v = static_cast<uint16_t>(kind == 0 ? rng() % 4096 : kind == 1 ? (rng() % 6 == 0 ? 0 : 900 + rng() % 300)
                                                                : (rng() % 2 ? 4095 : rng() % 20));
-    auto image = MosaicImage(mosaic, w, h);
+    auto image = mosaic_image(mosaic, w, h);
     ucap::InterpolateStandard(w, h, image.data());
-    ASSERT_EQ(image, ModelInterpolation(mosaic, w, h)) << w << "x" << h << " kind " << kind;
+    ASSERT_EQ(image, model_interpolation(mosaic, w, h)) << w << "x" << h << " kind " << kind;
   }
 }
 
@@ -124,7 +124,7 @@ TEST(InterpolateStandard, AgreesWithAStepByStepModelOnArbitraryFrames) {
 TEST(InterpolateStandard, TheDocumentedFourByFourFrame) {
   const std::vector<uint16_t> mosaic = {1200, 800, 1000, 900, 850, 400, 700, 450,
                                         1500, 950, 1100, 600, 1000, 500, 650, 300};
-  auto image = MosaicImage(mosaic, 4, 4);
+  auto image = mosaic_image(mosaic, 4, 4);
   ucap::InterpolateStandard(4, 4, image.data());
   const std::vector<uint16_t> expected = {
       480, 849, 1189, 452, 800, 1120, 561, 799, 978,  632, 900, 1101,  //
@@ -139,15 +139,15 @@ TEST(InterpolateStandard, UniformFramesGiveGrey) {
   for (int trial = 0; trial < 40; ++trial) {
     const int w = 4 + 2 * static_cast<int>(rng() % 10), h = 2 + 2 * static_cast<int>(rng() % 10);
     const uint16_t v = trial == 0 ? 0 : trial == 1 ? 4095 : static_cast<uint16_t>(rng() % 4096);
-    auto image = MosaicImage(std::vector<uint16_t>(w * h, v), w, h);
+    auto image = mosaic_image(std::vector<uint16_t>(w * h, v), w, h);
     ucap::InterpolateStandard(w, h, image.data());
     ASSERT_EQ(image, std::vector<uint16_t>(image.size(), v)) << w << "x" << h << " v " << v;
   }
 }
 
-TEST(InterpolateStandard, FlatColourFieldsKeepTheirColour) {
+TEST(InterpolateStandard, FlatColorFieldsKeepTheirColor) {
   const int w = 12, h = 8;
-  auto image = MosaicImage(ColourMosaic(w, h, 2000, 1000, 500), w, h);
+  auto image = mosaic_image(color_mosaic(w, h, 2000, 1000, 500), w, h);
   ucap::InterpolateStandard(w, h, image.data());
   for (int i = 0; i < w * h; ++i) {
     ASSERT_EQ(image[3 * i], 500);
@@ -158,17 +158,17 @@ TEST(InterpolateStandard, FlatColourFieldsKeepTheirColour) {
 
 TEST(InterpolateStandard, NoGreenGivesBlack) {
   const int w = 8, h = 6;
-  auto image = MosaicImage(ColourMosaic(w, h, 3000, 0, 1200), w, h);
+  auto image = mosaic_image(color_mosaic(w, h, 3000, 0, 1200), w, h);
   ucap::InterpolateStandard(w, h, image.data());
   EXPECT_EQ(image, std::vector<uint16_t>(image.size(), 0));
 }
 
-TEST(InterpolateStandard, ColourSpikesOfOneOrTwoCellsVanish) {
+TEST(InterpolateStandard, ColorSpikesOfOneOrTwoCellsVanish) {
   const int w = 16, h = 12;
   for (int cells : {1, 2}) {
     auto mosaic = std::vector<uint16_t>(w * h, 1000);
     for (int k = 0; k < cells; ++k) mosaic[6 * w + 6 + 2 * k] = 3000;  // red sites of one row
-    auto image = MosaicImage(mosaic, w, h);
+    auto image = mosaic_image(mosaic, w, h);
     ucap::InterpolateStandard(w, h, image.data());
     EXPECT_EQ(image, std::vector<uint16_t>(image.size(), 1000)) << cells << " cells";
   }
@@ -181,7 +181,7 @@ TEST(InterpolateStandard, ABandTwoCellsWideSurvives) {
     mosaic[y * w + 6] = 3000;
     mosaic[y * w + 8] = 3000;
   }
-  auto image = MosaicImage(mosaic, w, h);
+  auto image = mosaic_image(mosaic, w, h);
   ucap::InterpolateStandard(w, h, image.data());
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {

@@ -10,23 +10,23 @@
 
 namespace interp_test {
 
-inline std::unique_ptr<ucap::ColorTables> IdentityGains() {
+inline std::unique_ptr<ucap::ColorTables> identity_gains() {
   auto t = std::make_unique<ucap::ColorTables>();
   for (int c = 0; c < 3; ++c)
     for (int i = 0; i < ucap::kTableSize; ++i) t->gain[c][i] = static_cast<uint16_t>(i);
   return t;
 }
 
-// A colour image whose word 1 holds the mosaic (row-major, width w) and whose other words
+// A color image whose word 1 holds the mosaic (row-major, width w) and whose other words
 // hold rubbish.
-inline std::vector<uint16_t> MosaicImage(const std::vector<uint16_t>& mosaic, int w, int h) {
+inline std::vector<uint16_t> mosaic_image(const std::vector<uint16_t>& mosaic, int w, int h) {
   std::vector<uint16_t> image(static_cast<size_t>(w) * h * 3, 0xBEEF);
   for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) image[3 * i + 1] = mosaic[i];
   return image;
 }
 
-// Mosaic of a flat colour: red at even/even, blue at odd/odd, green elsewhere.
-inline std::vector<uint16_t> ColourMosaic(int w, int h, uint16_t red, uint16_t green,
+// Mosaic of a flat color: red at even/even, blue at odd/odd, green elsewhere.
+inline std::vector<uint16_t> color_mosaic(int w, int h, uint16_t red, uint16_t green,
                                           uint16_t blue) {
   std::vector<uint16_t> m(static_cast<size_t>(w) * h);
   for (int y = 0; y < h; ++y)
@@ -37,17 +37,17 @@ inline std::vector<uint16_t> ColourMosaic(int w, int h, uint16_t red, uint16_t g
 }
 
 // Random samples below `limit`.
-inline std::vector<uint16_t> RandomSamples(size_t n, unsigned seed, unsigned limit = 4096) {
+inline std::vector<uint16_t> random_samples(size_t n, unsigned seed, unsigned limit = 4096) {
   std::mt19937 rng(seed);
   std::vector<uint16_t> v(n);
   for (auto& s : v) s = static_cast<uint16_t>(rng() % limit);
   return v;
 }
 
-// MosaicImage with the red and blue samples also copied into their own colour words, as
+// mosaic_image with the red and blue samples also copied into their own color words, as
 // the high-quality interpolator's first step leaves them.
-inline std::vector<uint16_t> SeededImage(const std::vector<uint16_t>& mosaic, int w, int h) {
-  std::vector<uint16_t> image = MosaicImage(mosaic, w, h);
+inline std::vector<uint16_t> seeded_image(const std::vector<uint16_t>& mosaic, int w, int h) {
+  std::vector<uint16_t> image = mosaic_image(mosaic, w, h);
   for (int y = 0; y + 1 < h; y += 2)
     for (int x = 0; x + 1 < w; x += 2) {
       image[(static_cast<size_t>(y) * w + x) * 3 + 2] = mosaic[static_cast<size_t>(y) * w + x];

@@ -28,7 +28,7 @@ class Fuzz : public ::testing::Test {
     for (auto& s : v) s = static_cast<uint16_t>(uniform(0, hi));
     return v;
   }
-  static void ExpectTwelveBit(const std::vector<uint16_t>& v) {
+  static void expect_twelve_bit(const std::vector<uint16_t>& v) {
     for (uint16_t s : v) ASSERT_LE(s, 4095);
   }
   std::unique_ptr<ucap::ColorTables> tables() {
@@ -38,9 +38,9 @@ class Fuzz : public ::testing::Test {
         t->gain[c][i] = static_cast<uint16_t>(std::min(4095, i * (c + 2) / 3));
     const double saturation[3] = {uniform(0, 40) / 10.0, 1.0, 2.5};
     double matrix[9];
-    ucap::BuildColourMatrix(saturation, matrix);
-    ucap::BuildTermTables(matrix, *t);
-    ucap::FillOutputTable(*t);
+    ucap::build_color_matrix(saturation, matrix);
+    ucap::build_term_tables(matrix, *t);
+    ucap::fill_output_table(*t);
     return t;
   }
   std::mt19937 rng_{20};
@@ -58,7 +58,7 @@ TEST_F(Fuzz, RawStages) {
     std::vector<uint16_t> dst(n);
     ucap::InterleaveFields(dst.data(), src.data(), W, H);
     std::vector<uint16_t> doubled(2 * n);
-    ucap::DoubleRows(doubled.data(), src.data(), W, H);
+    ucap::double_rows(doubled.data(), src.data(), W, H);
   }
 }
 
@@ -81,12 +81,12 @@ TEST_F(Fuzz, ReferenceCorrectionAndBlemishes) {
     const int32_t ticks = trial % 7 == 0 ? uniform(-5, 0) : uniform(1, 240000);
     ucap::ApplyReferences(refs, image.data(), ticks, rect, b, uniform(0, 1), uniform(0, 1),
                           row_pair);
-    ExpectTwelveBit(image);
+    expect_twelve_bit(image);
     std::vector<uint32_t> list(uniform(0, 50));
     for (auto& p : list) p = static_cast<uint32_t>(uniform(0, 2 * refW * refH + 5));
     ucap::CorrectBlemishes(list.data(), static_cast<int32_t>(list.size()), refs, uniform(0, 1),
                            image.data(), rect, b, ticks, row_pair);
-    ExpectTwelveBit(image);
+    expect_twelve_bit(image);
   }
 }
 
@@ -108,28 +108,28 @@ TEST_F(Fuzz, BinnedReferences) {
     std::vector<uint16_t> image(std::max<size_t>(1, rows * std::max(0, rect.width())));
     ucap::ApplyBinnedReferences(binned_black.data(), binned_white.data(), capacity, image.data(),
                                 rect, b, uniform(0, 1), uniform(0, 1));
-    ExpectTwelveBit(image);
+    expect_twelve_bit(image);
   }
 }
 
-TEST_F(Fuzz, SmearHalfResolutionAndColourMatrix) {
+TEST_F(Fuzz, SmearHalfResolutionAndColorMatrix) {
   const auto t = tables();
   for (int trial = 0; trial < 200; ++trial) {
     const int W = trial == 0 ? ucap::kMaxSensorWidth + 1 : uniform(1, 60), H = uniform(1, 40);
     auto image = samples(static_cast<size_t>(W) * H);
     ucap::CorrectSmear(image.data(), W, H);
-    ExpectTwelveBit(image);
+    expect_twelve_bit(image);
     const int b = uniform(1, 5);
     const size_t Q = W / (2 * b);
     const auto in = samples(static_cast<size_t>(W) * H, 65535);
-    std::vector<uint16_t> colour(std::max<size_t>(1, 3 * Q * H));
-    ucap::AssembleHalfColor(*t, colour.data(), in.data(), b, Rect{0, 0, W, H});
+    std::vector<uint16_t> color(std::max<size_t>(1, 3 * Q * H));
+    ucap::AssembleHalfColor(*t, color.data(), in.data(), b, Rect{0, 0, W, H});
     std::vector<uint16_t> mono(std::max<size_t>(1, Q * H));
     ucap::AssembleHalfMono(mono.data(), in.data(), b, Rect{0, 0, W, H});
-    ExpectTwelveBit(mono);
+    expect_twelve_bit(mono);
     auto pixels = samples(static_cast<size_t>(W) * 3, 65535);
     ucap::ApplyColorMatrix(*t, 1, pixels.data(), W);
-    ExpectTwelveBit(pixels);
+    expect_twelve_bit(pixels);
   }
 }
 
@@ -142,12 +142,12 @@ TEST_F(Fuzz, Interpolators) {
     std::vector<uint16_t> out(std::max<size_t>(1, 3 * n));
     ucap::InterpolateColor(*t, out.data(), raw.data(), Rect{0, 0, w, h}, uniform(1, 2));
     ucap::InterpolateBlocks(*t, out.data(), raw.data(), Rect{0, 0, w, h});
-    if (ucap::StandardInterpolationFits(w, h)) ExpectTwelveBit(out);
+    if (ucap::standard_interpolation_fits(w, h)) expect_twelve_bit(out);
     const int b = uniform(1, 6);
     const int out_w = 2 * ((w / b) / 2), out_h = 2 * (h / 2);
     std::vector<uint16_t> binned(std::max<size_t>(1, 3 * static_cast<size_t>(out_w) * out_h));
     ucap::InterpolateBinned(*t, binned.data(), raw.data(), Rect{0, 0, w, h}, b);
-    if (ucap::StandardInterpolationFits(out_w, out_h)) ExpectTwelveBit(binned);
+    if (ucap::standard_interpolation_fits(out_w, out_h)) expect_twelve_bit(binned);
     auto image = samples(std::max<size_t>(1, 3 * n), 65535);
     ucap::InterpolateHighQuality(2, w, h, image.data());
     ucap::InterpolateStandard(w, h, image.data());

@@ -1,4 +1,4 @@
-// Smear correction, half-resolution assembly and the colour matrix.
+// Smear correction, half-resolution assembly and the color matrix.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -14,15 +14,15 @@ namespace {
 
 using ucap::Rect;
 
-std::unique_ptr<ucap::ColorTables> IdentityTables() {
+std::unique_ptr<ucap::ColorTables> identity_tables() {
   auto t = std::make_unique<ucap::ColorTables>();
   for (int c = 0; c < 3; ++c)
     for (int i = 0; i < ucap::kTableSize; ++i) t->gain[c][i] = static_cast<uint16_t>(i);
   const double none[3] = {0.0, 0.0, 0.0};
   double matrix[9];
-  ucap::BuildColourMatrix(none, matrix);
-  ucap::BuildTermTables(matrix, *t);
-  ucap::FillOutputTable(*t);
+  ucap::build_color_matrix(none, matrix);
+  ucap::build_term_tables(matrix, *t);
+  ucap::fill_output_table(*t);
   return t;
 }
 
@@ -143,7 +143,7 @@ TEST(CorrectSmear, RowsWiderThanTheWidestSensorAreLeftAlone) {
 }
 
 TEST(AssembleHalfColor, TheDocumentedTwoByTwoFrame) {
-  const auto t = IdentityTables();
+  const auto t = identity_tables();
   const std::vector<uint16_t> in = {1000, 500, 250, 800};
   std::vector<uint16_t> out(6);
   ucap::AssembleHalfColor(*t, out.data(), in.data(), 1, Rect{0, 0, 2, 2});
@@ -151,7 +151,7 @@ TEST(AssembleHalfColor, TheDocumentedTwoByTwoFrame) {
 }
 
 TEST(AssembleHalfColor, GoesThroughTheChannelGainTables) {
-  auto t = IdentityTables();
+  auto t = identity_tables();
   for (int i = 0; i < ucap::kTableSize; ++i) {
     t->gain[ucap::kRed][i] = static_cast<uint16_t>(i / 2);
     t->gain[ucap::kBlue][i] = static_cast<uint16_t>(4095 - i);
@@ -163,7 +163,7 @@ TEST(AssembleHalfColor, GoesThroughTheChannelGainTables) {
 }
 
 TEST(AssembleHalfColor, FlatFieldsStayFlatForEveryOddBinning) {
-  const auto t = IdentityTables();
+  const auto t = identity_tables();
   for (int b : {1, 3, 5}) {
     for (uint16_t v : {0, 32, 700, 4095}) {
       const int W = 4 * b + 2, H = 4;  // two blocks, the first with a next-block column
@@ -179,7 +179,7 @@ TEST(AssembleHalfColor, FlatFieldsStayFlatForEveryOddBinning) {
 }
 
 TEST(AssembleHalfColor, PartialBlocksAndAnOddLastRowAreNotWritten) {
-  const auto t = IdentityTables();
+  const auto t = identity_tables();
   const int b = 3, W = 14, H = 5;  // Q = 2, columns 12 and 13 left over, row 4 unpaired
   const std::vector<uint16_t> in(W * H, 500);
   const int Q = W / (2 * b);
@@ -190,7 +190,7 @@ TEST(AssembleHalfColor, PartialBlocksAndAnOddLastRowAreNotWritten) {
 }
 
 TEST(AssembleHalfColor, BinningsOutsideOneToFiveLeaveTheOutput) {
-  const auto t = IdentityTables();
+  const auto t = identity_tables();
   const std::vector<uint16_t> in(24 * 2, 700);
   for (int b : {0, 6}) {
     std::vector<uint16_t> out(3 * 2 * 2, 0x1111);
@@ -212,19 +212,19 @@ TEST(AssembleHalfMono, RoundsTheMeanOfTwoBWords) {
   EXPECT_EQ(out[0], 2);  // 1.5 rounds up
 }
 
-TEST(GreyFromColour, WeighsGreenTwiceAndRounds) {
+TEST(grey_from_color, WeighsGreenTwiceAndRounds) {
   const std::vector<uint16_t> pixels = {100, 200, 300, 1, 1, 0, 4095, 4095, 4095};
   std::vector<uint16_t> grey(3);
-  ucap::GreyFromColour(grey.data(), pixels.data(), 3);
+  ucap::grey_from_color(grey.data(), pixels.data(), 3);
   EXPECT_EQ(grey, (std::vector<uint16_t>{200, 1, 4095}));  // (3 + 2) >> 2 = 1
 }
 
 TEST(ApplyColorMatrix, DoesNothingWhileSwitchedOff) {
-  auto t = IdentityTables();
+  auto t = identity_tables();
   const double strong[3] = {2.0, 2.0, 2.0};
   double matrix[9];
-  ucap::BuildColourMatrix(strong, matrix);
-  ucap::BuildTermTables(matrix, *t);
+  ucap::build_color_matrix(strong, matrix);
+  ucap::build_term_tables(matrix, *t);
   std::vector<uint16_t> px = {100, 2000, 3000, 4095, 0, 17};
   const auto before = px;
   ucap::ApplyColorMatrix(*t, 0, px.data(), 2);
@@ -236,7 +236,7 @@ TEST(ApplyColorMatrix, DoesNothingWhileSwitchedOff) {
 }
 
 TEST(ApplyColorMatrix, TheIdentityMatrixKeepsEveryPixel) {
-  const auto t = IdentityTables();
+  const auto t = identity_tables();
   std::mt19937 rng(4);
   std::vector<uint16_t> px(3 * 1000);
   for (auto& v : px) v = static_cast<uint16_t>(rng() % 4096);
@@ -246,19 +246,19 @@ TEST(ApplyColorMatrix, TheIdentityMatrixKeepsEveryPixel) {
 }
 
 TEST(ApplyColorMatrix, UsesTheOldValuesOfAllThreeWords) {
-  auto t = IdentityTables();
+  auto t = identity_tables();
   // Swap red and blue: new red = old blue, new blue = old red.
   const double swap[9] = {0, 0, 1, 0, 1, 0, 1, 0, 0};
-  ucap::BuildTermTables(swap, *t);
+  ucap::build_term_tables(swap, *t);
   std::vector<uint16_t> px = {100, 200, 300};
   ucap::ApplyColorMatrix(*t, 1, px.data(), 1);
   EXPECT_EQ(px, (std::vector<uint16_t>{300, 200, 100}));
 }
 
 TEST(ApplyColorMatrix, SumsPastTheOutputTableAndOversizedValuesGiveFullScale) {
-  auto t = IdentityTables();
+  auto t = identity_tables();
   const double fourfold[9] = {4, 0, 0, 0, 4, 0, 0, 0, 4};  // red row sum up to 28668
-  ucap::BuildTermTables(fourfold, *t);
+  ucap::build_term_tables(fourfold, *t);
   std::vector<uint16_t> px = {0, 0, 4095, 0, 0, 60000};
   ucap::ApplyColorMatrix(*t, 1, px.data(), 2);
   EXPECT_EQ(px[2], 4095);

@@ -195,7 +195,7 @@ TEST(ApplyReferences, ImageWordsFollowTheRectangleInsideTheSensor) {
     for (int x = 0; x < 4; ++x) EXPECT_EQ(image[i * 4 + x], 1000 - (10 * (2 + i) + 2 + x));
 }
 
-TEST(ApplyReferences, BinnedRowsPastTheSensorUseTheNearestSameColourRow) {
+TEST(ApplyReferences, BinnedRowsPastTheSensorUseTheNearestSameColorRow) {
   // Flag 0, binning 2, rectangle reaching the bottom of an 8-row sensor: the last image
   // row covers sensor rows 7 and 9; row 9 is replaced by row 7.
   const int W = 2, H = 8;
@@ -217,23 +217,23 @@ TEST(ApplyReferences, BinningOutsideOneToFiveLeavesTheImage) {
   EXPECT_EQ(image, std::vector<uint16_t>(16, 1000));
 }
 
-TEST(CoveredRows, FollowTheRowPairPatterns) {
+TEST(covered_rows, FollowTheRowPairPatterns) {
   int32_t rows[ucap::kMaxCoveredRows];
-  ASSERT_EQ(ucap::CoveredRows(0, 1, 6, true, rows), 6);  // b = 3, phase 1
+  ASSERT_EQ(ucap::covered_rows(0, 1, 6, true, rows), 6);  // b = 3, phase 1
   EXPECT_EQ(std::vector<int32_t>(rows, rows + 6), (std::vector<int32_t>{5, 7, 8, 10, 9, 11}));
-  ucap::CoveredRows(0, 0, 6, true, rows);  // phase 0
+  ucap::covered_rows(0, 0, 6, true, rows);  // phase 0
   EXPECT_EQ(std::vector<int32_t>(rows, rows + 6), (std::vector<int32_t>{0, 2, 1, 3, 4, 6}));
-  ucap::CoveredRows(10, 1, 4, false, rows);  // flag 0, m even, odd row
+  ucap::covered_rows(10, 1, 4, false, rows);  // flag 0, m even, odd row
   EXPECT_EQ(std::vector<int32_t>(rows, rows + 4), (std::vector<int32_t>{15, 17, 19, 21}));
 }
 
-TEST(SameColourRow, StaysInsideTheSensorWithTheSameParity) {
-  EXPECT_EQ(ucap::SameColourRow(5, 10), 5);
-  EXPECT_EQ(ucap::SameColourRow(10, 10), 8);
-  EXPECT_EQ(ucap::SameColourRow(11, 10), 9);
-  EXPECT_EQ(ucap::SameColourRow(13, 10), 9);
-  EXPECT_EQ(ucap::SameColourRow(-1, 10), 1);
-  EXPECT_EQ(ucap::SameColourRow(3, 1), 0);
+TEST(same_color_row, StaysInsideTheSensorWithTheSameParity) {
+  EXPECT_EQ(ucap::same_color_row(5, 10), 5);
+  EXPECT_EQ(ucap::same_color_row(10, 10), 8);
+  EXPECT_EQ(ucap::same_color_row(11, 10), 9);
+  EXPECT_EQ(ucap::same_color_row(13, 10), 9);
+  EXPECT_EQ(ucap::same_color_row(-1, 10), 1);
+  EXPECT_EQ(ucap::same_color_row(3, 1), 0);
 }
 
 struct Blemishes {
@@ -248,7 +248,7 @@ struct Blemishes {
   }
 };
 
-TEST(CorrectBlemishes, UsesTheSameColourNeighboursTwoColumnsAway) {
+TEST(CorrectBlemishes, UsesTheSameColorNeighboursTwoColumnsAway) {
   Blemishes bl(10, 2);
   std::vector<uint16_t> image(8);
   for (int i = 0; i < 8; ++i) image[i] = static_cast<uint16_t>(100 * (i + 1));
@@ -365,11 +365,11 @@ TEST(CorrectBlemishes, RecordFormKeepsTheListAndHonoursTheSwitches) {
   EXPECT_EQ(cam->blemishes[1], 0u);
 }
 
-TEST(DoubleRows, AveragesSameColourRowsAndRepeatsTheLastPair) {
+TEST(double_rows, AveragesSameColorRowsAndRepeatsTheLastPair) {
   const int W = 2, H = 4;
   const std::vector<uint16_t> src = {10, 11, 20, 21, 31, 40, 41, 50};
   std::vector<uint16_t> dst(W * 2 * H);
-  ucap::DoubleRows(dst.data(), src.data(), W, H);
+  ucap::double_rows(dst.data(), src.data(), W, H);
   const std::vector<uint16_t> expected = {
       10, 11, 20, 21,  // source rows 0, 1
       21, 26, 31, 36,  // (row 0 + row 2 + 1) >> 1, (row 1 + row 3 + 1) >> 1
@@ -379,11 +379,11 @@ TEST(DoubleRows, AveragesSameColourRowsAndRepeatsTheLastPair) {
   EXPECT_EQ(dst, expected);
 }
 
-TEST(DoubleRows, AnOddRowCountStaysInsideBothImages) {
+TEST(double_rows, AnOddRowCountStaysInsideBothImages) {
   const int W = 2, H = 3;
   const std::vector<uint16_t> src = {10, 10, 20, 20, 30, 30};
   std::vector<uint16_t> dst(W * 2 * H + 2, 0xEEEE);
-  ucap::DoubleRows(dst.data(), src.data(), W, H);
+  ucap::double_rows(dst.data(), src.data(), W, H);
   const std::vector<uint16_t> expected = {10, 10, 20, 20, 20, 20, 20, 20, 30, 30, 20, 20,
                                           0xEEEE, 0xEEEE};
   EXPECT_EQ(dst, expected);

@@ -48,7 +48,7 @@ void print_camera(int index) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"ucap: the 1394 colour camera from the command line"};
+  CLI::App app{"ucap: the 1394 color camera from the command line"};
   app.require_subcommand(1);
   std::string vcam_config;
 #if UCAP_WITH_VCAM
