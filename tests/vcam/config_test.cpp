@@ -24,7 +24,11 @@ TEST_F(Config, MalformedAttachConfigurationsAreRefused) {
   for (const char* config : bad) EXPECT_LT(ucap_vcam_attach(config), 0) << config;
   EXPECT_EQ(list_paths().size(), 0u);
   std::string too_many = "blemishes=";
-  for (int i = 0; i < 382; ++i) too_many += (i ? "," : "") + std::to_string(i) + ":0";
+  for (int i = 0; i < 382; ++i) {
+    if (i > 0) too_many += ',';
+    too_many += std::to_string(i);
+    too_many += ":0";
+  }
   EXPECT_LT(ucap_vcam_attach(too_many.c_str()), 0);
   EXPECT_EQ(ucap_vcam_attach(too_many.substr(0, too_many.rfind(',')).c_str()), 0);  // 381 fit
 }
