@@ -153,6 +153,7 @@ bool geometry_from_words(const Camera& cam, int m, const ModeState& ms, ModeGeom
 // A command register poll: busy bits for the first reads, then the final value.
 uint32_t poll(PolledCommand& c, bool* finished_now) {
   *finished_now = false;
+  if (c.busy_reads == kStuck) return c.value | c.busy_bits;
   if (c.busy_reads > 0) {
     --c.busy_reads;
     if (c.busy_reads == 0) *finished_now = true;
@@ -192,6 +193,10 @@ void write_memory_command(Camera& cam, uint32_t v) {
   uint32_t final_value = (v & ~0xE0000000u) | (ok ? 0 : kMemoryError);
   cam.pending_memory = ok ? v : 0;
   start_command(cam, cam.memory, final_value, (v & 0xC0000000u) | 0x40000000u);
+  if (cam.faults.memory_stuck > 0) {
+    --cam.faults.memory_stuck;
+    cam.memory.busy_reads = kStuck;
+  }
   if (cam.memory.busy_reads == 0) finish_memory(cam);
 }
 
@@ -449,7 +454,7 @@ bool camera_write(Camera& cam, uint32_t a, uint32_t v, uint32_t* err) {
     else if (off == 0x01C) cam.shutter_word = v;
     else if (off == 0x030) cam.capture_control = v;
     else if (off == 0x070) {
-      if (cam.memory.busy_reads > 0) return false;  // still busy with the last command
+      if (cam.memory.busy_reads != 0) return false;  // still busy with the last command
       write_memory_command(cam, v);
     } else if (off >= 0x080 && off < 0x100) put_be32(cam.window.data() + (off - 0x080), v);
     else if (off >= 0x104 && off < 0x200 && offered(cam, static_cast<int>((off - 0x104) / 32))) {

@@ -97,15 +97,17 @@ struct CameraFaults {
   uint32_t memory_error = 0;    // memory commands that end with the error bit
   uint32_t apply_error = 0;     // mode applies that end with the error bit
   uint32_t settings_error = 0;  // apply-settings commands that end with the error bit
+  uint32_t memory_stuck = 0;    // memory commands that stay busy for good
   uint32_t lapse_after = 0;     // access lapses after this many more vendor writes (0: off)
   uint32_t drop_frames = 0;     // exposures whose frame never leaves the camera
   std::map<uint32_t, uint32_t> misreport;  // registers that read a wrong value, by address
 };
 
 // A command that keeps its busy bits for a few polls.
+inline constexpr int kStuck = -1;
 struct PolledCommand {
   uint32_t value = 0;     // as read back once finished
-  int busy_reads = 0;     // reads that still show the busy bits
+  int busy_reads = 0;     // reads that still show the busy bits; kStuck: every read
   uint32_t busy_bits = 0;
 };
 
