@@ -121,13 +121,14 @@ bool parse_address(std::string_view s, uint32_t* out) {
   return true;
 }
 
-// KEY:N:CODE with KEY parsed by `key`, N decimal, CODE a nonzero error code.
+// KEY:N:CODE with KEY parsed by `key`, N decimal, CODE a nonzero error code (or 0 where
+// `zero_code` allows it: a failure that leaves no error code).
 template <typename KeyParser>
-bool parse_fault(std::string_view s, KeyParser key, uint32_t* k, Fault* f) {
+bool parse_fault(std::string_view s, KeyParser key, uint32_t* k, Fault* f, bool zero_code = false) {
   auto parts = split(s, ':');
   if (parts.size() != 3 || !key(parts[0], k)) return false;
   return parse_u32(parts[1], 10, &f->remaining) && parse_u32(parts[2], 0, &f->code) &&
-         f->code != 0;
+         (f->code != 0 || zero_code);
 }
 
 // N or N:CODE (code default `def`).
@@ -321,7 +322,7 @@ bool parse_config(const char* text, bool attaching, Settings* cfg_out, CameraFau
       uint32_t code = 0;
       Fault f;
       auto hex = [](std::string_view s, uint32_t* out) { return parse_u32(s, 16, out); };
-      if (!parse_fault(v, hex, &code, &f)) return false;
+      if (!parse_fault(v, hex, &code, &f, true)) return false;
       set_fault(faults.ioctl, code, f);
     } else if (key == "fail_open") {
       if (!parse_count_fault(v, kErrGenFailure, &faults.open)) return false;

@@ -96,6 +96,18 @@ UCAP_API int32_t UcapSetBusresetCallback(UcapBusResetCallback callback, uint64_t
 /* Big-endian number from `count` bytes of camera 0's EEPROM image at `offset`. */
 UCAP_API uint32_t ReadEprom(uint16_t offset, int16_t count);
 
+/* ---- firmware download ------------------------------------------------------ */
+/* Loads firmware given as text into the camera and starts it. The text holds `length`
+ * bytes (no terminating zero needed) of lines ended by CR LF, one firmware byte per
+ * line: the last eight characters before the CR, most significant first, '1' a one bit
+ * and any other character a zero bit; a space starts a comment that runs to the CR. A
+ * last line without CR LF counts like the others. 8 for a malformed text (nothing is
+ * sent) or an image beyond 16 MiB, 10 while an acquisition runs, 27 when writing to the
+ * camera failed (the firmware is then not started). Takes about 2.5 s after the blocks
+ * are written. */
+UCAP_API int32_t UcapWriteFirmware(const char *text, int32_t length);
+UCAP_API int32_t UcapmWriteFirmware(int32_t index, const char *text, int32_t length);
+
 /* ---- resolution, pixel depth, binning ------------------------------------- */
 UCAP_API int32_t UcapGetNumberOfResolutions(void);
 UCAP_API int32_t UcapmGetNumberOfResolutions(int32_t index);

@@ -8,7 +8,7 @@
  * Configurations are strings of space-separated key=value words. Unknown keys and
  * malformed values are refused (negative result, nothing changed), never ignored.
  * Hexadecimal values take an optional 0x; counts are decimal; error codes are Win32
- * codes, decimal or 0x-hexadecimal, never 0.
+ * codes, decimal or 0x-hexadecimal, never 0 unless a key says otherwise.
  *
  * Identity (ucap_vcam_attach only):
  *   model=standard|lumens|foreign  device path vendor&model: vela_optic&tessera_lx20,
@@ -66,7 +66,8 @@
  *   fail_read=ADDR:N:ERR    the next N reads of ADDR fail in the driver with ERR
  *   fail_write=ADDR:N:ERR   the same for writes. ADDR: hexadecimal bus address, or
  *                           cmd+OFF, vendor+OFF, modeM+OFF, rom+OFF
- *   fail_ioctl=CODE:N:ERR   the next N requests with control code CODE (hex) fail
+ *   fail_ioctl=CODE:N:ERR   the next N requests with control code CODE (hex) fail; ERR
+ *                           may be 0 here: the request fails and leaves no error code
  *                           Repeated words for one target queue up: "fail_read=A:1:31
  *                           fail_read=A:1:121" fails the next read of A with 31 and the
  *                           one after with 121; a count of 0 clears the target's faults.
@@ -78,6 +79,7 @@
  *   lapse_after=N           access lapses after N more vendor writes (the access key
  *                           write counts)
  *   memory_error=N          the next N memory commands end with the error bit 29
+ *   memory_stuck=N          the next N memory commands stay busy (bits 31/30) for good
  *   apply_error=N           the next N mode applies end with the error bit 23
  *   settings_error=N        the next N apply-settings commands end with the error bit 23
  *   drop_frames=N[:K]       the next K frames arrive (default 0), then N frames never

@@ -5,6 +5,7 @@
 
 #include "core/record.h"
 #include "core/state.h"
+#include "device/transport.h"
 
 namespace ucap {
 
@@ -145,9 +146,7 @@ void UnpackPixels12(uint8_t* frame, size_t frame_bytes, int32_t mode, int32_t wi
 }
 
 void UnpackPixels12(CameraRecord& cam, int32_t mode, uint8_t* frame) {
-  const size_t frame_bytes = static_cast<size_t>(std::max(cam.sensor_width, 0)) *
-                                 static_cast<size_t>(std::max(cam.sensor_height, 0)) * 2 +
-                             200000;
+  const size_t frame_bytes = device::frame_buffer_bytes(cam);
   UnpackPixels12(frame, frame_bytes, mode, cam.transferred.width(), cam.transferred.height(),
                  static_cast<uint64_t>(cam.bytes_per_packet) * cam.packets_per_frame);
 }

@@ -63,7 +63,7 @@ int32_t start_camera(CameraRecord& cam, int32_t i) {
   cam.sensor_height = h;
   cam.frame_rect = cam.image_rect = Rect{0, 0, w, h};
 
-  const uint32_t size = static_cast<uint32_t>(w) * static_cast<uint32_t>(h) * 2u + device::kFrameBufferSlack;
+  const uint32_t size = static_cast<uint32_t>(device::frame_buffer_bytes(cam));
   if (device::frame_buffer_request(cam, size, &cam.frame_buffer[0], &cam.frame_buffer[1]) != 0 ||
       cam.frame_buffer[0] == nullptr || cam.frame_buffer[1] == nullptr) {
     cam.frame_buffer[0] = cam.frame_buffer[1] = nullptr;

@@ -11,7 +11,10 @@ namespace ucap::device {
 
 namespace {
 
-uint32_t quadlet_base(uint32_t value) { return 0xF0000000u + 4u * (value & 0xFFFFFFu); }
+// A register block located by a 24-bit quadlet offset.
+constexpr uint32_t kRegisterSpace = 0xF0000000;
+constexpr uint32_t kQuadletOffsetMask = 0xFFFFFF;
+uint32_t quadlet_base(uint32_t value) { return kRegisterSpace + 4u * (value & kQuadletOffsetMask); }
 
 uint32_t big_endian(const uint8_t* p) { return get_bus_quadlet(p); }
 
@@ -20,6 +23,16 @@ constexpr size_t kWord36 = 144;
 constexpr size_t kBlemishCount = 512;
 constexpr size_t kSecondCount = 516;
 constexpr size_t kBlemishEntries = 524;
+
+// One 128-byte block of the EEPROM at offset o into the image, under vendor access.
+int32_t read_eeprom_block(VendorAccess& access, uint32_t o) {
+  CameraRecord& cam = access.camera();
+  if (quadlet_write(cam, vendor(cam, kVendorMemoryCommand), kMemoryReadEeprom + o) != 0) return err::kWrite;
+  const int32_t c = poll_memory_command(access);
+  if (c != 0) return c;
+  if (block_read(cam, vendor(cam, kVendorDataWindow), cam.eeprom + o) != 0) return err::kRead;
+  return 0;
+}
 
 }  // namespace
 
@@ -48,15 +61,15 @@ int32_t open_and_identify(CameraRecord& cam, int32_t number) {
 
   uint32_t v = 0;
   if (quadlet_read(cam, kRomRootEntry, &v) != 0) return err::kRead;
-  const uint32_t a = kRomUnitDirectoryBase + 4u * (v & 0xFFFFFFu);
+  const uint32_t a = kRomUnitDirectoryBase + 4u * (v & kQuadletOffsetMask);
   if (quadlet_read(cam, a, &v) != 0) return err::kRead;
-  if (quadlet_read(cam, a + 4u * (v & 0xFFFFFFu) + 4u, &v) != 0) return err::kRead;
+  if (quadlet_read(cam, a + 4u * (v & kQuadletOffsetMask) + 4u, &v) != 0) return err::kRead;
   cam.command_base = quadlet_base(v);
 
   if (quadlet_read(cam, command(cam, kCmdVendorOffset), &v) != 0) return err::kRead;
   cam.vendor_base = quadlet_base(v);
 
-  if (quadlet_write(cam, command(cam, kCmdInitialise), 0x80000000u) != 0) return err::kWrite;
+  if (quadlet_write(cam, command(cam, kCmdInitialise), kInitialiseCamera) != 0) return err::kWrite;
   platform::sleep_ms(20);
 
   uint32_t mask = 0;
@@ -73,7 +86,7 @@ int32_t open_and_identify(CameraRecord& cam, int32_t number) {
     for (int i = 0; i < 6; ++i) {
       if (quadlet_read(cam, e.block_address + kBlockOffsets[i], &values[1 + i]) != 0) return err::kRead;
     }
-    if (quadlet_read(cam, vendor(cam, kVendorOutputSize + 32 * m), &values[7]) != 0) return err::kRead;
+    if (quadlet_read(cam, vendor_mode(cam, kVendorOutputSize, m), &values[7]) != 0) return err::kRead;
     if (quadlet_read(cam, e.block_address + kModeInquiry, &values[8]) != 0) return err::kRead;
     e.max_width = static_cast<uint16_t>(values[1] >> 16);
     e.max_height = static_cast<uint16_t>(values[1]);
@@ -94,12 +107,15 @@ int32_t open_and_identify(CameraRecord& cam, int32_t number) {
 int32_t read_eeprom(CameraRecord& cam) {
   std::memset(cam.eeprom, 0, sizeof cam.eeprom);
   for (uint32_t o = 0; o < kEepromBytes; o += kBlockBytes) {
-    if (vendor_open(cam) != 0) return err::kRead;
-    if (quadlet_write(cam, vendor(cam, kVendorMemoryCommand), 0x4801D000u + o) != 0) return err::kWrite;
-    int32_t c = poll_memory_command(cam);
-    if (c != 0) return c;
-    if (block_read(cam, vendor(cam, kVendorDataWindow), cam.eeprom + o) != 0) return err::kRead;
-    vendor_release(cam);
+    VendorAccess access(cam);
+    if (!access.is_open()) return err::kRead;
+    const int32_t c = read_eeprom_block(access, o);
+    // A failed request returns with access still open, as the read's steps have it (the
+    // camera's access time-out ends it); the error bit has released it already.
+    if (c != 0) {
+      access.leave_open();
+      return c;
+    }
   }
   const uint32_t count = big_endian(cam.eeprom + kBlemishCount);
   const uint32_t second = big_endian(cam.eeprom + kSecondCount);

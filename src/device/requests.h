@@ -34,7 +34,10 @@ inline constexpr uint32_t kRomUniqueIdLow = 0xF0000410;
 inline constexpr uint32_t kRomRootEntry = 0xF0000424;
 inline constexpr uint32_t kRomUnitDirectoryBase = 0xF0000430;
 
-// Command register offsets.
+// Fields of the read/write record.
+inline constexpr uint16_t kAddressHigh = 0xFFFF;  // upper 16 bits of every bus address
+
+// Command register offsets, and the values written to them.
 inline constexpr uint32_t kCmdInitialise = 0x000;
 inline constexpr uint32_t kCmdModeInquiry = 0x19C;
 inline constexpr uint32_t kCmdModeOffset = 0x2E0;  // + 4m
@@ -45,8 +48,16 @@ inline constexpr uint32_t kCmdChannel = 0x60C;
 inline constexpr uint32_t kCmdOneShot = 0x61C;
 inline constexpr uint32_t kCmdShutter = 0x81C;
 inline constexpr uint32_t kCmdTrigger = 0x830;
+inline constexpr uint32_t kInitialiseCamera = 0x80000000;
+inline constexpr uint32_t kCurrentModeShift = 29;       // m << 29
+inline constexpr uint32_t kScalableFormat = 0xE0000000;
+inline constexpr uint32_t kChannelShift = 28;           // channel << 28 | speed
+inline constexpr uint32_t kIsoSpeedS400 = 0x02000000;
+inline constexpr uint32_t kShutterOn = 0x02000000;  // | exposure ticks & kShutterTicksMask
+inline constexpr uint32_t kShutterTicksMask = 0xFFF;
+inline constexpr uint32_t kTriggerOff = 0;
 
-// Mode register block offsets.
+// Mode register block offsets, and the values written to them.
 inline constexpr uint32_t kModeMaxSize = 0x000;
 inline constexpr uint32_t kModeUnitSize = 0x004;
 inline constexpr uint32_t kModePosition = 0x008;
@@ -58,8 +69,10 @@ inline constexpr uint32_t kModeBytesPerPacket = 0x044;
 inline constexpr uint32_t kModePacketsPerFrame = 0x048;
 inline constexpr uint32_t kModeUnitPosition = 0x04C;
 inline constexpr uint32_t kModeApply = 0x07C;
+inline constexpr uint32_t kColorCodingPacked = 0x85000000;
+inline constexpr uint32_t kColorCodingUnpacked = 0x05000000;
 
-// Vendor register block offsets.
+// Vendor register block offsets, and the values written to them.
 inline constexpr uint32_t kVendorAccess = 0x000;
 inline constexpr uint32_t kVendorAccessTimeout = 0x004;
 inline constexpr uint32_t kVendorStartFirmware = 0x008;
@@ -74,9 +87,22 @@ inline constexpr uint32_t kVendorOutputSize = 0x10C;   // + 32m
 inline constexpr uint32_t kVendorModePosition = 0x110; // + 32m
 inline constexpr uint32_t kVendorModeSize = 0x114;     // + 32m
 inline constexpr uint32_t kVendorModeApply = 0x11C;    // + 32m
+inline constexpr uint32_t kVendorModeStride = 32;
 inline constexpr uint32_t kVendorAccessValue = 0x0007C2A5;
 inline constexpr uint32_t kVendorRelease = 0xFFFFFFFF;
 inline constexpr uint32_t kVendorAccessTimeoutValue = 0x00000FFF;
+inline constexpr uint32_t kStartFirmware = 0x40000000;
+inline constexpr uint32_t kContinuousCapture = 1u << 24;  // capture control bit
+inline constexpr uint32_t kBinningModeZero = 0x01000000;  // | binning << kBinningShift
+inline constexpr uint32_t kBinningOtherModes = 0x010000C0;
+inline constexpr uint32_t kBinningShift = 16;
+// Memory command words: | the EEPROM offset, | the firmware memory offset (24 bits).
+inline constexpr uint32_t kMemoryReadEeprom = 0x4801D000;
+inline constexpr uint32_t kMemoryWriteFirmware = 0x88000000;
+inline constexpr uint32_t kMemoryOffsetLimit = 1u << 24;
+
+// The go word of the mode apply (vendor 0x11C + 32m) and apply settings (mode 0x07C).
+inline constexpr uint32_t kApplyGo = 0x40000000;
 
 inline constexpr uint32_t kBlockBytes = 128;
 
@@ -89,19 +115,58 @@ uint32_t block_write(CameraRecord& cam, uint32_t address, const uint8_t* data);
 // vendor access).
 uint32_t cancel_write(CameraRecord& cam, platform::DeviceHandle handle, uint32_t address);
 
-// Vendor access: the access value then the time-out word. Returns 0 or the failing
-// write's code.
-uint32_t vendor_open(CameraRecord& cam);
-void vendor_release(CameraRecord& cam);
+// One synchronous driver request with `in_len` bytes of `record` in and `out_len` bytes
+// of it out (null when both are 0). 0, or the platform's last-error code; a request the
+// driver fails without a code is a failure all the same (ERROR_GEN_FAILURE).
+uint32_t driver_request(platform::DeviceHandle handle, uint32_t code, uint8_t* record,
+                        uint32_t in_len, uint32_t out_len);
 
-// Command polling. Returns 0, 20 when a poll read fails, 8 when the error bit is set.
-// Memory command at vendor 0x070: busy bits 31/30, error bit 29 (releases vendor access
-// before returning 8); sleeps 1 ms after every read.
-int32_t poll_memory_command(CameraRecord& cam);
-// Mode apply (vendor 0x11C + 32m): busy bit 30, error bit 23; sleeps only while busy.
-int32_t poll_mode_apply(CameraRecord& cam, uint32_t address);
-// Apply settings (mode block 0x07C): busy bit 30, error bit 23; sleeps after every read.
-int32_t poll_apply_settings(CameraRecord& cam, uint32_t address);
+// Vendor access for the length of a scope: the constructor opens it (the access value,
+// then the time-out word) and the destructor releases it, unless it was released before
+// or is left open on purpose. When the opening failed there is nothing to release.
+class VendorAccess {
+ public:
+  explicit VendorAccess(CameraRecord& cam);
+  ~VendorAccess();
+  VendorAccess(const VendorAccess&) = delete;
+  VendorAccess& operator=(const VendorAccess&) = delete;
+
+  // 0 when access was opened, else the failing write's code.
+  uint32_t result() const { return result_; }
+  bool is_open() const { return held_; }
+  CameraRecord& camera() const { return cam_; }
+  // Releases access now; the destructor then has nothing left to do.
+  void release();
+  // The scope ends without a release (the caller says why).
+  void leave_open() { held_ = false; }
+
+ private:
+  CameraRecord& cam_;
+  uint32_t result_;
+  bool held_;
+};
+
+// Polling a command register after its command was written: how the register shows
+// that the command is still running or failed, and how the poll waits.
+struct CommandPoll {
+  uint32_t busy_bits;
+  uint32_t error_bit;
+  bool sleep_only_while_busy;  // else a 1 ms sleep follows every read
+  uint32_t max_reads;          // kNoPollLimit: until the busy bits clear
+};
+inline constexpr uint32_t kNoPollLimit = 0;
+// Memory command (vendor 0x070), mode apply (vendor 0x11C + 32m), apply settings (mode 0x07C).
+inline constexpr CommandPoll kMemoryCommandPoll{3u << 30, 1u << 29, false, kNoPollLimit};
+inline constexpr CommandPoll kModeApplyPoll{1u << 30, 1u << 23, true, kNoPollLimit};
+inline constexpr CommandPoll kApplySettingsPoll{1u << 30, 1u << 23, false, kNoPollLimit};
+
+// Reads `address` until the busy bits clear, sleeping 1 ms as `how` says. Returns 0,
+// 20 when a read fails, 8 when the error bit is set, 27 when the command is still busy
+// after how.max_reads reads.
+int32_t poll_command(CameraRecord& cam, uint32_t address, const CommandPoll& how);
+// The memory command's poll (kMemoryCommandPoll, with `max_reads`): as poll_command, and
+// the error bit releases vendor access before 8 is returned.
+int32_t poll_memory_command(VendorAccess& access, uint32_t max_reads = kNoPollLimit);
 
 // Frame buffer request: size 0 releases. Returns 0, or 7 when the driver refuses.
 int32_t frame_buffer_request(CameraRecord& cam, uint32_t size, uint8_t** first,
@@ -117,5 +182,9 @@ inline uint16_t node_address(const CameraRecord& cam) {
 // Address helpers.
 inline uint32_t command(const CameraRecord& cam, uint32_t offset) { return cam.command_base + offset; }
 inline uint32_t vendor(const CameraRecord& cam, uint32_t offset) { return cam.vendor_base + offset; }
+// A register of mode m's group in the vendor block (kVendorBinning .. kVendorModeApply).
+inline uint32_t vendor_mode(const CameraRecord& cam, uint32_t offset, uint32_t m) {
+  return vendor(cam, offset + kVendorModeStride * m);
+}
 
 }  // namespace ucap::device

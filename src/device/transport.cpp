@@ -11,24 +11,16 @@ namespace {
 
 constexpr uint32_t kSpeedCode = 4;
 constexpr uint32_t kResourceFlags = 9;
+constexpr uint32_t kAnyChannel = 0xFFFFFFFF;
+constexpr uint32_t kOneBuffer = 1;
+constexpr uint32_t kTwoBuffers = 2;
 
-// A driver request counts as refused when the call fails with a last-error code.
+// A driver request the driver failed, with or without a last-error code.
 bool refused(CameraRecord& cam, uint32_t code, uint8_t* record, uint32_t length, bool has_output) {
-  uint32_t returned = 0;
-  if (!platform::device_valid(cam.device)) return true;
-  platform::set_last_error(0);
-  bool ok = platform::device_io_control(cam.device, code, length ? record : nullptr, length,
-                                        has_output ? record : nullptr, has_output ? length : 0,
-                                        &returned);
-  return !ok && platform::last_error() != 0;
+  return driver_request(cam.device, code, record, length, has_output ? length : 0) != 0;
 }
 
 uint32_t frame_bytes(const CameraRecord& cam) { return cam.bytes_per_packet * cam.packets_per_frame; }
-
-// Size of each driver frame buffer, as start-up asked for it.
-uint64_t frame_buffer_bytes(const CameraRecord& cam) {
-  return uint64_t(cam.sensor_width) * uint64_t(cam.sensor_height) * 2u + kFrameBufferSlack;
-}
 
 // Frees what a 64-bit driver handle names; the handle is spent either way.
 int32_t free_handle(CameraRecord& cam, uint32_t ioctl, uint64_t& handle, int32_t code) {
@@ -62,28 +54,39 @@ bool rectangle_fits(const CameraRecord& cam, const Rect& r, int32_t b) {
   return r.bottom <= cam.sensor_height && r.right <= cam.sensor_width;
 }
 
-// Steps 4 to 9: the vendor-register part of the set-up, under vendor access.
-int32_t program_mode(CameraRecord& cam, uint32_t m, const Rect& rect, int32_t b, int32_t ticks,
-                     int32_t single_shot) {
+// Steps 5 to 9 without the release: the vendor registers of mode m.
+int32_t write_mode_registers(CameraRecord& cam, uint32_t m, const Rect& rect, int32_t b,
+                             int32_t ticks, int32_t single_shot) {
   const uint32_t position = (static_cast<uint32_t>(rect.left) << 16) + static_cast<uint32_t>(rect.top);
   const uint32_t size = (static_cast<uint32_t>(rect.right - rect.left) << 16) +
                         static_cast<uint32_t>(rect.bottom - rect.top);
-  if (vendor_open(cam) != 0) return err::kSetupVendorAccess;
-  const uint32_t binning = (m == 0 ? 0x01000000u : 0x010000C0u) + (static_cast<uint32_t>(b) << 16);
-  if (quadlet_write(cam, vendor(cam, kVendorBinning + 32 * m), binning) != 0) return err::kSetupBinning;
-  if (quadlet_write(cam, vendor(cam, kVendorModePosition + 32 * m), position) != 0) return err::kSetupPosition;
-  if (quadlet_write(cam, vendor(cam, kVendorModeSize + 32 * m), size) != 0) return err::kSetupSize;
+  const uint32_t binning =
+      (m == 0 ? kBinningModeZero : kBinningOtherModes) + (static_cast<uint32_t>(b) << kBinningShift);
+  if (quadlet_write(cam, vendor_mode(cam, kVendorBinning, m), binning) != 0) return err::kSetupBinning;
+  if (quadlet_write(cam, vendor_mode(cam, kVendorModePosition, m), position) != 0) return err::kSetupPosition;
+  if (quadlet_write(cam, vendor_mode(cam, kVendorModeSize, m), size) != 0) return err::kSetupSize;
   uint32_t control = 0;
   if (quadlet_read(cam, vendor(cam, kVendorCaptureControl), &control) != 0) return err::kRead;
-  control = single_shot ? (control & ~(1u << 24)) : (control | (1u << 24));
+  control = single_shot ? (control & ~kContinuousCapture) : (control | kContinuousCapture);
   if (quadlet_write(cam, vendor(cam, kVendorCaptureControl), control) != 0) return err::kSetupCaptureControl;
   if (quadlet_write(cam, vendor(cam, kVendorExposureHigh), static_cast<uint32_t>(ticks >> 12)) != 0)
     return err::kSetupExposureHigh;
-  const uint32_t apply = vendor(cam, kVendorModeApply + 32 * m);
-  if (quadlet_write(cam, apply, 0x40000000u) != 0) return err::kRead;
-  if (poll_mode_apply(cam, apply) != 0) return err::kRead;
-  vendor_release(cam);
+  const uint32_t apply = vendor_mode(cam, kVendorModeApply, m);
+  if (quadlet_write(cam, apply, kApplyGo) != 0) return err::kRead;
+  if (poll_command(cam, apply, kModeApplyPoll) != 0) return err::kRead;
   return 0;
+}
+
+// Steps 4 to 9: the vendor-register part of the set-up, under vendor access.
+int32_t program_mode(CameraRecord& cam, uint32_t m, const Rect& rect, int32_t b, int32_t ticks,
+                     int32_t single_shot) {
+  VendorAccess access(cam);
+  if (!access.is_open()) return err::kSetupVendorAccess;
+  const int32_t c = write_mode_registers(cam, m, rect, b, ticks, single_shot);
+  // A failed step returns with access still open, as the set-up's steps have it: only a
+  // completed mode apply releases it; the camera's access time-out ends it otherwise.
+  if (c != 0) access.leave_open();
+  return c;
 }
 
 }  // namespace
@@ -102,7 +105,7 @@ int32_t capture_setup(CameraRecord& cam, int32_t mode, const Rect& rect, int32_t
     put_u32(r + 0, trigger ? kWaitTrigger + (cam.trigger_polarity != 0 ? 1u : 0u) : kWaitOneShot);
     put_u32(r + 4, trigger ? 0u : static_cast<uint32_t>(ticks / 3 + 3000));
     put_u16(r + 8, node_address(cam));
-    put_u16(r + 12, 0xFFFF);
+    put_u16(r + 12, kAddressHigh);
     put_u32(r + 16, command(cam, trigger ? kCmdTrigger : kCmdOneShot));
     if (refused(cam, kIoctlCaptureWaitSetup, r, sizeof r, false)) return err::kCaptureWait;
   }
@@ -111,13 +114,14 @@ int32_t capture_setup(CameraRecord& cam, int32_t mode, const Rect& rect, int32_t
   if (c != 0) return c;
 
   const bool packed = entry.packing_supported == 1 && cam.packing != 0;
-  if (quadlet_write(cam, entry.block_address + kModeColorCoding, packed ? 0x85000000u : 0x05000000u) != 0)
+  if (quadlet_write(cam, entry.block_address + kModeColorCoding,
+                    packed ? kColorCodingPacked : kColorCodingUnpacked) != 0)
     return err::kSetupColorCoding;
-  if (quadlet_write(cam, entry.block_address + kModeApply, 0x40000000u) != 0) return err::kSetupApply;
-  c = poll_apply_settings(cam, entry.block_address + kModeApply);
+  if (quadlet_write(cam, entry.block_address + kModeApply, kApplyGo) != 0) return err::kSetupApply;
+  c = poll_command(cam, entry.block_address + kModeApply, kApplySettingsPoll);
   if (c != 0) return c;
-  if (quadlet_write(cam, command(cam, kCmdCurrentFormat), 0xE0000000u) != 0) return err::kSetupFormat;
-  if (quadlet_write(cam, command(cam, kCmdCurrentMode), m << 29) != 0) return err::kSetupMode;
+  if (quadlet_write(cam, command(cam, kCmdCurrentFormat), kScalableFormat) != 0) return err::kSetupFormat;
+  if (quadlet_write(cam, command(cam, kCmdCurrentMode), m << kCurrentModeShift) != 0) return err::kSetupMode;
 
   uint32_t v = 0;
   if (quadlet_read(cam, entry.block_address + kModeBytesPerPacket, &v) != 0) return err::kRead;
@@ -146,14 +150,15 @@ int32_t capture_setup(CameraRecord& cam, int32_t mode, const Rect& rect, int32_t
   };
   {
     uint8_t r[16] = {};
-    put_u32(r + 0, 0xFFFFFFFFu);
+    put_u32(r + 0, kAnyChannel);
     if (refused(cam, kIoctlAllocChannel, r, sizeof r, true)) return give_back(err::kChannel);
     cam.channel = get_u32(r + 4);
     have_channel = true;
   }
-  if (quadlet_write(cam, command(cam, kCmdChannel), (cam.channel << 28) + 0x02000000u) != 0)
+  if (quadlet_write(cam, command(cam, kCmdChannel), (cam.channel << kChannelShift) + kIsoSpeedS400) != 0)
     return give_back(err::kSetupChannel);
-  if (quadlet_write(cam, command(cam, kCmdShutter), 0x02000000u + (static_cast<uint32_t>(ticks) & 0xFFFu)) != 0)
+  if (quadlet_write(cam, command(cam, kCmdShutter),
+                    kShutterOn + (static_cast<uint32_t>(ticks) & kShutterTicksMask)) != 0)
     return give_back(err::kSetupShutter);
   {
     const uint32_t bytes = frame_bytes(cam);
@@ -163,7 +168,7 @@ int32_t capture_setup(CameraRecord& cam, int32_t mode, const Rect& rect, int32_t
     put_u32(r + 4, kResourceFlags);
     put_u32(r + 8, cam.channel);
     put_u32(r + 12, cam.bytes_per_packet);
-    put_u32(r + 16, split ? 2u : 1u);
+    put_u32(r + 16, split ? kTwoBuffers : kOneBuffer);
     put_u32(r + 20, split ? kSplitBufferBytes : bytes);
     put_u32(r + 24, 1);
     if (refused(cam, kIoctlAllocResources, r, sizeof r, true)) return give_back(err::kResources);
@@ -203,6 +208,7 @@ int32_t hand_over(CameraRecord& cam, const uint8_t* buffer) {
     if (refused(cam, kIoctlBufferSelect, r, sizeof r, false)) return err::kFrameBuffer;
   }
   const uint32_t bytes = frame_bytes(cam);
+  // Resource handle, frame bytes and bytes per packet; the other words are fixed values.
   uint8_t r[64] = {};
   put_u64(r + 0, cam.resource_handle);
   put_u32(r + 8, 1);
@@ -242,7 +248,7 @@ int32_t capture_cleanup(CameraRecord& cam) {
   first(free_channel(cam));
   first(free_bandwidth(cam));
   if (result != 0) return result;
-  if (cam.hardware_trigger != 0 && quadlet_write(cam, command(cam, kCmdTrigger), 0) != 0)
+  if (cam.hardware_trigger != 0 && quadlet_write(cam, command(cam, kCmdTrigger), kTriggerOff) != 0)
     return err::kSetupShutter;  // the trigger reset shares code 1042
   return 0;
 }

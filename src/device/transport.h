@@ -3,6 +3,7 @@
 // frame buffer and wait for the frame) and clean-up (stop and free).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/record.h"
@@ -16,6 +17,15 @@ inline constexpr uint32_t kWaitTrigger = 2;  // + 1 for a trigger polarity other
 
 // Each driver frame buffer holds the full sensor at two bytes per pixel plus this.
 inline constexpr uint32_t kFrameBufferSlack = 200000;
+
+// Size in bytes of each of the camera's two driver frame buffers. Start-up asks the
+// driver for buffers of this size, set-up refuses a camera announcing larger frames, and
+// the raw stages unpack in place within it. A negative sensor side counts as 0.
+inline size_t frame_buffer_bytes(const CameraRecord& cam) {
+  const size_t width = cam.sensor_width > 0 ? static_cast<size_t>(cam.sensor_width) : 0;
+  const size_t height = cam.sensor_height > 0 ? static_cast<size_t>(cam.sensor_height) : 0;
+  return width * height * 2 + kFrameBufferSlack;
+}
 
 // Frame bytes above this travel in two buffers of kSplitBufferBytes.
 inline constexpr uint32_t kSplitFrameBytes = 1024000;

@@ -34,13 +34,14 @@ uint32_t shutter_control_word(int32_t enabled, int32_t level, int32_t open_us, i
 }
 
 int32_t write_shutter_control(CameraRecord& cam) {
-  if (device::vendor_open(cam) != 0) return err::kWrite;
+  device::VendorAccess access(cam);
+  if (!access.is_open()) return err::kWrite;
   const uint32_t word = shutter_control_word(cam.shutter_enabled, cam.shutter_level,
                                            cam.shutter_open_delay, cam.shutter_close_delay);
   if (device::quadlet_write(cam, device::vendor(cam, device::kVendorShutterControl), word) != 0) {
+    access.leave_open();  // as the steps have it: the camera's access time-out ends it
     return err::kWrite;
   }
-  device::vendor_release(cam);
   return err::kOk;
 }
 

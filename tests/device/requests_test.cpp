@@ -32,7 +32,8 @@ class RequestTest : public CameraTest {
 
 TEST_F(RequestTest, QuadletsCrossTheBusMostSignificantByteFirst) {
   const uint32_t address = vendor(ucap::device::kVendorShutterControl);
-  ASSERT_EQ(ucap::device::vendor_open(cam()), 0u);
+  ucap::device::VendorAccess access(cam());
+  ASSERT_EQ(access.result(), 0u);
   CameraTest::trace(id());
   ASSERT_EQ(ucap::device::quadlet_write(cam(), address, 0x12345678), 0u);
   uint32_t back = 0;
@@ -40,7 +41,6 @@ TEST_F(RequestTest, QuadletsCrossTheBusMostSignificantByteFirst) {
   EXPECT_EQ(back, 0x12345678u);
   // The camera decoded bytes 36..39 of the record as 12 34 56 78.
   EXPECT_EQ(CameraTest::trace(id()), "W " + hex8(address) + " 12345678\nR " + hex8(address) + " 12345678\n");
-  ucap::device::vendor_release(cam());
 }
 
 TEST_F(RequestTest, ReadRetriesTwiceThenReportsTheThirdCode) {
@@ -60,7 +60,8 @@ TEST_F(RequestTest, ReadRetriesTwiceThenReportsTheThirdCode) {
 
 TEST_F(RequestTest, WriteReopensLapsedAccessAndSucceeds) {
   const uint32_t address = vendor(ucap::device::kVendorShutterControl);
-  ASSERT_EQ(ucap::device::vendor_open(cam()), 0u);
+  ucap::device::VendorAccess access(cam());
+  ASSERT_EQ(access.result(), 0u);
   set("lapse=1");
   CameraTest::trace(id());
   ASSERT_EQ(ucap::device::quadlet_write(cam(), address, 0x30000000), 0u);
@@ -84,24 +85,26 @@ TEST_F(RequestTest, BlockWritesDoNotReopenAccess) {
 }
 
 TEST_F(RequestTest, MemoryCommandErrorBitReleasesAccess) {
-  ASSERT_EQ(ucap::device::vendor_open(cam()), 0u);
+  ucap::device::VendorAccess access(cam());
+  ASSERT_EQ(access.result(), 0u);
   set("memory_error=1");
   ASSERT_EQ(ucap::device::quadlet_write(cam(), vendor(ucap::device::kVendorMemoryCommand), 0x4801D000), 0u);
   CameraTest::trace(id());
-  EXPECT_EQ(ucap::device::poll_memory_command(cam()), 8);
+  EXPECT_EQ(ucap::device::poll_memory_command(access), 8);
   std::vector<std::string> t = ucap_test::trace_lines(CameraTest::trace(id()));
   ASSERT_FALSE(t.empty());
   EXPECT_EQ(t.back(), "W " + hex8(vendor(0)) + " FFFFFFFF");
   set("fail_read=vendor+70:3:31");
-  EXPECT_EQ(ucap::device::poll_memory_command(cam()), 20);
+  EXPECT_EQ(ucap::device::poll_memory_command(access), 20);
 }
 
 TEST_F(RequestTest, MemoryCommandPollsUntilTheBusyBitsClear) {
-  ASSERT_EQ(ucap::device::vendor_open(cam()), 0u);
+  ucap::device::VendorAccess access(cam());
+  ASSERT_EQ(access.result(), 0u);
   set("busy_polls=3");
   ASSERT_EQ(ucap::device::quadlet_write(cam(), vendor(ucap::device::kVendorMemoryCommand), 0x4801D080), 0u);
   CameraTest::trace(id());
-  EXPECT_EQ(ucap::device::poll_memory_command(cam()), 0);
+  EXPECT_EQ(ucap::device::poll_memory_command(access), 0);
   std::vector<std::string> t = ucap_test::trace_lines(CameraTest::trace(id()));
   ASSERT_EQ(t.size(), 4u);  // three busy reads and the one that finds the command done
   for (const std::string& line : t) EXPECT_EQ(line.substr(0, 10), "R " + hex8(vendor(0x70)));

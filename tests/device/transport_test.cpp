@@ -199,6 +199,14 @@ TEST_F(TransportTest, EverySetUpStepHasItsCodeAndGivesBackWhatItTook) {
   }
 }
 
+TEST_F(TransportTest, ARequestFailedWithoutAnErrorCodeIsRefused) {
+  // The driver fails the capture wait set-up and leaves the last-error code at 0.
+  set("fail_ioctl=2220F0:1:0");
+  EXPECT_EQ(setup(2, Rect{0, 0, 256, 256}, 1, 400), 21);
+  EXPECT_EQ(CameraTest::trace(id()), "");
+  EXPECT_EQ(cam().transfer_active.load(), 0);
+}
+
 TEST_F(TransportTest, ACameraAnnouncingMoreThanTheBuffersHoldIsNotBelieved) {
   // The stages work in place in the driver's frame buffer: neither the frame bytes nor the
   // transferred rectangle may exceed what it holds, whatever the camera reports.
