@@ -11,7 +11,6 @@
 #include "device/firmware.h"
 #include "support/camera_fixture.h"
 #include "support/trace.h"
-#include "vcam/probe.h"
 
 namespace {
 
