@@ -132,16 +132,6 @@ TEST(CorrectSmear, NothingHappensInReferenceFrameMode) {
   EXPECT_NE(column, before);
 }
 
-TEST(CorrectSmear, RowsWiderThanTheWidestSensorAreLeftAlone) {
-  const int W = ucap::kMaxSensorWidth + 2, H = 4;
-  std::vector<uint16_t> image(W * H, 100);
-  for (int y = 1; y < H; y += 2) image[y * W] = 4000;
-  const auto before = image;
-  EXPECT_EQ(ucap::EstimateSmear(image.data(), W, H), 0.0);
-  ucap::CorrectSmear(image.data(), W, H);
-  EXPECT_EQ(image, before);
-}
-
 TEST(AssembleHalfColor, TheDocumentedTwoByTwoFrame) {
   const auto t = identity_tables();
   const std::vector<uint16_t> in = {1000, 500, 250, 800};
@@ -187,16 +177,6 @@ TEST(AssembleHalfColor, PartialBlocksAndAnOddLastRowAreNotWritten) {
   ucap::AssembleHalfColor(*t, out.data(), in.data(), b, Rect{0, 0, W, H});
   for (int i = 0; i < 3 * Q * 4; ++i) EXPECT_EQ(out[i], 500);
   for (int i = 3 * Q * 4; i < 3 * Q * H; ++i) EXPECT_EQ(out[i], 0xEEEE);
-}
-
-TEST(AssembleHalfColor, BinningsOutsideOneToFiveLeaveTheOutput) {
-  const auto t = identity_tables();
-  const std::vector<uint16_t> in(24 * 2, 700);
-  for (int b : {0, 6}) {
-    std::vector<uint16_t> out(3 * 2 * 2, 0x1111);
-    ucap::AssembleHalfColor(*t, out.data(), in.data(), b, Rect{0, 0, 24, 2});
-    EXPECT_EQ(out, std::vector<uint16_t>(out.size(), 0x1111)) << "b = " << b;
-  }
 }
 
 TEST(AssembleHalfMono, RoundsTheMeanOfTwoBWords) {
