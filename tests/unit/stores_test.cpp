@@ -19,7 +19,8 @@ TEST(Stores, HoldOnlySensorsNoWiderOrTallerThanTheRecordAndNoTallerThanWide) {
       {40, 48, false},  // taller than wide: the row-offset row cannot hold H values
       {48, 48, true},
       {2, 1, true},
-      {0, 0, false},
+      {1, 1, true},
+      {4, 0, false},
       {ucap::kMaxSensorWidth + 2, 2, false},
       {ucap::kMaxSensorWidth, ucap::kMaxSensorHeight, true},
       {ucap::kMaxSensorWidth, ucap::kMaxSensorHeight + 2, false},
