@@ -1,6 +1,7 @@
 // Smear correction, half-resolution assembly and the color matrix.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -31,6 +32,11 @@ TEST(EstimateSmear, IsTheLeastSquaresRatioOfTheGreenDifferenceToTheSignalAbove) 
   const std::vector<uint16_t> image = {4000, 999, 1000, 0};
   EXPECT_DOUBLE_EQ(ucap::EstimateSmear(image.data(), 2, 2), 1.0 / 3968);
   EXPECT_EQ(ucap::EstimateSmear(image.data(), 2, 1), 0.0);
+  // The same cell in a frame of the widest sensor, every other sample at the black level.
+  std::vector<uint16_t> wide(2 * ucap::kMaxSensorWidth, 32);
+  std::copy(image.begin(), image.begin() + 2, wide.begin());
+  wide[ucap::kMaxSensorWidth] = 1000;
+  EXPECT_DOUBLE_EQ(ucap::EstimateSmear(wide.data(), ucap::kMaxSensorWidth, 2), 1.0 / 3968);
 }
 
 TEST(EstimateSmear, AnOddLastColumnIsComparedWithTheFirstWordOfItsRow) {
