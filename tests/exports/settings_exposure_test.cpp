@@ -1,5 +1,6 @@
-// Exposure, shutter control word, shutter delays, hardware trigger, packing and the
-// blemish switch through the exports, against the virtual camera and its register trace.
+// Exposure, shutter control word, shutter delays, packing and the blemish switch through
+// the exports, against the virtual camera and its register trace. (Trigger switches: the
+// export checks.)
 #include <gtest/gtest.h>
 
 #include <climits>

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,6 +17,13 @@
 namespace {
 
 using ucap::Rect;
+
+// " WxH", for the row names.
+std::string size_name(int w, int h) {
+  char text[32];
+  std::snprintf(text, sizeof text, " %dx%d", w, h);
+  return text;
+}
 
 TEST(UnsupportedSizes, LeaveTheOutputUntouched) {
   // Inputs and outputs hold arbitrary samples: a stage that ran would change the output.
@@ -32,22 +40,22 @@ TEST(UnsupportedSizes, LeaveTheOutputUntouched) {
   };
   std::vector<Row> rows;
   for (const Rect& r : {Rect{0, 0, 2, 2}, Rect{0, 0, 5, 4}, Rect{0, 0, 4, 0}, Rect{0, 0, 4, 3}}) {
-    const std::string size = " " + std::to_string(r.width()) + "x" + std::to_string(r.height());
+    const std::string size = size_name(r.width(), r.height());
     rows.push_back({"InterpolateColor 1" + size, [&, r](uint16_t* out) { ucap::InterpolateColor(t, out, raw, r, 1); }});
     rows.push_back({"InterpolateColor 2" + size, [&, r](uint16_t* out) { ucap::InterpolateColor(t, out, raw, r, 2); }});
     rows.push_back({"InterpolateBlocks" + size, [&, r](uint16_t* out) { ucap::InterpolateBlocks(t, out, raw, r); }});
   }
   for (auto [w, h] : {std::pair{2, 2}, {4, 0}, {5, 4}, {4, 3}, {-4, 2}}) {
-    rows.push_back({"InterpolateStandard " + std::to_string(w) + "x" + std::to_string(h),
+    rows.push_back({"InterpolateStandard" + size_name(w, h),
                     [w, h](uint16_t* out) { ucap::InterpolateStandard(w, h, out); }});
   }
   for (auto [w, h] : {std::pair{4, 6}, {6, 4}, {7, 6}, {6, 7}}) {
-    const std::string size = " " + std::to_string(w) + "x" + std::to_string(h);
+    const std::string size = size_name(w, h);
     rows.push_back({"InterpolateHighQuality" + size, [w, h](uint16_t* out) { ucap::InterpolateHighQuality(2, w, h, out); }});
     rows.push_back({"InterpolateGreenHQ" + size, [w, h](uint16_t* out) { ucap::InterpolateGreenHQ(w, h, out); }});
   }
   for (int b : {0, 6}) {
-    const std::string binning = " binning " + std::to_string(b);
+    const std::string binning = std::string(" binning ") + static_cast<char>('0' + b);
     rows.push_back({"AssembleHalfColor" + binning,
                     [&, b](uint16_t* out) { ucap::AssembleHalfColor(t, out, raw, b, Rect{0, 0, 24, 2}); }});
     rows.push_back({"ApplyReferences" + binning, [&, b](uint16_t* out) {
