@@ -1,9 +1,8 @@
-// Driver requests seen from the camera's side: bus byte order, retries with their sleeps,
+// Driver requests seen from the camera's side: bus byte order, retries,
 // vendor access reopened after it lapsed, command polling, and the codes start-up returns
 // when a step fails.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -49,10 +48,7 @@ TEST_F(RequestTest, ReadRetriesTwiceThenReportsTheThirdCode) {
   set("fail_read=" + hex8(address) + ":2:121");
   EXPECT_EQ(ucap::device::quadlet_read(cam(), address, &value), 0u);  // third attempt succeeds
   set("fail_read=" + hex8(address) + ":3:31");
-  auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(ucap::device::quadlet_read(cam(), address, &value), 31u);
-  auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(elapsed, std::chrono::milliseconds(20));  // two 10 ms sleeps between attempts
   set("fail_read=" + hex8(address) + ":4:1167");
   EXPECT_EQ(ucap::device::quadlet_read(cam(), address, &value), 1167u);
   EXPECT_EQ(ucap::device::quadlet_read(cam(), address, &value), 0u);  // one failure was left

@@ -108,8 +108,13 @@ TEST(InterpolateHighQuality, AgreesWithAStepByStepModelOnArbitraryFrames) {
   for (int trial = 0; trial < 40; ++trial) {
     const int w = 6 + 2 * static_cast<int>(rng() % 12), h = 6 + 2 * static_cast<int>(rng() % 10);
     std::vector<uint16_t> mosaic(w * h);
-    for (auto& v : mosaic)
-      v = static_cast<uint16_t>(trial % 2 == 0 ? rng() % 4096 : 1500 + rng() % 200);
+    // Arbitrary samples, a gentle field, and extremes that drive the fits past 0 and 4095.
+    for (auto& v : mosaic) {
+      v = static_cast<uint16_t>(trial % 3 == 0   ? rng() % 4096
+                                : trial % 3 == 1 ? 1500 + rng() % 200
+                                : rng() % 2      ? 4095
+                                                 : rng() % 64);
+    }
     auto image = mosaic_image(mosaic, w, h);
     ucap::InterpolateHighQuality(2, w, h, image.data());
     ASSERT_EQ(image, model_high_quality(mosaic, w, h)) << w << "x" << h << " trial " << trial;
@@ -151,22 +156,6 @@ TEST(FitLine, AnchorsPullALineThroughTheOrigin) {
   EXPECT_NEAR(line.intercept, 0.0, 1e-3);
 }
 
-TEST(InterpolateHighQuality, UniformMosaicsGiveThatValueEverywhere) {
-  std::mt19937 rng(14);
-  for (uint16_t v : {0, 1, 1000, 4095}) {
-    for (int trial = 0; trial < 3; ++trial) {
-      const int w = 6 + 2 * static_cast<int>(rng() % 8), h = 6 + 2 * static_cast<int>(rng() % 8);
-      auto image = mosaic_image(std::vector<uint16_t>(w * h, v), w, h);
-      for (size_t i = 0; i < image.size(); i += 3) {
-        image[i] = static_cast<uint16_t>(rng());
-        image[i + 2] = static_cast<uint16_t>(rng());
-      }
-      ucap::InterpolateHighQuality(2, w, h, image.data());
-      ASSERT_EQ(image, std::vector<uint16_t>(image.size(), v)) << w << "x" << h << " v " << v;
-    }
-  }
-}
-
 TEST(InterpolateHighQuality, ARampComesOutHalfAColumnToTheLeft) {
   const int w = 20, h = 12;
   std::vector<uint16_t> mosaic(w * h);
@@ -195,33 +184,6 @@ TEST(InterpolateGreenHQ, AFlatNeighbourhoodGivesThePlainMean) {
   ucap::InterpolateGreenHQ(w, h, image.data());
   for (int y = 2; y < h - 1; y += 2)
     for (int x = 2; x < w - 2; x += 2) EXPECT_EQ(Word(image, w, x, y, 1), 500) << x << "," << y;
-}
-
-TEST(InterpolateHighQuality, EdgesKeepGreenAtTheSideOfSmallerVariation) {
-  // A vertical edge: columns left of it 200, right of it 3000. Green at a red or blue site
-  // next to the edge follows the vertical neighbours (same side), not the mean across.
-  const int w = 16, h = 12;
-  std::vector<uint16_t> mosaic(w * h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) mosaic[y * w + x] = x < 8 ? 200 : 3000;
-  auto image = interp_test::seeded_image(mosaic, w, h);
-  ucap::InterpolateGreenHQ(w, h, image.data());
-  for (int y = 2; y < h - 2; y += 2) {
-    EXPECT_NEAR(Word(image, w, 8, y, 1), 3000, 30) << y;      // red site right of the edge
-    EXPECT_NEAR(Word(image, w, 7, y + 1, 1), 200, 30) << y;   // blue site left of it
-  }
-}
-
-TEST(InterpolateHighQuality, ResultsStayInTheTwelveBitRange) {
-  std::mt19937 rng(15);
-  for (int trial = 0; trial < 20; ++trial) {
-    const int w = 6 + 2 * static_cast<int>(rng() % 10), h = 6 + 2 * static_cast<int>(rng() % 10);
-    std::vector<uint16_t> mosaic(w * h);
-    for (auto& v : mosaic) v = (rng() % 2) ? 4095 : static_cast<uint16_t>(rng() % 64);
-    auto image = mosaic_image(mosaic, w, h);
-    ucap::InterpolateHighQuality(2, w, h, image.data());
-    for (uint16_t v : image) ASSERT_LE(v, 4095);
-  }
 }
 
 TEST(AssembleSingle, InterpolatesHalfAPixelUpAndLeft) {
@@ -255,15 +217,6 @@ TEST(AssembleSingle, AMissingTemporaryPlaneIsReportedAndTheOtherPlanesGoOn) {
   ucap::AssembleSingle(2, w, h, image.data());
   EXPECT_NE(image, before);
   EXPECT_EQ(capture.lines().size(), 1u);
-}
-
-TEST(InterpolateHighQuality, SizesBelowSixOrOddLeaveTheImage) {
-  for (auto [w, h] : {std::pair{4, 6}, {6, 4}, {7, 6}, {6, 7}}) {
-    std::vector<uint16_t> image(64 * 3, 0x2222);
-    ucap::InterpolateHighQuality(2, w, h, image.data());
-    ucap::InterpolateGreenHQ(w, h, image.data());
-    EXPECT_EQ(image, std::vector<uint16_t>(64 * 3, 0x2222)) << w << "x" << h;
-  }
 }
 
 }  // namespace

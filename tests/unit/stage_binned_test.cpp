@@ -32,18 +32,6 @@ struct Binned {
   ucap::BinnedReferences out() { return {black.data(), white.data(), black.size()}; }
 };
 
-TEST(PrepareBinnedReferences, NeedsBinningTwoToFiveAndTwoBRows) {
-  Sensor s(8, 12);
-  Binned b(64);
-  const Binned untouched(64);
-  ucap::PrepareBinnedReferences(s.view(), b.out(), 4000, Rect{0, 0, 8, 12}, 1, true, true);
-  ucap::PrepareBinnedReferences(s.view(), b.out(), 4000, Rect{0, 0, 8, 12}, 6, true, true);
-  ucap::PrepareBinnedReferences(s.view(), b.out(), 4000, Rect{0, 0, 8, 5}, 3, true, true);
-  ucap::PrepareBinnedReferences(s.view(), b.out(), 4000, Rect{0, 0, 8, 12}, 2, false, false);
-  EXPECT_EQ(b.black, untouched.black);
-  EXPECT_EQ(b.white, untouched.white);
-}
-
 TEST(PrepareBinnedReferences, EachArrayIsWrittenOnlyWhenItsSwitchIsOn) {
   Sensor s(4, 8);
   Binned b(8);
@@ -109,19 +97,6 @@ TEST(ApplyBinnedReferences, SubtractsAndScalesPerPixel) {
   ucap::ApplyBinnedReferences(black.data(), white.data(), 4, image.data(), Rect{0, 0, 2, 8}, 2,
                               true, true);
   EXPECT_EQ(image, (std::vector<uint16_t>{995, 1978, 0, 32}));  // (-516 + 32) clamped to 0
-}
-
-TEST(ApplyBinnedReferences, BinningOutsideTwoToFiveOrTooFewRowsLeaveTheImage) {
-  const std::vector<uint16_t> black(16, 100), white(16, 4096);
-  std::vector<uint16_t> image(16, 1000);
-  ucap::ApplyBinnedReferences(black.data(), white.data(), 16, image.data(), Rect{0, 0, 4, 16}, 1,
-                              true, true);
-  ucap::ApplyBinnedReferences(black.data(), white.data(), 16, image.data(), Rect{0, 0, 4, 3}, 2,
-                              true, true);
-  // More rows than the arrays hold.
-  ucap::ApplyBinnedReferences(black.data(), white.data(), 16, image.data(), Rect{0, 0, 4, 40}, 2,
-                              true, true);
-  EXPECT_EQ(image, std::vector<uint16_t>(16, 1000));
 }
 
 // Prepared once and applied to a frame, the binned references give the image that the

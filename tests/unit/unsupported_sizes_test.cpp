@@ -1,0 +1,105 @@
+// One rule for every image stage: a size, binning or frame that the stage does not take
+// leaves its output exactly as it was.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "acquisition/binned_references.h"
+#include "acquisition/frame_stages.h"
+#include "acquisition/raw_stages.h"
+#include "color/interpolation.h"
+#include "interp_test_util.h"
+
+namespace {
+
+using ucap::Rect;
+
+// " WxH", for the row names.
+std::string size_name(int w, int h) {
+  char text[32];
+  std::snprintf(text, sizeof text, " %dx%d", w, h);
+  return text;
+}
+
+TEST(UnsupportedSizes, LeaveTheOutputUntouched) {
+  // Inputs and outputs hold arbitrary samples: a stage that ran would change the output.
+  const size_t n = static_cast<size_t>(ucap::kMaxSensorWidth + 2) * 4;
+  const std::vector<uint16_t> in = interp_test::random_samples(n, 21);
+  const uint16_t* raw = in.data();
+  const ucap::ReferenceView refs{raw, raw, 8, 12};
+  const auto tables = interp_test::identity_gains();
+  const ucap::ColorTables& t = *tables;
+
+  struct Row {
+    std::string name;
+    std::function<void(uint16_t*)> run;
+  };
+  std::vector<Row> rows;
+  for (const Rect& r : {Rect{0, 0, 2, 2}, Rect{0, 0, 5, 4}, Rect{0, 0, 4, 0}, Rect{0, 0, 4, 3}}) {
+    const std::string size = size_name(r.width(), r.height());
+    rows.push_back({"InterpolateColor 1" + size, [&, r](uint16_t* out) { ucap::InterpolateColor(t, out, raw, r, 1); }});
+    rows.push_back({"InterpolateColor 2" + size, [&, r](uint16_t* out) { ucap::InterpolateColor(t, out, raw, r, 2); }});
+    rows.push_back({"InterpolateBlocks" + size, [&, r](uint16_t* out) { ucap::InterpolateBlocks(t, out, raw, r); }});
+  }
+  for (auto [w, h] : {std::pair{2, 2}, {4, 0}, {5, 4}, {4, 3}, {-4, 2}}) {
+    rows.push_back({"InterpolateStandard" + size_name(w, h),
+                    [w, h](uint16_t* out) { ucap::InterpolateStandard(w, h, out); }});
+  }
+  for (auto [w, h] : {std::pair{4, 6}, {6, 4}, {7, 6}, {6, 7}}) {
+    const std::string size = size_name(w, h);
+    rows.push_back({"InterpolateHighQuality" + size, [w, h](uint16_t* out) { ucap::InterpolateHighQuality(2, w, h, out); }});
+    rows.push_back({"InterpolateGreenHQ" + size, [w, h](uint16_t* out) { ucap::InterpolateGreenHQ(w, h, out); }});
+  }
+  for (int b : {0, 6}) {
+    const std::string binning = std::string(" binning ") + static_cast<char>('0' + b);
+    rows.push_back({"AssembleHalfColor" + binning,
+                    [&, b](uint16_t* out) { ucap::AssembleHalfColor(t, out, raw, b, Rect{0, 0, 24, 2}); }});
+    rows.push_back({"ApplyReferences" + binning, [&, b](uint16_t* out) {
+                      ucap::ApplyReferences(refs, out, 4000, Rect{0, 0, 4, 4}, b, true, true, false);
+                    }});
+  }
+  // Binned references: binning 2 to 5 and at least one group of 2b rows; Apply also needs
+  // arrays that hold the whole image.
+  const struct {
+    const char* what;
+    Rect rect;
+    int b;
+  } binned[] = {{"binning 1", {0, 0, 8, 12}, 1}, {"binning 6", {0, 0, 8, 12}, 6}, {"5 rows at b 3", {0, 0, 8, 5}, 3}};
+  for (const auto& c : binned) {
+    rows.push_back({std::string("PrepareBinnedReferences ") + c.what, [&refs, c](uint16_t* out) {
+                      ucap::PrepareBinnedReferences(refs, {out, out + 64, 64}, 4000, c.rect, c.b, true, true);
+                    }});
+    rows.push_back({std::string("ApplyBinnedReferences ") + c.what, [raw, c](uint16_t* out) {
+                      ucap::ApplyBinnedReferences(raw, raw, 64, out, c.rect, c.b, true, true);
+                    }});
+  }
+  rows.push_back({"PrepareBinnedReferences switched off", [&refs](uint16_t* out) {
+                    ucap::PrepareBinnedReferences(refs, {out, out + 64, 64}, 4000, Rect{0, 0, 8, 12}, 2, false, false);
+                  }});
+  rows.push_back({"ApplyBinnedReferences more rows than the arrays", [raw](uint16_t* out) {
+                    ucap::ApplyBinnedReferences(raw, raw, 16, out, Rect{0, 0, 4, 40}, 2, true, true);
+                  }});
+  // Packed frames whose samples would need more bytes than the buffer has.
+  rows.push_back({"UnpackPixels12 one group short", [](uint16_t* out) {
+                    ucap::UnpackPixels12(reinterpret_cast<uint8_t*>(out), 3, 0, 2, 1, 3);
+                  }});
+  rows.push_back({"UnpackPixels12 second field past the end", [](uint16_t* out) {
+                    ucap::UnpackPixels12(reinterpret_cast<uint8_t*>(out), 64, 2, 4, 4, 1000);
+                  }});
+  rows.push_back({"CorrectSmear wider than the widest sensor", [](uint16_t* out) {
+                    ucap::CorrectSmear(out, ucap::kMaxSensorWidth + 2, 4);
+                  }});
+
+  for (const Row& row : rows) {
+    std::vector<uint16_t> out(in.rbegin(), in.rend());
+    const std::vector<uint16_t> before = out;
+    row.run(out.data());
+    EXPECT_EQ(out, before) << row.name;
+  }
+}
+
+}  // namespace
