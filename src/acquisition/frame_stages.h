@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "calibration/color_tables.h"
+#include "core/color_tables.h"
 #include "core/types.h"
 
 namespace ucap {

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "calibration/color_tables.h"
+#include "core/color_tables.h"
 #include "core/types.h"
 
 namespace ucap {

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "calibration/color_tables.h"
+#include "core/color_tables.h"
 #include "core/types.h"
 #include "platform/platform.h"
 #include "ucap/ucap.h"
@@ -58,14 +58,14 @@ struct CameraRecord {
   int32_t blemish_list_valid;
   uint8_t eeprom[kEepromBytes];
 
-  // ---- camera lock (core/init) ----
+  // ---- camera lock (startup/init) ----
   platform::CriticalSection lock;
 
-  // ---- sensor size (core/init) ----
+  // ---- sensor size (startup/init) ----
   int32_t sensor_width;
   int32_t sensor_height;
 
-  // ---- driver frame buffers (core/init, device/transport) ----
+  // ---- driver frame buffers (startup/init, device/transport) ----
   uint8_t* frame_buffer[2];
 
   // ---- color tables (calibration/color_tables) ----
@@ -92,7 +92,7 @@ struct CameraRecord {
   // ---- color saturation (calibration/color_tables) ----
   double saturation[3];
 
-  // ---- information words (core/init, settings) ----
+  // ---- information words (startup/init, settings) ----
   uint32_t eeprom_word36;
   uint32_t unique_id_low;
   int32_t shutter_open_delay;

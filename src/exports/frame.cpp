@@ -1,6 +1,6 @@
 // Exports of the library frame and of device access: start-up, information, messages,
 // discovery, EEPROM, bus-reset callback, fixed answers and the do-nothing exports.
-#include "core/init.h"
+#include "startup/init.h"
 #include "core/state.h"
 #include "device/discovery.h"
 #include "device/identify.h"

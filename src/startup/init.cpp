@@ -1,4 +1,4 @@
-#include "core/init.h"
+#include "startup/init.h"
 
 #include <new>
 
