@@ -9,6 +9,7 @@
 #include "acquisition/frame_stages.h"
 #include "calibration/color_tables.h"
 #include "core/record.h"
+#include "flow/stage_adapters.h"
 
 namespace {
 
