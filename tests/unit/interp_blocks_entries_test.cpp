@@ -8,7 +8,7 @@
 #include "color/interpolation.h"
 #include "flow/stage_adapters.h"
 #include "interp_test_util.h"
-#include "platform/platform.h"
+#include "platform/seams.h"
 
 namespace {
 

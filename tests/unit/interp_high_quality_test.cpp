@@ -10,7 +10,7 @@
 #include "flow/stage_adapters.h"
 #include "core/reporter.h"
 #include "interp_test_util.h"
-#include "platform/platform.h"
+#include "platform/seams.h"
 #include "support/messages.h"
 
 namespace {
