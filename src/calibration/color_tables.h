@@ -52,6 +52,10 @@ int32_t set_white(CameraRecord& cam, const double rgb[3]);
 // Start values of every color setting and table of a newly opened camera.
 void init_color_defaults(CameraRecord& cam);
 
+// The color-processing switch (the color matrix on finished color images), stored
+// unchanged. 0.
+int32_t set_color_processing(CameraRecord& cam, int32_t on);
+
 // The setters behind the white-balance and saturation exports (busy check included).
 int32_t set_white_balance(CameraRecord& cam, double red, double green, double blue);
 int32_t set_image_white_balance(CameraRecord& cam, double red, double green, double blue);

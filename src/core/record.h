@@ -76,9 +76,10 @@ struct CameraRecord {
   std::atomic<int32_t> reference_frame_mode;
 
   // ---- trigger and shutter switches (settings) ----
+  // The trigger switches may change while an acquisition reads them.
   std::atomic<int32_t> fast_wait;
-  int32_t hardware_trigger;
-  int32_t trigger_polarity;
+  std::atomic<int32_t> hardware_trigger;
+  std::atomic<int32_t> trigger_polarity;
   int32_t shutter_enabled;
   int32_t shutter_level;
   int32_t packing;
