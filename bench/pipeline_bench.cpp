@@ -15,6 +15,7 @@
 #include "acquisition/raw_stages.h"
 #include "calibration/color_tables.h"
 #include "color/interpolation.h"
+#include "flow/stage_adapters.h"
 
 namespace {
 
@@ -270,7 +271,7 @@ void BM_InterpolateColor(benchmark::State& state) {
   std::vector<uint16_t> out(3 * N);
   for (auto _ : state) {
     ucap::InterpolateColor(*scene().tables, out.data(), scene().mosaic.data(),
-                           ucap::Rect{0, 0, W, H}, quality);
+                           ucap::Rect{0, 0, W, H}, quality, ucap::library_services());
     benchmark::DoNotOptimize(out.data());
   }
   Report(state, N);
@@ -297,7 +298,7 @@ void BM_InterpolateBinned(benchmark::State& state) {
   std::vector<uint16_t> out(3 * N / b + 3 * W);
   for (auto _ : state) {
     ucap::InterpolateBinned(*scene().tables, out.data(), scene().mosaic.data(),
-                            ucap::Rect{0, 0, W, H}, b);
+                            ucap::Rect{0, 0, W, H}, b, ucap::library_services());
     benchmark::DoNotOptimize(out.data());
   }
   Report(state, N);

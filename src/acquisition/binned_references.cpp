@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "core/record.h"
-
 namespace ucap {
 
 namespace {
@@ -71,13 +69,6 @@ void PrepareBinnedReferences(const ReferenceView& refs, const BinnedReferences& 
   }
 }
 
-void PrepareBinnedReferences(CameraRecord& cam, int32_t ticks, const Rect& rect, int32_t binning,
-                             int32_t black, int32_t white) {
-  PrepareBinnedReferences(references_of(cam),
-                          BinnedReferences{cam.binned_black, cam.binned_white, kBinnedRefWords},
-                          ticks, rect, binning, black != 0, white != 0);
-}
-
 void ApplyBinnedReferences(const uint16_t* black_offsets, const uint16_t* white_gains,
                            size_t capacity, uint16_t* image, const Rect& rect, int32_t binning,
                            bool black, bool white) {
@@ -102,12 +93,6 @@ void ApplyBinnedReferences(const uint16_t* black_offsets, const uint16_t* white_
           clamp_sample((static_cast<int64_t>(image[i] - kBlackLevel) * g >> 12) + kBlackLevel));
     }
   }
-}
-
-void ApplyBinnedReferences(CameraRecord& cam, uint16_t* image, const Rect& rect, int32_t binning,
-                           int32_t black, int32_t white) {
-  ApplyBinnedReferences(cam.binned_black, cam.binned_white, kBinnedRefWords, image, rect, binning,
-                        black != 0, white != 0);
 }
 
 }  // namespace ucap

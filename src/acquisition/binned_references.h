@@ -12,8 +12,6 @@
 
 namespace ucap {
 
-struct CameraRecord;
-
 // Destination arrays of the pre-binned references, `capacity` words each.
 struct BinnedReferences {
   uint16_t* black = nullptr;
@@ -27,14 +25,10 @@ struct BinnedReferences {
 void PrepareBinnedReferences(const ReferenceView& refs, const BinnedReferences& out,
                              int32_t ticks, const Rect& rect, int32_t binning, bool black,
                              bool white);
-void PrepareBinnedReferences(CameraRecord& cam, int32_t ticks, const Rect& rect, int32_t binning,
-                             int32_t black, int32_t white);
 
 // Corrects a binned half-resolution frame with the prepared arrays, in place.
 void ApplyBinnedReferences(const uint16_t* black_offsets, const uint16_t* white_gains,
                            size_t capacity, uint16_t* image, const Rect& rect, int32_t binning,
                            bool black, bool white);
-void ApplyBinnedReferences(CameraRecord& cam, uint16_t* image, const Rect& rect, int32_t binning,
-                           int32_t black, int32_t white);
 
 }  // namespace ucap

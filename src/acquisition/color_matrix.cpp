@@ -1,7 +1,6 @@
 #include <algorithm>
 
 #include "acquisition/frame_stages.h"
-#include "core/record.h"
 
 namespace ucap {
 
@@ -36,10 +35,6 @@ void grey_from_color(uint16_t* out, const uint16_t* pixels, int32_t count) {
     const uint16_t* px = pixels + 3 * i;
     out[i] = static_cast<uint16_t>((px[0] + 2 * px[1] + px[2] + 2) >> 2);
   }
-}
-
-void ApplyColorMatrix(CameraRecord& cam, uint16_t* pixels, int32_t count) {
-  ApplyColorMatrix(cam.tables, cam.color_processing.load(), pixels, count);
 }
 
 }  // namespace ucap

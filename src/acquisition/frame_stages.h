@@ -4,27 +4,21 @@
 
 #include <cstdint>
 
-#include "calibration/color_tables.h"
+#include "core/color_tables.h"
 #include "core/types.h"
 
 namespace ucap {
-
-struct CameraRecord;
 
 // Least-squares estimate of the fraction of the signal above a pixel that leaks into it.
 // Rows wider than the widest sensor give 0.
 double EstimateSmear(const uint16_t* image, int32_t width, int32_t height);
 // Removes the estimated smear from the even columns, in place.
 void CorrectSmear(uint16_t* image, int32_t width, int32_t height);
-// Does nothing while the record's reference-frame mode is set.
-void CorrectSmear(CameraRecord& cam, uint16_t* image, int32_t width, int32_t height);
 
 // One color pixel (blue, green, red) per 2b columns of each row of a row pair, through
 // the channel gain tables. `rect` gives the frame's width and height.
 void AssembleHalfColor(const ColorTables& tables, uint16_t* out, const uint16_t* in,
                        int32_t binning, const Rect& rect);
-void AssembleHalfColor(CameraRecord& cam, uint16_t* out, const uint16_t* in, int32_t binning,
-                       const Rect& rect);
 
 // One grey word per 2b consecutive input words, rounded to nearest.
 void AssembleHalfMono(uint16_t* out, const uint16_t* in, int32_t binning, const Rect& rect);
@@ -32,7 +26,6 @@ void AssembleHalfMono(uint16_t* out, const uint16_t* in, int32_t binning, const 
 // The color matrix over `count` color pixels, in place, when `enabled` is non-zero.
 void ApplyColorMatrix(const ColorTables& tables, int32_t enabled, uint16_t* pixels,
                       int32_t count);
-void ApplyColorMatrix(CameraRecord& cam, uint16_t* pixels, int32_t count);
 
 // Grey words from color pixels: (blue + 2 green + red + 2) >> 2.
 void grey_from_color(uint16_t* out, const uint16_t* pixels, int32_t count);

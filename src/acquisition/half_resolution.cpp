@@ -1,7 +1,6 @@
 #include <algorithm>
 
 #include "acquisition/frame_stages.h"
-#include "core/record.h"
 
 namespace ucap {
 
@@ -97,11 +96,6 @@ void AssembleHalfColor(const ColorTables& tables, uint16_t* out, const uint16_t*
       }
     }
   }
-}
-
-void AssembleHalfColor(CameraRecord& cam, uint16_t* out, const uint16_t* in, int32_t binning,
-                       const Rect& rect) {
-  AssembleHalfColor(cam.tables, out, in, binning, rect);
 }
 
 void AssembleHalfMono(uint16_t* out, const uint16_t* in, int32_t binning, const Rect& rect) {

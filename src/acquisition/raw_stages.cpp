@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/record.h"
-#include "core/state.h"
-#include "device/transport.h"
-
 namespace ucap {
 
 namespace {
@@ -85,10 +81,6 @@ void apply_references_rows(const ReferenceView& refs, uint16_t* image, int32_t t
 
 }  // namespace
 
-ReferenceView references_of(const CameraRecord& cam) {
-  return ReferenceView{cam.black_store, cam.white_table, cam.sensor_width, cam.sensor_height};
-}
-
 int32_t covered_rows(int32_t top, int32_t i, int32_t m, bool row_pair,
                     int32_t (&rows)[kMaxCoveredRows]) {
   m = std::clamp(m, 1, kMaxCoveredRows);
@@ -145,12 +137,6 @@ void UnpackPixels12(uint8_t* frame, size_t frame_bytes, int32_t mode, int32_t wi
   }
 }
 
-void UnpackPixels12(CameraRecord& cam, int32_t mode, uint8_t* frame) {
-  const size_t frame_bytes = device::frame_buffer_bytes(cam);
-  UnpackPixels12(frame, frame_bytes, mode, cam.transferred.width(), cam.transferred.height(),
-                 static_cast<uint64_t>(cam.bytes_per_packet) * cam.packets_per_frame);
-}
-
 void InterleaveFields(uint16_t* dst, const uint16_t* src, int32_t width, int32_t height) {
   if (dst == nullptr || src == nullptr || width <= 0 || height <= 0) return;
   const size_t W = static_cast<size_t>(width);
@@ -166,10 +152,6 @@ void InterleaveFields(uint16_t* dst, const uint16_t* src, int32_t width, int32_t
   }
 }
 
-void InterleaveFields(CameraRecord& cam, uint16_t* dst, const uint16_t* src) {
-  InterleaveFields(dst, src, cam.transferred.width(), cam.transferred.height());
-}
-
 void ApplyReferences(const ReferenceView& refs, uint16_t* image, int32_t ticks, const Rect& rect,
                      int32_t binning, bool black, bool white, bool row_pair) {
   if (binning < 1 || binning > 5) return;
@@ -183,12 +165,6 @@ void ApplyReferences(const ReferenceView& refs, uint16_t* image, int32_t ticks, 
   } else if (white) {
     apply_references_rows<RefMode::kWhite>(refs, image, ticks, rect, m, row_pair);
   }
-}
-
-void ApplyReferences(CameraRecord& cam, uint16_t* image, int32_t ticks, const Rect& rect,
-                     int32_t binning, int32_t black, int32_t white, int32_t row_pair) {
-  ApplyReferences(references_of(cam), image, ticks, rect, binning, black != 0, white != 0,
-                  row_pair != 0);
 }
 
 void CorrectBlemishes(const uint32_t* list, int32_t count, const ReferenceView& refs,
@@ -250,13 +226,6 @@ void CorrectBlemishes(const uint32_t* list, int32_t count, const ReferenceView& 
       }
     }
   }
-}
-
-void CorrectBlemishes(CameraRecord& cam, uint16_t* image, const Rect& rect, int32_t binning,
-                      int32_t ticks, int32_t row_pair) {
-  if (state().blemish_switch.load() == 0 || cam.blemish_list_valid == 0) return;
-  CorrectBlemishes(cam.blemishes, cam.blemish_count, references_of(cam), cam.black_ref_present != 0,
-                   image, rect, binning, ticks, row_pair != 0);
 }
 
 void double_rows(uint16_t* dst, const uint16_t* src, int32_t width, int32_t height) {

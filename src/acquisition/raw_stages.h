@@ -1,8 +1,7 @@
 // Raw frame stages: expansion of packed samples, field interleaving, black and white
 // reference correction, defect-pixel replacement and the row doubling of the
 // full-resolution mode. Each stage works on 16-bit words holding 12-bit samples and takes
-// the geometry its caller names; the record-based overloads pull their inputs from the
-// camera record.
+// the geometry, references and switches its caller names.
 #pragma once
 
 #include <cstddef>
@@ -11,8 +10,6 @@
 #include "core/types.h"
 
 namespace ucap {
-
-struct CameraRecord;
 
 // The per-pixel references of one camera; both arrays have the row stride sensor_width.
 struct ReferenceView {
@@ -24,8 +21,6 @@ struct ReferenceView {
   int32_t sensor_width = 0;
   int32_t sensor_height = 0;
 };
-
-ReferenceView references_of(const CameraRecord& cam);
 
 // A corrected value clamped to the 12-bit range.
 inline int32_t clamp_sample(int64_t v) {
@@ -64,27 +59,19 @@ int32_t covered_reference_rows(const ReferenceView& refs, int32_t top, int32_t i
 // packed_bytes / 2. Nothing happens when the expanded frame would not fit frame_bytes.
 void UnpackPixels12(uint8_t* frame, size_t frame_bytes, int32_t mode, int32_t width,
                     int32_t height, uint64_t packed_bytes);
-void UnpackPixels12(CameraRecord& cam, int32_t mode, uint8_t* frame);
 
 // Puts a frame sent as two fields (even rows, then odd rows) back in row order.
 void InterleaveFields(uint16_t* dst, const uint16_t* src, int32_t width, int32_t height);
-void InterleaveFields(CameraRecord& cam, uint16_t* dst, const uint16_t* src);
 
 // Subtracts the scaled dark signal and the column offset and/or applies the white gains.
 void ApplyReferences(const ReferenceView& refs, uint16_t* image, int32_t ticks, const Rect& rect,
                      int32_t binning, bool black, bool white, bool row_pair);
-void ApplyReferences(CameraRecord& cam, uint16_t* image, int32_t ticks, const Rect& rect,
-                     int32_t binning, int32_t black, int32_t white, int32_t row_pair);
 
 // Replaces the listed defective pixels (and, with a black reference, the pixels whose
 // dark signal over this exposure exceeds 1000 counts) by their same-color neighbours.
 void CorrectBlemishes(const uint32_t* list, int32_t count, const ReferenceView& refs,
                       bool black_present, uint16_t* image, const Rect& rect, int32_t binning,
                       int32_t ticks, bool row_pair);
-// Reads the list, its valid flag, the black-reference-present flag and the process-wide
-// blemish switch; leaves the record's list unchanged.
-void CorrectBlemishes(CameraRecord& cam, uint16_t* image, const Rect& rect, int32_t binning,
-                      int32_t ticks, int32_t row_pair);
 
 // Full-resolution mode: the camera sends H rows of summed row pairs; `dst` receives 2H
 // rows of `width` words, the missing rows the rounded mean of the same-color rows

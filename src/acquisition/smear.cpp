@@ -1,7 +1,6 @@
 #include <algorithm>
 
 #include "acquisition/frame_stages.h"
-#include "core/record.h"
 
 namespace ucap {
 
@@ -56,11 +55,6 @@ void CorrectSmear(uint16_t* image, int32_t width, int32_t height) {
       row[2 * j] = static_cast<uint16_t>(std::clamp<int64_t>(v + 520, 0, 65520) >> 4);
     }
   }
-}
-
-void CorrectSmear(CameraRecord& cam, uint16_t* image, int32_t width, int32_t height) {
-  if (cam.reference_frame_mode.load() != 0) return;
-  CorrectSmear(image, width, height);
 }
 
 }  // namespace ucap

@@ -140,6 +140,11 @@ void init_color_defaults(CameraRecord& cam) {
   fill_output_table(cam.tables);
 }
 
+int32_t set_color_processing(CameraRecord& cam, int32_t on) {
+  cam.color_processing.store(on);
+  return err::kOk;
+}
+
 int32_t set_white_balance(CameraRecord& cam, double red, double green, double blue) {
   if (cam.busy.load() != 0) return err::kBusy;
   const double rounded[3] = {to_single(red), to_single(green), to_single(blue)};

@@ -6,31 +6,11 @@
 
 #include <cstdint>
 
+#include "core/color_tables.h"
+
 namespace ucap {
 
 struct CameraRecord;
-
-enum Color : int { kRed = 0, kGreen = 1, kBlue = 2 };
-
-inline constexpr int kTableSize = 4096;
-// Meaningful part of the output table: sums below 12288 give 0, 12288..16383 give
-// 0..4095, everything above gives 4095.
-inline constexpr int kOutputTableSize = 24576;
-// Largest value a term table entry can hold, and the room the output table has so
-// that any sum of three term entries is a valid index, whatever the saturation.
-inline constexpr int kTermMax = 65535;
-inline constexpr int kOutputTableSpan = 3 * kTermMax + 1;
-
-struct ColorTables {
-  // gain[c][s]: white-balanced value of raw sample s of color c (red, green, blue).
-  uint16_t gain[3][kTableSize];
-  // term[k][x]: 4096 + x * coefficient k of the color matrix (row-major, rows and
-  // columns red, green, blue).
-  uint16_t term[9][kTableSize];
-  // output[sum of three terms]: the clamped output value. Entries from
-  // kOutputTableSize on all hold 4095.
-  uint16_t output[kOutputTableSpan];
-};
 
 // The color matrix the camera's colors are corrected with at saturation 1, row-major.
 inline constexpr double kDefaultColorMatrix[9] = {
@@ -71,6 +51,10 @@ void CalculateMatrixTables(CameraRecord& cam);
 int32_t set_white(CameraRecord& cam, const double rgb[3]);
 // Start values of every color setting and table of a newly opened camera.
 void init_color_defaults(CameraRecord& cam);
+
+// The color-processing switch (the color matrix on finished color images), stored
+// unchanged. 0.
+int32_t set_color_processing(CameraRecord& cam, int32_t on);
 
 // The setters behind the white-balance and saturation exports (busy check included).
 int32_t set_white_balance(CameraRecord& cam, double red, double green, double blue);

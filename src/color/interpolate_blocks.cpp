@@ -1,7 +1,6 @@
 #include <algorithm>
 
 #include "color/interpolation.h"
-#include "core/record.h"
 
 namespace ucap {
 
@@ -69,10 +68,6 @@ void InterpolateBlocks(const ColorTables& tables, uint16_t* out, const uint16_t*
       px[3 * x + 2] = Lookup(R, red_row[xr]);
     }
   }
-}
-
-void InterpolateBlocks(CameraRecord& cam, uint16_t* out, const uint16_t* raw, const Rect& rect) {
-  InterpolateBlocks(cam.tables, out, raw, rect);
 }
 
 }  // namespace ucap

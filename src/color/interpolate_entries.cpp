@@ -1,7 +1,6 @@
 #include <algorithm>
 
 #include "color/interpolation.h"
-#include "core/record.h"
 #include "platform/platform.h"
 
 namespace ucap {
@@ -40,22 +39,17 @@ void map_mosaic(const ColorTables& tables, uint16_t* out, const uint16_t* raw, i
 }
 
 void InterpolateColor(const ColorTables& tables, uint16_t* out, const uint16_t* raw,
-                      const Rect& rect, int32_t quality) {
+                      const Rect& rect, int32_t quality, const StageServices& services) {
   const int32_t w = rect.width(), h = rect.height();
   const bool high = quality >= 2 && high_quality_interpolation_fits(w, h);
   if (!high && !standard_interpolation_fits(w, h)) return;
   if (out == nullptr || raw == nullptr) return;
   map_mosaic(tables, out, raw, w, h);
   if (high) {
-    InterpolateHighQuality(quality, w, h, out);
+    InterpolateHighQuality(quality, w, h, out, services);
   } else {
     InterpolateStandard(w, h, out);
   }
-}
-
-void InterpolateColor(CameraRecord& cam, uint16_t* out, const uint16_t* raw, const Rect& rect,
-                      int32_t quality) {
-  InterpolateColor(cam.tables, out, raw, rect, quality);
 }
 
 void bin_columns(uint16_t* dst, const uint16_t* src, int32_t width, int32_t rows,
@@ -91,23 +85,18 @@ void bin_columns(uint16_t* dst, const uint16_t* src, int32_t width, int32_t rows
 }
 
 void InterpolateBinned(const ColorTables& tables, uint16_t* out, const uint16_t* raw,
-                       const Rect& rect, int32_t binning) {
+                       const Rect& rect, int32_t binning, const StageServices& services) {
   const int32_t W = rect.width(), H = rect.height(), b = binning;
   if (out == nullptr || raw == nullptr || b < 1 || W <= 0 || H <= 0) return;
   const int32_t out_w = 2 * ((W / b) / 2), out_h = 2 * (H / 2);
   if (!standard_interpolation_fits(out_w, out_h)) return;
-  platform::WorkBuffer work(static_cast<size_t>(out_w) * static_cast<size_t>(out_h) *
-                            sizeof(uint16_t));
+  const platform::WorkBuffer work = services.work_area(
+      static_cast<size_t>(out_w) * static_cast<size_t>(out_h) * sizeof(uint16_t));
   if (!work) return;
   uint16_t* reduced = work.as<uint16_t>();
   bin_columns(reduced, raw, W, out_h, b);
   map_mosaic(tables, out, reduced, out_w, out_h);
   InterpolateStandard(out_w, out_h, out);
-}
-
-void InterpolateBinned(CameraRecord& cam, uint16_t* out, const uint16_t* raw, const Rect& rect,
-                       int32_t binning) {
-  InterpolateBinned(cam.tables, out, raw, rect, binning);
 }
 
 }  // namespace ucap

@@ -180,16 +180,17 @@ LineFit FitLine(const uint16_t (&x)[9], const uint16_t (&y)[9]) {
   return {slope, intercept};
 }
 
-void AssembleSingle(int32_t word, int32_t W, int32_t H, uint16_t* image) {
+void AssembleSingle(int32_t word, int32_t W, int32_t H, uint16_t* image,
+                    const StageServices& services) {
   if (image == nullptr || word < 0 || word > 2 || W <= 0 || H <= 0) return;
   // Each result needs the plane's rows r - 2 to r + 1 as they were before this step. Four
   // rows of the plane are kept here, each padded with two copies of column 0 on the left
   // and a copy of its last column on the right (the stand-ins for columns outside the
   // image), so result row r can replace plane row r at once; a fifth row holds the result.
   const size_t span = static_cast<size_t>(W) + 3;
-  platform::WorkBuffer temp(5 * span * sizeof(uint16_t));
+  const platform::WorkBuffer temp = services.work_area(5 * span * sizeof(uint16_t));
   if (!temp) {
-    report(msg::kAssembleSingleMemory);
+    services.report(msg::kAssembleSingleMemory);
     return;
   }
   uint16_t* rows = temp.as<uint16_t>();
@@ -222,7 +223,8 @@ void AssembleSingle(int32_t word, int32_t W, int32_t H, uint16_t* image) {
   }
 }
 
-void InterpolateHighQuality(int32_t /*quality*/, int32_t W, int32_t H, uint16_t* image) {
+void InterpolateHighQuality(int32_t /*quality*/, int32_t W, int32_t H, uint16_t* image,
+                            const StageServices& services) {
   if (image == nullptr || !high_quality_interpolation_fits(W, H)) return;
   const Plane p(image, W);
 
@@ -286,9 +288,9 @@ void InterpolateHighQuality(int32_t /*quality*/, int32_t W, int32_t H, uint16_t*
   }
 
   // 6. Half-pixel resampling of each plane.
-  AssembleSingle(kRedWord, W, H, image);
-  AssembleSingle(kGreenWord, W, H, image);
-  AssembleSingle(kBlueWord, W, H, image);
+  AssembleSingle(kRedWord, W, H, image, services);
+  AssembleSingle(kGreenWord, W, H, image, services);
+  AssembleSingle(kBlueWord, W, H, image, services);
 }
 
 }  // namespace ucap

@@ -8,12 +8,11 @@
 
 #include <cstdint>
 
-#include "calibration/color_tables.h"
+#include "core/color_tables.h"
+#include "core/stage_services.h"
 #include "core/types.h"
 
 namespace ucap {
-
-struct CameraRecord;
 
 // Whether the standard interpolator (even width >= 4, even height >= 2) and the
 // high-quality interpolator (even width and height >= 6) take a size.
@@ -28,20 +27,17 @@ void map_mosaic(const ColorTables& tables, uint16_t* out, const uint16_t* raw, i
 // Unbinned frames: map, then the standard interpolator (quality 1) or the high-quality
 // interpolator (quality 2 and above; the standard one for frames too small for it).
 void InterpolateColor(const ColorTables& tables, uint16_t* out, const uint16_t* raw,
-                      const Rect& rect, int32_t quality);
-void InterpolateColor(CameraRecord& cam, uint16_t* out, const uint16_t* raw, const Rect& rect,
-                      int32_t quality);
+                      const Rect& rect, int32_t quality, const StageServices& services);
 
 // Horizontal binning of `rows` rows of `width` samples by `binning`, keeping the mosaic:
 // `dst` receives 2 * ((width / binning) / 2) columns per row.
 void bin_columns(uint16_t* dst, const uint16_t* src, int32_t width, int32_t rows, int32_t binning);
 
 // Binned frames: reduce horizontally into a work area, map, standard interpolator. The
-// output has 2 * ((W / b) / 2) columns and 2 * (H / 2) rows.
+// output has 2 * ((W / b) / 2) columns and 2 * (H / 2) rows. Without a work area the
+// output stays as it was and nothing is reported.
 void InterpolateBinned(const ColorTables& tables, uint16_t* out, const uint16_t* raw,
-                       const Rect& rect, int32_t binning);
-void InterpolateBinned(CameraRecord& cam, uint16_t* out, const uint16_t* raw, const Rect& rect,
-                       int32_t binning);
+                       const Rect& rect, int32_t binning, const StageServices& services);
 
 // Color ratios on the cells, green at full resolution, in place in `image` whose word 1
 // holds the mapped mosaic.
@@ -51,11 +47,11 @@ void InterpolateStandard(int32_t width, int32_t height, uint16_t* image);
 // samples itself.
 void InterpolateBlocks(const ColorTables& tables, uint16_t* out, const uint16_t* raw,
                        const Rect& rect);
-void InterpolateBlocks(CameraRecord& cam, uint16_t* out, const uint16_t* raw, const Rect& rect);
 
 // Edge-directed green, robust line fits of red and blue against green, half-pixel
 // resampling; in place in `image` whose word 1 holds the mapped mosaic.
-void InterpolateHighQuality(int32_t quality, int32_t width, int32_t height, uint16_t* image);
+void InterpolateHighQuality(int32_t quality, int32_t width, int32_t height, uint16_t* image,
+                            const StageServices& services);
 // Green at the red and blue sites, and the ratio-scaled regression pairs.
 void InterpolateGreenHQ(int32_t width, int32_t height, uint16_t* image);
 
@@ -67,7 +63,10 @@ struct LineFit {
 // without the point of the largest residual.
 LineFit FitLine(const uint16_t (&x)[9], const uint16_t (&y)[9]);
 
-// Resamples color word `word` (0 blue, 1 green, 2 red) half a pixel up and to the left.
-void AssembleSingle(int32_t word, int32_t width, int32_t height, uint16_t* image);
+// Resamples color word `word` (0 blue, 1 green, 2 red) half a pixel up and to the left,
+// through a temporary plane of its own; without one the plane stays as it was and the
+// missing memory is reported.
+void AssembleSingle(int32_t word, int32_t width, int32_t height, uint16_t* image,
+                    const StageServices& services);
 
 }  // namespace ucap

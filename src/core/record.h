@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "calibration/color_tables.h"
+#include "core/color_tables.h"
 #include "core/types.h"
 #include "platform/platform.h"
 #include "ucap/ucap.h"
@@ -58,14 +58,14 @@ struct CameraRecord {
   int32_t blemish_list_valid;
   uint8_t eeprom[kEepromBytes];
 
-  // ---- camera lock (core/init) ----
+  // ---- camera lock (startup/init) ----
   platform::CriticalSection lock;
 
-  // ---- sensor size (core/init) ----
+  // ---- sensor size (startup/init) ----
   int32_t sensor_width;
   int32_t sensor_height;
 
-  // ---- driver frame buffers (core/init, device/transport) ----
+  // ---- driver frame buffers (startup/init, device/transport) ----
   uint8_t* frame_buffer[2];
 
   // ---- color tables (calibration/color_tables) ----
@@ -76,9 +76,10 @@ struct CameraRecord {
   std::atomic<int32_t> reference_frame_mode;
 
   // ---- trigger and shutter switches (settings) ----
+  // The trigger switches may change while an acquisition reads them.
   std::atomic<int32_t> fast_wait;
-  int32_t hardware_trigger;
-  int32_t trigger_polarity;
+  std::atomic<int32_t> hardware_trigger;
+  std::atomic<int32_t> trigger_polarity;
   int32_t shutter_enabled;
   int32_t shutter_level;
   int32_t packing;
@@ -92,7 +93,7 @@ struct CameraRecord {
   // ---- color saturation (calibration/color_tables) ----
   double saturation[3];
 
-  // ---- information words (core/init, settings) ----
+  // ---- information words (startup/init, settings) ----
   uint32_t eeprom_word36;
   uint32_t unique_id_low;
   int32_t shutter_open_delay;

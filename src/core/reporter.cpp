@@ -17,4 +17,8 @@ void report(const char* format, ...) {
   platform::show_message(buf);
 }
 
+void set_message_switch(int32_t on) { state().message_switch.store(on); }
+
+int32_t message_switch() { return state().message_switch.load(); }
+
 }  // namespace ucap

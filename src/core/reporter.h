@@ -2,6 +2,8 @@
 // by the process-wide message switch. Only the catalogue below is ever reported.
 #pragma once
 
+#include <cstdint>
+
 namespace ucap {
 
 namespace msg {
@@ -27,5 +29,9 @@ inline constexpr char kCalculateWhiteRefMemory[] = "Not enough memory in routine
 // Formats `format` (a catalogue entry; %d conversions with 32-bit int arguments) and
 // shows it, unless the message switch is 0.
 void report(const char* format, ...);
+
+// The process-wide message switch (1 from the start), stored unchanged.
+void set_message_switch(int32_t on);
+int32_t message_switch();
 
 }  // namespace ucap

@@ -1,16 +1,21 @@
-// Process-wide state of the library: the camera count and table, the switches that
-// are not per camera, and the bus-reset monitor's state. Nothing else is global.
+// Process-wide state of the library: the camera count and table with the gate that
+// guards them, the switches that are not per camera, and the bus-reset monitor's state.
+// Nothing else is global.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
+#include "core/gate.h"
 #include "core/record.h"
 #include "platform/platform.h"
 
 namespace ucap {
 
 struct ProcessState {
+  // Start-up and shut-down change the table, the count and the flag only with the gate
+  // shut; everything else reads them while it holds a pass (core/gate.h).
+  Gate gate;
   std::atomic<int32_t> camera_count{0};
   CameraRecord* table = nullptr;
   bool initialised = false;
@@ -29,7 +34,8 @@ struct ProcessState {
 
 ProcessState& state();
 
-// The record of camera `index`, or null when the index names no camera.
+// The record of camera `index`, or null when the index names no camera. The record stays
+// valid as long as the caller holds a pass of the gate.
 CameraRecord* camera(int32_t index);
 
 }  // namespace ucap

@@ -84,4 +84,10 @@ uint32_t bus_reset_monitor(void* table) {
   }
 }
 
+void set_bus_reset_callback(UcapBusResetCallback callback, uint64_t user) {
+  ProcessState& s = state();
+  s.bus_reset_user.store(user);
+  s.bus_reset_callback.store(callback);
+}
+
 }  // namespace ucap::device

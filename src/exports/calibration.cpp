@@ -19,10 +19,7 @@ extern "C" {
 // ---- color processing switch ----------------------------------------------------------
 
 int32_t UcapmEnableColorProcessing(int32_t index, int32_t on) {
-  return with_camera(index, [&](CameraRecord& cam) {
-    cam.color_processing.store(on);
-    return err::kOk;
-  });
+  return with_camera(index, [&](CameraRecord& cam) { return ucap::set_color_processing(cam, on); });
 }
 void UcapEnableColorProcessing(int32_t on) { UcapmEnableColorProcessing(0, on); }
 

@@ -1,27 +1,21 @@
 // Exports of the library frame and of device access: start-up, information, messages,
 // discovery, EEPROM, bus-reset callback, fixed answers and the do-nothing exports.
-#include "core/init.h"
-#include "core/state.h"
+#include "core/reporter.h"
 #include "device/discovery.h"
 #include "device/identify.h"
+#include "device/monitor.h"
 #include "exports/guard.h"
+#include "settings/geometry.h"
+#include "startup/init.h"
 #include "ucap/ucap.h"
 
 using namespace ucap;
 using ucap::exports::guarded;
+using ucap::exports::value_of;
 using ucap::exports::value_of_camera0;
 using ucap::exports::with_camera;
 
 namespace {
-
-int32_t fill_info(CameraRecord& cam, UcapInfoRecord* info) {
-  if (info == nullptr) return err::kArgument;
-  info->vendor_word3 = cam.vendor_word3;
-  info->unique_id_low = cam.unique_id_low;
-  info->one = 1;
-  info->eeprom_word36 = cam.eeprom_word36;
-  return err::kOk;
-}
 
 int32_t matching_cameras() {
   int32_t count = 0;
@@ -37,7 +31,7 @@ UCAP_API int32_t UcapInit(void) { return guarded([] { return initialise(); }); }
 UCAP_API int32_t UcapClose(void) { return guarded([] { return close_library(); }); }
 
 UCAP_API int32_t UcapmInfo(int32_t index, UcapInfoRecord* info) {
-  return with_camera(index, [&](CameraRecord& cam) { return fill_info(cam, info); });
+  return with_camera(index, [&](CameraRecord& cam) { return fill_information(cam, info); });
 }
 UCAP_API int32_t UcapInfo(UcapInfoRecord* info) { return UcapmInfo(0, info); }
 
@@ -47,26 +41,24 @@ UCAP_API int32_t UCapIsAvailable(void) {
 }
 
 UCAP_API int32_t UcapSetErrorMessages(int32_t on) {
-  state().message_switch.store(on);
+  set_message_switch(on);
   return err::kOk;
 }
-UCAP_API int32_t UcapGetCurrentErrorMessages(void) { return state().message_switch.load(); }
+UCAP_API int32_t UcapGetCurrentErrorMessages(void) { return message_switch(); }
 
 UCAP_API int32_t UcapSetBusresetCallback(UcapBusResetCallback callback, uint64_t user) {
-  state().bus_reset_user.store(user);
-  state().bus_reset_callback.store(callback);
+  device::set_bus_reset_callback(callback, user);
   return err::kOk;
 }
 
+// No EEPROM image (0) before a successful UcapInit.
 UCAP_API uint32_t ReadEprom(uint16_t offset, int16_t count) {
-  CameraRecord* cam = camera(0);
-  if (cam == nullptr) return 0;  // no EEPROM image before a successful UcapInit
-  return device::read_eprom_value(*cam, offset, count);
+  return value_of(0, [&](CameraRecord& cam) { return device::read_eprom_value(cam, offset, count); });
 }
 
 // ---- fixed answers ----
-UCAP_API int32_t UcapGetNumberOfResolutions(void) { return 4; }
-UCAP_API int32_t UcapmGetNumberOfResolutions(int32_t) { return 4; }
+UCAP_API int32_t UcapGetNumberOfResolutions(void) { return kResolutionCount; }
+UCAP_API int32_t UcapmGetNumberOfResolutions(int32_t) { return kResolutionCount; }
 UCAP_API int32_t UcapHasImageSize(void) { return 1; }
 UCAP_API int32_t UcapmHasImageSize(int32_t, int32_t* result) {
   if (result == nullptr) return err::kArgument;

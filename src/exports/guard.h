@@ -1,11 +1,14 @@
-// What every export shares: the camera index check and a guard that keeps C++
-// exceptions from crossing the C boundary.
+// What every export shares: the camera index check, the library gate's pass around every
+// use of the camera table (core/gate.h), and a guard that keeps C++ exceptions from
+// crossing the C boundary.
 #pragma once
 
 #include <cstdint>
 #include <new>
+#include <utility>
 
 #include "core/errors.h"
+#include "core/gate.h"
 #include "core/record.h"
 #include "core/state.h"
 
@@ -13,7 +16,7 @@ namespace ucap::exports {
 
 // Runs f() and turns any exception into an error code (7 for memory, 8 otherwise).
 template <typename F>
-int32_t guarded(F&& f) noexcept {
+auto guarded(F&& f) noexcept -> decltype(f()) {
   try {
     return f();
   } catch (const std::bad_alloc&) {
@@ -23,10 +26,13 @@ int32_t guarded(F&& f) noexcept {
   }
 }
 
-// Ucapm exports: 3 when the index names no camera, else f(record). The Ucap twins that
-// return an error code call this with index 0 (3 when there is no camera at all).
+// Ucapm exports: 3 when the index names no camera (or a start-up or shut-down is under
+// way), else f(record) under a pass of the gate. The Ucap twins that return an error code
+// call this with index 0 (3 when there is no camera at all).
 template <typename F>
 int32_t with_camera(int32_t index, F&& f) noexcept {
+  const GatePass pass(state().gate);
+  if (!pass) return err::kNoCamera;
   CameraRecord* cam = camera(index);
   if (cam == nullptr) return err::kNoCamera;
   return guarded([&]() -> int32_t { return f(*cam); });
@@ -43,12 +49,20 @@ int32_t deliver(int32_t index, int32_t* out, F&& value) noexcept {
   });
 }
 
+// Exports that return a stored value and check nothing: f(record), or 0 when the index
+// names no camera (or a start-up or shut-down is under way).
+template <typename F>
+auto value_of(int32_t index, F&& f) noexcept -> decltype(f(std::declval<CameraRecord&>())) {
+  const GatePass pass(state().gate);
+  CameraRecord* cam = pass ? camera(index) : nullptr;
+  if (cam == nullptr) return 0;
+  return guarded([&] { return f(*cam); });
+}
+
 // Ucap exports that return a value: the value for camera 0, or 0 with no camera.
 template <typename F>
 int32_t value_of_camera0(F&& f) noexcept {
-  CameraRecord* cam = camera(0);
-  if (cam == nullptr) return 0;
-  return guarded([&]() -> int32_t { return f(*cam); });
+  return value_of(0, f);
 }
 
 }  // namespace ucap::exports

@@ -11,6 +11,7 @@
 using ucap::CameraRecord;
 using ucap::Rect;
 using ucap::exports::deliver;
+using ucap::exports::value_of;
 using ucap::exports::value_of_camera0;
 using ucap::exports::with_camera;
 namespace err = ucap::err;
@@ -19,14 +20,6 @@ namespace {
 
 Rect to_rect(const UcapRect& r) { return Rect{r.left, r.top, r.right, r.bottom}; }
 UcapRect to_ucap(const Rect& r) { return UcapRect{r.left, r.top, r.right, r.bottom}; }
-
-// The stored value of a camera for the value-returning exports that check nothing:
-// 0 for an index that names no camera.
-template <typename F>
-int32_t value_of(int32_t index, F&& f) noexcept {
-  const CameraRecord* cam = ucap::camera(index);
-  return cam == nullptr ? 0 : f(*cam);
-}
 
 }  // namespace
 
@@ -205,25 +198,20 @@ int32_t UcapGetCurrentShutterDelay(int32_t* open_us, int32_t* close_us) {
 // The trigger switches change nothing on the camera until the next capture set-up and
 // are taken even while an acquisition runs.
 int32_t UcapmEnableHardwareTrigger(int32_t index, int32_t on) {
-  return with_camera(index, [&](CameraRecord& cam) {
-    cam.hardware_trigger = on;
-    return err::kOk;
-  });
+  return with_camera(index, [&](CameraRecord& cam) { return ucap::set_hardware_trigger(cam, on); });
 }
 int32_t UcapEnableHardwareTrigger(int32_t on) { return UcapmEnableHardwareTrigger(0, on); }
 
 int32_t UcapmSetHardwareTriggerPolarity(int32_t index, int32_t polarity) {
-  return with_camera(index, [&](CameraRecord& cam) {
-    cam.trigger_polarity = polarity;
-    return err::kOk;
-  });
+  return with_camera(index,
+                     [&](CameraRecord& cam) { return ucap::set_trigger_polarity(cam, polarity); });
 }
 int32_t UcapSetHardwareTriggerPolarity(int32_t polarity) {
   return UcapmSetHardwareTriggerPolarity(0, polarity);
 }
 
 int32_t UcapmIsHardwareTriggerEnabled(int32_t index, int32_t* on) {
-  return deliver(index, on, [](CameraRecord& cam) { return cam.hardware_trigger; });
+  return deliver(index, on, [](CameraRecord& cam) { return cam.hardware_trigger.load(); });
 }
 int32_t UcapIsHardwareTriggerEnabled(int32_t* on) { return UcapmIsHardwareTriggerEnabled(0, on); }
 
@@ -234,7 +222,7 @@ int32_t UcapmEnablePacking(int32_t index, int32_t on) {
 // The blemish switch is process-wide; the answer is whether this camera's blemish list
 // could be read (0 for an index that names no camera).
 int32_t Ucapm_corrblems(int32_t index, int32_t on) {
-  ucap::state().blemish_switch.store(on);
+  ucap::set_blemish_switch(on);
   return value_of(index, [](const CameraRecord& cam) { return cam.blemish_list_valid; });
 }
 int32_t Ucap_corrblems(int32_t on) { return Ucapm_corrblems(0, on); }

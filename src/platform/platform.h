@@ -1,7 +1,8 @@
 // The platform port: everything the library needs from the operating system.
 // platform_win32.cpp implements it with kernel32/setupapi/user32, platform_posix.cpp with
 // POSIX threads; on builds that carry the virtual camera, vcam_devices.cpp routes the device
-// calls to its driver surface, and seams.cpp holds the message hook and the test seams.
+// calls to its driver surface. message_hook.cpp holds the message hook of both layers;
+// the failures that tests inject live in seams.cpp (test builds) and no_seams.cpp (product).
 #pragma once
 
 #include <cstdarg>
@@ -150,13 +151,5 @@ bool device_io_control_overlapped(DeviceHandle h, uint32_t code, const void* in,
 bool get_overlapped_result(DeviceHandle h, Overlapped* ov, uint32_t* bytes, bool wait);
 // CancelIo.
 bool cancel_io(DeviceHandle h);
-
-// ---- test seams (never used by the library itself) ------------------------------------
-namespace testing {
-// The next `count` thread creations fail.
-void fail_thread_creations(int count);
-// The next `count` work-buffer allocations fail.
-void fail_work_allocations(int count);
-}  // namespace testing
 
 }  // namespace ucap::platform

@@ -17,7 +17,7 @@
 #include <new>
 
 #include "platform/platform.h"
-#include "platform/seams.h"
+#include "platform/internal.h"
 
 namespace ucap::platform {
 

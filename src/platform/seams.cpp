@@ -1,14 +1,15 @@
+// The injected failures of test builds (see platform/seams.h).
 #include "platform/seams.h"
 
 #include <atomic>
+
+#include "platform/internal.h"
 
 namespace ucap::platform {
 
 namespace {
 std::atomic<int> g_fail_threads{0};
 std::atomic<int> g_fail_work{0};
-std::atomic<MessageHook> g_hook{nullptr};
-std::atomic<void*> g_hook_context{nullptr};
 
 bool take_fault(std::atomic<int>& counter) {
   int n = counter.load();
@@ -19,11 +20,6 @@ bool take_fault(std::atomic<int>& counter) {
 }
 }  // namespace
 
-void set_message_hook(MessageHook hook, void* context) {
-  g_hook_context.store(context);
-  g_hook.store(hook);
-}
-
 namespace testing {
 void fail_thread_creations(int count) { g_fail_threads.store(count); }
 void fail_work_allocations(int count) { g_fail_work.store(count); }
@@ -32,11 +28,6 @@ void fail_work_allocations(int count) { g_fail_work.store(count); }
 namespace detail {
 bool thread_creation_fails() { return take_fault(g_fail_threads); }
 bool work_allocation_fails() { return take_fault(g_fail_work); }
-MessageHook message_hook(void** context) {
-  MessageHook hook = g_hook.load();
-  *context = g_hook_context.load();
-  return hook;
-}
 }  // namespace detail
 
 }  // namespace ucap::platform

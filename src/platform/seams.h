@@ -1,15 +1,13 @@
-// What the platform layers share: the message hook and the injected failures of the
-// test seams (platform.h, namespace testing).
+// Test seams of the platform layer: failures the tests inject into the port. Only the
+// library's internal static form carries them (platform/seams.cpp); the product has none,
+// and no product code includes this header.
 #pragma once
 
-#include "platform/platform.h"
+namespace ucap::platform::testing {
 
-namespace ucap::platform::detail {
+// The next `count` thread creations fail.
+void fail_thread_creations(int count);
+// The next `count` work-buffer allocations fail.
+void fail_work_allocations(int count);
 
-// True when an injected failure is due; each answer of true uses one up.
-bool thread_creation_fails();
-bool work_allocation_fails();
-// The installed message hook (null when none) and, through `context`, its context.
-MessageHook message_hook(void** context);
-
-}  // namespace ucap::platform::detail
+}  // namespace ucap::platform::testing

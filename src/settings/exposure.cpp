@@ -4,6 +4,7 @@
 
 #include "core/errors.h"
 #include "core/record.h"
+#include "core/state.h"
 #include "device/requests.h"
 
 namespace ucap {
@@ -77,5 +78,17 @@ int32_t enable_packing(CameraRecord& cam, int32_t on) {
   cam.packing = 1;
   return err::kOk;
 }
+
+int32_t set_hardware_trigger(CameraRecord& cam, int32_t on) {
+  cam.hardware_trigger.store(on);
+  return err::kOk;
+}
+
+int32_t set_trigger_polarity(CameraRecord& cam, int32_t polarity) {
+  cam.trigger_polarity.store(polarity);
+  return err::kOk;
+}
+
+void set_blemish_switch(int32_t on) { state().blemish_switch.store(on); }
 
 }  // namespace ucap

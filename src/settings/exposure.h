@@ -30,4 +30,12 @@ int32_t set_shutter_delay(CameraRecord& cam, int32_t open_us, int32_t close_us);
 // 10 busy; 8 when packing is asked for but mode 0 cannot pack; else switches it.
 int32_t enable_packing(CameraRecord& cam, int32_t on);
 
+// The trigger switches take effect at the next capture set-up and are stored unchanged
+// even while an acquisition runs. 0.
+int32_t set_hardware_trigger(CameraRecord& cam, int32_t on);
+int32_t set_trigger_polarity(CameraRecord& cam, int32_t polarity);
+
+// The process-wide blemish-correction switch, stored unchanged.
+void set_blemish_switch(int32_t on);
+
 }  // namespace ucap

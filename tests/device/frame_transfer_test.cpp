@@ -16,6 +16,7 @@
 #include "core/state.h"
 #include "device/requests.h"
 #include "device/transport.h"
+#include "flow/stage_adapters.h"
 #include "support/camera_fixture.h"
 #include "vcam/probe.h"
 #include "vcam/sensor.h"

@@ -8,7 +8,7 @@
 #include "core/record.h"
 #include "core/reporter.h"
 #include "core/state.h"
-#include "platform/platform.h"
+#include "platform/seams.h"
 #include "support/camera_fixture.h"
 #include "support/messages.h"
 

@@ -267,7 +267,7 @@ const std::vector<StartValue>& start_values() {
       {"shutter level", [] { return ucap::camera(0)->shutter_level; }, 0},
       {"packing", [] { return ucap::camera(0)->packing; }, 1},
       {"trigger", [] { return UcapIsHardwareTriggerEnabled(&a) == 0 ? a : -1; }, 0},
-      {"polarity", [] { return ucap::camera(0)->trigger_polarity; }, 0},
+      {"polarity", [] { return ucap::camera(0)->trigger_polarity.load(); }, 0},
       {"color processing", [] { return UcapIsColorProcessingEnabled(); }, 0},
       {"m color processing", [] { return UcapmIsColorProcessingEnabled(0, &a) == 0 ? a : -1; }, 0},
       {"white balance red", [] { return UcapGetCurrentWhiteBalance(&x, &y, &z) == 0 ? x : 0; }, 1.37},

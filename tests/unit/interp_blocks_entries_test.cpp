@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "color/interpolation.h"
+#include "flow/stage_adapters.h"
 #include "interp_test_util.h"
-#include "platform/platform.h"
+#include "platform/seams.h"
 
 namespace {
 
+using ucap::library_services;
 using interp_test::identity_gains;
 using interp_test::mosaic_image;
 using interp_test::Word;
@@ -118,7 +120,7 @@ TEST(InterpolateBinned, IgnoresColumnsPastTheReducedWidthAndAnOddLastRow) {
   std::vector<uint16_t> raw(W * H);
   for (auto& v : raw) v = static_cast<uint16_t>(rng() % 4096);
   std::vector<uint16_t> out(12 * 6 * 3);
-  ucap::InterpolateBinned(*t, out.data(), raw.data(), Rect{0, 0, W, H}, b);
+  ucap::InterpolateBinned(*t, out.data(), raw.data(), Rect{0, 0, W, H}, b, library_services());
   auto changed = raw;
   for (int y = 0; y < H; ++y) {
     changed[y * W + 24] = 4095;
@@ -126,7 +128,7 @@ TEST(InterpolateBinned, IgnoresColumnsPastTheReducedWidthAndAnOddLastRow) {
   }
   for (int x = 0; x < W; ++x) changed[6 * W + x] = 1234;
   std::vector<uint16_t> out2(12 * 6 * 3);
-  ucap::InterpolateBinned(*t, out2.data(), changed.data(), Rect{0, 0, W, H}, b);
+  ucap::InterpolateBinned(*t, out2.data(), changed.data(), Rect{0, 0, W, H}, b, library_services());
   EXPECT_EQ(out, out2);
 }
 
@@ -137,7 +139,8 @@ TEST(InterpolateBinned, ReducesThenRunsTheStandardInterpolator) {
   std::vector<uint16_t> raw(W * H);
   for (auto& v : raw) v = static_cast<uint16_t>(rng() % 1300);
   std::vector<uint16_t> out(out_w * H * 3);
-  ucap::InterpolateBinned(*t, out.data(), raw.data(), Rect{5, 7, 5 + W, 7 + H}, b);
+  ucap::InterpolateBinned(*t, out.data(), raw.data(), Rect{5, 7, 5 + W, 7 + H}, b,
+                          library_services());
   std::vector<uint16_t> reduced(out_w * H);
   ucap::bin_columns(reduced.data(), raw.data(), W, H, b);
   std::vector<uint16_t> expected(out_w * H * 3);
@@ -151,9 +154,9 @@ TEST(InterpolateBinned, AFailedWorkAreaLeavesTheOutput) {
   const std::vector<uint16_t> raw(16 * 4, 500);
   std::vector<uint16_t> out(8 * 4 * 3, 0x4321);
   ucap::platform::testing::fail_work_allocations(1);
-  ucap::InterpolateBinned(*t, out.data(), raw.data(), Rect{0, 0, 16, 4}, 2);
+  ucap::InterpolateBinned(*t, out.data(), raw.data(), Rect{0, 0, 16, 4}, 2, library_services());
   EXPECT_EQ(out, std::vector<uint16_t>(out.size(), 0x4321));
-  ucap::InterpolateBinned(*t, out.data(), raw.data(), Rect{0, 0, 16, 4}, 2);
+  ucap::InterpolateBinned(*t, out.data(), raw.data(), Rect{0, 0, 16, 4}, 2, library_services());
   EXPECT_EQ(out, std::vector<uint16_t>(out.size(), 500));
 }
 
@@ -179,8 +182,9 @@ TEST(InterpolateColor, ReadsTheFrameWithItsOwnWidthWhateverTheRectangle) {
   const std::vector<uint16_t> raw = interp_test::random_samples(w * h, 11);
   for (int quality : {1, 2}) {
     std::vector<uint16_t> a(w * h * 3), b(w * h * 3);
-    ucap::InterpolateColor(*t, a.data(), raw.data(), Rect{0, 0, w, h}, quality);
-    ucap::InterpolateColor(*t, b.data(), raw.data(), Rect{100, 51, 100 + w, 51 + h}, quality);
+    ucap::InterpolateColor(*t, a.data(), raw.data(), Rect{0, 0, w, h}, quality, library_services());
+    ucap::InterpolateColor(*t, b.data(), raw.data(), Rect{100, 51, 100 + w, 51 + h}, quality,
+                           library_services());
     EXPECT_EQ(a, b);
   }
 }
@@ -190,14 +194,14 @@ TEST(InterpolateColor, QualityPicksTheInterpolator) {
   const int w = 8, h = 6;
   const std::vector<uint16_t> raw = interp_test::random_samples(w * h, 12);
   std::vector<uint16_t> standard(w * h * 3), high(w * h * 3), higher(w * h * 3);
-  ucap::InterpolateColor(*t, standard.data(), raw.data(), Rect{0, 0, w, h}, 1);
-  ucap::InterpolateColor(*t, high.data(), raw.data(), Rect{0, 0, w, h}, 2);
-  ucap::InterpolateColor(*t, higher.data(), raw.data(), Rect{0, 0, w, h}, 7);
+  ucap::InterpolateColor(*t, standard.data(), raw.data(), Rect{0, 0, w, h}, 1, library_services());
+  ucap::InterpolateColor(*t, high.data(), raw.data(), Rect{0, 0, w, h}, 2, library_services());
+  ucap::InterpolateColor(*t, higher.data(), raw.data(), Rect{0, 0, w, h}, 7, library_services());
   auto expected = mosaic_image(raw, w, h);
   ucap::InterpolateStandard(w, h, expected.data());
   EXPECT_EQ(standard, expected);
   expected = mosaic_image(raw, w, h);
-  ucap::InterpolateHighQuality(2, w, h, expected.data());
+  ucap::InterpolateHighQuality(2, w, h, expected.data(), library_services());
   EXPECT_EQ(high, expected);
   EXPECT_EQ(higher, expected);
 }
@@ -207,8 +211,8 @@ TEST(InterpolateColor, FramesTooSmallForHighQualityUseTheStandardInterpolator) {
   const std::vector<uint16_t> raw = {1200, 800, 1000, 900, 850, 400, 700, 450,
                                      1500, 950, 1100, 600, 1000, 500, 650, 300};
   std::vector<uint16_t> a(4 * 4 * 3), b(4 * 4 * 3);
-  ucap::InterpolateColor(*t, a.data(), raw.data(), Rect{0, 0, 4, 4}, 2);
-  ucap::InterpolateColor(*t, b.data(), raw.data(), Rect{0, 0, 4, 4}, 1);
+  ucap::InterpolateColor(*t, a.data(), raw.data(), Rect{0, 0, 4, 4}, 2, library_services());
+  ucap::InterpolateColor(*t, b.data(), raw.data(), Rect{0, 0, 4, 4}, 1, library_services());
   EXPECT_EQ(a, b);
 }
 
@@ -222,7 +226,8 @@ TEST(Interpolators, FlatFieldsGiveFlatImages) {
     const std::vector<uint16_t> raw(w * h, v);
     for (int quality : {1, 2}) {
       std::vector<uint16_t> out(w * h * 3, 0xABCD);
-      ucap::InterpolateColor(*t, out.data(), raw.data(), Rect{0, 0, w, h}, quality);
+      ucap::InterpolateColor(*t, out.data(), raw.data(), Rect{0, 0, w, h}, quality,
+                             library_services());
       ASSERT_EQ(out, std::vector<uint16_t>(out.size(), v)) << "quality " << quality;
     }
     std::vector<uint16_t> blocks(w * h * 3);
@@ -232,7 +237,8 @@ TEST(Interpolators, FlatFieldsGiveFlatImages) {
       const int W = w * b, out_w = 2 * ((W / b) / 2);
       const std::vector<uint16_t> wide(W * h, v);
       std::vector<uint16_t> binned(out_w * h * 3);
-      ucap::InterpolateBinned(*t, binned.data(), wide.data(), Rect{0, 0, W, h}, b);
+      ucap::InterpolateBinned(*t, binned.data(), wide.data(), Rect{0, 0, W, h}, b,
+                              library_services());
       ASSERT_EQ(binned, std::vector<uint16_t>(binned.size(), v)) << "b " << b;
     }
   }

@@ -7,13 +7,15 @@
 #include <vector>
 
 #include "color/interpolation.h"
+#include "flow/stage_adapters.h"
 #include "core/reporter.h"
 #include "interp_test_util.h"
-#include "platform/platform.h"
+#include "platform/seams.h"
 #include "support/messages.h"
 
 namespace {
 
+using ucap::library_services;
 using interp_test::mosaic_image;
 using interp_test::Word;
 
@@ -116,7 +118,7 @@ TEST(InterpolateHighQuality, AgreesWithAStepByStepModelOnArbitraryFrames) {
                                                  : rng() % 64);
     }
     auto image = mosaic_image(mosaic, w, h);
-    ucap::InterpolateHighQuality(2, w, h, image.data());
+    ucap::InterpolateHighQuality(2, w, h, image.data(), library_services());
     ASSERT_EQ(image, model_high_quality(mosaic, w, h)) << w << "x" << h << " trial " << trial;
   }
 }
@@ -162,7 +164,7 @@ TEST(InterpolateHighQuality, ARampComesOutHalfAColumnToTheLeft) {
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) mosaic[y * w + x] = static_cast<uint16_t>(100 * x);
   auto image = mosaic_image(mosaic, w, h);
-  ucap::InterpolateHighQuality(2, w, h, image.data());
+  ucap::InterpolateHighQuality(2, w, h, image.data(), library_services());
   EXPECT_EQ(Word(image, w, 7, 5, 1), 650);
   for (int y = 4; y < h - 4; ++y) {
     for (int x = 4; x < w - 4; ++x) {
@@ -193,7 +195,7 @@ TEST(AssembleSingle, InterpolatesHalfAPixelUpAndLeft) {
   std::vector<uint16_t> image(w * h * 3, 0);
   for (int r = 0; r < h; ++r)
     for (int c = 0; c < w; ++c) image[(r * w + c) * 3 + 2] = static_cast<uint16_t>(16 * (3 * c + 5 * r) + 40);
-  ucap::AssembleSingle(2, w, h, image.data());
+  ucap::AssembleSingle(2, w, h, image.data(), library_services());
   for (int r = 2; r < h - 1; ++r)
     for (int c = 2; c < w - 1; ++c)
       EXPECT_EQ(Word(image, w, c, r, 2), 16 * (3 * c + 5 * r) + 40 - 8 * 3 - 8 * 5) << c << "," << r;
@@ -210,11 +212,11 @@ TEST(AssembleSingle, AMissingTemporaryPlaneIsReportedAndTheOtherPlanesGoOn) {
   const auto before = image;
   ucap_test::MessageCapture capture;
   ucap::platform::testing::fail_work_allocations(1);
-  ucap::AssembleSingle(2, w, h, image.data());
+  ucap::AssembleSingle(2, w, h, image.data(), library_services());
   EXPECT_EQ(image, before);
   ASSERT_EQ(capture.lines().size(), 1u);
   EXPECT_EQ(capture.lines()[0], ucap::msg::kAssembleSingleMemory);
-  ucap::AssembleSingle(2, w, h, image.data());
+  ucap::AssembleSingle(2, w, h, image.data(), library_services());
   EXPECT_NE(image, before);
   EXPECT_EQ(capture.lines().size(), 1u);
 }

@@ -15,9 +15,11 @@
 #include "acquisition/raw_stages.h"
 #include "calibration/color_tables.h"
 #include "color/interpolation.h"
+#include "flow/stage_adapters.h"
 
 namespace {
 
+using ucap::library_services;
 using ucap::Rect;
 
 class Fuzz : public ::testing::Test {
@@ -140,18 +142,19 @@ TEST_F(Fuzz, Interpolators) {
     const size_t n = static_cast<size_t>(w) * h;
     const auto raw = samples(std::max<size_t>(1, n), trial % 3 == 0 ? 65535 : 4095);
     std::vector<uint16_t> out(std::max<size_t>(1, 3 * n));
-    ucap::InterpolateColor(*t, out.data(), raw.data(), Rect{0, 0, w, h}, uniform(1, 2));
+    ucap::InterpolateColor(*t, out.data(), raw.data(), Rect{0, 0, w, h}, uniform(1, 2),
+                           library_services());
     ucap::InterpolateBlocks(*t, out.data(), raw.data(), Rect{0, 0, w, h});
     if (ucap::standard_interpolation_fits(w, h)) expect_twelve_bit(out);
     const int b = uniform(1, 6);
     const int out_w = 2 * ((w / b) / 2), out_h = 2 * (h / 2);
     std::vector<uint16_t> binned(std::max<size_t>(1, 3 * static_cast<size_t>(out_w) * out_h));
-    ucap::InterpolateBinned(*t, binned.data(), raw.data(), Rect{0, 0, w, h}, b);
+    ucap::InterpolateBinned(*t, binned.data(), raw.data(), Rect{0, 0, w, h}, b, library_services());
     if (ucap::standard_interpolation_fits(out_w, out_h)) expect_twelve_bit(binned);
     auto image = samples(std::max<size_t>(1, 3 * n), 65535);
-    ucap::InterpolateHighQuality(2, w, h, image.data());
+    ucap::InterpolateHighQuality(2, w, h, image.data(), library_services());
     ucap::InterpolateStandard(w, h, image.data());
-    ucap::AssembleSingle(uniform(0, 2), w, h, image.data());
+    ucap::AssembleSingle(uniform(0, 2), w, h, image.data(), library_services());
   }
 }
 

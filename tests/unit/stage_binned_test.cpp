@@ -10,6 +10,7 @@
 #include "acquisition/binned_references.h"
 #include "acquisition/raw_stages.h"
 #include "core/record.h"
+#include "flow/stage_adapters.h"
 
 namespace {
 

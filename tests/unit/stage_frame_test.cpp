@@ -10,6 +10,7 @@
 #include "acquisition/frame_stages.h"
 #include "calibration/color_tables.h"
 #include "core/record.h"
+#include "flow/stage_adapters.h"
 
 namespace {
 

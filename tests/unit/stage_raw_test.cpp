@@ -11,6 +11,7 @@
 #include "acquisition/raw_stages.h"
 #include "core/record.h"
 #include "core/state.h"
+#include "flow/stage_adapters.h"
 
 namespace {
 

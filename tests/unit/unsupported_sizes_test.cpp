@@ -12,6 +12,7 @@
 #include "acquisition/frame_stages.h"
 #include "acquisition/raw_stages.h"
 #include "color/interpolation.h"
+#include "flow/stage_adapters.h"
 #include "interp_test_util.h"
 
 namespace {
@@ -41,8 +42,8 @@ TEST(UnsupportedSizes, LeaveTheOutputUntouched) {
   std::vector<Row> rows;
   for (const Rect& r : {Rect{0, 0, 2, 2}, Rect{0, 0, 5, 4}, Rect{0, 0, 4, 0}, Rect{0, 0, 4, 3}}) {
     const std::string size = size_name(r.width(), r.height());
-    rows.push_back({"InterpolateColor 1" + size, [&, r](uint16_t* out) { ucap::InterpolateColor(t, out, raw, r, 1); }});
-    rows.push_back({"InterpolateColor 2" + size, [&, r](uint16_t* out) { ucap::InterpolateColor(t, out, raw, r, 2); }});
+    rows.push_back({"InterpolateColor 1" + size, [&, r](uint16_t* out) { ucap::InterpolateColor(t, out, raw, r, 1, ucap::library_services()); }});
+    rows.push_back({"InterpolateColor 2" + size, [&, r](uint16_t* out) { ucap::InterpolateColor(t, out, raw, r, 2, ucap::library_services()); }});
     rows.push_back({"InterpolateBlocks" + size, [&, r](uint16_t* out) { ucap::InterpolateBlocks(t, out, raw, r); }});
   }
   for (auto [w, h] : {std::pair{2, 2}, {4, 0}, {5, 4}, {4, 3}, {-4, 2}}) {
@@ -51,7 +52,7 @@ TEST(UnsupportedSizes, LeaveTheOutputUntouched) {
   }
   for (auto [w, h] : {std::pair{4, 6}, {6, 4}, {7, 6}, {6, 7}}) {
     const std::string size = size_name(w, h);
-    rows.push_back({"InterpolateHighQuality" + size, [w, h](uint16_t* out) { ucap::InterpolateHighQuality(2, w, h, out); }});
+    rows.push_back({"InterpolateHighQuality" + size, [w, h](uint16_t* out) { ucap::InterpolateHighQuality(2, w, h, out, ucap::library_services()); }});
     rows.push_back({"InterpolateGreenHQ" + size, [w, h](uint16_t* out) { ucap::InterpolateGreenHQ(w, h, out); }});
   }
   for (int b : {0, 6}) {

@@ -6,13 +6,12 @@
 #include <cstdio>
 #include <string>
 
-#include "core/record.h"
-#include "core/state.h"
 #include "ucap/ucap.h"
 #include "ucap/vcam.h"
 
 namespace {
 
+// What the camera interface tells about camera `index` of a started library.
 void print_camera(int index) {
   UcapInfoRecord info{};
   if (UcapmInfo(index, &info) != UCAP_OK) return;
@@ -22,27 +21,22 @@ void print_camera(int index) {
   std::printf("  info words     vendor3=%08X uid_low=%08X one=%u eeprom36=%08X\n", info.vendor_word3,
               info.unique_id_low, info.one, info.eeprom_word36);
   std::printf("  sensor         %d x %d\n", frame.right - frame.left, frame.bottom - frame.top);
-  const ucap::CameraRecord* cam = ucap::camera(index);
-  if (cam != nullptr) {
-    std::printf("  device         %s\n", cam->device_path);
-    std::printf("  mode table     mode  block     max        unit   output     bytes/pkt pkts/frame packing\n");
-    for (int m = 0; m < 8; ++m) {
-      const ucap::ModeEntry& e = cam->modes[m];
-      if (e.block_address == 0) continue;
-      std::printf("                 %d     %08X  %4u x %-4u %2u x %-2u %4u x %-4u %9u %10u %7u\n", m,
-                  e.block_address, e.max_width, e.max_height, e.unit_width, e.unit_height,
-                  e.output_width, e.output_height, e.bytes_per_packet, e.packets_per_frame,
-                  e.packing_supported);
-    }
-    std::printf("  blemishes      %d (list %s)\n", cam->blemish_count,
-                cam->blemish_list_valid ? "valid" : "not valid");
-  }
   std::printf("  resolutions   ");
   for (int r = 0; r < UcapmGetNumberOfResolutions(index); ++r) {
     int32_t w = 0, h = 0, third = 0;
     if (UcapmGetResolutionValues(index, r, &w, &h, &third) == UCAP_OK) std::printf(" %d:%dx%d", r, w, h);
   }
   std::printf("\n");
+  int32_t exposure = 0, black = 0, white = 0;
+  UcapmGetCurrentExposure(index, &exposure);
+  UcapmHasBlackRef(index, &black);
+  UcapmHasWhiteRef(index, &white);
+  std::printf("  exposure       %d us\n", exposure);
+  std::printf("  references     black %s, white %s\n", black ? "present" : "none",
+              white ? "present" : "none");
+  // The blemish switch is on from the start; switching it on again only asks whether the
+  // camera's blemish list could be read.
+  std::printf("  blemish list   %s\n", Ucapm_corrblems(index, 1) ? "valid" : "not valid");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "core/init.h"
+#include "startup/init.h"
 
 #include <new>
 
@@ -76,6 +76,8 @@ int32_t start_camera(CameraRecord& cam, int32_t i) {
 
 int32_t initialise() {
   ProcessState& s = state();
+  const GateShut shut(s.gate);
+  if (!shut) return err::kNoCamera;
   if (s.initialised) return 0;
 
   int32_t count = 0;
@@ -116,6 +118,8 @@ int32_t initialise() {
 
 int32_t close_library() {
   ProcessState& s = state();
+  const GateShut shut(s.gate);
+  if (!shut) return err::kNoCamera;
   const int32_t count = s.camera_count.load();
   CameraRecord* table = s.table;
 
@@ -139,6 +143,15 @@ int32_t close_library() {
   if (table != nullptr) release_table(table, count, count);
   s.initialised = false;
   return 0;
+}
+
+int32_t fill_information(const CameraRecord& cam, UcapInfoRecord* info) {
+  if (info == nullptr) return err::kArgument;
+  info->vendor_word3 = cam.vendor_word3;
+  info->unique_id_low = cam.unique_id_low;
+  info->one = 1;
+  info->eeprom_word36 = cam.eeprom_word36;
+  return err::kOk;
 }
 
 }  // namespace ucap

@@ -1,0 +1,54 @@
+#include "core/gate.h"
+
+namespace ucap {
+
+namespace {
+// Passes the calling thread holds through GatePass.
+thread_local int32_t t_passes_held = 0;
+}  // namespace
+
+bool Gate::enter() noexcept {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (pending_.load() != 0) return false;
+  ++passes_;
+  return true;
+}
+
+void Gate::leave() noexcept {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (--passes_ == 0) changed_.notify_all();
+}
+
+bool Gate::shut() noexcept {
+  if (t_passes_held != 0) return false;
+  std::unique_lock<std::mutex> lock(mutex_);
+  pending_.fetch_add(1);
+  changed_.wait(lock, [this] { return passes_ == 0 && !shut_; });
+  shut_ = true;
+  return true;
+}
+
+void Gate::open() noexcept {
+  std::lock_guard<std::mutex> lock(mutex_);
+  shut_ = false;
+  pending_.fetch_sub(1);
+  changed_.notify_all();
+}
+
+GatePass::GatePass(Gate& gate) noexcept : gate_(gate), taken_(gate.enter()) {
+  if (taken_) ++t_passes_held;
+}
+
+GatePass::~GatePass() {
+  if (!taken_) return;
+  --t_passes_held;
+  gate_.leave();
+}
+
+GateShut::GateShut(Gate& gate) noexcept : gate_(gate), shut_(gate.shut()) {}
+
+GateShut::~GateShut() {
+  if (shut_) gate_.open();
+}
+
+}  // namespace ucap
