@@ -84,8 +84,8 @@ int32_t DoAcquisition(int32_t index, uint16_t* image, int32_t size, Progress pro
     cam.abort.store(0);
     return err::kAborted;
   }
-  if (c != 0) return failed(index, c);
-  c = cam.frame_result.load();
+  // A frame that did not arrive explains a failing clean-up too (an unplugged camera).
+  if (const int32_t missing = cam.frame_result.load(); missing != 0) return failed(index, missing);
   if (c != 0) return failed(index, c);
   return process_frame(cam, cam.frame_buffer[0], image, Pipeline::kSingleShot);
 }
