@@ -50,11 +50,12 @@ bool claim_abort(CameraRecord& cam, int32_t from) {
 
 int32_t start_fast_acquisition(int32_t index) {
   CameraRecord& cam = *camera(index);
-  if (cam.fast_running.load() != 0 || cam.busy.load() != 0) return err::kBusy;
+  if (cam.fast_running.load() != 0) return err::kBusy;
   if (claim_abort(cam, kAbortUnfinished)) {
     const int32_t c = finish_abort(cam);
     if (c != 0) return c;
   }
+  if (cam.busy.load() != 0) return err::kBusy;
   if (cam.abort.load() != kNoAbort) return err::kAborted;
   if (!combination_allowed(cam) || image_bytes(cam) == 0) {
     report(msg::kStartFastError, index, err::kArgument);
