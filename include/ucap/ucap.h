@@ -211,6 +211,52 @@ UCAP_API int32_t UcapmSetWhiteTable(int32_t index, const uint16_t *table);
 UCAP_API int32_t UcapGetWhiteTable(uint16_t *table);
 UCAP_API int32_t UcapmGetWhiteTable(int32_t index, uint16_t *table);
 
+/* ---- image acquisition ------------------------------------------------------
+ * Images are 16-bit words holding 12-bit values: one grey word per pixel (12 bits
+ * per pixel) or blue, green, red words per pixel (36 bits per pixel), rows without
+ * gaps. `size` is the buffer size in bytes; it must hold the current data size.
+ * The progress callback is called on the calling thread every 50 ms of the
+ * exposure as (elapsed ms, total ms, 2); a non-zero result aborts the shot
+ * (result 4; exposures above 2 s and triggered shots are cancelled at once). */
+UCAP_API int32_t UcapAcquisition(uint16_t *image, int32_t size, UcapProgressCallback callback);
+UCAP_API int32_t UcapmAcquisition(int32_t index, uint16_t *image, int32_t size,
+                                  UcapProgressCallback callback);
+UCAP_API int32_t UcapAcquisitionEx(uint16_t *image, int32_t size, UcapProgressCallbackEx callback,
+                                   intptr_t user);
+UCAP_API int32_t UcapmAcquisitionEx(int32_t index, uint16_t *image, int32_t size,
+                                    UcapProgressCallbackEx callback, intptr_t user);
+
+/* Fast acquisition: start, then poll the readiness check; it answers 1 when a
+ * frame was delivered into the buffer, 0 when none is ready yet, and negated
+ * error codes. With go_on 0 the delivered frame is the last one; an abort stops
+ * the stream at any time. */
+UCAP_API int32_t UcapStartFastAcquisition(void);
+UCAP_API int32_t UcapmStartFastAcquisition(int32_t index);
+UCAP_API int32_t UcapIsFastAcquisitionReady(uint16_t *image, int32_t size, int32_t go_on);
+UCAP_API int32_t UcapmIsFastAcquisitionReady(int32_t index, uint16_t *image, int32_t size,
+                                             int32_t go_on);
+UCAP_API int32_t UcapAbortFastAcquisition(void);
+UCAP_API int32_t UcapmAbortFastAcquisition(int32_t index);
+
+/* ---- reference calculations --------------------------------------------------
+ * Black reference: keep the sensor dark; two full-sensor exposures (250 us and
+ * about 16.4 s), the callback called during them as during a single shot.
+ * White reference: an evenly lit empty field at the exposure in use; four
+ * frames, the callback called as (0, 4, 1) first and (i, 4, 2) after frame i. */
+UCAP_API int32_t UcapCalculateBlackRef(UcapProgressCallback callback);
+UCAP_API int32_t UcapmCalculateBlackRef(int32_t index, UcapProgressCallback callback);
+UCAP_API int32_t UcapCalculateBlackRefEx(UcapProgressCallbackEx callback, intptr_t user);
+UCAP_API int32_t UcapmCalculateBlackRefEx(int32_t index, UcapProgressCallbackEx callback,
+                                          intptr_t user);
+/* Installs a black reference from a work buffer of (sensor height + 2) x sensor
+ * width words; `record` is a camera record of the library (3 for any other). */
+UCAP_API int32_t Ucapm_setBlackRef(void *record, const uint16_t *buffer);
+UCAP_API int32_t UcapCalculateWhiteRef(UcapProgressCallback callback);
+UCAP_API int32_t UcapmCalculateWhiteRef(int32_t index, UcapProgressCallback callback);
+UCAP_API int32_t UcapCalculateWhiteRefEx(UcapProgressCallbackEx callback, intptr_t user);
+UCAP_API int32_t UcapmCalculateWhiteRefEx(int32_t index, UcapProgressCallbackEx callback,
+                                          intptr_t user);
+
 /* ---- capabilities ---------------------------------------------------------- */
 UCAP_API int32_t UcapHasFrame(void);                           /* value */
 UCAP_API int32_t UcapmHasFrame(int32_t index, int32_t *result);

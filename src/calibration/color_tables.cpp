@@ -146,7 +146,7 @@ int32_t set_color_processing(CameraRecord& cam, int32_t on) {
 }
 
 int32_t set_white_balance(CameraRecord& cam, double red, double green, double blue) {
-  if (cam.busy.load() != 0) return err::kBusy;
+  if (acquisition_running(cam)) return err::kBusy;
   const double rounded[3] = {to_single(red), to_single(green), to_single(blue)};
   const int32_t rc = set_white(cam, rounded);
   if (rc != err::kOk) return rc;
@@ -157,7 +157,7 @@ int32_t set_white_balance(CameraRecord& cam, double red, double green, double bl
 }
 
 int32_t set_image_white_balance(CameraRecord& cam, double red, double green, double blue) {
-  if (cam.busy.load() != 0) return err::kBusy;
+  if (acquisition_running(cam)) return err::kBusy;
   const double measured[3] = {to_single(red), to_single(green), to_single(blue)};
   for (double y : measured) {
     if (!(y > 0.0)) return err::kWhiteBalance;

@@ -18,7 +18,7 @@ bool geometry_fits(const CameraRecord& cam) {
 }
 
 int32_t switch_to(CameraRecord& cam, int32_t on, int32_t present, int32_t& field) {
-  if (cam.busy.load() != 0) return err::kBusy;
+  if (acquisition_running(cam)) return err::kBusy;
   if (on != 0 && present == 0) return err::kArgument;
   field = on != 0 ? 1 : 0;
   return err::kOk;

@@ -1,10 +1,14 @@
 #include "core/gate.h"
 
+#include <chrono>
+
 namespace ucap {
 
 namespace {
 // Passes the calling thread holds through GatePass.
 thread_local int32_t t_passes_held = 0;
+// How often a waiting shut-down nudges the waits that no export polls.
+constexpr int kNudgeMs = 20;
 }  // namespace
 
 bool Gate::enter() noexcept {
@@ -19,11 +23,21 @@ void Gate::leave() noexcept {
   if (--passes_ == 0) changed_.notify_all();
 }
 
-bool Gate::shut() noexcept {
+bool Gate::shut(void (*nudge)()) noexcept {
   if (t_passes_held != 0) return false;
   std::unique_lock<std::mutex> lock(mutex_);
   pending_.fetch_add(1);
-  changed_.wait(lock, [this] { return passes_ == 0 && !shut_; });
+  const auto free = [this] { return passes_ == 0 && !shut_; };
+  while (!free()) {
+    if (nudge == nullptr) {
+      changed_.wait(lock, free);
+      break;
+    }
+    lock.unlock();
+    nudge();
+    lock.lock();
+    changed_.wait_for(lock, std::chrono::milliseconds(kNudgeMs), free);
+  }
   shut_ = true;
   return true;
 }
@@ -45,7 +59,7 @@ GatePass::~GatePass() {
   gate_.leave();
 }
 
-GateShut::GateShut(Gate& gate) noexcept : gate_(gate), shut_(gate.shut()) {}
+GateShut::GateShut(Gate& gate, void (*nudge)()) noexcept : gate_(gate), shut_(gate.shut(nudge)) {}
 
 GateShut::~GateShut() {
   if (shut_) gate_.open();

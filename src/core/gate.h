@@ -37,7 +37,7 @@ class Gate {
  private:
   friend class GatePass;
   friend class GateShut;
-  bool shut() noexcept;
+  bool shut(void (*nudge)()) noexcept;
   void open() noexcept;
 
   std::mutex mutex_;
@@ -62,10 +62,12 @@ class GatePass {
 };
 
 // Start-up or shut-down: the gate shut for the lifetime of the object, once every pass has
-// been returned; false (nothing waited for) when the calling thread holds a pass.
+// been returned; false (nothing waited for) when the calling thread holds a pass. While it
+// waits, `nudge` (if given) is called every few milliseconds, without the gate's mutex, to
+// end waits that no export polls (a stream's frame worker between two calls).
 class GateShut {
  public:
-  explicit GateShut(Gate& gate) noexcept;
+  explicit GateShut(Gate& gate, void (*nudge)() = nullptr) noexcept;
   ~GateShut();
   GateShut(const GateShut&) = delete;
   GateShut& operator=(const GateShut&) = delete;

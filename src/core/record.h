@@ -122,6 +122,7 @@ struct CameraRecord {
   std::atomic<int32_t> busy;          // acquisition busy: a frame transfer is pending
   std::atomic<int32_t> fast_running;
   std::atomic<int32_t> abort;
+  std::atomic<int32_t> frame_result;  // code of the last frame transfer (0: the frame arrived)
 
   // ---- white balance, color matrix, callbacks ----
   double white_balance[3];
@@ -130,5 +131,12 @@ struct CameraRecord {
   UcapProgressCallbackEx ex_callback;
   UcapProgressCallback plain_callback;
 };
+
+// Whether the camera's capture settings are in use: a frame transfer is pending, or a
+// fast acquisition runs (between its frames the busy flag is 0, but the transfer keeps
+// the geometry it was set up with).
+inline bool acquisition_running(const CameraRecord& cam) {
+  return cam.busy.load() != 0 || cam.fast_running.load() != 0;
+}
 
 }  // namespace ucap

@@ -34,17 +34,20 @@ void sleep_ms(uint32_t ms) {
 // ---- threads ------------------------------------------------------------------------
 struct Thread {
   pthread_t id{};
-  ThreadProc proc = nullptr;
-  void* arg = nullptr;
   bool joined = false;
 };
 
 namespace {
+// What the new thread runs; it owns the block, because the handle may be closed (and
+// the Thread freed) before the thread has started.
+struct ThreadStart {
+  ThreadProc proc;
+  void* arg;
+};
 void* thread_trampoline(void* p) {
-  auto* t = static_cast<Thread*>(p);
-  ThreadProc proc = t->proc;
-  void* arg = t->arg;
-  proc(arg);
+  const ThreadStart start = *static_cast<ThreadStart*>(p);
+  delete static_cast<ThreadStart*>(p);
+  start.proc(start.arg);
   return nullptr;
 }
 }  // namespace
@@ -55,19 +58,24 @@ Thread* create_thread(ThreadProc proc, void* arg, uint32_t stack_size) {
     return nullptr;
   }
   auto* t = new (std::nothrow) Thread;
-  if (t == nullptr) return nullptr;
-  t->proc = proc;
-  t->arg = arg;
+  auto* start = new (std::nothrow) ThreadStart{proc, arg};
+  if (t == nullptr || start == nullptr) {
+    delete t;
+    delete start;
+    set_last_error(8);
+    return nullptr;
+  }
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   // The stack argument is a minimum: POSIX systems (and the sanitizers) need more than
   // the small stacks Windows commits on demand.
   size_t stack = stack_size < (1u << 20) ? (1u << 20) : stack_size;
   pthread_attr_setstacksize(&attr, stack);
-  int rc = pthread_create(&t->id, &attr, thread_trampoline, t);
+  int rc = pthread_create(&t->id, &attr, thread_trampoline, start);
   pthread_attr_destroy(&attr);
   if (rc != 0) {
     delete t;
+    delete start;
     set_last_error(8);
     return nullptr;
   }

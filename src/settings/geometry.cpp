@@ -87,13 +87,13 @@ int32_t set_resolution(CameraRecord& cam, int32_t resolution) {
   if (static_cast<uint32_t>(resolution) >= static_cast<uint32_t>(kResolutionCount)) {
     return err::kArgument;
   }
-  if (cam.busy.load() != 0) return err::kBusy;
+  if (acquisition_running(cam)) return err::kBusy;
   cam.resolution = resolution;
   return err::kOk;
 }
 
 int32_t set_bits_per_pixel(CameraRecord& cam, int32_t bits) {
-  if (cam.busy.load() != 0) return err::kBusy;
+  if (acquisition_running(cam)) return err::kBusy;
   if (bits != kBitsColor && bits != kBitsMono) return err::kArgument;
   // At resolution 1 each depth has its own binning factors: move to the neighbour.
   if (cam.resolution == 1) {
@@ -110,7 +110,7 @@ int32_t set_bits_per_pixel(CameraRecord& cam, int32_t bits) {
 }
 
 int32_t set_binning(CameraRecord& cam, int32_t factor) {
-  if (cam.busy.load() != 0) return err::kBusy;
+  if (acquisition_running(cam)) return err::kBusy;
   if (!binning_allowed(cam.resolution, cam.bits_per_pixel, factor)) return err::kArgument;
   cam.binning = factor;
   // Re-align the image rectangle to the new factor; the result does not matter here.
@@ -120,7 +120,7 @@ int32_t set_binning(CameraRecord& cam, int32_t factor) {
 }
 
 int32_t set_image_size(CameraRecord& cam, const Rect* rect) {
-  if (cam.busy.load() != 0) return err::kBusy;
+  if (acquisition_running(cam)) return err::kBusy;
   const int32_t b = binning_of(cam);
   if (rect == nullptr) {
     const int32_t g = cam.resolution == 1 ? 4 * b : 2 * b;
@@ -166,7 +166,7 @@ int32_t set_image_size(CameraRecord& cam, const Rect* rect) {
 }
 
 int32_t set_frame_size(CameraRecord& cam, const Rect* rect) {
-  if (cam.busy.load() != 0) return err::kBusy;
+  if (acquisition_running(cam)) return err::kBusy;
   const int32_t g = 4 * binning_of(cam);
   const Rect frame = rect != nullptr ? *rect : reference_rect(cam);
   cam.frame_rect = frame;

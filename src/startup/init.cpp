@@ -12,6 +12,7 @@
 #include "device/monitor.h"
 #include "device/requests.h"
 #include "device/transport.h"
+#include "flow/closing.h"
 
 namespace ucap {
 
@@ -118,8 +119,9 @@ int32_t initialise() {
 
 int32_t close_library() {
   ProcessState& s = state();
-  const GateShut shut(s.gate);
+  const GateShut shut(s.gate, &flow::cancel_pending_frames);
   if (!shut) return err::kNoCamera;
+  flow::release_transfers();
   const int32_t count = s.camera_count.load();
   CameraRecord* table = s.table;
 

@@ -1,0 +1,146 @@
+#include "flow/fast_acquisition.h"
+
+#include "acquisition/binned_references.h"
+#include "core/errors.h"
+#include "core/reporter.h"
+#include "core/state.h"
+#include "flow/frame_worker.h"
+#include "flow/image_size.h"
+#include "flow/processing.h"
+#include "flow/stage_adapters.h"
+#include "platform/platform.h"
+
+namespace ucap::flow {
+
+namespace {
+
+constexpr uint32_t kAbortPollMs = 10;
+constexpr int32_t kCancelAboveUs = 500000;
+
+// Values of the abort flag during a stream.
+constexpr int32_t kNoAbort = 0;
+constexpr int32_t kAborting = 1;
+// An abort that could not cancel its pending frame: the transfer is still set up, and the
+// next abort or start finishes it.
+constexpr int32_t kAbortUnfinished = 2;
+
+// Steps of an abort once it has been claimed and the stream marked stopped: cancel the
+// pending frame of a long or triggered exposure (short ones are let arrive), wait for the
+// worker, clean up.
+int32_t finish_abort(CameraRecord& cam) {
+  if (cam.exposure > kCancelAboveUs || cam.hardware_trigger != 0) {
+    if (!cancel_exposure(cam)) {
+      cam.abort.store(kAbortUnfinished);
+      return err::kAborted;
+    }
+  }
+  bool cancelled = false;
+  wait_for_frame(cam, kAbortPollMs, &cancelled);
+  clean_up_transfer(cam);
+  cam.busy.store(0);
+  cam.abort.store(kNoAbort);
+  return err::kOk;
+}
+
+// Claims the abort flag from `from`.
+bool claim_abort(CameraRecord& cam, int32_t from) {
+  return cam.abort.compare_exchange_strong(from, kAborting);
+}
+
+}  // namespace
+
+int32_t start_fast_acquisition(int32_t index) {
+  CameraRecord& cam = *camera(index);
+  if (cam.fast_running.load() != 0) return err::kBusy;
+  if (claim_abort(cam, kAbortUnfinished)) {
+    const int32_t c = finish_abort(cam);
+    if (c != 0) return c;
+  }
+  if (cam.busy.load() != 0) return err::kBusy;
+  if (cam.abort.load() != kNoAbort) return err::kAborted;
+  if (!combination_allowed(cam) || image_bytes(cam) == 0) {
+    report(msg::kStartFastError, index, err::kArgument);
+    return err::kArgument;
+  }
+  const int32_t ticks = reference_ticks(cam);
+  PrepareBinnedReferences(cam, ticks, cam.image_rect, cam.binning, cam.black_ref_switch,
+                          cam.white_ref_switch);
+  int32_t c = set_up_transfer(cam, 0);
+  if (c == 0 && !transfer_makes(cam, image_bytes(cam))) {
+    clean_up_transfer(cam);
+    c = err::kArgument;
+  }
+  if (c != 0) {
+    report(msg::kStartFastError, index, c);
+    return c;
+  }
+  cam.buffer_selector.store(0);
+  cam.fast_running.store(1);
+  if (!start_frame_worker(cam)) {
+    report(msg::kCreateThread, index);
+    cam.fast_running.store(0);
+    clean_up_transfer(cam);
+    return err::kFastThread;
+  }
+  return err::kOk;
+}
+
+int32_t fast_acquisition_ready(int32_t index, uint16_t* image, int32_t size, int32_t go_on) {
+  CameraRecord& cam = *camera(index);
+  // Marked waiting before the abort flag is read: an abort claims its flag first and then
+  // waits for this one to drop, so the two can never both go on.
+  cam.fast_wait.store(1);
+  auto done = [&cam](int32_t result) {
+    cam.fast_wait.store(0);
+    return result;
+  };
+  if (cam.abort.load() != kNoAbort) return done(0);
+  if (cam.fast_running.load() == 0) return done(-err::kThread);
+  if (cam.busy.load() != 0) return done(0);
+
+  // Ends the stream with a negated code, nothing written to the caller's buffer.
+  auto stop = [&](int32_t code) {
+    cam.fast_running.store(0);
+    const int32_t c = clean_up_transfer(cam);
+    report(msg::kFastReadyError, index, c != 0 ? c : -code);
+    return done(-code);
+  };
+  const int32_t n = ImageDataSize(index);
+  if (n == 0 || size < n || image == nullptr) return stop(err::kBufferSize);
+  // A frame that did not arrive is not delivered as one.
+  if (const int32_t missing = cam.frame_result.load(); missing != 0) return stop(missing);
+
+  const int32_t current = cam.buffer_selector.load();
+  if (go_on != 0) {
+    cam.buffer_selector.store(1 - current);
+    if (!start_frame_worker(cam)) {
+      report(msg::kCreateThread, index);
+      return done(-err::kThread);
+    }
+  } else {
+    cam.fast_running.store(0);
+    const int32_t c = clean_up_transfer(cam);
+    if (c != 0) report(msg::kFastReadyErrorNoIndex, c);
+  }
+  uint8_t* frame = cam.frame_buffer[current == 0 ? 0 : 1];
+  if (process_frame(cam, frame, image, Pipeline::kStream) != 0) return done(-err::kNoMemory);
+  return done(1);
+}
+
+int32_t abort_fast_acquisition(int32_t index) {
+  CameraRecord& cam = *camera(index);
+  if (!claim_abort(cam, kNoAbort)) {
+    // An abort that could not cancel its frame is tried again; one under way is not.
+    if (claim_abort(cam, kAbortUnfinished)) return finish_abort(cam);
+    return err::kAborted;
+  }
+  while (cam.fast_wait.load() != 0) platform::sleep_ms(kAbortPollMs);
+  if (cam.fast_running.load() == 0) {
+    cam.abort.store(kNoAbort);
+    return err::kThread;
+  }
+  cam.fast_running.store(0);
+  return finish_abort(cam);
+}
+
+}  // namespace ucap::flow

@@ -1,0 +1,27 @@
+// Single-shot acquisition: one exposure, progress reports with abort and (for long or
+// triggered exposures) cancel, then the frame processed into the caller's buffer; and the
+// raw full-sensor shot of the reference calculations.
+#pragma once
+
+#include <cstdint>
+
+#include "core/record.h"
+#include "flow/progress.h"
+
+namespace ucap::flow {
+
+// One image into `image` (`size` bytes) for camera `index`, which names a camera. 0, or
+// 3, 4, 6, 7, 8, 10, 11, 21, 24 or a code of the transport.
+int32_t DoAcquisition(int32_t index, uint16_t* image, int32_t size, Progress progress);
+
+// Calls the progress callback every 50 ms of nominal exposure time until the frame has
+// arrived; keeps the last result in the abort flag and cancels the exposure on a request
+// to stop when the exposure is longer than 2 s or waits for a hardware trigger.
+void WatchExposure(CameraRecord& cam, Progress progress);
+
+// The full sensor as grey words (sensor width x height words into `buffer`), exposed for
+// `ticks` reference ticks, without reference correction; every setting is put back
+// afterwards, whatever the result.
+int32_t getfullframe(int32_t index, uint16_t* buffer, int32_t ticks, Progress progress);
+
+}  // namespace ucap::flow
