@@ -87,6 +87,9 @@ int32_t UcapCalculateBlackRefEx(UcapProgressCallbackEx callback, intptr_t user) 
 }
 
 int32_t Ucapm_setBlackRef(void* record, const uint16_t* buffer) {
+  // Takes a record, not an index: the pass keeps the table that it is looked up in.
+  const ucap::GatePass pass(ucap::state().gate);
+  if (!pass) return ucap::err::kNoCamera;
   return guarded([&] { return flow::set_black_ref_from(record, buffer); });
 }
 
