@@ -32,7 +32,7 @@ class Plane {
 // Edge-directed green from the sums and differences of a site's neighbours. `diagonal`
 // says whether the diagonal-gradient terms take part.
 inline int32_t directed_green(int32_t Hs, int32_t Vs, int32_t dH, int32_t dV, int32_t Ds,
-                             int32_t dDh, int32_t dDv, bool diagonal) {
+                              int32_t dDh, int32_t dDv, bool diagonal) {
   const double tv = static_cast<double>(3 * Hs - Ds - Vs);
   const double th = static_cast<double>(3 * Vs - Ds - Hs);
   double Qv = tv * tv / 16 + static_cast<double>(dV) * dV;
@@ -109,29 +109,29 @@ struct CellPairs {
 // Green at the red site (r, c) and the blue site (r + 1, c + 1) into their green words;
 // returns their pairs. The first and last cells of a row pair take the border forms.
 CellPairs cell_green(const Plane& p, int32_t W, int32_t H, int32_t r, int32_t c) {
-  const int32_t ra = r > 0 ? r - 1 : 1;  // the row above a red site, mirrored at the top
-  const int32_t R = r + 1;               // the blue sites' row
+  const int32_t ra = r > 0 ? r - 1 : 1;          // the row above a red site, mirrored at the top
+  const int32_t R = r + 1;                       // the blue sites' row
   const int32_t rb = R + 1 < H ? R + 1 : H - 2;  // the row below it, mirrored at the bottom
   const bool first = c == 0, last = c == W - 2, diagonal = !first && !last;
   const int32_t cl = first ? c : c - 1;  // stands in for a missing left column
   const int32_t C = c + 1;
-  const int32_t cr = last ? C : C + 1;   // stands in for a missing right column
+  const int32_t cr = last ? C : C + 1;  // stands in for a missing right column
   int32_t Hs, Vs;
   CellPairs pairs;
   // Red site (r, c): its diagonal neighbours are blue sites.
-  const Neighbours red{p.G(r, cl),     p.G(r, c + 1),     p.G(ra, c),
-                       p.G(r + 1, c),  p.B(ra, cl),       p.B(ra, c + 1),
-                       p.B(r + 1, cl), p.B(r + 1, c + 1),
-                       first ? Neighbours::kNoLeft : Neighbours::kNone};
+  const Neighbours red{
+      p.G(r, cl),     p.G(r, c + 1),     p.G(ra, c),
+      p.G(r + 1, c),  p.B(ra, cl),       p.B(ra, c + 1),
+      p.B(r + 1, cl), p.B(r + 1, c + 1), first ? Neighbours::kNoLeft : Neighbours::kNone};
   const int32_t green_r = site_green(red, diagonal, Hs, Vs);
   p.at(r, c, kGreenWord) = static_cast<uint16_t>(green_r);
   pairs.red_y = Scaled(p.R(r, c), Hs, Vs);
   pairs.red_x = Scaled(green_r, Hs, Vs);
   // Blue site (R, C): its diagonal neighbours are red sites.
-  const Neighbours blue{p.G(R, C - 1),  p.G(R, cr),        p.G(R - 1, C),
-                        p.G(rb, C),     p.R(R - 1, C - 1), p.R(R - 1, cr),
-                        p.R(rb, C - 1), p.R(rb, cr),
-                        last ? Neighbours::kNoRight : Neighbours::kNone};
+  const Neighbours blue{
+      p.G(R, C - 1),  p.G(R, cr),        p.G(R - 1, C),
+      p.G(rb, C),     p.R(R - 1, C - 1), p.R(R - 1, cr),
+      p.R(rb, C - 1), p.R(rb, cr),       last ? Neighbours::kNoRight : Neighbours::kNone};
   const int32_t green_b = site_green(blue, diagonal, Hs, Vs);
   p.at(R, C, kGreenWord) = static_cast<uint16_t>(green_b);
   pairs.blue_y = Scaled(p.B(R, C), Hs, Vs);
@@ -158,8 +158,8 @@ UCAP_AVX2_BUILD void resample_avx2(const uint16_t* p0, const uint16_t* pm1, cons
                                    const uint16_t* pp1, uint16_t* out, int32_t W) {
   resample_kernel(p0, pm1, pm2, pp1, out, W);
 }
-void resample_row(const uint16_t* p0, const uint16_t* pm1, const uint16_t* pm2,
-                  const uint16_t* pp1, uint16_t* out, int32_t W) {
+void resample_row(const uint16_t* p0, const uint16_t* pm1, const uint16_t* pm2, const uint16_t* pp1,
+                  uint16_t* out, int32_t W) {
   if (simd::avx2()) {
     resample_avx2(p0, pm1, pm2, pp1, out, W);
   } else {
@@ -316,7 +316,8 @@ UCAP_KERNEL void green_sites(SiteBatch& s) {
     const double h = hi > 0 ? static_cast<double>(hi) : 1.0;
     const bool same = Hs == Vs;
     const double l = static_cast<double>(lo);
-    const uint32_t gx = static_cast<uint32_t>(static_cast<int32_t>(static_cast<double>(green) * l / h));
+    const uint32_t gx =
+        static_cast<uint32_t>(static_cast<int32_t>(static_cast<double>(green) * l / h));
     const uint32_t sy =
         static_cast<uint32_t>(static_cast<int32_t>(static_cast<double>(s.sample[k]) * l / h));
     s.x[k] = same ? static_cast<uint32_t>(green) : gx;
@@ -331,8 +332,8 @@ struct FitBatch {
   // Points of cell k: row a (0 above, 1 own, 2 below), column k + b (b = 0, 1, 2).
   const uint32_t* x[3];
   const uint32_t* y[3];
-  int32_t g[4][kLanes];       // greens of the cell's pixels
-  int32_t out[4][kLanes];     // the predicted values
+  int32_t g[4][kLanes];    // greens of the cell's pixels
+  int32_t out[4][kLanes];  // the predicted values
   uint32_t sx[kLanes], sy[kLanes], sxx[kLanes], sxy[kLanes];
   double slope[kLanes], intercept[kLanes], largest[kLanes], wx[kLanes], wy[kLanes];
 };
@@ -405,7 +406,8 @@ UCAP_KERNEL void fit_cells(FitBatch& f) {
     f.intercept[k] = (Sy * Sxx - Sxy * Sx) / D;
   }
   for (int p = 0; p < 4; ++p) {
-    for (int32_t k = 0; k < kLanes; ++k) f.out[p][k] = Predicted(f.slope[k], f.intercept[k], f.g[p][k]);
+    for (int32_t k = 0; k < kLanes; ++k)
+      f.out[p][k] = Predicted(f.slope[k], f.intercept[k], f.g[p][k]);
   }
 }
 
@@ -425,8 +427,14 @@ class Stream {
   }
 
   Stream(int32_t W, int32_t H, uint16_t* image, void* work)
-      : W_(W), H_(H), cx_(W / 2), cy_(H / 2), stride_(3 * static_cast<size_t>(W)), image_(image),
-        p_(image, W), wide_(simd::avx2()) {
+      : W_(W),
+        H_(H),
+        cx_(W / 2),
+        cy_(H / 2),
+        stride_(3 * static_cast<size_t>(W)),
+        image_(image),
+        p_(image, W),
+        wide_(simd::avx2()) {
     uint32_t* ring = static_cast<uint32_t*>(work);
     for (int i = 0; i < 12; ++i) ring_[i] = ring + static_cast<size_t>(i) * ring_span(W);
     uint16_t* kept = reinterpret_cast<uint16_t*>(ring + 12 * ring_span(W));
@@ -464,7 +472,9 @@ class Stream {
 
  private:
   // Ring rows: [color * 6 + value * 3 + slot], color 0 red, 1 blue; value 0 x, 1 y.
-  uint32_t* ring(int color, int value, int32_t j) const { return ring_[color * 6 + value * 3 + j % 3]; }
+  uint32_t* ring(int color, int value, int32_t j) const {
+    return ring_[color * 6 + value * 3 + j % 3];
+  }
 
   // 1. The measured red and blue samples of cell row j into their own words.
   void seed(int32_t j) const {
@@ -472,7 +482,8 @@ class Stream {
     uint16_t* b = t + stride_;
     for (int32_t i = 0; i < cx_; ++i) {
       t[6 * static_cast<size_t>(i) + kRedWord] = t[6 * static_cast<size_t>(i) + kGreenWord];
-      b[6 * static_cast<size_t>(i) + 3 + kBlueWord] = b[6 * static_cast<size_t>(i) + 3 + kGreenWord];
+      b[6 * static_cast<size_t>(i) + 3 + kBlueWord] =
+          b[6 * static_cast<size_t>(i) + 3 + kGreenWord];
     }
   }
 
