@@ -1,5 +1,6 @@
 #include "core/simd.h"
 
+#include <atomic>
 #include <cstdlib>
 
 namespace ucap::simd {
@@ -15,11 +16,14 @@ bool detect() {
   return false;
 #endif
 }
+std::atomic<bool> g_allowed{true};
 }  // namespace
 
 bool avx2() {
-  static const bool enabled = detect();
-  return enabled;
+  static const bool supported = detect();
+  return supported && g_allowed.load(std::memory_order_relaxed);
 }
+
+void allow_avx2(bool allowed) { g_allowed.store(allowed, std::memory_order_relaxed); }
 
 }  // namespace ucap::simd

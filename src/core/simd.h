@@ -24,8 +24,12 @@
 
 namespace ucap::simd {
 
-// Whether the AVX2 builds run: the processor has AVX2 and the environment variable
-// UCAP_NO_AVX2 is not set (non-empty). Decided once per process.
+// Whether the AVX2 builds run: the processor has AVX2 (looked up once), the environment
+// variable UCAP_NO_AVX2 was not set (non-empty) at that time, and allow_avx2 has not
+// turned them off.
 bool avx2();
+// Lets the AVX2 builds run where they can (the default) or not; for comparisons of the
+// two builds.
+void allow_avx2(bool allowed);
 
 }  // namespace ucap::simd
