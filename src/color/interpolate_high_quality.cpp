@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "color/interpolation.h"
+#include "core/bands.h"
 #include "core/reporter.h"
 #include "core/simd.h"
 #include "platform/platform.h"
@@ -14,19 +15,26 @@ namespace {
 
 constexpr int kBlueWord = 0, kGreenWord = 1, kRedWord = 2;
 
+// The image, either contiguous or as a table of row pointers (a band's rows, some of them
+// copies).
 class Plane {
  public:
   Plane(uint16_t* data, int32_t w) : data_(data), stride_(static_cast<size_t>(w) * 3) {}
+  explicit Plane(uint16_t* const* rows) : rows_(rows) {}
+  uint16_t* row(int32_t r) const {
+    return rows_ != nullptr ? rows_[r] : data_ + static_cast<size_t>(r) * stride_;
+  }
   uint16_t& at(int32_t r, int32_t c, int word) const {
-    return data_[static_cast<size_t>(r) * stride_ + static_cast<size_t>(c) * 3 + word];
+    return row(r)[static_cast<size_t>(c) * 3 + word];
   }
   int32_t G(int32_t r, int32_t c) const { return at(r, c, kGreenWord); }
   uint16_t& R(int32_t r, int32_t c) const { return at(r, c, kRedWord); }
   uint16_t& B(int32_t r, int32_t c) const { return at(r, c, kBlueWord); }
 
  private:
-  uint16_t* data_;
-  size_t stride_;
+  uint16_t* data_ = nullptr;
+  size_t stride_ = 0;
+  uint16_t* const* rows_ = nullptr;
 };
 
 // Edge-directed green from the sums and differences of a site's neighbours. `diagonal`
@@ -426,15 +434,9 @@ class Stream {
     return 12 * ring_span(W) * sizeof(uint32_t) + 15 * kept_span(W) * sizeof(uint16_t);
   }
 
-  Stream(int32_t W, int32_t H, uint16_t* image, void* work)
-      : W_(W),
-        H_(H),
-        cx_(W / 2),
-        cy_(H / 2),
-        stride_(3 * static_cast<size_t>(W)),
-        image_(image),
-        p_(image, W),
-        wide_(simd::avx2()) {
+  // `rows` points to the H rows of the image.
+  Stream(int32_t W, int32_t H, uint16_t* const* rows, void* work)
+      : W_(W), H_(H), cx_(W / 2), cy_(H / 2), p_(rows), wide_(simd::avx2()) {
     uint32_t* ring = static_cast<uint32_t*>(work);
     for (int i = 0; i < 12; ++i) ring_[i] = ring + static_cast<size_t>(i) * ring_span(W);
     uint16_t* kept = reinterpret_cast<uint16_t*>(ring + 12 * ring_span(W));
@@ -478,8 +480,8 @@ class Stream {
 
   // 1. The measured red and blue samples of cell row j into their own words.
   void seed(int32_t j) const {
-    uint16_t* t = image_ + static_cast<size_t>(2 * j) * stride_;
-    uint16_t* b = t + stride_;
+    uint16_t* t = p_.row(2 * j);
+    uint16_t* b = p_.row(2 * j + 1);
     for (int32_t i = 0; i < cx_; ++i) {
       t[6 * static_cast<size_t>(i) + kRedWord] = t[6 * static_cast<size_t>(i) + kGreenWord];
       b[6 * static_cast<size_t>(i) + 3 + kBlueWord] =
@@ -513,10 +515,10 @@ class Stream {
       ring(1, 0, j)[i] = pairs.blue_x;
       ring(1, 1, j)[i] = pairs.blue_y;
     }
-    const uint16_t* above = image_ + static_cast<size_t>(ra) * stride_;
-    uint16_t* top = image_ + static_cast<size_t>(r) * stride_;
-    uint16_t* bottom = top + stride_;
-    const uint16_t* below = image_ + static_cast<size_t>(rb) * stride_;
+    const uint16_t* above = p_.row(ra);
+    uint16_t* top = p_.row(r);
+    uint16_t* bottom = p_.row(R);
+    const uint16_t* below = p_.row(rb);
     for (int32_t i0 = 1; i0 < cx_ - 1; i0 += kLanes) {
       const int32_t n = std::min(kLanes, cx_ - 1 - i0);
       for (int32_t k = 0; k < n; ++k) {
@@ -549,8 +551,8 @@ class Stream {
 
   // 3. Red and blue of the interior cells of cell row j, in place.
   void fit(int32_t j) {
-    uint16_t* top = image_ + static_cast<size_t>(2 * j) * stride_;
-    uint16_t* bottom = top + stride_;
+    uint16_t* top = p_.row(2 * j);
+    uint16_t* bottom = p_.row(2 * j + 1);
     for (int32_t i0 = 1; i0 < cx_ - 1; i0 += kLanes) {
       const int32_t n = std::min(kLanes, cx_ - 1 - i0);
       for (int32_t k = 0; k < n; ++k) {
@@ -594,7 +596,7 @@ class Stream {
   // 6. Resampling of the three planes, row by row, as AssembleSingle does it.
   uint16_t* kept(int word, int32_t r) const { return kept_[word * 5 + r % 4]; }
   void keep(int32_t r) const {
-    const uint16_t* src = image_ + static_cast<size_t>(r) * stride_;
+    const uint16_t* src = p_.row(r);
     uint16_t* q0 = kept(0, r);
     uint16_t* q1 = kept(1, r);
     uint16_t* q2 = kept(2, r);
@@ -618,7 +620,7 @@ class Stream {
         resample_row(kept(word, r), kept(word, r >= 1 ? r - 1 : r), kept(word, r >= 2 ? r - 2 : r),
                      kept(word, r + 1 < H_ ? r + 1 : r), kept_[word * 5 + 4], W_);
       }
-      uint16_t* dst = image_ + static_cast<size_t>(r) * stride_;
+      uint16_t* dst = p_.row(r);
       const uint16_t* o0 = kept_[4];
       const uint16_t* o1 = kept_[9];
       const uint16_t* o2 = kept_[14];
@@ -632,8 +634,6 @@ class Stream {
   }
 
   int32_t W_, H_, cx_, cy_;
-  size_t stride_;
-  uint16_t* image_;
   Plane p_;
   bool wide_;
   uint32_t* ring_[12];
@@ -643,12 +643,62 @@ class Stream {
   FitBatch fits_[2]{};
 };
 
+// Rows a band of the streamed run computes beyond its own on either side. Values computed
+// at a band's false top and bottom edges spread 5 rows inwards (green and pairs 1, fits 2,
+// border copies and resampling 2 more); the band's own rows lie beyond.
+constexpr int32_t kHalo = 8;
+// Fewest rows worth a band of their own.
+constexpr int32_t kBandRows = 128;
+
 // Runs the whole interpolator streamed; false (image untouched) without its work area.
+// With the row-band pool the image is split into bands of cell rows, each run by its own
+// stream over its rows and a halo of kHalo rows on either side; the halo rows are copies
+// (taken before any band starts), so that each band writes only its own rows and reads
+// only those and its copies.
 bool interpolate_streamed(int32_t W, int32_t H, uint16_t* image, const StageServices& services) {
-  const platform::WorkBuffer work = services.work_area(Stream::work_bytes(W));
+  const int32_t cy = H / 2;
+  const int32_t bands = std::clamp(std::min(bands::threads(), H / kBandRows), 1, 64);
+  const size_t stride = 3 * static_cast<size_t>(W);
+  const size_t halo_words = bands > 1 ? 2 * kHalo * stride : 0;
+  const size_t row_slots = static_cast<size_t>(std::min(H, H / bands + 2 + 2 * kHalo));
+  const size_t stream_bytes = (Stream::work_bytes(W) + 15) / 16 * 16;
+  const size_t band_bytes = stream_bytes + halo_words * sizeof(uint16_t) +
+                            (row_slots * sizeof(uint16_t*) + 15) / 16 * 16;
+  const platform::WorkBuffer work = services.work_area(bands * band_bytes);
   if (!work) return false;
-  Stream stream(W, H, image, work.as<void>());
-  stream.Run();
+  struct Band {
+    int32_t first, end;  // rows of the virtual image [first, end) of the image
+    uint16_t** rows;
+    void* work;
+  };
+  Band band[64];
+  for (int32_t b = 0; b < bands; ++b) {
+    const int32_t r0 = 2 * static_cast<int32_t>(static_cast<int64_t>(cy) * b / bands);
+    const int32_t r1 = 2 * static_cast<int32_t>(static_cast<int64_t>(cy) * (b + 1) / bands);
+    Band& d = band[b];
+    d.first = bands > 1 ? std::max(0, r0 - kHalo) : 0;
+    d.end = bands > 1 ? std::min(H, r1 + kHalo) : H;
+    uint8_t* base = work.as<uint8_t>() + static_cast<size_t>(b) * band_bytes;
+    d.work = base;
+    uint16_t* halo = reinterpret_cast<uint16_t*>(base + stream_bytes);
+    d.rows = reinterpret_cast<uint16_t**>(halo + halo_words);
+    for (int32_t r = d.first; r < d.end; ++r) {
+      uint16_t* own = image + static_cast<size_t>(r) * stride;
+      if (r >= r0 && r < r1) {
+        d.rows[r - d.first] = own;
+      } else {
+        std::copy(own, own + stride, halo);
+        d.rows[r - d.first] = halo;
+        halo += stride;
+      }
+    }
+  }
+  bands::for_bands(bands, 1, 1, [&](int32_t first, int32_t end) {
+    for (int32_t b = first; b < end; ++b) {
+      Stream stream(W, band[b].end - band[b].first, band[b].rows, band[b].work);
+      stream.Run();
+    }
+  });
   return true;
 }
 
