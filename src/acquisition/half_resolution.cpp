@@ -2,6 +2,7 @@
 
 #include "acquisition/frame_stages.h"
 #include "core/bands.h"
+#include "core/simd.h"
 
 namespace ucap {
 
@@ -26,7 +27,7 @@ struct Blocks {
   int32_t index[6][kBlocks] = {};
 };
 
-void Assemble(Blocks& k, int32_t b) {
+UCAP_KERNEL void assemble_kernel(Blocks& k, int32_t b) {
   const double db = b, h = b / 2;
   for (int32_t i = 0; i < kBlocks; ++i) {
     const double divisor = db + k.has_next[i];
@@ -46,6 +47,17 @@ void Assemble(Blocks& k, int32_t b) {
     k.index[3][i] = static_cast<int32_t>(std::min(full, Quotient(B, D2)));
     k.index[4][i] = static_cast<int32_t>(std::min(full, Quotient(G, D2)));
     k.index[5][i] = static_cast<int32_t>(std::min(full, Quotient(R, D2)));
+  }
+}
+
+void assemble_plain(Blocks& k, int32_t b) { assemble_kernel(k, b); }
+UCAP_AVX2_BUILD void assemble_avx2(Blocks& k, int32_t b) { assemble_kernel(k, b); }
+
+void Assemble(Blocks& k, int32_t b) {
+  if (simd::avx2()) {
+    assemble_avx2(k, b);
+  } else {
+    assemble_plain(k, b);
   }
 }
 
