@@ -51,7 +51,7 @@ void InterpolateColor(const ColorTables& tables, uint16_t* out, const uint16_t* 
   if (high) {
     InterpolateHighQuality(quality, w, h, out, services);
   } else {
-    InterpolateStandard(w, h, out);
+    interpolate_standard_bands(w, h, out, services);
   }
 }
 
@@ -98,7 +98,7 @@ void InterpolateBinned(const ColorTables& tables, uint16_t* out, const uint16_t*
   uint16_t* reduced = work.as<uint16_t>();
   bin_columns(reduced, raw, W, out_h, b);
   map_mosaic(tables, out, reduced, out_w, out_h);
-  InterpolateStandard(out_w, out_h, out);
+  interpolate_standard_bands(out_w, out_h, out, services);
 }
 
 }  // namespace ucap

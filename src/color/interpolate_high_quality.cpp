@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "color/color_bands.h"
 #include "color/interpolation.h"
-#include "core/bands.h"
 #include "core/reporter.h"
 #include "core/simd.h"
 #include "platform/platform.h"
@@ -643,63 +643,22 @@ class Stream {
   FitBatch fits_[2]{};
 };
 
-// Rows a band of the streamed run computes beyond its own on either side. Values computed
+// Rows a band of the streamed run computes beyond its own on either side (run_color_bands).
+// Values computed
 // at a band's false top and bottom edges spread 5 rows inwards (green and pairs 1, fits 2,
 // border copies and resampling 2 more); the band's own rows lie beyond.
 constexpr int32_t kHalo = 8;
 // Fewest rows worth a band of their own.
 constexpr int32_t kBandRows = 128;
 
-// Runs the whole interpolator streamed; false (image untouched) without its work area.
-// With the row-band pool the image is split into bands of cell rows, each run by its own
-// stream over its rows and a halo of kHalo rows on either side; the halo rows are copies
-// (taken before any band starts), so that each band writes only its own rows and reads
-// only those and its copies.
+// Runs the whole interpolator streamed, in row bands on the pool; false (image untouched)
+// without its work area.
 bool interpolate_streamed(int32_t W, int32_t H, uint16_t* image, const StageServices& services) {
-  const int32_t cy = H / 2;
-  const int32_t bands = std::clamp(std::min(bands::threads(), H / kBandRows), 1, 64);
-  const size_t stride = 3 * static_cast<size_t>(W);
-  const size_t halo_words = bands > 1 ? 2 * kHalo * stride : 0;
-  const size_t row_slots = static_cast<size_t>(std::min(H, H / bands + 2 + 2 * kHalo));
-  const size_t stream_bytes = (Stream::work_bytes(W) + 15) / 16 * 16;
-  const size_t band_bytes = stream_bytes + halo_words * sizeof(uint16_t) +
-                            (row_slots * sizeof(uint16_t*) + 15) / 16 * 16;
-  const platform::WorkBuffer work = services.work_area(bands * band_bytes);
-  if (!work) return false;
-  struct Band {
-    int32_t first, end;  // rows of the virtual image [first, end) of the image
-    uint16_t** rows;
-    void* work;
-  };
-  Band band[64];
-  for (int32_t b = 0; b < bands; ++b) {
-    const int32_t r0 = 2 * static_cast<int32_t>(static_cast<int64_t>(cy) * b / bands);
-    const int32_t r1 = 2 * static_cast<int32_t>(static_cast<int64_t>(cy) * (b + 1) / bands);
-    Band& d = band[b];
-    d.first = bands > 1 ? std::max(0, r0 - kHalo) : 0;
-    d.end = bands > 1 ? std::min(H, r1 + kHalo) : H;
-    uint8_t* base = work.as<uint8_t>() + static_cast<size_t>(b) * band_bytes;
-    d.work = base;
-    uint16_t* halo = reinterpret_cast<uint16_t*>(base + stream_bytes);
-    d.rows = reinterpret_cast<uint16_t**>(halo + halo_words);
-    for (int32_t r = d.first; r < d.end; ++r) {
-      uint16_t* own = image + static_cast<size_t>(r) * stride;
-      if (r >= r0 && r < r1) {
-        d.rows[r - d.first] = own;
-      } else {
-        std::copy(own, own + stride, halo);
-        d.rows[r - d.first] = halo;
-        halo += stride;
-      }
-    }
-  }
-  bands::for_bands(bands, 1, 1, [&](int32_t first, int32_t end) {
-    for (int32_t b = first; b < end; ++b) {
-      Stream stream(W, band[b].end - band[b].first, band[b].rows, band[b].work);
-      stream.Run();
-    }
-  });
-  return true;
+  return for_color_bands(W, H, image, kHalo, kBandRows, Stream::work_bytes(W), services,
+                         [&](const ColorBand& band) {
+                           Stream stream(W, band.height, band.rows, band.work);
+                           stream.Run();
+                         });
 }
 
 }  // namespace

@@ -14,7 +14,9 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "color/color_bands.h"
 #include "color/interpolation.h"
+#include "core/bands.h"
 #include "core/simd.h"
 
 namespace ucap {
@@ -153,14 +155,19 @@ inline size_t B(int32_t i) { return 6 * static_cast<size_t>(i) + 3; }
 
 class Cells {
  public:
+  // The image, contiguous or as a table of its h row pointers.
   Cells(uint16_t* image, int32_t w, int32_t h)
       : image_(image), stride_(3 * static_cast<size_t>(w)), cx_(w / 2), cy_(h / 2) {}
+  Cells(uint16_t* const* rows, int32_t w, int32_t h) : rows_(rows), cx_(w / 2), cy_(h / 2) {}
 
   int32_t cx() const { return cx_; }
   int32_t cy() const { return cy_; }
   // The red-site row and the blue-site row of cell row j.
-  uint16_t* top(int32_t j) const { return image_ + 2 * static_cast<size_t>(j) * stride_; }
-  uint16_t* bottom(int32_t j) const { return top(j) + stride_; }
+  uint16_t* row(int32_t r) const {
+    return rows_ != nullptr ? rows_[r] : image_ + static_cast<size_t>(r) * stride_;
+  }
+  uint16_t* top(int32_t j) const { return row(2 * j); }
+  uint16_t* bottom(int32_t j) const { return row(2 * j + 1); }
 
   // Green neighbours of the red sites of cells i0.. of row j into the batch: the pixel
   // below stands for the missing one above in the top row, the one to the right for the
@@ -168,7 +175,7 @@ class Cells {
   void red_neighbours(int32_t i0, int32_t j, Batch& out) const {
     const uint16_t* t = top(j);
     const uint16_t* b = bottom(j);
-    const uint16_t* above = j == 0 ? b : t - stride_;
+    const uint16_t* above = j == 0 ? b : bottom(j - 1);
     for (int32_t k = 0; k < out.n; ++k) {
       const int32_t i = i0 + k;
       out.a[k] = above[R(i) + 1];
@@ -182,7 +189,7 @@ class Cells {
   void blue_neighbours(int32_t i0, int32_t j, Batch& out) const {
     const uint16_t* t = top(j);
     const uint16_t* b = bottom(j);
-    const uint16_t* below = j + 1 == cy_ ? t : b + stride_;
+    const uint16_t* below = j + 1 == cy_ ? t : top(j + 1);
     for (int32_t k = 0; k < out.n; ++k) {
       const int32_t i = i0 + k;
       out.a[k] = t[Gr(i) + 1];
@@ -322,16 +329,17 @@ class Cells {
     dst[to + last] = Mid3(src[from + last - 6], src[from + last], src[from + last]);
   }
 
-  uint16_t* image_;
-  size_t stride_;
+  uint16_t* image_ = nullptr;
+  size_t stride_ = 0;
+  uint16_t* const* rows_ = nullptr;
   int32_t cx_, cy_;
 };
 
 }  // namespace
 
-void InterpolateStandard(int32_t width, int32_t height, uint16_t* image) {
-  if (image == nullptr || !standard_interpolation_fits(width, height)) return;
-  const Cells cells(image, width, height);
+namespace {
+
+void interpolate_cells(const Cells& cells) {
   const int32_t cy = cells.cy();
   ColorBatch colors;
   for (int32_t t = 0; t < cy + 3; ++t) {
@@ -340,6 +348,32 @@ void InterpolateStandard(int32_t width, int32_t height, uint16_t* image) {
     if (t >= 2 && t - 2 < cy) cells.final_ratios(t - 2);
     if (t >= 3) cells.Colors(t - 3, colors);
   }
+}
+
+// Rows a band computes beyond its own on either side (run_color_bands). Values computed at
+// a band's false top or bottom edge spread 3 cell rows inwards (first estimates 1, column
+// filter of the refinement 1, final column filter 1).
+constexpr int32_t kHalo = 8;
+constexpr int32_t kBandRows = 128;
+
+}  // namespace
+
+void InterpolateStandard(int32_t width, int32_t height, uint16_t* image) {
+  if (image == nullptr || !standard_interpolation_fits(width, height)) return;
+  interpolate_cells(Cells(image, width, height));
+}
+
+void interpolate_standard_bands(int32_t width, int32_t height, uint16_t* image,
+                                const StageServices& services) {
+  if (image == nullptr || !standard_interpolation_fits(width, height)) return;
+  if (bands::threads() <= 1 || height < 2 * kBandRows) {
+    InterpolateStandard(width, height, image);
+    return;
+  }
+  const bool split = for_color_bands(
+      width, height, image, kHalo, kBandRows, 0, services,
+      [&](const ColorBand& band) { interpolate_cells(Cells(band.rows, width, band.height)); });
+  if (!split) InterpolateStandard(width, height, image);
 }
 
 }  // namespace ucap

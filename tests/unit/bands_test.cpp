@@ -63,7 +63,7 @@ TEST_F(BandsTest, BandsCoverEveryItemOnceOnGrainLimits) {
 }
 
 TEST_F(BandsTest, StagesRunFromTwoThreadsAtOnceGiveTheSingleThreadedImages) {
-  const int w = 70, h = 516;  // tall enough for the high-quality interpolator to split
+  const int w = 70, h = 516;  // tall enough for both interpolators to split
   const auto tables = interp_test::identity_gains();
   const auto mosaic = interp_test::random_samples(static_cast<size_t>(w) * h, 5);
   const ucap::Rect rect{0, 0, w, h};
