@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <ctime>
+
+#include <time.h>
 #include <vector>
 
 #if UCAP_BENCH_OPENCV
