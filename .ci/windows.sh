@@ -42,8 +42,7 @@ wineboot -i </dev/null >/dev/null 2>&1
 # ---- build and test -----------------------------------------------------------------------
 cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
-  -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
+  -DCMAKE_BUILD_TYPE=Release -DUCAP_WERROR=ON \
   -DUCAP_WITH_VCAM=ON -DUCAP_BUILD_TESTS=ON -DUCAP_BUILD_BENCH=OFF -DUCAP_BUILD_TOOLS=OFF >/dev/null
 cmake --build "$build" -j"$jobs"
 # A failing test runs once more: Wine has been seen to end a test program within 20 ms,

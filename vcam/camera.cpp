@@ -98,10 +98,9 @@ bool offered(const Camera& cam, int m) { return m >= 0 && m < 8 && (cam.cfg.mode
 uint32_t mode_block(int m) { return kModeBlockBase + kModeBlockStride * static_cast<uint32_t>(m); }
 
 void trace_line(Camera& cam, const char* kind, uint32_t address, uint32_t value) {
-  if (cam.trace.size() > (8u << 20)) return;  // a trace nobody reads stops growing at 8 MiB
   char line[40];
   std::snprintf(line, sizeof line, "%s %08X %08X\n", kind, address, value);
-  cam.trace += line;
+  append_log(cam.trace, line);
 }
 
 
@@ -153,6 +152,7 @@ bool geometry_from_words(const Camera& cam, int m, const ModeState& ms, ModeGeom
 // A command register poll: busy bits for the first reads, then the final value.
 uint32_t poll(PolledCommand& c, bool* finished_now) {
   *finished_now = false;
+  if (c.busy_reads == kStuck) return c.value | c.busy_bits;
   if (c.busy_reads > 0) {
     --c.busy_reads;
     if (c.busy_reads == 0) *finished_now = true;
@@ -178,6 +178,7 @@ void finish_memory(Camera& cam) {
     uint32_t off = v & 0x00FFFFFF;
     if (cam.firmware.size() < kFirmwareSize) cam.firmware.resize(kFirmwareSize, 0xFF);
     std::memcpy(cam.firmware.data() + off, cam.window.data(), 128);
+    cam.firmware_extent = std::max(cam.firmware_extent, off + 128);
   }
 }
 
@@ -192,6 +193,10 @@ void write_memory_command(Camera& cam, uint32_t v) {
   uint32_t final_value = (v & ~0xE0000000u) | (ok ? 0 : kMemoryError);
   cam.pending_memory = ok ? v : 0;
   start_command(cam, cam.memory, final_value, (v & 0xC0000000u) | 0x40000000u);
+  if (cam.faults.memory_stuck > 0) {
+    --cam.faults.memory_stuck;
+    cam.memory.busy_reads = kStuck;
+  }
   if (cam.memory.busy_reads == 0) finish_memory(cam);
 }
 
@@ -285,6 +290,12 @@ void camera_power_on(Camera& cam) {
   camera_build_eeprom(cam);
 }
 
+void camera_release_memory(Camera& cam) {
+  if (cam.memory.busy_reads != kStuck) return;
+  cam.memory.busy_reads = 0;
+  finish_memory(cam);
+}
+
 void camera_transfer_shape(const Camera& cam, int m, uint32_t* bpp, uint32_t* ppf) {
   const ModeState& ms = cam.modes[static_cast<size_t>(m)];
   int rows = rows_of(m, ms.geometry);
@@ -370,7 +381,7 @@ bool camera_read(Camera& cam, uint32_t a, uint32_t* value, uint32_t* err) {
     bool done = false;
     if (off == 0x000) v = access_held(cam) ? kAccessKey : 0xFFFFFFFF;
     else if (off == 0x004) v = cam.access_timeout_word;
-    else if (off == 0x008) v = cam.firmware_started ? 0x80000000u : 0;
+    else if (off == 0x008) v = cam.firmware_starts > 0 ? 0x80000000u : 0;
     else if (off == 0x00C) v = cam.cfg.vendor3;
     else if (off == 0x014) v = cam.register_014;
     else if (off == 0x01C) v = cam.shutter_word;
@@ -444,12 +455,12 @@ bool camera_write(Camera& cam, uint32_t a, uint32_t v, uint32_t* err) {
     }
     if (!access_held(cam)) return false;  // the camera refuses: no vendor access
     if (off == 0x004) cam.access_timeout_word = v & 0xFFFF;
-    else if (off == 0x008) cam.firmware_started = cam.firmware_started || v == 0x40000000u;
+    else if (off == 0x008) cam.firmware_starts += v == 0x40000000u ? 1 : 0;
     else if (off == 0x014) cam.register_014 = v;
     else if (off == 0x01C) cam.shutter_word = v;
     else if (off == 0x030) cam.capture_control = v;
     else if (off == 0x070) {
-      if (cam.memory.busy_reads > 0) return false;  // still busy with the last command
+      if (cam.memory.busy_reads != 0) return false;  // still busy with the last command
       write_memory_command(cam, v);
     } else if (off >= 0x080 && off < 0x100) put_be32(cam.window.data() + (off - 0x080), v);
     else if (off >= 0x104 && off < 0x200 && offered(cam, static_cast<int>((off - 0x104) / 32))) {

@@ -23,6 +23,23 @@ std::vector<uint32_t> defects_of(const Camera& cam) {
   return d;
 }
 
+// The over-range fault: every sample of the 2 x 2 cells whose cell column plus cell row is
+// even takes `value`.
+void mark_overrange(uint16_t* samples, int width, int rows, uint16_t value) {
+  for (int y = 0; y < rows; ++y) {
+    uint16_t* row = samples + static_cast<size_t>(y) * static_cast<size_t>(width);
+    for (int x = 0; x < width; ++x)
+      if ((x / 2 + y / 2) % 2 == 0) row[x] = value;
+  }
+}
+
+// The frame number in the first two samples of the first row: its low 12 bits, then the next 12.
+void stamp_frame(uint16_t* samples, int width, uint64_t number) {
+  if (width < 2) return;
+  samples[0] = static_cast<uint16_t>(number & 0xFFF);
+  samples[1] = static_cast<uint16_t>(number >> 12 & 0xFFF);
+}
+
 }  // namespace
 
 bool capture_frame(Bus& b, std::unique_lock<std::mutex>& lk, HandleRec& hr, Camera& cam,
@@ -86,8 +103,16 @@ bool capture_frame(Bus& b, std::unique_lock<std::mutex>& lk, HandleRec& hr, Came
       return false;
     }
   }
-  if (uint32_t c = wait(Clock::now() + scaled(rd.ticks * 250e-6, timescale), never)) {
+  // The exposure; a camera set to be unplugged during this one goes halfway.
+  Clock::duration exposure = scaled(rd.ticks * 250e-6, timescale);
+  const bool unplug = cam.faults.detach_in_exposure > 0 && --cam.faults.detach_in_exposure == 0;
+  if (uint32_t c = wait(Clock::now() + (unplug ? exposure / 2 : exposure), never)) {
     *err = c;
+    return false;
+  }
+  if (unplug) {
+    detach_camera(b, cam);
+    *err = kErrDeviceNotConnected;
     return false;
   }
   if (!trigger) cam.command[0x61C] = 0;  // the one-shot bit clears once the exposure is taken
@@ -97,7 +122,9 @@ bool capture_frame(Bus& b, std::unique_lock<std::mutex>& lk, HandleRec& hr, Came
   auto res = b.resources.find(resource);
   bool lost = !rd.sendable || res == b.resources.end() || rd.channel != res->second.channel ||
               rd.speed != res->second.speed || rd.bytes_per_packet != res->second.bytes_per_packet;
-  if (cam.faults.drop_frames > 0) {
+  if (cam.faults.drop_skip > 0) {
+    --cam.faults.drop_skip;
+  } else if (cam.faults.drop_frames > 0) {
     --cam.faults.drop_frames;
     lost = true;
   }
@@ -111,18 +138,28 @@ bool capture_frame(Bus& b, std::unique_lock<std::mutex>& lk, HandleRec& hr, Came
   SensorParams params = cam.cfg.sensor;
   int sensor_w = cam.cfg.sensor_w, sensor_h = cam.cfg.sensor_h;
   std::vector<uint32_t> defects = defects_of(cam);
-  uint64_t exposure = ++cam.exposure_serial;
+  uint64_t exposure_number = ++cam.exposure_serial;
+  uint16_t overrange = 0;
+  if (cam.faults.overrange > 0) {
+    --cam.faults.overrange;
+    overrange = cam.faults.overrange_value;
+  }
+  const bool stamp = cam.cfg.frame_stamp;
+  const uint64_t frame_number = cam.frames_sent + 1;  // the number it has once delivered
   FrameGeometry g{rd.mode, rd.geometry.binning, rd.geometry.left, rd.geometry.top,
                   rd.geometry.width, rd.geometry.height, rd.ticks};
   size_t wire_bytes = static_cast<size_t>(rd.bytes_per_packet) * rd.packets_per_frame;
   // The host's time to compute the frame is no camera time: the wait's clock stops.
   Clock::time_point render_start = Clock::now();
   lk.unlock();
-  std::vector<uint16_t> samples = render_frame(params, sensor_w, sensor_h, defects, g, exposure);
+  std::vector<uint16_t> samples = render_frame(params, sensor_w, sensor_h, defects, g, exposure_number);
   std::vector<uint8_t> wire(wire_bytes);
   bool rendered = samples.size() == static_cast<size_t>(g.width) * static_cast<size_t>(transferred_rows(g));
-  if (rendered)
+  if (rendered) {
+    if (overrange != 0) mark_overrange(samples.data(), g.width, transferred_rows(g), overrange);
+    if (stamp) stamp_frame(samples.data(), g.width, frame_number);
     encode_frame(samples.data(), g.width, transferred_rows(g), g.mode, rd.packed, wire.data(), wire.size());
+  }
   lk.lock();
   if (!rendered) {  // a geometry the sensor cannot read out never leaves the camera
     *err = kErrGenFailure;
@@ -142,6 +179,7 @@ bool capture_frame(Bus& b, std::unique_lock<std::mutex>& lk, HandleRec& hr, Came
   }
   std::memcpy(dst, wire.data(), std::min<size_t>(frame_bytes, wire.size()));
   ++cam.frames_sent;
+  if (cam.faults.detach_after > 0 && --cam.faults.detach_after == 0) detach_camera(b, cam);
   *err = 0;
   return true;
 }

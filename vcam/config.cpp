@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "vcam/internal.h"
 
@@ -142,6 +143,20 @@ bool parse_count_fault(std::string_view s, uint32_t def, Fault* f) {
 void set_fault(FaultQueues& m, uint32_t key, const Fault& f) {
   if (f.remaining == 0) m.erase(key);
   else m[key].push_back(f);
+}
+
+// Faults given as a plain count: the field they set, or null.
+uint32_t CameraFaults::*count_fault(std::string_view key) {
+  static constexpr std::pair<std::string_view, uint32_t CameraFaults::*> kCounts[] = {
+      {"memory_error", &CameraFaults::memory_error},
+      {"apply_error", &CameraFaults::apply_error},
+      {"settings_error", &CameraFaults::settings_error},
+      {"detach_after", &CameraFaults::detach_after},
+      {"detach_in_exposure", &CameraFaults::detach_in_exposure},
+  };
+  for (const auto& [name, field] : kCounts)
+    if (name == key) return field;
+  return nullptr;
 }
 
 }  // namespace
@@ -320,14 +335,26 @@ bool parse_config(const char* text, bool attaching, Settings* cfg_out, CameraFau
       if (now) faults.lapse_after = ~0u;  // marker: lapse at once (applied by the caller)
     } else if (key == "lapse_after") {
       if (!parse_u32(v, 10, &faults.lapse_after) || faults.lapse_after == ~0u) return false;
-    } else if (key == "memory_error") {
-      if (!parse_u32(v, 10, &faults.memory_error)) return false;
-    } else if (key == "apply_error") {
-      if (!parse_u32(v, 10, &faults.apply_error)) return false;
-    } else if (key == "settings_error") {
-      if (!parse_u32(v, 10, &faults.settings_error)) return false;
-    } else if (key == "drop_frames") {
-      if (!parse_u32(v, 10, &faults.drop_frames)) return false;
+    } else if (uint32_t CameraFaults::*count = count_fault(key)) {
+      if (!parse_u32(v, 10, &(faults.*count))) return false;
+    } else if (key == "drop_frames") {  // N[:K]: K frames still arrive, then N never do
+      auto parts = split(v, ':');
+      faults.drop_skip = 0;
+      if (parts.size() > 2 || !parse_u32(parts[0], 10, &faults.drop_frames) ||
+          (parts.size() == 2 && !parse_u32(parts[1], 10, &faults.drop_skip)))
+        return false;
+    } else if (key == "memory_stuck") {
+      if (!parse_u32(v, 10, &faults.memory_stuck)) return false;
+      faults.memory_release = faults.memory_stuck == 0;
+    } else if (key == "overrange") {  // N[:VALUE]
+      auto parts = split(v, ':');
+      uint32_t value = 0xFFFF;
+      if (parts.size() > 2 || !parse_u32(parts[0], 10, &faults.overrange) ||
+          (parts.size() == 2 && (!parse_u32(parts[1], 16, &value) || value < 0x1000 || value > 0xFFFF)))
+        return false;
+      faults.overrange_value = static_cast<uint16_t>(value);
+    } else if (key == "frame_stamp") {
+      if (!parse_bool(v, &cfg.frame_stamp)) return false;
     } else if (key == "misreport") {
       // ADDR:VALUE (hex) makes the register read VALUE from now on; ADDR:- ends it.
       size_t colon = v.find(':');

@@ -9,25 +9,52 @@
 
 namespace vcam {
 
-BusUsage bus_usage() {
-  Bus& b = bus();
-  std::lock_guard<std::mutex> lk(b.mu);
-  BusUsage u;
-  u.bandwidth_units = b.bandwidth_used;
-  u.bandwidth_handles = static_cast<int>(b.bandwidth.size());
-  for (int c = 0; c < 64; ++c) u.channels += static_cast<int>(b.channels_used >> c & 1);
-  u.resources = static_cast<int>(b.resources.size());
+namespace {
+
+// What `cam` holds, or the whole bus with null. Lock held.
+UcapVcamUsage usage_of(const Bus& b, const Camera* cam) {
+  UcapVcamUsage u{};
+  for (const auto& [h, hr] : b.handles) {
+    if (cam != nullptr && hr->cam.get() != cam) continue;
+    ++u.handles;
+    for (const Pending& p : b.notifications) u.notifications += p.handle == h ? 1 : 0;
+  }
+  for (const auto& c : b.cameras)
+    if ((cam == nullptr || c.get() == cam) && c->frame_buffer[0]) u.frame_buffers += 2;
+  for (const auto& [handle, bw] : b.bandwidth) {
+    if (cam != nullptr && bw.owner != cam) continue;
+    ++u.bandwidth_handles;
+    u.bandwidth_units += static_cast<int>(bw.units);
+  }
+  for (int ch = 0; ch < 64; ++ch)
+    if ((b.channels_used >> ch & 1) != 0 && (cam == nullptr || b.channel_owner[ch] == cam)) ++u.channels;
+  for (const auto& [handle, res] : b.resources)
+    if (cam == nullptr || res.cam.lock().get() == cam) ++u.resources;
   return u;
 }
 
-bool firmware_memory(int id, std::vector<uint8_t>* bytes, bool* started) {
+// Copies a trace or request log by the rules of ucap_vcam_trace.
+int take_log(std::string& log, char* buf, int size) {
+  size_t need = log.size() + 1;
+  if (need > static_cast<size_t>(INT_MAX)) return -1;
+  if (buf == nullptr || size < 0 || static_cast<size_t>(size) < need) return static_cast<int>(need);
+  std::memcpy(buf, log.c_str(), need);
+  log.clear();
+  return static_cast<int>(need);
+}
+
+}  // namespace
+
+BusUsage bus_usage() {
   Bus& b = bus();
   std::lock_guard<std::mutex> lk(b.mu);
-  auto cam = find_camera(b, id);
-  if (!cam) return false;
-  if (bytes != nullptr) *bytes = cam->firmware;
-  if (started != nullptr) *started = cam->firmware_started;
-  return true;
+  UcapVcamUsage all = usage_of(b, nullptr);
+  BusUsage u;
+  u.bandwidth_units = static_cast<uint32_t>(all.bandwidth_units);
+  u.bandwidth_handles = all.bandwidth_handles;
+  u.channels = all.channels;
+  u.resources = all.resources;
+  return u;
 }
 
 int capture_state(int id) {
@@ -112,6 +139,10 @@ UCAP_API int ucap_vcam_set(int id, const char* config) {
     cam->faults.lapse_after = 0;
     cam->access_open = false;
   }
+  if (cam->faults.memory_release) {  // memory_stuck=0
+    cam->faults.memory_release = false;
+    vcam::camera_release_memory(*cam);
+  }
   vcam::camera_build_eeprom(*cam);
   b.cv.notify_all();
   return 0;
@@ -128,13 +159,14 @@ UCAP_API int ucap_vcam_trace(int id, char* buf, int size) {
   Bus& b = vcam::bus();
   std::lock_guard<std::mutex> lk(b.mu);
   auto cam = vcam::find_camera(b, id);
-  if (!cam) return -1;
-  size_t need = cam->trace.size() + 1;
-  if (need > static_cast<size_t>(INT_MAX)) return -1;
-  if (buf == nullptr || size < 0 || static_cast<size_t>(size) < need) return static_cast<int>(need);
-  std::memcpy(buf, cam->trace.c_str(), need);
-  cam->trace.clear();
-  return static_cast<int>(need);
+  return cam ? vcam::take_log(cam->trace, buf, size) : -1;
+}
+
+UCAP_API int ucap_vcam_requests(int id, char* buf, int size) {
+  Bus& b = vcam::bus();
+  std::lock_guard<std::mutex> lk(b.mu);
+  auto cam = vcam::find_camera(b, id);
+  return cam ? vcam::take_log(cam->requests, buf, size) : -1;
 }
 
 UCAP_API int ucap_vcam_trigger(int id) {
@@ -154,6 +186,36 @@ UCAP_API int ucap_vcam_frame_count(int id) {
   auto cam = vcam::find_camera(b, id);
   if (!cam) return -1;
   return static_cast<int>(cam->frames_sent & 0x7FFFFFFF);
+}
+
+UCAP_API int ucap_vcam_firmware(int id, int offset, unsigned char* buf, int size) {
+  Bus& b = vcam::bus();
+  std::lock_guard<std::mutex> lk(b.mu);
+  auto cam = vcam::find_camera(b, id);
+  if (!cam || offset < 0 || size < 0 || (buf == nullptr && size > 0) ||
+      static_cast<uint64_t>(offset) + static_cast<uint64_t>(size) > vcam::kFirmwareSize)
+    return -1;
+  for (int i = 0; i < size; ++i) {
+    size_t at = static_cast<size_t>(offset) + static_cast<size_t>(i);
+    buf[i] = at < cam->firmware.size() ? cam->firmware[at] : 0xFF;
+  }
+  return static_cast<int>(cam->firmware_extent);
+}
+
+UCAP_API int ucap_vcam_firmware_started(int id) {
+  Bus& b = vcam::bus();
+  std::lock_guard<std::mutex> lk(b.mu);
+  auto cam = vcam::find_camera(b, id);
+  return cam ? static_cast<int>(cam->firmware_starts & 0x7FFFFFFF) : -1;
+}
+
+UCAP_API int ucap_vcam_usage(int id, UcapVcamUsage* usage) {
+  Bus& b = vcam::bus();
+  std::lock_guard<std::mutex> lk(b.mu);
+  auto cam = vcam::find_camera(b, id);
+  if ((!cam && id != -1) || usage == nullptr) return -1;
+  *usage = vcam::usage_of(b, cam.get());
+  return 0;
 }
 
 }  // extern "C"

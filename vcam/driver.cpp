@@ -4,6 +4,8 @@
 #include "vcam/driver.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -135,6 +137,7 @@ int attach_camera(Bus& b, const char* config) {
   cam->node_address = static_cast<uint16_t>(0x3FF << 6 | node);
   camera_power_on(*cam);
   if (cam->faults.lapse_after == ~0u) cam->faults.lapse_after = 0;
+  cam->faults.memory_release = false;  // nothing is stuck yet
   cam->path = camera_path(*cam);
   b.open_set_fault = bus_fault;
   b.cameras.push_back(cam);
@@ -191,13 +194,26 @@ struct Request {
   std::unique_lock<std::mutex>& lk;
   std::shared_ptr<HandleRec> hr;
   Camera& cam;
+  Handle handle;
   uint32_t code;
-  const uint8_t* in;  // copy of the input record
+  const uint8_t* in;  // the caller's input record, then the copy in `rec`
   uint32_t in_len;
   uint8_t* out;
   uint32_t out_len;
   uint32_t* returned;
+  // What the request log says of it: the request's name and its arguments, each " key=value".
+  const char* name;
+  std::string args;
+  uint8_t rec[256];
 };
+
+// Adds one argument to the request's log line: decimal, or hexadecimal with 0x.
+void arg(Request& r, const char* key, uint64_t value, bool hex = false) {
+  char digits[24];
+  char* end = std::to_chars(digits, digits + sizeof digits, value, hex ? 16 : 10).ptr;
+  for (char* c = digits; c != end; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+  r.args.append(" ").append(key).append(hex ? "=0x" : "=").append(digits, end);
+}
 
 bool sizes(const Request& r, uint32_t in_len, uint32_t out_len, uint32_t* err) {
   if (r.in_len != in_len || r.out_len != out_len) return fail(err, kErrInvalidParameter);
@@ -244,6 +260,8 @@ bool read_write(Request& r, uint32_t* err) {
 bool alloc_bandwidth(Request& r, uint32_t* err) {
   if (!sizes(r, 24, 24, err)) return false;
   uint32_t bpp = le32(r.in), speed = le32(r.in + 4);
+  arg(r, "bytes", bpp);
+  arg(r, "speed", speed);
   uint32_t limit = max_payload(speed);
   if (limit == 0 || bpp == 0 || bpp > limit || bpp % 4 != 0) return fail(err, kErrInvalidParameter);
   uint32_t units = bandwidth_units(bpp, speed);
@@ -251,6 +269,7 @@ bool alloc_bandwidth(Request& r, uint32_t* err) {
   uint64_t handle = r.b.next_cookie++;
   r.b.bandwidth[handle] = Bandwidth{units, &r.cam};
   r.b.bandwidth_used += units;
+  arg(r, "handle", handle, true);
   std::memcpy(r.out, r.in, 24);
   put_le64(r.out + 8, handle);
   *r.returned = 24;
@@ -276,6 +295,7 @@ bool alloc_channel(Request& r, uint32_t* err) {
   }
   r.b.channels_used |= 1ull << ch;
   r.b.channel_owner[ch] = &r.cam;
+  arg(r, "channel", static_cast<uint32_t>(ch));
   std::memcpy(r.out, r.in, 16);
   put_le32(r.out + 4, static_cast<uint32_t>(ch));
   *r.returned = 16;
@@ -287,6 +307,10 @@ bool alloc_resources(Request& r, uint32_t* err) {
   const uint8_t* p = r.in;
   uint32_t speed = le32(p), flags = le32(p + 4), ch = le32(p + 8), bpp = le32(p + 12);
   uint32_t count = le32(p + 16), size = le32(p + 20), one = le32(p + 24);
+  arg(r, "channel", ch);
+  arg(r, "bytes", bpp);
+  arg(r, "buffers", count);
+  arg(r, "size", size);
   uint32_t limit = max_payload(speed);
   if (limit == 0 || flags != 9 || ch >= 64 || (r.b.channels_used >> ch & 1) == 0 || bpp == 0 ||
       bpp > limit || (count != 1 && count != 2) || size == 0 || one != 1)
@@ -298,6 +322,7 @@ bool alloc_resources(Request& r, uint32_t* err) {
   res.speed = speed;
   res.cam = r.hr->cam;
   r.b.resources[handle] = res;
+  arg(r, "handle", handle, true);
   std::memcpy(r.out, r.in, 40);
   put_le64(r.out + 32, handle);
   *r.returned = 40;
@@ -306,6 +331,7 @@ bool alloc_resources(Request& r, uint32_t* err) {
 
 bool free_bandwidth(Request& r, uint32_t* err) {
   if (!sizes(r, 8, 0, err)) return false;
+  arg(r, "handle", le64(r.in), true);
   auto it = r.b.bandwidth.find(le64(r.in));
   if (it == r.b.bandwidth.end()) return fail(err, kErrInvalidParameter);
   r.b.bandwidth_used -= it->second.units;
@@ -316,6 +342,7 @@ bool free_bandwidth(Request& r, uint32_t* err) {
 bool free_channel(Request& r, uint32_t* err) {
   if (!sizes(r, 4, 0, err)) return false;
   uint32_t ch = le32(r.in);
+  arg(r, "channel", ch);
   if (ch >= 64 || (r.b.channels_used >> ch & 1) == 0) return fail(err, kErrInvalidParameter);
   r.b.channels_used &= ~(1ull << ch);
   r.b.channel_owner[ch] = nullptr;
@@ -324,6 +351,7 @@ bool free_channel(Request& r, uint32_t* err) {
 
 bool free_resources(Request& r, uint32_t* err) {
   if (!sizes(r, 8, 0, err)) return false;
+  arg(r, "handle", le64(r.in), true);
   auto it = r.b.resources.find(le64(r.in));
   if (it == r.b.resources.end()) return fail(err, kErrInvalidParameter);
   r.b.resources.erase(it);
@@ -334,6 +362,7 @@ bool free_resources(Request& r, uint32_t* err) {
 bool stop_transfer(Request& r, uint32_t* err) {
   if (!sizes(r, 16, 0, err)) return false;
   uint64_t handle = le64(r.in);
+  arg(r, "handle", handle, true);
   if (le32(r.in + 8) != 0) return fail(err, kErrInvalidParameter);
   if (handle == 0) return true;  // no resources: nothing runs, nothing to stop
   auto it = r.b.resources.find(handle);
@@ -356,6 +385,9 @@ bool wait_setup(Request& r, uint32_t* err) {
   if (!sizes(r, 20, 0, err)) return false;
   const uint8_t* p = r.in;
   uint32_t kind = le32(p), timeout = le32(p + 4), reg = le32(p + 16);
+  arg(r, "kind", kind, true);
+  arg(r, "timeout", timeout);
+  arg(r, "register", reg, true);
   uint32_t want = kind == 0x80 ? kCommandBase + 0x61C : kCommandBase + 0x830;
   if ((kind != 0x80 && kind != 2 && kind != 3) || le16(p + 8) != r.cam.node_address ||
       le16(p + 12) != 0xFFFF || reg != want)
@@ -377,6 +409,7 @@ bool cancel_wait(Request& r, uint32_t* err) {
 bool frame_buffer(Request& r, uint32_t* err) {
   if (!sizes(r, 24, 24, err)) return false;
   uint32_t size = le32(r.in), again = le32(r.in + 4);
+  arg(r, "size", size);
   if (size != again) return fail(err, kErrInvalidParameter);
   Camera& cam = r.cam;
   uint64_t a0 = 0, a1 = 0;
@@ -409,6 +442,7 @@ bool frame_buffer(Request& r, uint32_t* err) {
 bool select_buffer(Request& r, uint32_t* err) {
   if (!sizes(r, 4, 0, err)) return false;
   uint32_t v = le32(r.in);
+  arg(r, "buffer", v);
   if (v > 1) return fail(err, kErrInvalidParameter);
   r.cam.buffer_select = v;
   return true;
@@ -421,6 +455,8 @@ bool attach_buffers(Request& r, uint32_t* err) {
   const uint8_t* p = r.in;
   uint64_t handle = le64(p);
   uint32_t frame_bytes = le32(p + 12);
+  arg(r, "buffer", r.cam.buffer_select);
+  arg(r, "bytes", frame_bytes);
   auto it = r.b.resources.find(handle);
   if (it == r.b.resources.end() || it->second.cam.lock() != r.hr->cam || le32(p + 8) != 1 ||
       frame_bytes == 0 || le64(p + 16) != 0 || le32(p + 24) != 1 || le32(p + 28) != frame_bytes ||
@@ -431,7 +467,14 @@ bool attach_buffers(Request& r, uint32_t* err) {
   if (!cam.frame_buffer[0] || frame_bytes > cam.frame_buffer_size || !cam.wait_set)
     return fail(err, kErrInvalidParameter);
   if (cam.capturing) return fail(err, kErrGenFailure);  // one frame at a time per camera
-  return capture_frame(r.b, r.lk, *r.hr, cam, handle, frame_bytes, err);
+  // The camera is armed: the log says so now and how the wait ended later.
+  append_log(cam.requests, std::string("attach") + r.args + "\n");
+  r.name = "attach_done";
+  r.args.clear();
+  arg(r, "buffer", cam.buffer_select);
+  bool ok = capture_frame(r.b, r.lk, *r.hr, cam, handle, frame_bytes, err);
+  if (ok) arg(r, "frame", cam.frames_sent);
+  return ok;
 }
 
 bool dispatch(Request& r, uint32_t* err) {
@@ -456,7 +499,47 @@ bool dispatch(Request& r, uint32_t* err) {
   }
 }
 
-// Looks the handle up and runs the request. Lock held through `lk`.
+const char* request_name(uint32_t code) {
+  switch (code) {
+    case kIoAllocBandwidth: return "alloc_bandwidth";
+    case kIoAllocChannel: return "alloc_channel";
+    case kIoAllocResources: return "alloc_resources";
+    case kIoAttachBuffers: return "attach";
+    case kIoFreeBandwidth: return "free_bandwidth";
+    case kIoFreeChannel: return "free_channel";
+    case kIoFreeResources: return "free_resources";
+    case kIoStop: return "stop";
+    case kIoNodeAddress: return "node_address";
+    case kIoWaitSetup: return "wait_setup";
+    case kIoCancelWait: return "cancel_wait";
+    case kIoFrameBuffer: return "frame_buffer";
+    case kIoSelectBuffer: return "select";
+    default: return nullptr;  // register reads and writes, bus-reset notifications, unknown codes
+  }
+}
+
+// Runs a request on a camera's handle: the checks every request passes, then its handler.
+bool serve(Request& r, bool overlapped, Overlapped* ov, bool* pend, uint32_t* err) {
+  if ((r.in_len > 0 && r.in == nullptr) || (r.out_len > 0 && r.out == nullptr))
+    return fail(err, kErrInvalidUserBuffer);
+  if (!r.cam.attached) return fail(err, kErrDeviceNotConnected);
+  uint32_t fault = 0;
+  if (take_fault(r.cam.faults.ioctl, r.code, &fault)) return fail(err, fault);
+  if (r.code == kIoBusReset && ov != nullptr && overlapped) {
+    if (r.in_len != 0 || r.out_len != 0) return fail(err, kErrInvalidParameter);
+    r.b.notifications.push_back(Pending{ov, r.handle});
+    *pend = true;
+    return fail(err, kErrIoPending);
+  }
+  if (r.in_len > sizeof r.rec) return fail(err, kErrInvalidParameter);
+  if (r.in_len > 0) std::memcpy(r.rec, r.in, r.in_len);
+  r.in = r.rec;
+  return dispatch(r, err);
+}
+
+// Looks the handle up and runs the request. The camera's request log gets a line for every
+// request but register reads and writes (the register trace has those) and bus-reset
+// notifications (the monitor's timing is its own). Lock held through `lk`.
 bool run_request(Bus& b, std::unique_lock<std::mutex>& lk, Handle h, uint32_t code, const void* in,
                  uint32_t in_len, void* out, uint32_t out_len, uint32_t* returned, uint32_t* err,
                  bool* pend, Overlapped* ov) {
@@ -464,22 +547,18 @@ bool run_request(Bus& b, std::unique_lock<std::mutex>& lk, Handle h, uint32_t co
   auto it = b.handles.find(h);
   if (it == b.handles.end()) return fail(err, kErrInvalidHandle);
   std::shared_ptr<HandleRec> hr = it->second;
-  if ((in_len > 0 && in == nullptr) || (out_len > 0 && out == nullptr)) return fail(err, kErrInvalidUserBuffer);
   Camera& cam = *hr->cam;
-  if (!cam.attached) return fail(err, kErrDeviceNotConnected);
-  uint32_t fault = 0;
-  if (take_fault(cam.faults.ioctl, code, &fault)) return fail(err, fault);
-  if (code == kIoBusReset && ov != nullptr && hr->overlapped) {
-    if (in_len != 0 || out_len != 0) return fail(err, kErrInvalidParameter);
-    b.notifications.push_back(Pending{ov, h});
-    *pend = true;
-    return fail(err, kErrIoPending);
+  const char* name = request_name(code);
+  bool logged = name != nullptr || (code != kIoRead && code != kIoWrite && code != kIoBusReset);
+  Request r{b, lk, hr, cam, h, code, static_cast<const uint8_t*>(in), in_len, static_cast<uint8_t*>(out),
+            out_len, returned, name != nullptr ? name : "ioctl", {}, {}};
+  if (name == nullptr && logged) arg(r, "code", code, true);  // a code the driver does not know
+  bool ok = serve(r, hr->overlapped, ov, pend, err);
+  if (logged) {
+    if (!ok) arg(r, "error", *err);
+    append_log(cam.requests, r.name + r.args + "\n");
   }
-  uint8_t rec[256];
-  if (in_len > sizeof rec) return fail(err, kErrInvalidParameter);
-  if (in_len > 0) std::memcpy(rec, in, in_len);
-  Request r{b, lk, hr, cam, code, rec, in_len, static_cast<uint8_t*>(out), out_len, returned};
-  return dispatch(r, err);
+  return ok;
 }
 
 }  // namespace

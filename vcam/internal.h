@@ -48,6 +48,12 @@ inline constexpr uint32_t kAccessKey = 0x0007C2A5;
 inline constexpr uint32_t kEepromSize = 2048;
 inline constexpr uint32_t kFirmwareSize = 1u << 20;
 inline constexpr uint32_t kMaxFrameBuffer = 256u << 20;
+inline constexpr size_t kMaxLog = 8u << 20;  // a trace or request log nobody reads stops here
+
+// Appends one line to a trace or request log that has not reached kMaxLog.
+inline void append_log(std::string& log, const std::string& line) {
+  if (log.size() <= kMaxLog) log += line;
+}
 
 // A fault that makes the next `remaining` matching operations fail with `code`.
 struct Fault {
@@ -85,6 +91,7 @@ struct Settings {
   // sensor model and clock
   SensorParams sensor;
   double timescale = 1.0;
+  bool frame_stamp = false;  // the frame number in the first two samples of every frame
 };
 
 // Faults of one camera.
@@ -99,13 +106,21 @@ struct CameraFaults {
   uint32_t settings_error = 0;  // apply-settings commands that end with the error bit
   uint32_t lapse_after = 0;     // access lapses after this many more vendor writes (0: off)
   uint32_t drop_frames = 0;     // exposures whose frame never leaves the camera
+  uint32_t drop_skip = 0;       // exposures whose frame still arrives before the drops begin
+  uint32_t detach_after = 0;    // the camera unplugs once it has delivered this many more frames
+  uint32_t detach_in_exposure = 0;  // it unplugs halfway through this exposure (1: the next)
+  uint32_t memory_stuck = 0;    // memory commands that stay busy until released
+  bool memory_release = false;  // memory_stuck=0 was given: a stuck command finishes
+  uint32_t overrange = 0;       // frames sent with samples above 4095
+  uint16_t overrange_value = 0xFFFF;
   std::map<uint32_t, uint32_t> misreport;  // registers that read a wrong value, by address
 };
 
 // A command that keeps its busy bits for a few polls.
+inline constexpr int kStuck = -1;
 struct PolledCommand {
   uint32_t value = 0;     // as read back once finished
-  int busy_reads = 0;     // reads that still show the busy bits
+  int busy_reads = 0;     // reads that still show the busy bits; kStuck: every read
   uint32_t busy_bits = 0;
 };
 
@@ -134,6 +149,7 @@ struct Camera {
   uint16_t node_address = 0;
   CameraFaults faults;
   std::string trace;
+  std::string requests;  // driver request log
 
   // command registers
   std::map<uint32_t, uint32_t> command;  // 0x604, 0x608, 0x60C, 0x61C, 0x81C, 0x830
@@ -145,7 +161,8 @@ struct Camera {
   uint32_t shutter_word = 0;
   uint32_t capture_control = 0x00000000;
   uint32_t register_014 = 0;
-  bool firmware_started = false;
+  uint32_t firmware_starts = 0;   // start commands accepted
+  uint32_t firmware_extent = 0;   // end of the highest firmware block written
   PolledCommand memory;
   uint32_t pending_memory = 0;  // command carried out when the busy bits clear
   std::array<uint8_t, 128> window{};
@@ -237,6 +254,7 @@ bool parse_config(const char* text, bool attaching, Settings* cfg, CameraFaults*
 // ---- the camera ----------------------------------------------------------------------
 void camera_power_on(Camera& cam);          // registers to their start values
 void camera_build_eeprom(Camera& cam);      // EEPROM bytes from the settings
+void camera_release_memory(Camera& cam);    // a stuck memory command finishes now
 std::string camera_path(const Camera& cam);
 // Register access as the camera carries it out: false with an error for an address the
 // camera does not decode or a write it refuses. Traced when carried out.

@@ -1,5 +1,4 @@
-// Views into the virtual camera for tests: state that no register shows, such as the
-// isochronous bookkeeping of the bus and the camera's firmware memory.
+// Views into the virtual camera for C++ tests: state that no register shows.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +11,7 @@ inline constexpr uint32_t kCommandRegisters = 0xF0E00000;
 inline constexpr uint32_t kVendorRegisters = 0xF0F00000;
 inline constexpr uint32_t kModeRegisters = 0xF0E10000;  // mode m at + 0x100 * m
 
+// The bus-wide books of ucap_vcam_usage(-1, ...), in the shape the C++ tests use.
 struct BusUsage {
   uint32_t bandwidth_units = 0;  // allocated of the 4915 units of a cycle
   int bandwidth_handles = 0;
@@ -19,10 +19,6 @@ struct BusUsage {
   int resources = 0;
 };
 BusUsage bus_usage();
-
-// Firmware memory of camera `id` (1 MiB, 0xFF where nothing was written; empty before the
-// first write) and whether the firmware was started. False for an unknown id.
-bool firmware_memory(int id, std::vector<uint8_t>* bytes, bool* started);
 
 // What camera `id` is doing with a frame: 0 idle (or unknown id), 1 armed and waiting
 // for a trigger pulse, 2 exposing or sending a frame.

@@ -57,6 +57,11 @@
  *                        2b rows of one colour (blocks of 4b rows, even then odd)
  *   timescale=X          the camera's clock runs X times faster (exposures, transfer,
  *                        capture-wait time-outs); 1 (default) is real time, up to 1e6
+ *   frame_stamp=0|1      every frame carries its frame number (the value
+ *                        ucap_vcam_frame_count returns once it has arrived: 1 for the first
+ *                        frame since attach) in the first two samples of its first row in
+ *                        image order (row 0 after the fields are interleaved): sample 0
+ *                        holds bits 0..11, sample 1 bits 12..23. Default 0
  * Faults (attach or set; a count of 0 removes the fault):
  *   fail_read=ADDR:N:ERR    the next N reads of ADDR fail in the driver with ERR
  *   fail_write=ADDR:N:ERR   the same for writes. ADDR: hexadecimal bus address, or
@@ -75,7 +80,21 @@
  *   memory_error=N          the next N memory commands end with the error bit 29
  *   apply_error=N           the next N mode applies end with the error bit 23
  *   settings_error=N        the next N apply-settings commands end with the error bit 23
- *   drop_frames=N           the next N frames never arrive (the capture wait runs out)
+ *   drop_frames=N[:K]       the next K frames arrive (default 0), then N frames never
+ *                           arrive: the capture wait runs out (kind 0x80) or lasts until
+ *                           cancelled (trigger kinds)
+ *   detach_after=N          the camera is unplugged right after it has delivered N more
+ *                           frames (the request that delivered the last one succeeds)
+ *   detach_in_exposure=N    the camera is unplugged halfway through its N-th exposure from
+ *                           now (1: the next); that frame wait ends with
+ *                           ERROR_DEVICE_NOT_CONNECTED
+ *   memory_stuck=N          the next N memory commands (vendor 0x070) stay busy: every read
+ *                           shows the busy bits and further commands are refused, until
+ *                           memory_stuck=0 (the stuck command then completes) or unplugging
+ *   overrange=N[:HEX]       the next N frames carry HEX (0x1000..0xFFFF, default FFFF) in
+ *                           every sample of the 2 x 2 cells (from the first sample of row 0)
+ *                           whose cell column plus cell row is even; packed transfer carries
+ *                           only the low 12 bits. A frame stamp overwrites its two samples
  *   misreport=ADDR:HEX      the register at ADDR reads HEX from now on, whatever the
  *                           camera holds (a camera reporting nonsense); ADDR:- ends it
  * Unplugging: ucap_vcam_detach. Register reads and writes the camera does not decode,
@@ -118,6 +137,48 @@ UCAP_API int ucap_vcam_trace(int id, char *buf, int size);
 UCAP_API int ucap_vcam_trigger(int id);
 /* Frames the camera has delivered into a frame buffer since it was attached. */
 UCAP_API int ucap_vcam_frame_count(int id);
+/* Driver request log of a camera, with the copy rules of ucap_vcam_trace: one line for each
+ * request on its handles except register reads and writes (the trace has those) and
+ * bus-reset notifications. A line is the request's name and its arguments as key=value
+ * (handles, registers and wait kinds hexadecimal with 0x, the rest decimal), and
+ * " error=CODE" when the driver refused it or it failed:
+ *   frame_buffer size=N                      node_address
+ *   wait_setup kind=0x80 timeout=MS register=0xF0E0061C
+ *   alloc_bandwidth bytes=N speed=S handle=0xH
+ *   alloc_channel channel=C                  free_channel channel=C
+ *   alloc_resources channel=C bytes=N buffers=B size=N handle=0xH
+ *   select buffer=0|1                        (buffer selection: the first or second frame buffer)
+ *   attach buffer=0|1 bytes=N                (the frame is armed; buffer: the one selected)
+ *   attach_done buffer=0|1 frame=N           (the frame arrived: its frame number) or
+ *   attach_done buffer=0|1 error=CODE        (121 timed out, 995 cancelled or stopped,
+ *                                             1167 unplugged, ...)
+ *   cancel_wait                              stop handle=0xH
+ *   free_resources handle=0xH                free_bandwidth handle=0xH
+ *   ioctl code=0xC                           (a control code the driver does not know)
+ * An attach refused before arming logs "attach ... error=CODE" only. */
+UCAP_API int ucap_vcam_requests(int id, char *buf, int size);
+/* Firmware memory (1 MiB) as the camera received it through the memory command: copies
+ * size bytes from offset into buf (0xFF where no block was written). Returns the end of the
+ * highest block written (0 before the first), or negative for an unknown id or a range
+ * outside the memory. buf may be null with size 0. */
+UCAP_API int ucap_vcam_firmware(int id, int offset, unsigned char *buf, int size);
+/* How many start commands (0x40000000 to vendor 0x008) the camera accepted since it was
+ * attached (0: the firmware was never started), or negative for an unknown id. */
+UCAP_API int ucap_vcam_firmware_started(int id);
+
+/* The books of one camera (or, with id -1, of the whole bus), for leak checks. */
+typedef struct UcapVcamUsage {
+  int handles;            /* open device handles, overlapped ones included */
+  int notifications;      /* bus-reset notifications pending on those handles */
+  int frame_buffers;      /* driver frame buffers held: 0 or 2 per camera */
+  int bandwidth_handles;  /* isochronous bandwidth allocations ... */
+  int bandwidth_units;    /* ... and their units (of 4915 per cycle on the bus) */
+  int channels;           /* isochronous channels allocated */
+  int resources;          /* isochronous resource handles allocated */
+} UcapVcamUsage;
+/* Fills *usage; 0, or negative for an unknown id or a null pointer. Unplugging gives back
+ * the camera's frame buffers and isochronous resources; its handles stay open until closed. */
+UCAP_API int ucap_vcam_usage(int id, UcapVcamUsage *usage);
 
 #ifdef __cplusplus
 }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <sstream>
 #include <thread>
 
 #include "vcam/sensor.h"
@@ -374,6 +375,99 @@ TEST_F(Capture, FrameThatNeverComesEndsAtTheTimeOut) {
   cleanup();
 }
 
+TEST_F(Capture, TimedFaultsStrikeTheNamedFrame) {
+  struct Case {
+    const char* fault;
+    std::vector<uint32_t> results;  // of the frame waits until the fault has struck
+    int frames;                     // delivered
+    bool unplugged;
+  };
+  const Case cases[] = {
+      {"drop_frames=2:1", {0, vcam::kErrSemTimeout, vcam::kErrSemTimeout, 0}, 2, false},
+      {"detach_after=2", {0, 0}, 2, true},
+      {"detach_in_exposure=2", {0, vcam::kErrDeviceNotConnected}, 1, true},
+  };
+  Shot s{2, 1, 0, 0, 64, 32, 40, false};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    ucap_vcam_reset();
+    attach(std::string(kExact) + c.fault);
+    setup(s);
+    for (uint32_t want : c.results) EXPECT_EQ(grab(), want);
+    EXPECT_EQ(ucap_vcam_frame_count(cam_id), c.frames);
+    EXPECT_EQ(list_paths().empty(), c.unplugged);
+    if (!c.unplugged) cleanup();
+  }
+}
+
+TEST_F(Capture, FramesCarryTheirNumberAndOverrangeSamples) {
+  attach(std::string(kExact) + "frame_stamp=1");
+  struct Case {
+    bool packed;
+    const char* fault;
+    uint16_t over;  // what the marked cells carry, 0: nothing marked
+  };
+  const Case cases[] = {{false, "overrange=1:1234", 0x1234}, {false, "", 0}, {true, "overrange=1", 0xFFF},
+                        {true, "overrange=1:1234", 0x234}};
+  Shot s{2, 1, 0, 0, 64, 32, 40, false};
+  uint32_t frame = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.fault << " packed " << c.packed);
+    s.packed = c.packed;
+    setup(s);
+    ASSERT_EQ(ucap_vcam_set(cam_id, c.fault), 0);
+    uint32_t buffer = frame % 2;
+    ASSERT_EQ(grab(buffer), 0u);
+    ++frame;
+    std::vector<uint16_t> want = model(s);
+    for (int y = 0; y < 32; ++y)
+      for (int x = 0; x < 64; ++x)
+        if (c.over != 0 && (x / 2 + y / 2) % 2 == 0) want[static_cast<size_t>(y * 64 + x)] = c.over;
+    want[0] = static_cast<uint16_t>(frame);
+    want[1] = 0;
+    EXPECT_EQ(decode(buffers[buffer], 2, c.packed), want);
+    cleanup();
+  }
+}
+
+TEST_F(Capture, UsageCountsWhatEachCameraHolds) {
+  auto usage = [](int id) {
+    UcapVcamUsage u{};
+    EXPECT_EQ(ucap_vcam_usage(id, &u), 0);
+    return std::vector<int>{u.handles, u.notifications, u.frame_buffers, u.bandwidth_handles,
+                            u.channels, u.resources, u.bandwidth_units > 0};
+  };
+  using V = std::vector<int>;
+  attach(kExact);  // one handle and the frame buffers
+  ASSERT_EQ(ucap_vcam_attach("id=C2"), 1);
+  Device other(path_of_id("C2"));
+  Shot s{2, 1, 0, 0, 64, 32, 40, false};
+  setup(s);
+  vcam::Overlapped ov;  // outlives the monitor handle, whose close completes it
+  {
+    Device monitor(path_of_id("C1"), true);
+    uint32_t err = 0;
+    vcam::ioctl_overlapped(monitor.handle(), kBusReset, nullptr, 0, nullptr, 0, &ov, &err);
+    EXPECT_EQ(usage(0), (V{2, 1, 2, 1, 1, 1, 1}));
+    EXPECT_EQ(usage(1), (V{1, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(usage(-1), (V{3, 1, 2, 1, 1, 1, 1}));
+  }
+  cleanup();
+  EXPECT_EQ(usage(0), (V{1, 0, 2, 0, 0, 0, 0}));
+  std::vector<uint8_t> release(24, 0);
+  uint32_t err = 0;
+  ASSERT_TRUE(dev->request(kFrameBuffer, release, 24, &err));
+  EXPECT_EQ(usage(0), (V{1, 0, 0, 0, 0, 0, 0}));
+  setup(s);
+  ASSERT_EQ(ucap_vcam_detach(0), 0);  // unplugging gives the resources back, not the handle
+  EXPECT_EQ(usage(0), (V{1, 0, 0, 0, 0, 0, 0}));
+  dev.reset();
+  EXPECT_EQ(usage(-1), (V{1, 0, 0, 0, 0, 0, 0}));
+  UcapVcamUsage u;
+  EXPECT_LT(ucap_vcam_usage(2, &u), 0);
+  EXPECT_LT(ucap_vcam_usage(0, nullptr), 0);
+}
+
 class CaptureWaits : public Capture {
  protected:
   // Waits for a frame on a thread; once the camera is in `state`, does `act`.
@@ -437,6 +531,60 @@ TEST_F(CaptureWaits, TriggerKindsWaitForAPulse) {
             }),
             vcam::kErrOperationAborted);
   cleanup();
+}
+
+TEST_F(CaptureWaits, RequestLogShowsBuffersWaitsAndHowTheyEnded) {
+  attach(kExact);
+  Shot s{2, 1, 0, 0, 64, 32, 40, false};
+  setup(s);
+  EXPECT_EQ(grab(0), 0u);
+  EXPECT_EQ(grab(1), 0u);
+  ASSERT_EQ(ucap_vcam_set(cam_id, "drop_frames=1"), 0);
+  EXPECT_EQ(grab(1), vcam::kErrSemTimeout);
+  wait_setup(3, 0);
+  Device second(path_of_id("C1"));
+  EXPECT_EQ(run(1, [&] {
+              std::vector<uint8_t> none;
+              uint32_t err = 0;
+              EXPECT_TRUE(second.request(kCancelWait, none, 0, &err));
+            }),
+            vcam::kErrOperationAborted);
+  cleanup();
+  std::vector<uint8_t> again(8, 0), unknown(8, 0);
+  put64(&again[0], resource);
+  uint32_t err = 0;
+  EXPECT_FALSE(dev->request(kFreeResources, again, 0, &err));
+  EXPECT_FALSE(dev->request(0x222000, unknown, 0, &err));
+
+  auto hex = [](uint64_t v) {
+    std::ostringstream text;
+    text << "0x" << std::hex << std::uppercase << v;
+    return text.str();
+  };
+  const std::string bw = hex(bandwidth), res = hex(resource), bytes = std::to_string(bpp * ppf),
+                    ch = std::to_string(channel);
+  auto armed = [&](int b) {
+    std::string n = std::to_string(b);
+    return "select buffer=" + n + "\nattach buffer=" + n + " bytes=" + bytes + "\n";
+  };
+  const std::string expected =
+      "node_address\nframe_buffer size=2097152\n"
+      "wait_setup kind=0x80 timeout=3013 register=0xF0E0061C\n"
+      "alloc_bandwidth bytes=" + std::to_string(bpp) + " speed=4 handle=" + bw + "\n"
+      "alloc_channel channel=" + ch + "\n"
+      "alloc_resources channel=" + ch + " bytes=" + std::to_string(bpp) + " buffers=1 size=" + bytes +
+      " handle=" + res + "\n" +
+      armed(0) + "attach_done buffer=0 frame=1\n" +
+      armed(1) + "attach_done buffer=1 frame=2\n" +
+      armed(1) + "attach_done buffer=1 error=121\n"
+      "wait_setup kind=0x3 timeout=0 register=0xF0E00830\n"
+      "node_address\n" +
+      armed(0) + "cancel_wait\nattach_done buffer=0 error=995\n"
+      "stop handle=" + res + "\nfree_resources handle=" + res + "\nfree_channel channel=" + ch + "\n"
+      "free_bandwidth handle=" + bw + "\nfree_resources handle=" + res + " error=87\n"
+      "ioctl code=0x222000 error=1\n";
+  EXPECT_EQ(take_trace(cam_id, ucap_vcam_requests), expected);
+  EXPECT_EQ(take_trace(cam_id, ucap_vcam_requests), "");  // read and cleared
 }
 
 class Concurrency : public VcamTest {};

@@ -20,11 +20,18 @@ TEST_F(Config, MalformedAttachConfigurationsAreRefused) {
       "node=63",          "output=0:3000x10", "output=9:10x10",     "busy_polls=-1",
       "sensor=100x100 blemishes=99:100",
       "misreport=mode2+C",     "misreport=mode2+C:xyz", "misreport=F0F00071:1",
+      "drop_frames=1:2:3",     "drop_frames=1:x", "detach_after=-1",  "detach_in_exposure=x",
+      "memory_stuck=1:2",      "overrange=1:FFF", "overrange=1:10000", "overrange=1:2:3",
+      "frame_stamp=2",
   };
   for (const char* config : bad) EXPECT_LT(ucap_vcam_attach(config), 0) << config;
   EXPECT_EQ(list_paths().size(), 0u);
   std::string too_many = "blemishes=";
-  for (int i = 0; i < 382; ++i) too_many += (i ? "," : "") + std::to_string(i) + ":0";
+  for (int i = 0; i < 382; ++i) {
+    if (i > 0) too_many += ',';
+    too_many += std::to_string(i);
+    too_many += ":0";
+  }
   EXPECT_LT(ucap_vcam_attach(too_many.c_str()), 0);
   EXPECT_EQ(ucap_vcam_attach(too_many.substr(0, too_many.rfind(',')).c_str()), 0);  // 381 fit
 }

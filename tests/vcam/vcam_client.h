@@ -170,12 +170,12 @@ class Device {
   vcam::Handle h_ = vcam::kInvalidHandle;
 };
 
-// Returns and clears a camera's register trace.
-inline std::string take_trace(int id) {
-  int need = ucap_vcam_trace(id, nullptr, 0);
+// Returns and clears a camera's register trace (or, with ucap_vcam_requests, its request log).
+inline std::string take_trace(int id, int (*log)(int, char*, int) = ucap_vcam_trace) {
+  int need = log(id, nullptr, 0);
   if (need <= 0) return {};
   std::string text(static_cast<size_t>(need), '\0');
-  ucap_vcam_trace(id, text.data(), need);
+  log(id, text.data(), need);
   text.resize(static_cast<size_t>(need) - 1);
   return text;
 }
