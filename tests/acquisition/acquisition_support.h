@@ -18,7 +18,6 @@
 #include "support/messages.h"
 #include "ucap/ucap.h"
 #include "ucap/vcam.h"
-#include "vcam/probe.h"
 #include "vcam/sensor.h"
 
 namespace ucap_test {
@@ -45,6 +44,17 @@ class AcquisitionTest : public CameraTest {
  protected:
   std::vector<std::string> cameras() const override { return {config()}; }
   virtual std::string config() const { return kFastCamera; }
+  // Whatever a test did, closing the library gives back every handle, frame buffer and
+  // isochronous resource it took.
+  void TearDown() override {
+    UcapClose();
+    UcapVcamUsage u{};
+    ASSERT_EQ(ucap_vcam_usage(ids[0], &u), 0);
+    EXPECT_EQ(u.handles + u.notifications + u.frame_buffers + u.bandwidth_handles + u.channels +
+                  u.resources,
+              0);
+    CameraTest::TearDown();
+  }
 
  public:
   static ucap::CameraRecord& record() { return *ucap::camera(0); }
@@ -53,6 +63,13 @@ class AcquisitionTest : public CameraTest {
     ASSERT_EQ(UcapSetResolution(s.resolution), 0);
     ASSERT_EQ(UcapSetBitsPerPixel(s.bits), 0);
     ASSERT_EQ(UcapSetBinning(s.binning), 0);
+  }
+
+  // No transfer is left set up: no bandwidth, channel or resources held on the bus.
+  static void expect_no_transfer() {
+    UcapVcamUsage u{};
+    ASSERT_EQ(ucap_vcam_usage(-1, &u), 0);
+    EXPECT_EQ(u.bandwidth_handles + u.channels + u.resources, 0);
   }
 
   // Bytes of the image the current settings deliver, as the data size tells it.

@@ -12,14 +12,11 @@ struct ProgressRecorder {
   std::vector<std::array<int32_t, 3>> calls;
   // Result of call number i (0 = go on); null: always 0.
   std::function<int32_t(size_t)> answer;
-  // Runs at every call, before the answer (e.g. to unplug the camera mid-exposure).
-  std::function<void()> on_call;
 
   intptr_t user() { return reinterpret_cast<intptr_t>(this); }
   static int32_t callback(int32_t elapsed, int32_t total, int32_t phase, intptr_t user) {
     auto* self = reinterpret_cast<ProgressRecorder*>(user);
     self->calls.push_back({elapsed, total, phase});
-    if (self->on_call) self->on_call();
     return self->answer ? self->answer(self->calls.size() - 1) : 0;
   }
 };
