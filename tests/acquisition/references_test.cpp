@@ -193,6 +193,52 @@ TEST_F(References, SmearBelowABrightBarIsRemoved) {
   EXPECT_LT(std::abs(after), 0.1 * before);
 }
 
+// Mean blue, green and red above the black level over the middle of chart patch `patch`
+// (6 x 4 patches inside a 5 % margin) of a color image.
+std::array<double, 3> patch_color(const std::vector<uint16_t>& image, int w, int h, int patch) {
+  const double left = w * (0.05 + 0.15 * (patch % 6)), top = h * (0.05 + 0.225 * (patch / 6));
+  std::array<double, 3> sum{};
+  int count = 0;
+  for (int y = static_cast<int>(top + 0.07 * h); y < top + 0.16 * h; ++y) {
+    for (int x = static_cast<int>(left + 0.04 * w); x < left + 0.11 * w; ++x, ++count) {
+      for (int c = 0; c < 3; ++c) sum[c] += image[3 * (static_cast<size_t>(y) * w + x) + c] - 32;
+    }
+  }
+  for (double& v : sum) v /= count;
+  return sum;
+}
+
+// Largest spread of the three colors (max - min over their mean) among the chart's grey
+// patches of 36 %, 19 % and 9 % reflectance (the two lighter ones are not quite grey).
+double grey_tint(const std::vector<uint16_t>& image) {
+  double worst = 0;
+  for (int patch = 20; patch <= 22; ++patch) {
+    const auto [b, g, r] = patch_color(image, 200, 160, patch);
+    worst = std::max(worst, (std::max({b, g, r}) - std::min({b, g, r})) / ((b + g + r) / 3));
+  }
+  return worst;
+}
+
+class ImageWhiteBalance : public AcquisitionTest, public ::testing::WithParamInterface<int32_t> {};
+// The chart's mid-grey patch measured in the image (exact frames: noise would bias the
+// interpolated means) sets the white balance: afterwards its grey patches come out
+// neutral, with and without the color matrix.
+TEST_P(ImageWhiteBalance, MakesTheGreyPatchesNeutral) {
+  apply(Setting{2, 36, 1});
+  ASSERT_EQ(UcapmEnableColorProcessing(0, GetParam()), 0);
+  Buffer before(data_bytes(), 1), after(data_bytes(), 2);
+  ASSERT_EQ(UcapAcquisition(before.data(), before.size(), nullptr), 0);
+  const auto [b, g, r] = patch_color(before.image(), 200, 160, 20);
+  ASSERT_EQ(UcapSetImageWhiteBalance(r, g, b), 0);
+  ASSERT_EQ(UcapAcquisition(after.data(), after.size(), nullptr), 0);
+  std::printf("grey patches, color matrix %d: tint %.4f before, %.4f after\n", GetParam(),
+              grey_tint(before.image()), grey_tint(after.image()));
+  EXPECT_GT(grey_tint(before.image()), 0.3);
+  EXPECT_LT(grey_tint(after.image()), 0.015);
+}
+
+INSTANTIATE_TEST_SUITE_P(Acquisition, ImageWhiteBalance, ::testing::Values(0, 1));
+
 using SetBlackRef = AcquisitionTest;
 
 // A work buffer of a uniform long frame b + d, column and row means b: the dark signal
