@@ -43,8 +43,9 @@ TEST_P(EverySetting, ImageIsExactAndComplete) {
   Buffer short_one(data_bytes() - 1, 1);
   EXPECT_EQ(UcapAcquisition(short_one.data(), short_one.size(), nullptr), 6);
   EXPECT_TRUE(short_one.untouched());
+  ASSERT_EQ(UcapmEnablePacking(0, 0), 0);  // packed samples have 12 bits
   for (bool stream : {false, true}) {
-    ASSERT_EQ(ucap_vcam_set(ids[0], "overrange=1"), 0);  // packing is off
+    ASSERT_EQ(ucap_vcam_set(ids[0], "overrange=1"), 0);
     Buffer over(data_bytes(), 0x5A5A);
     ASSERT_EQ(take(over, stream), 0);
     EXPECT_TRUE(over.tail_untouched());
