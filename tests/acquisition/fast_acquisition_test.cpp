@@ -10,11 +10,12 @@ namespace {
 
 using FastAcquisition = AcquisitionTest;
 
-// A long full-resolution stream delivers every frame the camera numbered, in order, and
-// the driver filled the two frame buffers in turn.
+// A long full-resolution stream (in real time: each frame wait has its full 3 s) delivers
+// every frame the camera numbered, in order, and the driver filled the two frame buffers
+// in turn.
 TEST_F(FastAcquisition, LongStreamAlternatesBuffersAndLosesNoFrame) {
   apply(Setting{3, 12, 1});
-  ASSERT_EQ(ucap_vcam_set(ids[0], "frame_stamp=1"), 0);
+  ASSERT_EQ(ucap_vcam_set(ids[0], "frame_stamp=1 timescale=1") + UcapSetExposure(250), 0);
   Buffer buffer(data_bytes(), 1);
   ASSERT_EQ(UcapStartFastAcquisition(), 0);
   constexpr int kFrames = 200;

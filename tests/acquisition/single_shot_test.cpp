@@ -100,7 +100,7 @@ struct ProgressCase {
 const ProgressCase kProgressCases[] = {
     {"Shortest", 250, "", false, -1, -1, 0, false},
     {"OneSecondAbortsAtEnd", 1000000, "timescale=10", false, 0, -1, 4, false},
-    {"OneSecondAsksOnce", 1000000, "timescale=10", false, 0, 1, 0, false},
+    {"OneSecondAsksOnce", 1000000, "timescale=2", false, 0, 1, 0, false},  // a second call in time
     {"ThreeSecondsGoOn", 3000000, "timescale=10", false, -1, -1, 0, false},
     {"ThreeSecondsCancelled", 3000000, "timescale=1", false, 0, -1, 4, true},
     {"TriggeredCancelled", 100000, "", true, 2, -1, 4, true},
