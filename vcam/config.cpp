@@ -271,6 +271,7 @@ bool parse_config(const char* text, bool attaching, Settings* cfg_out, CameraFau
       else if (v == "flat") sp.scene = Scene::kFlat;
       else if (v == "dark") sp.scene = Scene::kDark;
       else if (v == "gradient") sp.scene = Scene::kGradient;
+      else if (v == "bar") sp.scene = Scene::kBar;
       else return false;
     } else if (key == "level") {
       ++sensor_count;

@@ -53,6 +53,7 @@ double scene(const SensorParams& p, int w, int h, int x, int y) {
     case Scene::kFlat: return 1.0;
     case Scene::kDark: return 0.0;
     case Scene::kGradient: return static_cast<double>(x) / static_cast<double>(w - 1);
+    case Scene::kBar: return y >= (h / 8 & ~1) && y < (3 * h / 8 & ~1) ? 1.0 : 0.0;
     case Scene::kChart: break;
   }
   // 6 x 4 patches inside a 5 % margin, a dark gap of a tenth of a patch between them.
@@ -153,7 +154,7 @@ std::vector<uint16_t> render_frame(const SensorParams& p, int sensor_w, int sens
   }
 
   // Sensor rows the frame needs, and the charge of each pixel in them (light, dark charge,
-  // smear of the light that passed through on its way down the column).
+  // and in the even columns the smear of the light above it in its column).
   int last = g.top;
   for (int i = 0; i < rows; ++i)
     for (int y : covered_rows(g, i, sensor_h, p.colour_rows)) last = std::max(last, y);
@@ -176,7 +177,7 @@ std::vector<uint16_t> render_frame(const SensorParams& p, int sensor_w, int sens
       int x = g.left + static_cast<int>(c);
       uint64_t ph = m.pixel(x, y);
       double l = m.light(x, y, ph);
-      double q = l + m.dark(ph) + p.smear * above[c];
+      double q = l + m.dark(ph) + (x % 2 == 0 ? p.smear * above[c] : 0.0);
       above[c] += l;
       if (!m.defect.empty()) {
         uint8_t d = m.defect[static_cast<size_t>(y) * static_cast<size_t>(sensor_w) + static_cast<size_t>(x)];

@@ -13,7 +13,9 @@
 
 namespace vcam {
 
-enum class Scene { kChart, kFlat, kDark, kGradient };
+// kBar: darkness with a white bar across the whole width from 1/8 to 3/8 of the height,
+// its edges on even rows (whole mosaic cells).
+enum class Scene { kChart, kFlat, kDark, kGradient, kBar };
 
 struct SensorParams {
   Scene scene = Scene::kChart;
@@ -22,7 +24,12 @@ struct SensorParams {
   uint64_t seed = 1;        // fixed patterns and noise
   double dark = 20.0;       // dark current in counts per second
   double hot = 0.0005;      // share of hot pixels (dark current 50 to 200 times higher)
-  double smear = 2e-5;      // share of the signal above a pixel that leaks into it
+  // Vertical smear: each pixel of an even column (red and green sites) gains this share of
+  // the light of the pixels above it in its column; the odd columns (green and blue sites)
+  // do not smear. So the two greens of a mosaic cell differ by the smear of the even one,
+  // which is the difference the library's smear stage measures and then removes from the
+  // even columns.
+  double smear = 2e-5;
   double vignette = 0.15;   // relative loss of signal in the corners
   double prnu = 0.01;       // per-pixel gain variation (standard deviation)
   int bias = 32;            // black level

@@ -673,10 +673,19 @@ TEST(SensorModel, DefectsSmearAndNoise) {
   for (uint32_t d : defects) EXPECT_TRUE(f[d] == 4095 || f[d] == 32) << f[d];
   EXPECT_NEAR(f[10 * 128 + 22], 532, 1);
 
-  p.smear = 1e-4;  // each row gains 1e-4 of the light above it: 0.05 counts per row
+  p.smear = 1e-4;  // each row of an even column gains 1e-4 of the light above it: 0.05 counts per row
   auto s = vcam::expected_frame(p, 128, 64, {}, full(128, 64, 400));
-  EXPECT_EQ(s[5], 532);
-  EXPECT_NEAR(s[63 * 128 + 5] - 532, 63 * 500 * 1e-4, 1.0);
+  EXPECT_EQ(s[4], 532);
+  EXPECT_NEAR(s[63 * 128 + 4] - 532, 63 * 500 * 1e-4, 1.0);
+  EXPECT_EQ(s[63 * 128 + 5], 532);  // the odd columns do not smear
+  p.scene = vcam::Scene::kBar;      // white over rows 8 to 23 of 64, dark elsewhere
+  auto bar = vcam::expected_frame(p, 128, 64, {}, full(128, 64, 400));
+  EXPECT_EQ(bar[7 * 128 + 5], 32);
+  EXPECT_EQ(bar[8 * 128 + 5], 532);
+  EXPECT_EQ(bar[23 * 128 + 5], 532);
+  EXPECT_EQ(bar[24 * 128 + 5], 32);
+  EXPECT_NEAR(bar[63 * 128 + 4] - 32, 16 * 500 * 1e-4, 0.5);  // the bar's smear below it
+  p.scene = vcam::Scene::kFlat;
 
   p.smear = 0;
   p.noise = true;
