@@ -308,8 +308,8 @@ bool parse_config(const char* text, bool attaching, Settings* cfg_out, CameraFau
       if (!parse_int(v, 0, 100, &sp.row_pattern)) return false;
     } else if (key == "binned_rows") {
       ++sensor_count;
-      if (v == "pairs") sp.colour_rows = false;
-      else if (v == "colour") sp.colour_rows = true;
+      if (v == "pairs") sp.color_rows = false;
+      else if (v == "color") sp.color_rows = true;
       else return false;
     } else if (key == "read_noise") {
       ++sensor_count;

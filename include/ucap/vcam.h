@@ -38,7 +38,7 @@
  *   access_timeout=MS    vendor access lapses MS ms after the last vendor write (default:
  *                        the value written to vendor 0x004, in ms; 0xFFF at power-on)
  * Sensor model and clock (attach or set):
- *   scene=chart|flat|dark|gradient|bar   colour chart (default), flat field, darkness,
+ *   scene=chart|flat|dark|gradient|bar   color chart (default), flat field, darkness,
  *                        horizontal ramp, or darkness with a white bar across the width
  *                        from 1/8 to 3/8 of the height (edges on even rows)
  *   level=X              signal of a white pixel in counts per 100 ms (default 1500)
@@ -53,10 +53,10 @@
  *   bias=N               black level (default 32)
  *   column_pattern=N, row_pattern=N   amplitude of the column / row offsets (3, 1)
  *   read_noise=X         read noise in counts (default 1.5)
- *   binned_rows=pairs|colour   mode 0 with binning b: each transferred row sums 2b
+ *   binned_rows=pairs|color   mode 0 with binning b: each transferred row sums 2b
  *                        rows in the row pairs the library's reference correction
- *                        assumes (default; rows of both colours with b = 3 or 5), or
- *                        2b rows of one colour (blocks of 4b rows, even then odd)
+ *                        assumes (default; rows of both colors with b = 3 or 5), or
+ *                        2b rows of one color (blocks of 4b rows, even then odd)
  *   timescale=X          the camera's clock runs X times faster (exposures, transfer,
  *                        capture-wait time-outs); 1 (default) is real time, up to 1e6
  *   frame_stamp=0|1      every frame carries its frame number (the value

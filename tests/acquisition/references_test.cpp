@@ -183,12 +183,12 @@ TEST_P(ImageWhiteBalance, MakesTheGreyPatchesNeutral) {
 
 INSTANTIATE_TEST_SUITE_P(Acquisition, ImageWhiteBalance, ::testing::Values(0, 1));
 
-using SetBlackRef = AcquisitionTest;
+using set_black_ref = AcquisitionTest;
 
 // A work buffer of a uniform long frame b + d whose column and row means are b: the dark
 // signal d everywhere, both offset rows 0. Anything but a record of the library is
 // refused, and so is a missing buffer.
-TEST_F(SetBlackRef, InstallsTheStoredFormOfAWorkBuffer) {
+TEST_F(set_black_ref, InstallsTheStoredFormOfAWorkBuffer) {
   constexpr int W = 200, H = 160;
   std::vector<uint16_t> work(H * W, 70), stored((H + 2) * W), expected(H * W, 40);
   work.resize(work.size() + W + H, 30);
@@ -203,7 +203,7 @@ TEST_F(SetBlackRef, InstallsTheStoredFormOfAWorkBuffer) {
 }
 
 // A large dark value at a long exposure is scaled in 64 bits.
-TEST_F(SetBlackRef, WhiteGainOfALargeDarkValue) {
+TEST_F(set_black_ref, WhiteGainOfALargeDarkValue) {
   std::vector<uint16_t> sum(200 * 160, uint16_t{4 * 2079});
   sum[0] = 4 * 2000;
   std::fill(record().black_store, record().black_store + ucap::black_store_words(record()), 0);

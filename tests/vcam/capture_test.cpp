@@ -615,22 +615,22 @@ TEST(SensorModel, RowPairsSumTheCoveredRows) {
   p.smear = 0;
   p.level = 500;
   auto single = vcam::expected_frame(p, 128, 64, {}, full(128, 64, 400, 2));
-  for (bool colour : {false, true}) {
-    p.colour_rows = colour;
+  for (bool color : {false, true}) {
+    p.color_rows = color;
     for (int b : {1, 2, 3}) {
-      SCOPED_TRACE(testing::Message() << "b " << b << " colour rows " << colour);
+      SCOPED_TRACE(testing::Message() << "b " << b << " color rows " << color);
       vcam::FrameGeometry g{0, b, 0, 0, 128, 60 / (4 * b) * 4 * b, 400};
       auto pairs = vcam::expected_frame(p, 128, 64, {}, g);
       int rows = vcam::transferred_rows(g);
       ASSERT_EQ(pairs.size(), static_cast<size_t>(rows) * 128);
       std::vector<int> seen(64, 0);
       for (int i = 0; i < rows; ++i) {
-        auto ys = vcam::covered_rows(g, i, 64, colour);
+        auto ys = vcam::covered_rows(g, i, 64, color);
         ASSERT_EQ(ys.size(), static_cast<size_t>(2 * b));
         for (int y : ys) {
           ++seen[static_cast<size_t>(y)];
-          if (colour || b == 1) {
-            EXPECT_EQ(y % 2, i % 2);  // one mosaic colour per row
+          if (color || b == 1) {
+            EXPECT_EQ(y % 2, i % 2);  // one mosaic color per row
           }
         }
         for (int x = 0; x < 128; x += 9) {
@@ -648,7 +648,7 @@ TEST(SensorModel, RowPairsSumTheCoveredRows) {
   EXPECT_EQ(vcam::covered_rows(g, 1, 64), (std::vector<int>{9, 11}));
   EXPECT_EQ(vcam::covered_rows(g, 2, 64), (std::vector<int>{12, 14}));
   EXPECT_EQ(vcam::covered_rows(g, 3, 64), (std::vector<int>{13, 15}));
-  // Fields of binned rows: row i starts at the first row of its colour from top + ib.
+  // Fields of binned rows: row i starts at the first row of its color from top + ib.
   vcam::FrameGeometry f{2, 2, 0, 0, 64, 16, 4};
   EXPECT_EQ(vcam::covered_rows(f, 0, 64), (std::vector<int>{0, 2}));
   EXPECT_EQ(vcam::covered_rows(f, 1, 64), (std::vector<int>{3, 5}));
