@@ -75,7 +75,7 @@ const Scene& scene() {
   return s;
 }
 
-void Report(benchmark::State& state, size_t pixels) {
+void report(benchmark::State& state, size_t pixels) {
   state.counters["MP/s"] = benchmark::Counter(static_cast<double>(pixels) / 1e6,
                                               benchmark::Counter::kIsIterationInvariantRate);
   // Time per frame over the baseline's: (elapsed / iterations) / baseline seconds.
@@ -124,7 +124,7 @@ void BM_UnpackPixels12(benchmark::State& state) {
     ucap::UnpackPixels12(frame.data(), frame.size(), 0, W, H, packed.size());
     benchmark::DoNotOptimize(frame.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 BENCHMARK(BM_UnpackPixels12)->Unit(benchmark::kMillisecond);
 
@@ -136,7 +136,7 @@ void BM_InterleaveFields(benchmark::State& state) {
     ucap::InterleaveFields(out.data(), scene().mosaic.data(), W, H);
     benchmark::DoNotOptimize(out.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 BENCHMARK(BM_InterleaveFields)->Unit(benchmark::kMillisecond);
 
@@ -157,7 +157,7 @@ void BM_ApplyReferences(benchmark::State& state) {
                           row_pair);
     benchmark::DoNotOptimize(image.data());
   }
-  Report(state, n);
+  report(state, n);
 }
 UCAP_BENCH_BOTH(BM_ApplyReferences, ->Args({1, 0})->Args({1, 1})->Args({2, 1}));
 
@@ -171,7 +171,7 @@ void BM_CorrectBlemishes(benchmark::State& state) {
                            image.data(), ucap::Rect{0, 0, W, H}, 1, 4000, false);
     benchmark::DoNotOptimize(image.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 BENCHMARK(BM_CorrectBlemishes)->Unit(benchmark::kMillisecond);
 
@@ -183,7 +183,7 @@ void BM_DoubleRows(benchmark::State& state) {
     ucap::double_rows(out.data(), scene().mosaic.data(), W, H / 2);
     benchmark::DoNotOptimize(out.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 BENCHMARK(BM_DoubleRows)->Unit(benchmark::kMillisecond);
 
@@ -198,7 +198,7 @@ void BM_CorrectSmear(benchmark::State& state) {
     ucap::CorrectSmear(image.data(), W, H);
     benchmark::DoNotOptimize(image.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 BENCHMARK(BM_CorrectSmear)->Unit(benchmark::kMillisecond);
 
@@ -213,7 +213,7 @@ void BM_AssembleHalfColor(benchmark::State& state) {
                             ucap::Rect{0, 0, W, H});
     benchmark::DoNotOptimize(out.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 UCAP_BENCH_BOTH(BM_AssembleHalfColor, ->Arg(1)->Arg(3));
 
@@ -225,7 +225,7 @@ void BM_AssembleHalfMono(benchmark::State& state) {
     ucap::AssembleHalfMono(out.data(), scene().mosaic.data(), 2, ucap::Rect{0, 0, W, H});
     benchmark::DoNotOptimize(out.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 BENCHMARK(BM_AssembleHalfMono)->Unit(benchmark::kMillisecond);
 
@@ -243,7 +243,7 @@ void BM_ApplyColorMatrix(benchmark::State& state) {
     ucap::ApplyColorMatrix(*scene().tables, 1, pixels.data(), static_cast<int32_t>(N));
     benchmark::DoNotOptimize(pixels.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 UCAP_BENCH_BOTH(BM_ApplyColorMatrix, );
 
@@ -257,7 +257,7 @@ void BM_GreyFromColor(benchmark::State& state) {
     ucap::grey_from_color(grey.data(), pixels.data(), static_cast<int32_t>(n));
     benchmark::DoNotOptimize(grey.data());
   }
-  Report(state, n);
+  report(state, n);
 }
 BENCHMARK(BM_GreyFromColor)->Unit(benchmark::kMillisecond);
 
@@ -272,7 +272,7 @@ void BM_PrepareBinnedReferences(benchmark::State& state) {
                                   ucap::Rect{0, 0, W, H}, b, true, true);
     benchmark::DoNotOptimize(black.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 BENCHMARK(BM_PrepareBinnedReferences)->Arg(2)->Arg(5)->Unit(benchmark::kMillisecond);
 
@@ -292,7 +292,7 @@ void BM_ApplyBinnedReferences(benchmark::State& state) {
                                 ucap::Rect{0, 0, W, H}, b, true, true);
     benchmark::DoNotOptimize(image.data());
   }
-  Report(state, image.size());
+  report(state, image.size());
 }
 BENCHMARK(BM_ApplyBinnedReferences)->Unit(benchmark::kMillisecond);
 
@@ -307,7 +307,7 @@ void BM_InterpolateColor(benchmark::State& state) {
                            ucap::Rect{0, 0, W, H}, quality, ucap::library_services());
     benchmark::DoNotOptimize(out.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 UCAP_BENCH_BOTH(BM_InterpolateColor, ->Arg(1)->Arg(2));
 
@@ -320,7 +320,7 @@ void BM_InterpolateBlocks(benchmark::State& state) {
                             ucap::Rect{0, 0, W, H});
     benchmark::DoNotOptimize(out.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 UCAP_BENCH_BOTH(BM_InterpolateBlocks, );
 
@@ -334,7 +334,7 @@ void BM_InterpolateBinned(benchmark::State& state) {
                             ucap::Rect{0, 0, W, H}, b, ucap::library_services());
     benchmark::DoNotOptimize(out.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 BENCHMARK(BM_InterpolateBinned)->Arg(2)->Arg(5)->Unit(benchmark::kMillisecond);
 
@@ -354,7 +354,7 @@ void BM_SingleShotChain(benchmark::State& state) {
     ucap::ApplyColorMatrix(*s.tables, 1, color.data(), static_cast<int32_t>(N));
     benchmark::DoNotOptimize(color.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 UCAP_BENCH_BOTH(BM_SingleShotChain, );
 
@@ -366,7 +366,7 @@ void BM_OpenCV(benchmark::State& state) {
     return;
   }
   for (auto _ : state) ucap_bench::run_baseline(kind, scene().mosaic.data(), W, H);
-  Report(state, N);
+  report(state, N);
 }
 BENCHMARK(BM_OpenCV)
     ->ArgName("edge_aware")

@@ -11,7 +11,7 @@ namespace {
 // a / b truncated, for non-negative integers a < 2^53 and b > 0 held in doubles whose
 // quotient fits 31 bits: the rounded quotient never crosses an integer, and unlike
 // integer division this vectorises.
-inline double Quotient(double a, double b) {
+inline double quotient(double a, double b) {
   return static_cast<double>(static_cast<int32_t>(a / b));
 }
 
@@ -31,9 +31,9 @@ UCAP_KERNEL void assemble_kernel(Blocks& k, int32_t b) {
   const double db = b, h = b / 2;
   for (int32_t i = 0; i < kBlocks; ++i) {
     const double divisor = db + k.has_next[i];
-    const double E0 = Quotient(k.e0[i] + k.next0[i], divisor);
-    const double E1 = Quotient(k.e1[i] + k.next1[i], divisor);
-    const double O0 = Quotient(k.o0[i], db), O1 = Quotient(k.o1[i], db);
+    const double E0 = quotient(k.e0[i] + k.next0[i], divisor);
+    const double E1 = quotient(k.e1[i] + k.next1[i], divisor);
+    const double O0 = quotient(k.o0[i], db), O1 = quotient(k.o1[i], db);
     const double D1 = std::max(32.0, (h + 1) * E1 + h * O1);
     const double D2 = std::max(32.0, (h + 1) * O0 + h * E0);
     const double X = (O1 * E0 - O0 * E1) * (h + 1) * h;
@@ -41,19 +41,19 @@ UCAP_KERNEL void assemble_kernel(Blocks& k, int32_t b) {
     const double G = std::max(0.0, (h + 1) * (h + 1) * O0 * E1 - h * h * O1 * E0);
     const double B = std::max(0.0, (2 * h + 1) * O1 * O0 + X);
     const double full = kMaxSample;
-    k.index[0][i] = static_cast<int32_t>(std::min(full, Quotient(B, D1)));
-    k.index[1][i] = static_cast<int32_t>(std::min(full, Quotient(G, D1)));
-    k.index[2][i] = static_cast<int32_t>(std::min(full, Quotient(R, D1)));
-    k.index[3][i] = static_cast<int32_t>(std::min(full, Quotient(B, D2)));
-    k.index[4][i] = static_cast<int32_t>(std::min(full, Quotient(G, D2)));
-    k.index[5][i] = static_cast<int32_t>(std::min(full, Quotient(R, D2)));
+    k.index[0][i] = static_cast<int32_t>(std::min(full, quotient(B, D1)));
+    k.index[1][i] = static_cast<int32_t>(std::min(full, quotient(G, D1)));
+    k.index[2][i] = static_cast<int32_t>(std::min(full, quotient(R, D1)));
+    k.index[3][i] = static_cast<int32_t>(std::min(full, quotient(B, D2)));
+    k.index[4][i] = static_cast<int32_t>(std::min(full, quotient(G, D2)));
+    k.index[5][i] = static_cast<int32_t>(std::min(full, quotient(R, D2)));
   }
 }
 
 void assemble_plain(Blocks& k, int32_t b) { assemble_kernel(k, b); }
 UCAP_AVX2_BUILD void assemble_avx2(Blocks& k, int32_t b) { assemble_kernel(k, b); }
 
-void Assemble(Blocks& k, int32_t b) {
+void assemble(Blocks& k, int32_t b) {
   if (simd::avx2()) {
     assemble_avx2(k, b);
   } else {
@@ -101,7 +101,7 @@ void AssembleHalfColor(const ColorTables& tables, uint16_t* out, const uint16_t*
           k.next0[i] = next ? row0[s + 2 * b] : 0;
           k.next1[i] = next ? row1[s + 2 * b] : 0;
         }
-        Assemble(k, b);
+        assemble(k, b);
         for (int32_t i = 0; i < n; ++i) {
           uint16_t* px0 = out0 + 3 * static_cast<size_t>(j0 + i);
           uint16_t* px1 = out1 + 3 * static_cast<size_t>(j0 + i);

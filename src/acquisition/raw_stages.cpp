@@ -9,7 +9,7 @@ namespace ucap {
 
 namespace {
 
-inline int32_t Signed(uint16_t w) { return static_cast<int16_t>(w); }
+inline int32_t as_signed(uint16_t w) { return static_cast<int16_t>(w); }
 
 inline void store_word(uint8_t* bytes, size_t word, uint16_t value) {
   std::memcpy(bytes + 2 * word, &value, sizeof value);
@@ -29,7 +29,7 @@ void expand_field(uint8_t* frame, size_t src, size_t dst, size_t groups) {
 enum class RefMode { kBlack, kWhite, kBoth };
 
 template <RefMode M>
-inline int32_t Correct(int32_t p, int32_t c, int32_t d, int32_t g, int32_t limit, int32_t k) {
+inline int32_t correct(int32_t p, int32_t c, int32_t d, int32_t g, int32_t limit, int32_t k) {
   const int64_t dark = (static_cast<int64_t>(std::min(limit, d)) * k) >> 13;
   if constexpr (M == RefMode::kBlack) {
     return clamp_sample(static_cast<int64_t>(p) - c - dark);
@@ -61,22 +61,22 @@ void apply_references_rows(const ReferenceView& refs, uint16_t* image, int32_t t
       covered_reference_rows(refs, rect.top, i, m, row_pair, dark, gain);
       if (m == 1) {
         for (int32_t x = x0; x < x1; ++x) {
-          const int32_t c = M == RefMode::kWhite ? 0 : Signed(offsets[x]);
-          const int32_t d = M == RefMode::kWhite ? 0 : Signed(dark[0][x]);
-          const int32_t g = M == RefMode::kBlack ? 0 : Signed(gain[0][x]);
+          const int32_t c = M == RefMode::kWhite ? 0 : as_signed(offsets[x]);
+          const int32_t d = M == RefMode::kWhite ? 0 : as_signed(dark[0][x]);
+          const int32_t g = M == RefMode::kBlack ? 0 : as_signed(gain[0][x]);
           uint16_t& p = out[x - rect.left];
-          p = static_cast<uint16_t>(Correct<M>(p, c, d, g, limit, k));
+          p = static_cast<uint16_t>(correct<M>(p, c, d, g, limit, k));
         }
       } else {
         for (int32_t x = x0; x < x1; ++x) {
           int32_t d = 0, gsum = 0;
           for (int32_t s = 0; s < m; ++s) {
-            if constexpr (M != RefMode::kWhite) d += Signed(dark[s][x]);
-            if constexpr (M != RefMode::kBlack) gsum += Signed(gain[s][x]);
+            if constexpr (M != RefMode::kWhite) d += as_signed(dark[s][x]);
+            if constexpr (M != RefMode::kBlack) gsum += as_signed(gain[s][x]);
           }
-          const int32_t c = M == RefMode::kWhite ? 0 : Signed(offsets[x]);
+          const int32_t c = M == RefMode::kWhite ? 0 : as_signed(offsets[x]);
           uint16_t& p = out[x - rect.left];
-          p = static_cast<uint16_t>(Correct<M>(p, c, d, gsum / m, limit, k));
+          p = static_cast<uint16_t>(correct<M>(p, c, d, gsum / m, limit, k));
         }
       }
     }
@@ -224,7 +224,7 @@ void CorrectBlemishes(const uint32_t* list, int32_t count, const ReferenceView& 
     }
   } else {
     for (size_t idx = 0; idx < n && total < kMaxBlemishes; ++idx) {
-      if (static_cast<int64_t>(Signed(refs.black_store[idx])) * ticks > threshold) {
+      if (static_cast<int64_t>(as_signed(refs.black_store[idx])) * ticks > threshold) {
         fix(static_cast<uint32_t>(idx));
         ++total;
       }

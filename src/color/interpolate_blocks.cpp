@@ -5,12 +5,6 @@
 
 namespace ucap {
 
-namespace {
-inline uint16_t Lookup(const uint16_t* table, uint32_t sample) {
-  return table[std::min<uint32_t>(sample, kMaxSample)];
-}
-}  // namespace
-
 void InterpolateBlocks(const ColorTables& tables, uint16_t* out, const uint16_t* raw,
                        const Rect& rect) {
   const int32_t w = rect.width(), h = rect.height();
@@ -39,15 +33,15 @@ void InterpolateBlocks(const ColorTables& tables, uint16_t* out, const uint16_t*
         const int32_t parity = y & 1;
         const uint32_t ge =
             parity == 0 ? (row[x + 1] + below[x]) >> 1 : (row[x] + below[x + 1]) >> 1;
-        px[3 * x] = Lookup(B, blue_row[x + 1]);
-        px[3 * x + 1] = Lookup(G, ge);
-        px[3 * x + 2] = Lookup(R, red_row[x]);
+        px[3 * x] = table_lookup(B, blue_row[x + 1]);
+        px[3 * x + 1] = table_lookup(G, ge);
+        px[3 * x + 2] = table_lookup(R, red_row[x]);
         // x + 1 odd: red at x + 2, greens swap roles.
         const uint32_t go =
             parity == 0 ? (row[x + 1] + below[x + 2]) >> 1 : (row[x + 2] + below[x + 1]) >> 1;
-        px[3 * x + 3] = Lookup(B, blue_row[x + 1]);
-        px[3 * x + 4] = Lookup(G, go);
-        px[3 * x + 5] = Lookup(R, red_row[std::min(x + 2, w - 2)]);
+        px[3 * x + 3] = table_lookup(B, blue_row[x + 1]);
+        px[3 * x + 4] = table_lookup(G, go);
+        px[3 * x + 5] = table_lookup(R, red_row[std::min(x + 2, w - 2)]);
       }
       for (; x < w; ++x) {
         const int32_t xr = std::min((x + 1) & ~1, w - 2);
@@ -66,9 +60,9 @@ void InterpolateBlocks(const ColorTables& tables, uint16_t* out, const uint16_t*
         } else {
           green = right_in && below_in ? (at(x, y) + at(x + 1, y + 1)) >> 1 : at(x, y);
         }
-        px[3 * x] = Lookup(B, blue_row[x | 1]);
-        px[3 * x + 1] = Lookup(G, green);
-        px[3 * x + 2] = Lookup(R, red_row[xr]);
+        px[3 * x] = table_lookup(B, blue_row[x | 1]);
+        px[3 * x + 1] = table_lookup(G, green);
+        px[3 * x + 2] = table_lookup(R, red_row[xr]);
       }
     }
   });

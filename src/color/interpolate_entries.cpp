@@ -6,12 +6,6 @@
 
 namespace ucap {
 
-namespace {
-inline uint16_t Lookup(const uint16_t* table, uint32_t sample) {
-  return table[std::min<uint32_t>(sample, kMaxSample)];
-}
-}  // namespace
-
 bool standard_interpolation_fits(int32_t width, int32_t height) {
   return width >= 4 && height >= 2 && width % 2 == 0 && height % 2 == 0;
 }
@@ -33,10 +27,10 @@ void map_mosaic(const ColorTables& tables, uint16_t* out, const uint16_t* raw, i
       const uint16_t* odd = y % 2 == 0 ? tables.gain[kGreen] : tables.gain[kBlue];
       size_t x = 0;
       for (; x + 1 < W; x += 2) {
-        dst[3 * x] = Lookup(even, src[x]);
-        dst[3 * x + 3] = Lookup(odd, src[x + 1]);
+        dst[3 * x] = table_lookup(even, src[x]);
+        dst[3 * x + 3] = table_lookup(odd, src[x + 1]);
       }
-      if (x < W) dst[3 * x] = Lookup(even, src[x]);
+      if (x < W) dst[3 * x] = table_lookup(even, src[x]);
     }
   });
 }

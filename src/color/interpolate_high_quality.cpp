@@ -55,28 +55,28 @@ inline int32_t directed_green(int32_t Hs, int32_t Vs, int32_t dH, int32_t dV, in
 }
 
 // value * min(Hs, Vs) / max(Hs, Vs), truncated; unchanged when Hs = Vs.
-inline uint16_t Scaled(int32_t value, int32_t Hs, int32_t Vs) {
+inline uint16_t scaled(int32_t value, int32_t Hs, int32_t Vs) {
   if (Hs == Vs) return static_cast<uint16_t>(value);
   const int64_t lo = std::min(Hs, Vs), hi = std::max(Hs, Vs);
   return static_cast<uint16_t>(value * lo / hi);
 }
 
-inline uint16_t Predict(const LineFit& line, int32_t green) {
+inline uint16_t predict(const LineFit& line, int32_t green) {
   const double v = line.slope * green + line.intercept;
   if (v > kMaxSample) return kMaxSample;
   if (!(v >= 0)) return 0;
   return static_cast<uint16_t>(v);
 }
 
-inline uint16_t Clamp12(int32_t v) {
+inline uint16_t clamp12(int32_t v) {
   return static_cast<uint16_t>(std::clamp(v, 0, static_cast<int32_t>(kMaxSample)));
 }
 
 // Red and blue of (r, c) := its green plus the color differences of (rs, cs).
 inline void copy_differences(const Plane& p, int32_t r, int32_t c, int32_t rs, int32_t cs) {
   const int32_t g = p.G(r, c), gs = p.G(rs, cs);
-  p.R(r, c) = Clamp12(g + (p.R(rs, cs) - gs));
-  p.B(r, c) = Clamp12(g + (p.B(rs, cs) - gs));
+  p.R(r, c) = clamp12(g + (p.R(rs, cs) - gs));
+  p.B(r, c) = clamp12(g + (p.B(rs, cs) - gs));
 }
 
 // The neighbours of a red or blue site: greens left, right, above and below, and the
@@ -133,8 +133,8 @@ CellPairs cell_green(const Plane& p, int32_t W, int32_t H, int32_t r, int32_t c)
       p.B(r + 1, cl), p.B(r + 1, c + 1), first ? Neighbours::kNoLeft : Neighbours::kNone};
   const int32_t green_r = site_green(red, diagonal, Hs, Vs);
   p.at(r, c, kGreenWord) = static_cast<uint16_t>(green_r);
-  pairs.red_y = Scaled(p.R(r, c), Hs, Vs);
-  pairs.red_x = Scaled(green_r, Hs, Vs);
+  pairs.red_y = scaled(p.R(r, c), Hs, Vs);
+  pairs.red_x = scaled(green_r, Hs, Vs);
   // Blue site (R, C): its diagonal neighbours are red sites.
   const Neighbours blue{
       p.G(R, C - 1),  p.G(R, cr),        p.G(R - 1, C),
@@ -142,8 +142,8 @@ CellPairs cell_green(const Plane& p, int32_t W, int32_t H, int32_t r, int32_t c)
       p.R(rb, C - 1), p.R(rb, cr),       last ? Neighbours::kNoRight : Neighbours::kNone};
   const int32_t green_b = site_green(blue, diagonal, Hs, Vs);
   p.at(R, C, kGreenWord) = static_cast<uint16_t>(green_b);
-  pairs.blue_y = Scaled(p.B(R, C), Hs, Vs);
-  pairs.blue_x = Scaled(green_b, Hs, Vs);
+  pairs.blue_y = scaled(p.B(R, C), Hs, Vs);
+  pairs.blue_x = scaled(green_b, Hs, Vs);
   return pairs;
 }
 
@@ -443,7 +443,7 @@ class Stream {
     for (int i = 0; i < 15; ++i) kept_[i] = kept + static_cast<size_t>(i) * kept_span(W) + 2;
   }
 
-  void Run() {
+  void run() {
     seed(0);
     int32_t final_end = 0;
     for (int32_t t = 0; t < cy_; ++t) {
@@ -657,7 +657,7 @@ bool interpolate_streamed(int32_t W, int32_t H, uint16_t* image, const StageServ
   return for_color_bands(W, H, image, kHalo, kBandRows, Stream::work_bytes(W), services,
                          [&](const ColorBand& band) {
                            Stream stream(W, band.height, band.rows, band.work);
-                           stream.Run();
+                           stream.run();
                          });
 }
 
@@ -703,8 +703,8 @@ void InterpolateHighQuality(int32_t /*quality*/, int32_t W, int32_t H, uint16_t*
       for (int32_t dr = 0; dr < 2; ++dr) {
         for (int32_t dc = 0; dc < 2; ++dc) {
           const int32_t g = p.G(r0 + dr, c0 + dc);
-          p.R(r0 - 2 + dr, c0 - 2 + dc) = Predict(red, g);
-          p.B(r0 - 2 + dr, c0 - 2 + dc) = Predict(blue, g);
+          p.R(r0 - 2 + dr, c0 - 2 + dc) = predict(red, g);
+          p.B(r0 - 2 + dr, c0 - 2 + dc) = predict(blue, g);
         }
       }
     }

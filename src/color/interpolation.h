@@ -6,6 +6,7 @@
 // as it was. Samples above 12 bits are clamped to 4095 before they index a table.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "core/color_tables.h"
@@ -13,6 +14,11 @@
 #include "core/types.h"
 
 namespace ucap {
+
+// A table's entry for a raw sample, samples above 12 bits taken as 4095.
+inline uint16_t table_lookup(const uint16_t* table, uint32_t sample) {
+  return table[std::min<uint32_t>(sample, kMaxSample)];
+}
 
 // Whether the standard interpolator (even width >= 4, even height >= 2) and the
 // high-quality interpolator (even width and height >= 6) take a size.
