@@ -1,5 +1,10 @@
 // The image stages and interpolators at full sensor size (2584 x 1936), one benchmark
 // each, on a smooth scene with noise. Reports ms per frame and megapixels per second.
+// The rows named after a stage run it on one thread; the rows ending in _AllCores run it
+// on the row-band pool at its default size (all processors, or UCAP_THREADS). Where the
+// benchmark is built with OpenCV, its Bayer demosaicing of the same mosaic (16-bit,
+// bilinear and edge-aware) has rows too, and every stage row shows its time as a multiple
+// of theirs (x_cv_bilinear, x_cv_edge_aware).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -13,8 +18,10 @@
 #include "acquisition/binned_references.h"
 #include "acquisition/frame_stages.h"
 #include "acquisition/raw_stages.h"
+#include "bench/baseline.h"
 #include "calibration/color_tables.h"
 #include "color/interpolation.h"
+#include "core/bands.h"
 #include "flow/stage_adapters.h"
 
 namespace {
@@ -71,7 +78,33 @@ const Scene& scene() {
 void Report(benchmark::State& state, size_t pixels) {
   state.counters["MP/s"] = benchmark::Counter(static_cast<double>(pixels) / 1e6,
                                               benchmark::Counter::kIsIterationInvariantRate);
+  // Time per frame over the baseline's: (elapsed / iterations) / baseline seconds.
+  const auto ratio = benchmark::Counter::Flags(benchmark::Counter::kIsIterationInvariantRate |
+                                               benchmark::Counter::kInvert);
+  const double bilinear =
+      ucap_bench::baseline_seconds(ucap_bench::Baseline::kBilinear, scene().mosaic.data(), W, H);
+  const double edge =
+      ucap_bench::baseline_seconds(ucap_bench::Baseline::kEdgeAware, scene().mosaic.data(), W, H);
+  if (bilinear > 0) state.counters["x_cv_bilinear"] = benchmark::Counter(bilinear, ratio);
+  if (edge > 0) state.counters["x_cv_edge_aware"] = benchmark::Counter(edge, ratio);
 }
+
+// The pool at its default size for the lifetime of one _AllCores benchmark.
+struct AllCores {
+  AllCores() { ucap::bands::start(); }
+  ~AllCores() { ucap::bands::stop(); }
+  AllCores(const AllCores&) = delete;
+  AllCores& operator=(const AllCores&) = delete;
+};
+
+// Registers `fn` under `name` (one thread) and under name + "_AllCores".
+#define UCAP_BENCH_BOTH(fn, ...)                            \
+  BENCHMARK(fn) __VA_ARGS__->Unit(benchmark::kMillisecond); \
+  void fn##_AllCores(benchmark::State& state) {             \
+    const AllCores pool;                                    \
+    fn(state);                                              \
+  }                                                         \
+  BENCHMARK(fn##_AllCores) __VA_ARGS__->Unit(benchmark::kMillisecond)->UseRealTime()
 
 void BM_UnpackPixels12(benchmark::State& state) {
   const Scene& s = scene();  // built before the timing starts
@@ -120,13 +153,13 @@ void BM_ApplyReferences(benchmark::State& state) {
     state.PauseTiming();
     std::copy_n(scene().mosaic.begin(), n, image.begin());
     state.ResumeTiming();
-    ucap::ApplyReferences(scene().refs(), image.data(), 4000, ucap::Rect{0, 0, W, H}, b, true,
-                          true, row_pair);
+    ucap::ApplyReferences(scene().refs(), image.data(), 4000, ucap::Rect{0, 0, W, H}, b, true, true,
+                          row_pair);
     benchmark::DoNotOptimize(image.data());
   }
   Report(state, n);
 }
-BENCHMARK(BM_ApplyReferences)->Args({1, 0})->Args({1, 1})->Args({2, 1})->Unit(benchmark::kMillisecond);
+UCAP_BENCH_BOTH(BM_ApplyReferences, ->Args({1, 0})->Args({1, 1})->Args({2, 1}));
 
 void BM_CorrectBlemishes(benchmark::State& state) {
   const Scene& s = scene();  // built before the timing starts
@@ -182,7 +215,7 @@ void BM_AssembleHalfColor(benchmark::State& state) {
   }
   Report(state, N);
 }
-BENCHMARK(BM_AssembleHalfColor)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+UCAP_BENCH_BOTH(BM_AssembleHalfColor, ->Arg(1)->Arg(3));
 
 void BM_AssembleHalfMono(benchmark::State& state) {
   const Scene& s = scene();  // built before the timing starts
@@ -212,7 +245,7 @@ void BM_ApplyColorMatrix(benchmark::State& state) {
   }
   Report(state, N);
 }
-BENCHMARK(BM_ApplyColorMatrix)->Unit(benchmark::kMillisecond);
+UCAP_BENCH_BOTH(BM_ApplyColorMatrix, );
 
 void BM_GreyFromColor(benchmark::State& state) {
   const Scene& s = scene();  // built before the timing starts
@@ -276,7 +309,7 @@ void BM_InterpolateColor(benchmark::State& state) {
   }
   Report(state, N);
 }
-BENCHMARK(BM_InterpolateColor)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+UCAP_BENCH_BOTH(BM_InterpolateColor, ->Arg(1)->Arg(2));
 
 void BM_InterpolateBlocks(benchmark::State& state) {
   const Scene& s = scene();  // built before the timing starts
@@ -289,7 +322,7 @@ void BM_InterpolateBlocks(benchmark::State& state) {
   }
   Report(state, N);
 }
-BENCHMARK(BM_InterpolateBlocks)->Unit(benchmark::kMillisecond);
+UCAP_BENCH_BOTH(BM_InterpolateBlocks, );
 
 void BM_InterpolateBinned(benchmark::State& state) {
   const Scene& s = scene();  // built before the timing starts
@@ -304,5 +337,41 @@ void BM_InterpolateBinned(benchmark::State& state) {
   Report(state, N);
 }
 BENCHMARK(BM_InterpolateBinned)->Arg(2)->Arg(5)->Unit(benchmark::kMillisecond);
+
+// The processing of one single shot at resolution 2, full frame, after the transfer:
+// fields interleaved, references, blemishes, high-quality interpolation, color matrix.
+void BM_SingleShotChain(benchmark::State& state) {
+  const Scene& s = scene();  // built before the timing starts
+  std::vector<uint16_t> fields(s.mosaic), frame(N), color(3 * N);
+  for (auto _ : state) {
+    ucap::InterleaveFields(frame.data(), fields.data(), W, H);
+    ucap::ApplyReferences(s.refs(), frame.data(), 4000, ucap::Rect{0, 0, W, H}, 1, true, true,
+                          false);
+    ucap::CorrectBlemishes(s.blemishes.data(), static_cast<int32_t>(s.blemishes.size()), s.refs(),
+                           true, frame.data(), ucap::Rect{0, 0, W, H}, 1, 4000, false);
+    ucap::InterpolateColor(*s.tables, color.data(), frame.data(), ucap::Rect{0, 0, W, H}, 2,
+                           ucap::library_services());
+    ucap::ApplyColorMatrix(*s.tables, 1, color.data(), static_cast<int32_t>(N));
+    benchmark::DoNotOptimize(color.data());
+  }
+  Report(state, N);
+}
+UCAP_BENCH_BOTH(BM_SingleShotChain, );
+
+// OpenCV's Bayer demosaicing of the same mosaic, 16-bit (absent without OpenCV).
+void BM_OpenCV(benchmark::State& state) {
+  const auto kind = static_cast<ucap_bench::Baseline>(state.range(0));
+  if (!ucap_bench::baseline_available()) {
+    state.SkipWithError("built without OpenCV");
+    return;
+  }
+  for (auto _ : state) ucap_bench::run_baseline(kind, scene().mosaic.data(), W, H);
+  Report(state, N);
+}
+BENCHMARK(BM_OpenCV)
+    ->ArgName("edge_aware")
+    ->Arg(static_cast<int>(ucap_bench::Baseline::kBilinear))
+    ->Arg(static_cast<int>(ucap_bench::Baseline::kEdgeAware))
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing ucap needs on a fresh Debian machine.
 set -euo pipefail
-need=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev libtiff-dev libcli11-dev binutils)
+need=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev libtiff-dev libcli11-dev binutils
+      libopencv-imgproc-dev)  # OpenCV: the benchmark's baseline only
 missing=()
 for p in "${need[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -14,7 +14,10 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "color/color_bands.h"
 #include "color/interpolation.h"
+#include "core/bands.h"
+#include "core/simd.h"
 
 namespace ucap {
 
@@ -68,7 +71,7 @@ inline void Middle(int32_t a, int32_t b, int32_t c, int32_t d, int32_t& g2, int3
 
 // First green and ratio of every site: the sample held between the two middle neighbours
 // L = g2 and U = g3, and the sample's ratio to that green.
-void first_estimates(Batch& b) {
+UCAP_KERNEL void first_estimates_kernel(Batch& b) {
   for (int32_t k = 0; k < kBatch; ++k) {
     int32_t L, U;
     Middle(b.a[k], b.l[k], b.r[k], b.d[k], L, U);
@@ -83,7 +86,7 @@ void first_estimates(Batch& b) {
 }
 
 // Second green from the column-filtered ratio, then the refined green and ratio.
-void Refinements(Batch& b) {
+UCAP_KERNEL void refinements_kernel(Batch& b) {
   for (int32_t k = 0; k < kBatch; ++k) {
     const int32_t smoothed = Mid3(b.up[k], b.mid[k], b.down[k]);
     const int32_t v = b.sample[k];
@@ -107,6 +110,43 @@ inline uint16_t Color(uint32_t green, uint32_t ratio) {
   return static_cast<uint16_t>(std::min<uint32_t>(kMaxSample, (green * ratio + 512) >> 10));
 }
 
+// Red and blue of the four pixels of up to kBatch cells from their greens and the cells'
+// final ratios.
+struct ColorBatch {
+  uint32_t red_ratio[kBatch] = {}, blue_ratio[kBatch] = {}, green[4][kBatch] = {};
+  uint16_t red[4][kBatch] = {}, blue[4][kBatch] = {};
+};
+UCAP_KERNEL void colors_kernel(ColorBatch& c) {
+  for (int p = 0; p < 4; ++p) {
+    for (int32_t k = 0; k < kBatch; ++k) {
+      c.red[p][k] = Color(c.green[p][k], c.red_ratio[k]);
+      c.blue[p][k] = Color(c.green[p][k], c.blue_ratio[k]);
+    }
+  }
+}
+
+void first_estimates_plain(Batch& b) { first_estimates_kernel(b); }
+void refinements_plain(Batch& b) { refinements_kernel(b); }
+void colors_plain(ColorBatch& c) { colors_kernel(c); }
+UCAP_AVX2_BUILD void first_estimates_avx2(Batch& b) { first_estimates_kernel(b); }
+UCAP_AVX2_BUILD void refinements_avx2(Batch& b) { refinements_kernel(b); }
+UCAP_AVX2_BUILD void colors_avx2(ColorBatch& c) { colors_kernel(c); }
+
+void first_estimates(Batch& b) {
+  if (simd::avx2()) {
+    first_estimates_avx2(b);
+  } else {
+    first_estimates_plain(b);
+  }
+}
+void Refinements(Batch& b) {
+  if (simd::avx2()) {
+    refinements_avx2(b);
+  } else {
+    refinements_plain(b);
+  }
+}
+
 // Word offsets of the four sites of cell i within its two pixel rows.
 inline size_t R(int32_t i) { return 6 * static_cast<size_t>(i); }
 inline size_t Gr(int32_t i) { return 6 * static_cast<size_t>(i) + 3; }
@@ -115,14 +155,19 @@ inline size_t B(int32_t i) { return 6 * static_cast<size_t>(i) + 3; }
 
 class Cells {
  public:
+  // The image, contiguous or as a table of its h row pointers.
   Cells(uint16_t* image, int32_t w, int32_t h)
       : image_(image), stride_(3 * static_cast<size_t>(w)), cx_(w / 2), cy_(h / 2) {}
+  Cells(uint16_t* const* rows, int32_t w, int32_t h) : rows_(rows), cx_(w / 2), cy_(h / 2) {}
 
   int32_t cx() const { return cx_; }
   int32_t cy() const { return cy_; }
   // The red-site row and the blue-site row of cell row j.
-  uint16_t* top(int32_t j) const { return image_ + 2 * static_cast<size_t>(j) * stride_; }
-  uint16_t* bottom(int32_t j) const { return top(j) + stride_; }
+  uint16_t* row(int32_t r) const {
+    return rows_ != nullptr ? rows_[r] : image_ + static_cast<size_t>(r) * stride_;
+  }
+  uint16_t* top(int32_t j) const { return row(2 * j); }
+  uint16_t* bottom(int32_t j) const { return row(2 * j + 1); }
 
   // Green neighbours of the red sites of cells i0.. of row j into the batch: the pixel
   // below stands for the missing one above in the top row, the one to the right for the
@@ -130,7 +175,7 @@ class Cells {
   void red_neighbours(int32_t i0, int32_t j, Batch& out) const {
     const uint16_t* t = top(j);
     const uint16_t* b = bottom(j);
-    const uint16_t* above = j == 0 ? b : t - stride_;
+    const uint16_t* above = j == 0 ? b : bottom(j - 1);
     for (int32_t k = 0; k < out.n; ++k) {
       const int32_t i = i0 + k;
       out.a[k] = above[R(i) + 1];
@@ -144,7 +189,7 @@ class Cells {
   void blue_neighbours(int32_t i0, int32_t j, Batch& out) const {
     const uint16_t* t = top(j);
     const uint16_t* b = bottom(j);
-    const uint16_t* below = j + 1 == cy_ ? t : b + stride_;
+    const uint16_t* below = j + 1 == cy_ ? t : top(j + 1);
     for (int32_t k = 0; k < out.n; ++k) {
       const int32_t i = i0 + k;
       out.a[k] = t[Gr(i) + 1];
@@ -236,14 +281,33 @@ class Cells {
   }
 
   // Red and blue of the four pixels of every cell of row j.
-  void Colors(int32_t j) const {
+  void Colors(int32_t j, ColorBatch& c) const {
     uint16_t* t = top(j);
     uint16_t* b = bottom(j);
-    for (int32_t i = 0; i < cx_; ++i) {
-      const uint32_t rr = t[R(i) + 2], rb = b[B(i) + 0];
-      for (uint16_t* p : {t + R(i), t + Gr(i), b + Gb(i), b + B(i)}) {
-        p[2] = Color(p[1], rr);
-        p[0] = Color(p[1], rb);
+    const bool wide = simd::avx2();
+    for (int32_t i0 = 0; i0 < cx_; i0 += kBatch) {
+      const int32_t n = std::min(kBatch, cx_ - i0);
+      for (int32_t k = 0; k < n; ++k) {
+        const int32_t i = i0 + k;
+        c.red_ratio[k] = t[R(i) + 2];
+        c.blue_ratio[k] = b[B(i) + 0];
+        c.green[0][k] = t[R(i) + 1];
+        c.green[1][k] = t[Gr(i) + 1];
+        c.green[2][k] = b[Gb(i) + 1];
+        c.green[3][k] = b[B(i) + 1];
+      }
+      if (wide) {
+        colors_avx2(c);
+      } else {
+        colors_plain(c);
+      }
+      for (int32_t k = 0; k < n; ++k) {
+        const int32_t i = i0 + k;
+        uint16_t* px[4] = {t + R(i), t + Gr(i), b + Gb(i), b + B(i)};
+        for (int p = 0; p < 4; ++p) {
+          px[p][2] = c.red[p][k];
+          px[p][0] = c.blue[p][k];
+        }
       }
     }
   }
@@ -265,23 +329,51 @@ class Cells {
     dst[to + last] = Mid3(src[from + last - 6], src[from + last], src[from + last]);
   }
 
-  uint16_t* image_;
-  size_t stride_;
+  uint16_t* image_ = nullptr;
+  size_t stride_ = 0;
+  uint16_t* const* rows_ = nullptr;
   int32_t cx_, cy_;
 };
 
 }  // namespace
 
-void InterpolateStandard(int32_t width, int32_t height, uint16_t* image) {
-  if (image == nullptr || !standard_interpolation_fits(width, height)) return;
-  const Cells cells(image, width, height);
+namespace {
+
+void interpolate_cells(const Cells& cells) {
   const int32_t cy = cells.cy();
+  ColorBatch colors;
   for (int32_t t = 0; t < cy + 3; ++t) {
     if (t < cy) cells.First(t);
     if (t >= 1 && t - 1 < cy) cells.Refinement(t - 1);
     if (t >= 2 && t - 2 < cy) cells.final_ratios(t - 2);
-    if (t >= 3) cells.Colors(t - 3);
+    if (t >= 3) cells.Colors(t - 3, colors);
   }
+}
+
+// Rows a band computes beyond its own on either side (run_color_bands). Values computed at
+// a band's false top or bottom edge spread 3 cell rows inwards (first estimates 1, column
+// filter of the refinement 1, final column filter 1).
+constexpr int32_t kHalo = 8;
+constexpr int32_t kBandRows = 128;
+
+}  // namespace
+
+void InterpolateStandard(int32_t width, int32_t height, uint16_t* image) {
+  if (image == nullptr || !standard_interpolation_fits(width, height)) return;
+  interpolate_cells(Cells(image, width, height));
+}
+
+void interpolate_standard_bands(int32_t width, int32_t height, uint16_t* image,
+                                const StageServices& services) {
+  if (image == nullptr || !standard_interpolation_fits(width, height)) return;
+  if (bands::threads() <= 1 || height < 2 * kBandRows) {
+    InterpolateStandard(width, height, image);
+    return;
+  }
+  const bool split = for_color_bands(
+      width, height, image, kHalo, kBandRows, 0, services,
+      [&](const ColorBand& band) { interpolate_cells(Cells(band.rows, width, band.height)); });
+  if (!split) InterpolateStandard(width, height, image);
 }
 
 }  // namespace ucap

@@ -22,7 +22,7 @@ bool high_quality_interpolation_fits(int32_t width, int32_t height);
 // Word 1 of every output pixel := the channel gain table of the pixel's mosaic color at
 // its raw sample.
 void map_mosaic(const ColorTables& tables, uint16_t* out, const uint16_t* raw, int32_t width,
-               int32_t height);
+                int32_t height);
 
 // Unbinned frames: map, then the standard interpolator (quality 1) or the high-quality
 // interpolator (quality 2 and above; the standard one for frames too small for it).
@@ -42,6 +42,9 @@ void InterpolateBinned(const ColorTables& tables, uint16_t* out, const uint16_t*
 // Color ratios on the cells, green at full resolution, in place in `image` whose word 1
 // holds the mapped mosaic.
 void InterpolateStandard(int32_t width, int32_t height, uint16_t* image);
+// The same in row bands on the pool (whole, as InterpolateStandard, without a work area).
+void interpolate_standard_bands(int32_t width, int32_t height, uint16_t* image,
+                                const StageServices& services);
 
 // Each pixel takes its colors from the 2 x 2 block whose top-left corner it is; maps the
 // samples itself.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -34,8 +35,9 @@ inline const Setting kSettings[] = {
     {2, 36, 1}, {2, 36, 2}, {2, 36, 3}, {2, 36, 4}, {2, 36, 5}, {3, 12, 1}};
 inline std::string setting_name(const ::testing::TestParamInfo<Setting>& info) {
   const Setting& s = info.param;
-  return "r" + std::to_string(s.resolution) + "_" + std::to_string(s.bits) + "bit_b" +
-         std::to_string(s.binning);
+  char name[48];
+  std::snprintf(name, sizeof name, "r%d_%dbit_b%d", s.resolution, s.bits, s.binning);
+  return name;
 }
 
 // Sensor of 200 x 160 pixels, exact frames, a clock 20 times faster than real time (the
