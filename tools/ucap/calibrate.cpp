@@ -22,12 +22,12 @@ int run_calibrate(const CameraOptions& camera, const CaptureOptions& capture, co
   StatusLine line;
   // Black: two exposures, (elapsed ms, total ms, 2) each. White: (0, 4, 1), then (i, 4, 2)
   // after frame i.
-  ProgressHandler draw = [&](int32_t done, int32_t total, int32_t) {
+  ProgressHandler draw = [&](int32_t done, int32_t total, int32_t phase) {
     if (black) {
       line.bar(total <= 1 ? "black reference, short frame" : "black reference, long frame", done / 1000.0,
                total / 1000.0, "s");
     } else {
-      line.bar("white reference", done, total, "frames");
+      line.bar("white reference", phase == 2 ? done + 1 : 0, total, "frames");
     }
   };
   const auto user = reinterpret_cast<intptr_t>(&draw);
