@@ -209,6 +209,7 @@ void write_preview(const std::string& path, const uint16_t* words, int width, in
   image.width = static_cast<png_uint_32>(width);
   image.height = static_cast<png_uint_32>(height);
   image.format = channels == 3 ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
+  image.flags = PNG_IMAGE_FLAG_FAST;  // a quick look: written fast rather than small
   if (!png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr)) {
     throw Failure(path + ": cannot write the preview (" + image.message + ")");
   }
