@@ -5,7 +5,9 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set_target_properties(ucap PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+if(NOT WIN32)  # the DLL keeps its one name, ucap.dll
+  set_target_properties(ucap PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+endif()
 install(TARGETS ucap EXPORT ucapTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -100,7 +100,7 @@ class Camera:
         self._open = True
 
     def close(self):
-        if self._open:
+        if getattr(self, "_open", False):
             self._open = False
             _library.stop()
 
@@ -112,8 +112,10 @@ class Camera:
         return False
 
     def __del__(self):
-        if getattr(self, "_open", False):
+        try:
             self.close()
+        except Exception:  # noqa: BLE001 - interpreter shut-down: nothing left to tell
+            pass
 
     def __repr__(self):
         return "<ucap.Camera %d %dx%d%s>" % (self._index, *self._sensor, "" if self._open else " closed")

@@ -25,6 +25,7 @@ extern "C" void on_interrupt(int) {
 void install_interrupt_handler() {
   struct sigaction action {};
   action.sa_handler = on_interrupt;
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
 }
