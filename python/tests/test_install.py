@@ -40,8 +40,7 @@ def test_c_example_with_find_package(prefix, tmp_path):
 def test_c_example_with_pkg_config(prefix, tmp_path):
     pc = next(prefix.glob("**/pkgconfig/ucap.pc"))
     flags = run("pkg-config", "--cflags", "--libs", "ucap", env=clean_env(PKG_CONFIG_PATH=str(pc.parent))).split()
-    assert "-I%s" % (prefix / "include") in [os.path.normpath(f) if f.startswith("-I") else f for f in flags] or \
-        any(Path(f[2:]).resolve() == (prefix / "include").resolve() for f in flags if f.startswith("-I"))
+    assert Path(flags[0][2:]).resolve() == (prefix / "include").resolve()  # -I of the installed tree
     run("cc", REPO / "examples" / "c" / "snap.c", *flags, "-o", tmp_path / "snap")
     library_dir = pc.parent.parent
     out = run(tmp_path / "snap", env=clean_env(LD_LIBRARY_PATH=str(library_dir)))
