@@ -2,7 +2,9 @@
 # Installs what building and testing ucap needs on a fresh Debian machine.
 set -euo pipefail
 need=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev libtiff-dev libcli11-dev binutils
-      libopencv-imgproc-dev)  # OpenCV: the benchmark's baseline only
+      libopencv-imgproc-dev   # OpenCV: the benchmark's baseline only
+      libpng-dev zlib1g-dev pkg-config  # the ucap tool's image and calibration files; ucap.pc
+      python3 python3-numpy python3-pytest python3-tifffile)  # the Python package and its tests
 missing=()
 for p in "${need[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

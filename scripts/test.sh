@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds ucap and runs every test suite: the normal build, AddressSanitizer +
-# UndefinedBehaviorSanitizer, ThreadSanitizer for the threaded suites, and (unless
-# --no-windows) the Windows DLL under Wine.
+# Builds ucap and runs every test suite: the normal build, the Python package, the tool's
+# files and the installed tree (pytest), AddressSanitizer + UndefinedBehaviorSanitizer,
+# ThreadSanitizer for the threaded suites, and (unless --no-windows) the Windows DLL under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 windows=1
@@ -24,6 +24,20 @@ echo "== build and test (Release, as the README builds)"
 build "$root/build/ci" -DCMAKE_BUILD_TYPE=Release -DUCAP_WERROR=ON
 ctest --test-dir "$root/build/ci" --output-on-failure -j"$jobs"
 
+# The Python package, the ucap tool's files and `cmake --install` with the examples, on the
+# build above, with Debian's python3 (setup.sh gave it numpy, pytest and tifffile), not
+# whichever python3 comes first on the PATH.
+echo "== Python package, ucap tool files, installed tree and examples (pytest)"
+skipped=""
+python=/usr/bin/python3
+if "$python" -c 'import numpy, pytest, tifffile' 2>/dev/null; then
+  UCAP_BUILD="$root/build/ci" PYTHONDONTWRITEBYTECODE=1 \
+    "$python" -m pytest -p no:cacheprovider -q -rs "$root/python/tests"
+else
+  echo "== SKIPPED: the Python stage: $python cannot import numpy, pytest and tifffile"
+  skipped=" (SKIPPED: the Python stage)"
+fi
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 build "$root/build/asan" -DCMAKE_BUILD_TYPE=Debug -DUCAP_WERROR=ON -DUCAP_SANITIZE=address -DUCAP_BUILD_BENCH=OFF -DUCAP_BUILD_TOOLS=OFF
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
@@ -38,4 +52,4 @@ if [ "$windows" = 1 ] && [ -x "$root/.ci/windows.sh" ]; then
   echo "== Windows x64 DLL under Wine"
   "$root/.ci/windows.sh"
 fi
-echo "== all suites passed"
+echo "== all suites passed$skipped"

@@ -1,0 +1,36 @@
+// Capture settings given on the command line, applied to the session's camera in the order
+// the interface needs them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "image_files.h"
+#include "session.h"
+
+namespace tool {
+
+struct CaptureOptions {
+  std::optional<int> resolution, bits, binning;
+  std::string exposure;              // "250us", "10ms", "2s"; empty: keep
+  std::vector<int> roi;              // left, top, right, bottom; empty: the whole field
+  std::string black_ref, white_table;  // calibration files to load and switch on
+  std::optional<bool> color_processing;
+  std::vector<double> white_balance; // red, green, blue; empty: keep
+};
+
+// Microseconds of "250us", "10ms", "2s", "1.5s" (also "µs"); nullopt for anything else.
+std::optional<int64_t> parse_exposure(const std::string& text);
+
+// Loads and checks the calibration files first (nothing reaches the camera from a refused
+// file), then sets resolution, pixel depth, binning, region, exposure, references, color
+// processing and white balance. A resolution given without a pixel depth keeps the current
+// one if the resolution offers it, else takes the one it offers.
+void apply_capture_options(const Session& session, const CaptureOptions& options);
+
+// Size, channels and settings of the images the camera delivers now.
+ImageInfo current_image_info(const Session& session);
+
+}  // namespace tool
