@@ -1,5 +1,7 @@
 // Configuration strings of the virtual camera: space-separated key=value words. Every
 // word is checked before anything changes; one bad word refuses the whole string.
+#include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -276,6 +278,15 @@ bool parse_config(const char* text, bool attaching, Settings* cfg_out, CameraFau
     } else if (key == "level") {
       ++sensor_count;
       if (!parse_double(v, 0.0, 1e7, &sp.level)) return false;
+    } else if (key == "response") {
+      ++sensor_count;
+      auto parts = split(v, ',');
+      if (parts.size() != 3) return false;
+      std::array<double, 3> r{};
+      for (size_t k = 0; k < 3; ++k)
+        if (!parse_double(parts[k], 0.0, 100.0, &r[k])) return false;
+      if (std::max({r[0], r[1], r[2]}) <= 0) return false;
+      sp.response = r;
     } else if (key == "noise") {
       ++sensor_count;
       if (!parse_bool(v, &sp.noise)) return false;

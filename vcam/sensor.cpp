@@ -68,8 +68,9 @@ double scene(const SensorParams& p, int w, int h, int x, int y) {
 struct Model {
   const SensorParams& p;
   int w, h;
-  double signal_scale;  // counts of a white pixel over this exposure
+  double signal_scale;  // counts of a white pixel of the strongest color over this exposure
   double dark_charge;   // counts of dark charge over this exposure
+  std::array<double, 3> response;  // per color, the strongest 1
   std::vector<uint8_t> defect;  // 1 stuck high, 2 dead, per sensor pixel (or empty)
 
   // Fixed-pattern hash of one pixel.
@@ -87,7 +88,7 @@ struct Model {
     double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;
     double dx = (x - cx) / cx, dy = (y - cy) / cy;
     double v = 1.0 - p.vignette * (dx * dx + dy * dy) / 2.0;
-    return signal_scale * s * g * v;
+    return signal_scale * response[static_cast<size_t>(color(x, y))] * s * g * v;
   }
   double dark(uint64_t ph) const {
     double d = dark_charge;
@@ -146,7 +147,11 @@ std::vector<uint16_t> render_frame(const SensorParams& p, int sensor_w, int sens
       g.top + g.height > sensor_h)
     return {};
   double seconds = g.ticks * 250e-6;
-  Model m{p, sensor_w, sensor_h, p.level * seconds / 0.1, p.dark * seconds, {}};
+  double strongest = std::max({p.response[0], p.response[1], p.response[2]});
+  std::array<double, 3> response{};
+  if (strongest > 0)
+    for (size_t k = 0; k < 3; ++k) response[k] = p.response[k] / strongest;
+  Model m{p, sensor_w, sensor_h, p.level * seconds / 0.1, p.dark * seconds, response, {}};
   if (!defects.empty()) {
     m.defect.assign(static_cast<size_t>(sensor_w) * static_cast<size_t>(sensor_h), 0);
     for (uint32_t pos : defects)

@@ -7,6 +7,7 @@
 // as the camera puts them on the bus (fields, packing).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -20,6 +21,9 @@ enum class Scene { kChart, kFlat, kDark, kGradient, kBar };
 struct SensorParams {
   Scene scene = Scene::kChart;
   double level = 1500.0;    // signal of a white pixel in counts per 100 ms of exposure
+  // Relative response of the red, green and blue sites to white light (the color filters
+  // and the silicon together); the strongest color gets `level`, the others their share.
+  std::array<double, 3> response = {1.37, 1.93, 1.0};
   bool noise = true;        // shot and read noise
   uint64_t seed = 1;        // fixed patterns and noise
   double dark = 20.0;       // dark current in counts per second

@@ -42,6 +42,11 @@
  *                        horizontal ramp, or darkness with a white bar across the width
  *                        from 1/8 to 3/8 of the height (edges on even rows)
  *   level=X              signal of a white pixel in counts per 100 ms (default 1500)
+ *   response=R,G,B       relative response of the red, green and blue sites to white
+ *                        light, 0..100 each, not all 0; the strongest color gets level=,
+ *                        the others their share of it (default 1.37,1.93,1: a white
+ *                        pixel gives 1065, 1500, 777 per 100 ms; 1,1,1 gives every color
+ *                        the full level)
  *   noise=0|1            shot and read noise (default 1); 0 gives exact frames
  *   seed=N               seed of fixed patterns and noise (default 1)
  *   dark=X               dark current, counts per second (default 20)

@@ -73,9 +73,10 @@ INSTANTIATE_TEST_SUITE_P(Acquisition, FailedCalculation, ::testing::ValuesIn(kFa
 
 // Noisy frames through the whole chain: after the black reference (dark scene) and the
 // white reference (flat scene, four frames reported) a flat field comes out flat (what
-// remains is mostly the shot noise of one frame, about 2.6 %), and darkness at the black
-// level.
+// remains is mostly the shot noise of one frame, about 2.6 % with every color at the full
+// level), and darkness at the black level.
 TEST_F(References, FlatFieldComesOutFlat) {
+  ASSERT_EQ(ucap_vcam_set(ids[0], "response=1,1,1"), 0);
   apply(Setting{3, 12, 1});
   auto spread = [](const std::vector<uint16_t>& image) {  // per mosaic color, 2 pixels in
     std::array<double, 3> sum{}, squares{}, count{}, spread{};
@@ -158,8 +159,10 @@ std::array<double, 3> patch_color(const std::vector<uint16_t>& image, int patch)
 // The chart's mid-grey patch measured in the image (exact frames: noise would bias the
 // interpolated means) sets the white balance; afterwards its grey patches of 36 %, 19 %
 // and 9 % (the two lighter ones are not quite grey) come out neutral, with and without the
-// color matrix. Tint: the largest (max - min) / mean of the three colors.
+// color matrix. Tint: the largest (max - min) / mean of the three colors. A sensor whose
+// colors all answer white light alike starts out far from the default white balance.
 TEST_P(ImageWhiteBalance, MakesTheGreyPatchesNeutral) {
+  ASSERT_EQ(ucap_vcam_set(ids[0], "response=1,1,1"), 0);
   apply(Setting{2, 36, 1});
   ASSERT_EQ(UcapmEnableColorProcessing(0, GetParam()), 0);
   auto tint = [](const std::vector<uint16_t>& image) {

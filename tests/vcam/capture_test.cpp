@@ -593,16 +593,21 @@ TEST(SensorModel, DarkFramesSitAtTheBiasWithPatternsAndHotPixels) {
   EXPECT_GT(sorted.back(), 2000);
 }
 
-TEST(SensorModel, SignalGrowsWithExposureAndClipsAt4095) {
+TEST(SensorModel, SignalGrowsWithExposureAndColorAndClipsAt4095) {
   vcam::SensorParams p;
   p.scene = vcam::Scene::kFlat;
   p.noise = false;
   p.dark = 0;
   p.level = 1000;
-  auto centre = [&](uint32_t ticks) {
+  auto centre = [&](uint32_t ticks, int dx = 0, int dy = 0) {
     auto f = vcam::expected_frame(p, 256, 128, {}, full(256, 128, ticks));
-    return static_cast<int>(f[64 * 256 + 128]);
+    return static_cast<int>(f[static_cast<size_t>((64 + dy) * 256 + 128 + dx)]);
   };
+  // By default red, green and blue answer white light as 1.37 : 1.93 : 1, green in full.
+  EXPECT_NEAR(centre(400) - 32, 710, 40);
+  EXPECT_NEAR(centre(400, 1) - 32, 1000, 40);
+  EXPECT_NEAR(centre(400, 1, 1) - 32, 518, 40);
+  p.response = {1, 1, 1};
   int at100 = centre(400), at200 = centre(800);
   EXPECT_NEAR(at100 - 32, 1000, 40);
   EXPECT_NEAR(at200 - 32, 2 * (at100 - 32), 3);
@@ -661,6 +666,7 @@ TEST(SensorModel, RowPairsSumTheCoveredRows) {
 TEST(SensorModel, DefectsSmearAndNoise) {
   vcam::SensorParams p;
   p.scene = vcam::Scene::kFlat;
+  p.response = {1, 1, 1};
   p.noise = false;
   p.level = 500;
   p.dark = 0;
