@@ -20,7 +20,7 @@ enum class Scene { kChart, kFlat, kDark, kGradient, kBar };
 
 struct SensorParams {
   Scene scene = Scene::kChart;
-  double level = 1500.0;    // signal of a white pixel in counts per 100 ms of exposure
+  double level = 1500.0;    // signal of a white pixel of the strongest color, counts per 100 ms
   // Relative response of the red, green and blue sites to white light (the color filters
   // and the silicon together); the strongest color gets `level`, the others their share.
   std::array<double, 3> response = {1.37, 1.93, 1.0};

@@ -41,7 +41,8 @@
  *   scene=chart|flat|dark|gradient|bar   color chart (default), flat field, darkness,
  *                        horizontal ramp, or darkness with a white bar across the width
  *                        from 1/8 to 3/8 of the height (edges on even rows)
- *   level=X              signal of a white pixel in counts per 100 ms (default 1500)
+ *   level=X              signal of a white pixel of the strongest color (response=) in
+ *                        counts per 100 ms (default 1500)
  *   response=R,G,B       relative response of the red, green and blue sites to white
  *                        light, 0..100 each, not all 0; the strongest color gets level=,
  *                        the others their share of it (default 1.37,1.93,1: a white
