@@ -10,10 +10,7 @@
 #include <sstream>
 #include <thread>
 
-#include "core/record.h"
-#include "core/state.h"
 #include "device/requests.h"
-#include "device/transport.h"
 #include "flow/stage_adapters.h"
 #include "support/camera_fixture.h"
 #include "vcam/sensor.h"
@@ -134,15 +131,9 @@ class Capture : public ucap_test::CameraTest {
  protected:
   static inline int w_ = 64, h_ = 32;
   std::vector<std::string> cameras() const override { return {"sensor=256x192 noise=0 timescale=100"}; }
-  static ucap::CameraRecord& cam(int i = 0) { return *ucap::camera(i); }
-  static void setup(int i = 0, bool packed = false) {
+  static void shot(int i = 0, bool packed = false) {
     ASSERT_EQ(UcapmEnablePacking(i, packed ? 1 : 0), 0);
-    ucap::platform::Lock lock(cam(i).lock);
-    ASSERT_EQ(ucap::device::capture_setup(cam(i), 2, Rect{0, 0, w_, h_}, 1, 40, 1), 0);
-  }
-  static void cleanup(int i = 0) {
-    ucap::platform::Lock lock(cam(i).lock);
-    EXPECT_EQ(ucap::device::capture_cleanup(cam(i)), 0);
+    ASSERT_EQ(setup(2, Rect{0, 0, w_, h_}, 1, 40, 1, i), 0);
   }
   // Hands buffer b over and waits for the frame: 0, or the driver's error.
   static uint32_t grab(int b = 0, int i = 0) {
@@ -174,7 +165,7 @@ class Capture : public ucap_test::CameraTest {
 };
 
 TEST_F(Capture, AttachRecordsAreChecked) {
-  setup();
+  shot();
   const uint32_t bytes = cam().bytes_per_packet * cam().packets_per_frame;
   std::vector<uint8_t> good(64, 0);
   put64(&good[0], cam().resource_handle);
@@ -193,11 +184,11 @@ TEST_F(Capture, AttachRecordsAreChecked) {
   put64(&good[0], cam().resource_handle + 1000);
   EXPECT_FALSE(vcam::ioctl(handle(), kAttach, good.data(), 64, nullptr, 0, &got, &err));
   EXPECT_EQ(ucap_vcam_frame_count(ids[0]), 0);
-  cleanup();
+  EXPECT_EQ(cleanup(), 0);
 }
 
 TEST_F(Capture, FrameThatNobodyListensToEndsAtTheTimeOut) {
-  setup();
+  shot();
   ASSERT_EQ(ucap_vcam_set(ids[0], "drop_frames=1"), 0);
   EXPECT_EQ(grab(), vcam::kErrSemTimeout);
   EXPECT_EQ(ucap_vcam_frame_count(ids[0]), 0);
@@ -216,7 +207,7 @@ TEST_F(Capture, FrameThatNobodyListensToEndsAtTheTimeOut) {
     ASSERT_EQ(ucap::device::quadlet_write(cam(), reg, good), 0u);
   }
   EXPECT_EQ(grab(), 0u);
-  cleanup();
+  EXPECT_EQ(cleanup(), 0);
 }
 
 TEST_F(Capture, TimedFaultsAndUnpluggingEndTheirFrames) {
@@ -234,18 +225,17 @@ TEST_F(Capture, TimedFaultsAndUnpluggingEndTheirFrames) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fault);
     restart(std::string("sensor=256x192 noise=0 timescale=100 ") + c.fault);
-    setup();
+    shot();
     for (uint32_t want : c.results) EXPECT_EQ(grab(), want);
     EXPECT_EQ(ucap_vcam_frame_count(ids[0]), c.frames);
     EXPECT_EQ(list_paths().empty(), c.unplugged);
-    if (!c.unplugged) cleanup();
+    if (!c.unplugged) {
+      EXPECT_EQ(cleanup(), 0);
+    }
   }
   // Unplugged while it exposes: the wait ends at once.
   restart("sensor=256x192 noise=0");
-  {
-    ucap::platform::Lock lock(cam().lock);
-    ASSERT_EQ(ucap::device::capture_setup(cam(), 2, Rect{0, 0, 64, 32}, 1, 40000, 1), 0);
-  }
+  ASSERT_EQ(setup(2, Rect{0, 0, 64, 32}, 1, 40000), 0);
   uint32_t result = 0;
   std::thread worker([&] { result = grab(); });
   while (vcam::capture_state(ids[0]) != 2) std::this_thread::yield();
@@ -266,7 +256,7 @@ TEST_F(Capture, FramesCarryTheirNumberAndOverrangeSamples) {
   uint16_t frame = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.fault << " packed " << c.packed);
-    setup(0, c.packed);
+    shot(0, c.packed);
     ASSERT_EQ(ucap_vcam_set(ids[0], c.fault), 0);
     const int buffer = frame % 2;
     ASSERT_EQ(grab(buffer), 0u);
@@ -277,12 +267,12 @@ TEST_F(Capture, FramesCarryTheirNumberAndOverrangeSamples) {
     want[0] = ++frame;
     want[1] = 0;
     EXPECT_EQ(samples(buffer), want);
-    cleanup();
+    EXPECT_EQ(cleanup(), 0);
   }
 }
 
 TEST_F(Capture, RequestLogShowsBuffersWaitsAndHowTheyEnded) {
-  setup();
+  shot();
   EXPECT_EQ(grab(0), 0u);
   EXPECT_EQ(grab(1), 0u);
   ASSERT_EQ(ucap_vcam_set(ids[0], "drop_frames=1"), 0);
@@ -297,7 +287,7 @@ TEST_F(Capture, RequestLogShowsBuffersWaitsAndHowTheyEnded) {
                     bytes = std::to_string(bpp * cam().packets_per_frame), ch = std::to_string(cam().channel);
   std::vector<uint8_t> again(8, 0);
   put64(&again[0], cam().resource_handle);
-  cleanup();
+  EXPECT_EQ(cleanup(), 0);
   uint32_t got = 0, err = 0;
   EXPECT_FALSE(vcam::ioctl(handle(), kFreeResources, again.data(), 8, nullptr, 0, &got, &err));
   EXPECT_FALSE(vcam::ioctl(handle(), 0x222000, again.data(), 8, nullptr, 0, &got, &err));
@@ -342,8 +332,8 @@ class TwoCameras : public Capture {
 };
 
 TEST_F(TwoCameras, CaptureWhileTheBusIsBusy) {
-  setup(0);
-  setup(1);
+  shot(0);
+  shot(1);
   std::atomic<bool> stop{false};
   std::thread bus_traffic([&] {
     while (!stop.load()) {
@@ -365,7 +355,7 @@ TEST_F(TwoCameras, CaptureWhileTheBusIsBusy) {
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(ucap_vcam_frame_count(ids[static_cast<size_t>(i)]), 12);
     EXPECT_EQ(samples(1, i), model(i));
-    cleanup(i);
+    EXPECT_EQ(cleanup(i), 0);
   }
   EXPECT_NE(model(0), model(1));
 }
