@@ -102,52 +102,37 @@ struct Refs {
   ReferenceView view() const { return {black.data(), white.data(), w, h}; }
 };
 
-uint16_t Apply1(Refs& r, uint16_t p, int32_t ticks, bool black, bool white) {
-  uint16_t image[1] = {p};
-  ucap::ApplyReferences(r.view(), image, ticks, Rect{0, 0, 1, 1}, 1, black, white, false);
-  return image[0];
-}
-
-TEST(ApplyReferences, BlackOnlyScalesTheDarkSignalToTheExposure) {
-  Refs r(1, 1);
-  r.dark(0, 0) = 1000;
-  r.offset(0) = 5;
-  EXPECT_EQ(Apply1(r, 1000, 4000, true, false), 934);  // 1000 - 5 - (1000 * 500 >> 13)
-  r.offset(0) = static_cast<uint16_t>(-5);
-  EXPECT_EQ(Apply1(r, 1000, 4000, true, false), 944);  // a negative offset adds
-  EXPECT_EQ(Apply1(r, 10, 4000, true, false), 0);      // clamped at 0
-}
-
-TEST(ApplyReferences, WhiteOnlyAppliesTheGainAroundTheBlackLevel) {
-  Refs r(1, 1, 0, 8192);
-  EXPECT_EQ(Apply1(r, 1000, 4000, false, true), 1968);
-  EXPECT_EQ(Apply1(r, 3000, 4000, false, true), 4095);
-  EXPECT_EQ(Apply1(r, 16, 4000, false, true), 0);  // ((-16 * 8192) >> 12) + 32 = 0
-  r.gain(0, 0) = 3000;  // the shift rounds toward minus infinity
-  EXPECT_EQ(Apply1(r, 31, 4000, false, true), 31);  // (-3000 >> 12) + 32 = 31
-}
-
-TEST(ApplyReferences, BothSubtractsBeforeTheGain) {
-  Refs r(1, 1, 0, 6144);  // gain 1.5
-  r.dark(0, 0) = 1000;
-  r.offset(0) = 5;
-  // ((1000 - 61 - 5 - 32) * 6144 >> 12) + 32 = 902 * 1.5 + 32
-  EXPECT_EQ(Apply1(r, 1000, 4000, true, true), 1385);
-}
-
-TEST(ApplyReferences, LongExposuresLimitTheDarkSignal) {
-  Refs r(1, 1);
-  r.dark(0, 0) = 3000;
-  const int32_t t = 240000;  // 60 s: limit 1118, k = 30000
-  const uint16_t at_3000 = Apply1(r, 4095, t, true, false);
-  EXPECT_EQ(at_3000, 4095 - ((1118 * 30000) >> 13));
-  r.dark(0, 0) = 1118;
-  EXPECT_EQ(Apply1(r, 4095, t, true, false), at_3000);
-  r.dark(0, 0) = 1117;
-  EXPECT_NE(Apply1(r, 4095, t, true, false), at_3000);
-  // A negative dark value is used unchanged (its scaled part rounds toward minus infinity).
-  r.dark(0, 0) = static_cast<uint16_t>(-100);
-  EXPECT_EQ(Apply1(r, 1000, 4000, true, false), 1000 + 7);  // (-50000) >> 13 = -7
+TEST(ApplyReferences, OnePixelWithTheDarkValueOffsetAndGainOfItsSite) {
+  // At 4000 ticks k = 500: the dark part of dark value d is (d * 500) >> 13. At 240000
+  // ticks (60 s) k = 30000 and dark values are limited to 1118. Gain 4096 is 1.
+  const struct {
+    const char* what;
+    int16_t dark, offset;
+    uint16_t gain, pixel;
+    int32_t ticks;
+    bool black, white;
+    uint16_t expected;
+  } cases[] = {
+      {"dark part and offset subtracted", 1000, 5, 4096, 1000, 4000, true, false, 934},
+      {"a negative offset adds", 1000, -5, 4096, 1000, 4000, true, false, 944},
+      {"clamped at 0", 1000, -5, 4096, 10, 4000, true, false, 0},
+      {"a negative dark value is used unchanged", -100, 0, 4096, 1000, 4000, true, false, 1007},
+      {"gain around the black level", 0, 0, 8192, 1000, 4000, false, true, 1968},
+      {"gain clamped at 4095", 0, 0, 8192, 3000, 4000, false, true, 4095},
+      {"gain below the black level", 0, 0, 8192, 16, 4000, false, true, 0},  // (-16 * 2) + 32
+      {"the shift rounds toward minus infinity", 0, 0, 3000, 31, 4000, false, true, 31},
+      {"subtracted before the gain", 1000, 5, 6144, 1000, 4000, true, true, 1385},  // 902 * 1.5 + 32
+      {"a long exposure limits the dark value", 3000, 0, 4096, 4095, 240000, true, false, 1},
+      {"the limit itself", 1118, 0, 4096, 4095, 240000, true, false, 1},  // 4095 - 4094
+      {"below the limit", 1117, 0, 4096, 4095, 240000, true, false, 5},   // 4095 - 4090
+  };
+  for (const auto& c : cases) {
+    Refs r(1, 1, c.dark, static_cast<int16_t>(c.gain));
+    r.offset(0) = static_cast<uint16_t>(c.offset);
+    uint16_t image[1] = {c.pixel};
+    ucap::ApplyReferences(r.view(), image, c.ticks, Rect{0, 0, 1, 1}, 1, c.black, c.white, false);
+    EXPECT_EQ(image[0], c.expected) << c.what;
+  }
 }
 
 TEST(ApplyReferences, RowPairsSumTheDarkSignalAndAverageTheGains) {
