@@ -35,12 +35,6 @@ std::vector<uint16_t> Words(const std::vector<uint8_t>& frame, size_t n) {
   return out;
 }
 
-TEST(UnpackPixels12, ExpandsTheDocumentedGroup) {
-  std::vector<uint8_t> frame = {0xAB, 0xCD, 0xEF, 0x00};
-  ucap::UnpackPixels12(frame.data(), frame.size(), 0, 2, 1, 3);
-  EXPECT_EQ(Words(frame, 2), (std::vector<uint16_t>{0xABE, 0xCDF}));
-}
-
 TEST(UnpackPixels12, Mode0ExpandsAWholeFrameInPlace) {
   std::mt19937 rng(1);
   const int W = 14, H = 6;
@@ -67,13 +61,6 @@ TEST(UnpackPixels12, Mode2ExpandsTwoFieldsPackedSeparately) {
   std::copy(b.begin(), b.end(), frame.begin() + packet * packets / 2);
   ucap::UnpackPixels12(frame.data(), frame.size(), 2, W, H, uint64_t{packet} * packets);
   EXPECT_EQ(Words(frame, N), words);
-}
-
-TEST(InterleaveFields, PutsTheDocumentedFrameInRowOrder) {
-  std::vector<uint16_t> src(16), dst(16);
-  for (int i = 0; i < 16; ++i) src[i] = static_cast<uint16_t>(i);
-  ucap::InterleaveFields(dst.data(), src.data(), 4, 4);
-  EXPECT_EQ(dst, (std::vector<uint16_t>{0, 1, 2, 3, 8, 9, 10, 11, 4, 5, 6, 7, 12, 13, 14, 15}));
 }
 
 TEST(InterleaveFields, AnOddLastRowHasNoPartnerAndNothingIsWrittenPastTheImage) {
@@ -157,18 +144,6 @@ TEST(ApplyReferences, RowPairsSumTheDarkSignalAndAverageTheGains) {
   EXPECT_EQ(image[3], ((2000 * g1) >> 12) + 32);
 }
 
-TEST(ApplyReferences, ImageWordsFollowTheRectangleInsideTheSensor) {
-  const int W = 8, H = 4;
-  Refs r(W, H);
-  for (int y = 0; y < H; ++y)
-    for (int x = 0; x < W; ++x) r.dark(x, y) = static_cast<uint16_t>(8 * (10 * y + x));
-  // k = 1024 at t = 8192, so the dark part of dark value d is d / 8 = 10y + x.
-  std::vector<uint16_t> image(4 * 2, 1000);
-  ucap::ApplyReferences(r.view(), image.data(), 8192, Rect{2, 2, 6, 4}, 1, true, false, false);
-  for (int i = 0; i < 2; ++i)
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(image[i * 4 + x], 1000 - (10 * (2 + i) + 2 + x));
-}
-
 TEST(ApplyReferences, BinnedRowsPastTheSensorUseTheNearestSameColorRow) {
   // Flag 0, binning 2, rectangle reaching the bottom of an 8-row sensor: the last image
   // row covers sensor rows 7 and 9; row 9 is replaced by row 7.
@@ -191,15 +166,6 @@ TEST(covered_rows, FollowTheRowPairPatterns) {
   EXPECT_EQ(std::vector<int32_t>(rows, rows + 6), (std::vector<int32_t>{0, 2, 1, 3, 4, 6}));
   ucap::covered_rows(10, 1, 4, false, rows);  // flag 0, m even, odd row
   EXPECT_EQ(std::vector<int32_t>(rows, rows + 4), (std::vector<int32_t>{15, 17, 19, 21}));
-}
-
-TEST(same_color_row, StaysInsideTheSensorWithTheSameParity) {
-  EXPECT_EQ(ucap::same_color_row(5, 10), 5);
-  EXPECT_EQ(ucap::same_color_row(10, 10), 8);
-  EXPECT_EQ(ucap::same_color_row(11, 10), 9);
-  EXPECT_EQ(ucap::same_color_row(13, 10), 9);
-  EXPECT_EQ(ucap::same_color_row(-1, 10), 1);
-  EXPECT_EQ(ucap::same_color_row(3, 1), 0);
 }
 
 struct Blemishes {
@@ -225,23 +191,6 @@ TEST(CorrectBlemishes, UsesTheSameColorNeighboursTwoColumnsAway) {
   EXPECT_EQ(image[1], 400);
   EXPECT_EQ(image[7], 600);
   EXPECT_EQ(image[4], (300 + 700 + 1) >> 1);
-}
-
-TEST(CorrectBlemishes, EntriesAreCorrectedInListOrder) {
-  Blemishes bl(8, 1);
-  std::vector<uint16_t> image = {10, 20, 30, 40, 50, 60, 70, 80};
-  bl.add(2, 0);  // (10 + 50 + 1) >> 1 = 30
-  bl.add(4, 0);  // reads the corrected word 2: (30 + 70) >> 1 = 50
-  bl.add(0, 0);  // takes the corrected word 2
-  bl.run(image, Rect{0, 0, 8, 1}, 1, 4000, false);
-  EXPECT_EQ(image[2], 30);
-  EXPECT_EQ(image[4], 50);
-  EXPECT_EQ(image[0], 30);
-  image = {10, 20, 35, 40, 50, 60, 70, 80};
-  bl.list = {4, 2};
-  bl.run(image, Rect{0, 0, 8, 1}, 1, 4000, false);
-  EXPECT_EQ(image[4], (35 + 70 + 1) >> 1);
-  EXPECT_EQ(image[2], (10 + 53 + 1) >> 1);
 }
 
 TEST(CorrectBlemishes, MapsSensorRowsToBinnedImageRows) {
