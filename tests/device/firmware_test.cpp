@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "core/record.h"
-#include "core/state.h"
 #include "device/firmware.h"
 #include "support/camera_fixture.h"
 #include "support/trace.h"
@@ -85,9 +83,6 @@ TEST(FirmwareText, MalformedTextsAndArguments) {
 
 class FirmwareTest : public CameraTest {
  protected:
-  ucap::CameraRecord& cam() { return *ucap::camera(0); }
-  int id() const { return ids[0]; }
-  void set(const std::string& config) { ASSERT_EQ(ucap_vcam_set(id(), config.c_str()), 0) << config; }
   std::string release() const { return "W " + hex8(ucap::camera(0)->vendor_base) + " FFFFFFFF"; }
   int32_t write(const std::string& text) {
     return UcapmWriteFirmware(0, text.data(), static_cast<int32_t>(text.size()));
@@ -120,13 +115,6 @@ TEST_F(FirmwareTest, DownloadLandsByteByByteAndStartsTheFirmware) {
   const std::string command = "W " + hex8(cam().vendor_base + 0x70) + " ";
   EXPECT_EQ(ucap_test::trace_lines(CameraTest::trace(id()), command),
             (std::vector<std::string>{command + "88000000", command + "88000080", command + "88000100"}));
-}
-
-TEST_F(FirmwareTest, TextWithoutBytesWritesNoBlockAndStartsTheFirmware) {
-  EXPECT_EQ(UcapmWriteFirmware(0, "", 0), 0);
-  bool started = false;
-  EXPECT_TRUE(memory(&started).empty());
-  EXPECT_TRUE(started);
 }
 
 TEST_F(FirmwareTest, FailedDownloadReleasesAccessAndDoesNotStart) {
@@ -163,13 +151,17 @@ TEST_F(FirmwareTest, ImageBeyondTheMemoryCommandsReachIsRefusedBeforeAnythingIsS
   EXPECT_EQ(CameraTest::trace(id()), "");
 }
 
-TEST_F(FirmwareTest, ExportChecksIndexThenBusyThenText) {
+TEST_F(FirmwareTest, ExportChecksIndexThenBusyThenTextAndATextWithoutBytesOnlyStarts) {
   EXPECT_EQ(UcapmWriteFirmware(1, "1\r\n", 3), 3);
   cam().busy.store(1);
   EXPECT_EQ(UcapmWriteFirmware(0, "1\r", -1), 10);
   cam().busy.store(0);
   EXPECT_EQ(UcapmWriteFirmware(0, "1\r1\r\n", 5), 8);
   EXPECT_EQ(CameraTest::trace(id()), "");
+  EXPECT_EQ(UcapmWriteFirmware(0, "", 0), 0);
+  bool started = false;
+  EXPECT_TRUE(memory(&started).empty());
+  EXPECT_TRUE(started);
 }
 
 }  // namespace

@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "core/record.h"
-#include "core/state.h"
 #include "device/requests.h"
 #include "support/camera_fixture.h"
 #include "support/messages.h"
@@ -23,10 +21,6 @@ using ucap_test::NoCameraTest;
 
 class RequestTest : public CameraTest {
  protected:
-  ucap::CameraRecord& cam() { return *ucap::camera(0); }
-  int id() const { return ids[0]; }
-  void set(const std::string& config) { ASSERT_EQ(ucap_vcam_set(id(), config.c_str()), 0) << config; }
-  uint32_t vendor(uint32_t offset) { return cam().vendor_base + offset; }
 };
 
 TEST_F(RequestTest, QuadletsCrossTheBusMostSignificantByteFirst) {

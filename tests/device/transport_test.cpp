@@ -6,10 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/record.h"
-#include "core/state.h"
 #include "device/requests.h"
-#include "device/transport.h"
 #include "support/camera_fixture.h"
 #include "support/messages.h"
 #include "support/trace.h"
@@ -29,22 +26,8 @@ bool bus_is_free() {
 
 class TransportTest : public CameraTest {
  protected:
-  ucap::CameraRecord& cam() { return *ucap::camera(0); }
-  int id() const { return ids[0]; }
-  void set(const std::string& config) { ASSERT_EQ(ucap_vcam_set(id(), config.c_str()), 0) << config; }
   std::string w(uint32_t address, uint32_t value) { return "W " + hex8(address) + " " + hex8(value); }
-  uint32_t vendor(uint32_t offset) { return cam().vendor_base + offset; }
-  uint32_t command(uint32_t offset) { return cam().command_base + offset; }
   uint32_t block(int m, uint32_t offset) { return cam().modes[m].block_address + offset; }
-
-  int32_t setup(int mode, Rect rect, int binning, int ticks, int single = 1) {
-    ucap::platform::Lock lock(cam().lock);
-    return ucap::device::capture_setup(cam(), mode, rect, binning, ticks, single);
-  }
-  int32_t cleanup() {
-    ucap::platform::Lock lock(cam().lock);
-    return ucap::device::capture_cleanup(cam());
-  }
   void TearDown() override {
     if (ucap::camera(0) != nullptr && cam().transfer_active.load() != 0) cleanup();
     CameraTest::TearDown();

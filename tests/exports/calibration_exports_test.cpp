@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "core/record.h"
-#include "core/state.h"
 #include "support/camera_fixture.h"
 #include "ucap/ucap.h"
 
@@ -45,84 +43,62 @@ class ColorExportTest : public CameraTest {
   std::vector<std::string> cameras() const override { return {"", ""}; }
 };
 
-// ---- color processing switch -------------------------------------------------------------
-
-TEST_F(ColorExportTest, ColorProcessingSwitch) {
-  EXPECT_EQ(UcapIsColorProcessingEnabled(), 0);
-  UcapEnableColorProcessing(5);
-  EXPECT_EQ(UcapIsColorProcessingEnabled(), 5);  // stored as given
-  int32_t on = -1;
-  ASSERT_EQ(UcapmIsColorProcessingEnabled(1, &on), 0);
-  EXPECT_EQ(on, 0);
-  ASSERT_EQ(UcapmEnableColorProcessing(1, 1), 0);
-  ASSERT_EQ(UcapmIsColorProcessingEnabled(1, &on), 0);
-  EXPECT_EQ(on, 1);
-  EXPECT_EQ(UcapIsColorProcessingEnabled(), 5);
-}
-
-// ---- white balance -------------------------------------------------------------------------
-
-TEST_F(ColorExportTest, RefusedWhiteBalanceKeepsTheStoredValuesAndTables) {
-  const std::vector<uint16_t> gains = gains_of(*ucap::camera(0));
-  EXPECT_EQ(UcapSetWhiteBalance(1.0, 0.0, 1.0), 5);
-  EXPECT_EQ(UcapSetWhiteBalance(1e-50, 1.0, 1.0), 5);  // zero in single precision
-  double r = 0, g = 0, b = 0;
-  ASSERT_EQ(UcapmGetCurrentWhiteBalance(0, &r, &g, &b), 0);
-  EXPECT_EQ(r, 1.37);
-  EXPECT_EQ(g, 1.93);
-  EXPECT_EQ(b, 1.0);
-  EXPECT_EQ(gains_of(*ucap::camera(0)), gains);
-}
-
-TEST_F(ColorExportTest, EqualWhiteBalanceGivesIdentityGainsOnThatCameraOnly) {
-  ASSERT_EQ(UcapmSetWhiteBalance(1, 2.0, 2.0, 2.0), 0);
+// Each color setting acts on the camera its index names, through both families.
+TEST_F(ColorExportTest, SettingsActOnTheCameraTheyName) {
+  ASSERT_EQ(UcapmSetWhiteBalance(1, 2.0, 2.0, 2.0), 0);  // equal: identity gains
   EXPECT_TRUE(gains_are_identity(*ucap::camera(1)));
   EXPECT_FALSE(gains_are_identity(*ucap::camera(0)));
   double r = 0, g = 0, b = 0;
   ASSERT_EQ(UcapmGetCurrentWhiteBalance(1, &r, &g, &b), 0);
   EXPECT_EQ(r, 2.0);
-  ASSERT_EQ(UcapGetCurrentWhiteBalance(&r, &g, &b), 0);
-  EXPECT_EQ(r, 1.37);
-}
-
-TEST_F(ColorExportTest, SetwhiteRebuildsWithoutStoring) {
-  const double equal[3] = {3.0, 3.0, 3.0};
-  ASSERT_EQ(Ucap_setwhite(equal), 0);
-  EXPECT_TRUE(gains_are_identity(*ucap::camera(0)));
-  double r = 0, g = 0, b = 0;
-  ASSERT_EQ(UcapGetCurrentWhiteBalance(&r, &g, &b), 0);
-  EXPECT_EQ(r, 1.37);
-  const double zero[3] = {1.0, 1.0, 0.0};
-  EXPECT_EQ(Ucapm_setwhite(1, zero), 5);
-  // Restores the tables of the stored white balance.
-  const double stored[3] = {r, g, b};
-  ASSERT_EQ(Ucap_setwhite(stored), 0);
-  EXPECT_EQ(ucap::camera(0)->tables.gain[ucap::kBlue][33], 34);
-}
-
-TEST_F(ColorExportTest, ImageWhiteBalanceActsOnItsCamera) {
-  EXPECT_EQ(UcapSetImageWhiteBalance(0.0, 1.0, 1.0), 5);
-  // A neutral area that shows the white balance's own color makes every gain 1 once
-  // the matrix plays no part.
+  // A neutral area that shows the white balance's own color makes every gain 1 once the
+  // matrix plays no part.
   ASSERT_EQ(UcapmSetWhiteBalance(1, 1.0, 1.0, 1.0), 0);
   ASSERT_EQ(UcapmSetImageWhiteBalance(1, 0.5, 0.5, 0.5), 0);
   EXPECT_TRUE(gains_are_identity(*ucap::camera(1)));
-  double r = 0, g = 0, b = 0;
   ASSERT_EQ(UcapmGetCurrentWhiteBalance(1, &r, &g, &b), 0);
   EXPECT_EQ(r, 0.5);
+  // The tables are rebuilt without storing; the stored values bring them back.
+  const double equal[3] = {3.0, 3.0, 3.0};
+  ASSERT_EQ(Ucap_setwhite(equal), 0);
+  EXPECT_TRUE(gains_are_identity(*ucap::camera(0)));
   ASSERT_EQ(UcapGetCurrentWhiteBalance(&r, &g, &b), 0);
   EXPECT_EQ(r, 1.37);
-}
-
-TEST_F(ColorExportTest, SaturationRebuildsTheMatrixTables) {
+  const double stored[3] = {r, g, b};
+  ASSERT_EQ(Ucap_setwhite(stored), 0);
+  EXPECT_EQ(ucap::camera(0)->tables.gain[ucap::kBlue][33], 34);
   // Saturation 0 makes the matrix the identity: diagonal terms 4096 + x, the others 4096.
   ASSERT_EQ(UcapSetColorSaturation(0.0, 0.0, 0.0), 0);
   const ucap::CameraRecord& cam = *ucap::camera(0);
   for (int k = 0; k < 9; ++k) {
     for (int v = 0; v < ucap::kTableSize; ++v) ASSERT_EQ(cam.tables.term[k][v], k % 4 == 0 ? 4096 + v : 4096) << k;
   }
+  EXPECT_NE(ucap::camera(1)->tables.term[0][100], 4096 + 100);  // camera 1 keeps its matrix
   ASSERT_EQ(UcapmSetColorSaturation(0, 1.0, 1.0, 1.0), 0);
   EXPECT_EQ(cam.tables.term[3][100], 4078);  // -17.6 + 4096
+  // The color-processing switch is stored as given.
+  UcapEnableColorProcessing(5);
+  EXPECT_EQ(UcapIsColorProcessingEnabled(), 5);
+  int32_t on = -1;
+  ASSERT_EQ(UcapmEnableColorProcessing(1, 1), 0);
+  ASSERT_EQ(UcapmIsColorProcessingEnabled(1, &on), 0);
+  EXPECT_EQ(on, 1);
+  EXPECT_EQ(UcapIsColorProcessingEnabled(), 5);
+}
+
+TEST_F(ColorExportTest, RefusedValuesKeepTheStoredValuesAndTables) {
+  const std::vector<uint16_t> gains = gains_of(*ucap::camera(0));
+  EXPECT_EQ(UcapSetWhiteBalance(1.0, 0.0, 1.0), 5);
+  EXPECT_EQ(UcapSetWhiteBalance(1e-50, 1.0, 1.0), 5);  // zero in single precision
+  EXPECT_EQ(UcapSetImageWhiteBalance(0.0, 1.0, 1.0), 5);
+  const double zero[3] = {1.0, 1.0, 0.0};
+  EXPECT_EQ(Ucap_setwhite(zero), 5);
+  double r = 0, g = 0, b = 0;
+  ASSERT_EQ(UcapmGetCurrentWhiteBalance(0, &r, &g, &b), 0);
+  EXPECT_EQ(r, 1.37);
+  EXPECT_EQ(g, 1.93);
+  EXPECT_EQ(b, 1.0);
+  EXPECT_EQ(gains_of(*ucap::camera(0)), gains);
 }
 
 // ---- reference stores ----------------------------------------------------------------------------

@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "core/record.h"
-#include "core/state.h"
 #include "support/camera_fixture.h"
 #include "ucap/ucap.h"
 
@@ -99,7 +97,6 @@ class ExportChecksNoCameraTest : public NoCameraTest {};
 class ExportChecksTest : public CameraTest {
  protected:
   std::vector<std::string> cameras() const override { return {"sensor=1296x968"}; }
-  static ucap::CameraRecord& cam() { return *ucap::camera(0); }
 };
 
 TEST_F(ExportChecksNoCameraTest, EveryIndexedExportAndItsTwinAnswerThree) {

@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "core/record.h"
-#include "core/state.h"
 #include "support/camera_fixture.h"
 #include "ucap/ucap.h"
 

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "core/record.h"
+#include "core/state.h"
+#include "device/transport.h"
 #include "ucap/ucap.h"
 #include "ucap/vcam.h"
 
@@ -46,6 +49,27 @@ class CameraTest : public NoCameraTest {
   // Returns and clears the driver request log of a virtual camera.
   static std::string requests(int id) { return take_text(ucap_vcam_requests, id); }
 
+  static ucap::CameraRecord& cam(int index = 0) { return *ucap::camera(index); }
+  int id(size_t k = 0) const { return ids[k]; }
+  // Changes the configuration of the k-th attached camera (its faults, scene, ...).
+  void set(const std::string& config, size_t k = 0) const {
+    ASSERT_EQ(ucap_vcam_set(ids[k], config.c_str()), 0) << config;
+  }
+  // Register addresses of camera 0.
+  static uint32_t vendor(uint32_t offset) { return cam().vendor_base + offset; }
+  static uint32_t command(uint32_t offset) { return cam().command_base + offset; }
+  // Capture set-up and clean-up under the camera lock, as the acquisition calls them.
+  static int32_t setup(int mode, const ucap::Rect& rect, int binning, int ticks, int single = 1,
+                       int index = 0) {
+    ucap::platform::Lock lock(cam(index).lock);
+    return ucap::device::capture_setup(cam(index), mode, rect, binning, ticks, single);
+  }
+  static int32_t cleanup(int index = 0) {
+    ucap::platform::Lock lock(cam(index).lock);
+    return ucap::device::capture_cleanup(cam(index));
+  }
+
+
  private:
   static std::string take_text(int (*read)(int, char*, int), int id) {
     int needed = read(id, nullptr, 0);
@@ -55,7 +79,6 @@ class CameraTest : public NoCameraTest {
     text.resize(static_cast<size_t>(got) - 1);
     return text;
   }
-
  protected:
   std::vector<int> ids;
 };

@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
-#include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -22,21 +19,6 @@ std::unique_ptr<ucap::CameraRecord> default_camera() {
   auto cam = std::make_unique<ucap::CameraRecord>();
   ucap::init_color_defaults(*cam);
   return cam;
-}
-
-// One output color of the color matrix as the pixel stage computes it.
-int apply_row(const ColorTables& t, int row, int r, int g, int b) {
-  return t.output[t.term[row * 3 + 0][r] + t.term[row * 3 + 1][g] + t.term[row * 3 + 2][b]];
-}
-
-// Largest index a row of term tables can produce.
-int max_row_sum(const ColorTables& t, int row) {
-  int sum = 0;
-  for (int c = 0; c < 3; ++c) {
-    const uint16_t* table = t.term[row * 3 + c];
-    sum += *std::max_element(table, table + ucap::kTableSize);
-  }
-  return sum;
 }
 
 std::vector<uint16_t> gains_of(const ColorTables& t) {
@@ -84,15 +66,6 @@ TEST(ColorDefaults, OutputTableClampsTheSumOfTerms) {
   for (int i = 12288; i < 16384; ++i) ASSERT_EQ(t.output[i], i - 12288);
 }
 
-TEST(ColorDefaults, DefaultMatrixSumsStayInsideTheOutputTable) {
-  auto cam = default_camera();
-  // Blue row: 0.093 and 1.594 at 4095 plus 4096 for the negative green coefficient.
-  const int largest = std::max({max_row_sum(cam->tables, 0), max_row_sum(cam->tables, 1),
-                                max_row_sum(cam->tables, 2)});
-  EXPECT_EQ(largest, 19195);
-  EXPECT_LT(largest, ucap::kOutputTableSize);
-}
-
 // ---- term tables ----------------------------------------------------------------------
 
 TEST(ColorTermTables, WorkedCoefficients) {
@@ -135,23 +108,6 @@ TEST(ColorTermTables, SaturationBlendsIdentityAndDefaultPerRow) {
   for (int k = 0; k < 9; ++k) EXPECT_EQ(cam->color_matrix[k], ucap::kDefaultColorMatrix[k]);
 }
 
-TEST(ColorTermTables, ExtremeSaturationsKeepEveryIndexInsideTheTable) {
-  auto cam = default_camera();
-  for (double s : {3.5, 50.0, -20.0, 1e6}) {
-    ASSERT_EQ(ucap::set_color_saturation(*cam, s, s, s), 0) << s;
-    for (int row = 0; row < 3; ++row) {
-      EXPECT_LT(max_row_sum(cam->tables, row), ucap::kOutputTableSpan) << s;
-      // A full-scale pixel of the row's own color clamps, never wraps around.
-      int rgb[3] = {0, 0, 0};
-      rgb[row] = 4095;
-      EXPECT_EQ(apply_row(cam->tables, row, rgb[0], rgb[1], rgb[2]), s > 0 ? 4095 : 0) << s;
-    }
-  }
-  ASSERT_EQ(ucap::set_color_saturation(*cam, 3.5, 1.0, 1.0), 0);
-  EXPECT_EQ(apply_row(cam->tables, 0, 4095, 0, 0), 4095);
-  EXPECT_EQ(apply_row(cam->tables, 0, 0, 4095, 4095), 0);
-}
-
 TEST(ColorTermTables, SaturationWithNoFiniteCoefficientIsRefused) {
   auto cam = default_camera();
   ASSERT_EQ(ucap::set_color_saturation(*cam, 2.0, 1.0, 1.0), 0);
@@ -187,17 +143,6 @@ TEST(ColorWhiteBalance, StoresTheCallersDoublesAndBuildsFromSinglePrecision) {
   EXPECT_EQ(cam->tables.gain[ucap::kRed][32], 32);
 }
 
-TEST(ColorWhiteBalance, NegativeValuesAreTakenThroughTheSameFormulas) {
-  auto cam = default_camera();
-  // q = (1, -1, 1), smallest -1: gains -1, 1, -1. A gain of -1 mirrors around 32.
-  ASSERT_EQ(ucap::set_white_balance(*cam, 1.0, -1.0, 1.0), 0);
-  EXPECT_EQ(cam->tables.gain[ucap::kGreen][100], 100);
-  EXPECT_EQ(cam->tables.gain[ucap::kRed][32], 32);
-  EXPECT_EQ(cam->tables.gain[ucap::kRed][40], 24);  // -8 + 32.5
-  EXPECT_EQ(cam->tables.gain[ucap::kRed][100], 0);
-  EXPECT_EQ(cam->tables.gain[ucap::kBlue][0], 64);
-}
-
 TEST(ColorWhiteBalance, ValuesWithNoFiniteGainAreRefused) {
   auto cam = default_camera();
   const auto gains = gains_of(cam->tables);
@@ -211,14 +156,6 @@ TEST(ColorWhiteBalance, ValuesWithNoFiniteGainAreRefused) {
 
 // ---- image white balance -------------------------------------------------------------------
 
-TEST(ColorImageWhiteBalance, NeutralMeasurementOnlyRoundsToSinglePrecision) {
-  auto cam = default_camera();
-  ASSERT_EQ(ucap::set_image_white_balance(*cam, 1.0, 1.0, 1.0), 0);
-  EXPECT_EQ(cam->white_balance[0], static_cast<double>(1.37f));
-  EXPECT_EQ(cam->white_balance[1], static_cast<double>(1.93f));
-  EXPECT_EQ(cam->white_balance[2], 1.0);
-}
-
 TEST(ColorImageWhiteBalance, MeasurementsMultiplyTheResponse) {
   auto cam = default_camera();
   ASSERT_EQ(ucap::set_image_white_balance(*cam, 2.0, 0.5, 1.5), 0);
@@ -227,17 +164,6 @@ TEST(ColorImageWhiteBalance, MeasurementsMultiplyTheResponse) {
   EXPECT_EQ(cam->white_balance[2], 1.5);
   // Red now has the greatest response: its gain is 1.
   for (int i = 0; i < ucap::kTableSize; ++i) ASSERT_EQ(cam->tables.gain[ucap::kRed][i], i);
-}
-
-TEST(ColorImageWhiteBalance, NonPositiveMeasurementsAreRefused) {
-  auto cam = default_camera();
-  const auto gains = gains_of(cam->tables);
-  EXPECT_EQ(ucap::set_image_white_balance(*cam, 0.0, 1.0, 1.0), 5);
-  EXPECT_EQ(ucap::set_image_white_balance(*cam, 1.0, -1.0, 1.0), 5);
-  EXPECT_EQ(ucap::set_image_white_balance(*cam, 1.0, 1.0, 1e-50), 5);
-  EXPECT_EQ(ucap::set_image_white_balance(*cam, std::numeric_limits<double>::quiet_NaN(), 1, 1), 5);
-  EXPECT_EQ(cam->white_balance[0], 1.37);
-  EXPECT_EQ(gains_of(cam->tables), gains);
 }
 
 TEST(ColorImageWhiteBalance, WithColorProcessingTheMatrixIsInvertedFirst) {

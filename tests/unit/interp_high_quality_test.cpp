@@ -123,18 +123,6 @@ TEST(InterpolateHighQuality, AgreesWithAStepByStepModelOnArbitraryFrames) {
   }
 }
 
-TEST(FitLine, PointsOnTheDiagonalGiveSlopeOneInterceptZero) {
-  uint16_t x[9], y[9];
-  for (int k = 0; k < 9; ++k) x[k] = y[k] = static_cast<uint16_t>(100 * k);
-  ucap::LineFit line = ucap::FitLine(x, y);
-  EXPECT_DOUBLE_EQ(line.slope, 1.0);
-  EXPECT_DOUBLE_EQ(line.intercept, 0.0);
-  for (int k = 0; k < 9; ++k) x[k] = y[k] = 0;
-  line = ucap::FitLine(x, y);
-  EXPECT_DOUBLE_EQ(line.slope, 1.0);
-  EXPECT_DOUBLE_EQ(line.intercept, 0.0);
-}
-
 TEST(FitLine, DropsThePointWithTheLargestResidual) {
   uint16_t x[9], y[9];
   for (int k = 0; k < 9; ++k) x[k] = y[k] = static_cast<uint16_t>(300 + 100 * k);
@@ -170,38 +158,6 @@ TEST(InterpolateHighQuality, ARampComesOutHalfAColumnToTheLeft) {
     for (int x = 4; x < w - 4; ++x) {
       for (int c = 0; c < 3; ++c) ASSERT_EQ(Word(image, w, x, y, c), 100 * x - 50) << x << "," << y;
     }
-  }
-}
-
-TEST(InterpolateGreenHQ, AFlatNeighbourhoodGivesThePlainMean) {
-  // Greens 500 everywhere; blue samples alternate 510 / 490 diagonally so that every red
-  // site sees a flat neighbourhood (no gradients, diagonal mean 500) whatever its own sample.
-  const int w = 10, h = 8;
-  std::vector<uint16_t> mosaic(w * h, 500);
-  for (int y = 0; y < h; y += 2)
-    for (int x = 0; x < w; x += 2) mosaic[y * w + x] = static_cast<uint16_t>(100 * (x + y));
-  for (int y = 1; y < h; y += 2)
-    for (int x = 1; x < w; x += 2) mosaic[y * w + x] = ((x / 2 + y / 2) % 2 == 0) ? 510 : 490;
-  auto image = interp_test::seeded_image(mosaic, w, h);
-  ucap::InterpolateGreenHQ(w, h, image.data());
-  for (int y = 2; y < h - 1; y += 2)
-    for (int x = 2; x < w - 2; x += 2) EXPECT_EQ(Word(image, w, x, y, 1), 500) << x << "," << y;
-}
-
-TEST(AssembleSingle, InterpolatesHalfAPixelUpAndLeft) {
-  // Plane p(r, c) = 16 * (3c + 5r) + 40: linear, so the result is the plane at
-  // (r - 1/2, c - 1/2) wherever no border replacement is involved.
-  const int w = 8, h = 7;
-  std::vector<uint16_t> image(w * h * 3, 0);
-  for (int r = 0; r < h; ++r)
-    for (int c = 0; c < w; ++c) image[(r * w + c) * 3 + 2] = static_cast<uint16_t>(16 * (3 * c + 5 * r) + 40);
-  ucap::AssembleSingle(2, w, h, image.data(), library_services());
-  for (int r = 2; r < h - 1; ++r)
-    for (int c = 2; c < w - 1; ++c)
-      EXPECT_EQ(Word(image, w, c, r, 2), 16 * (3 * c + 5 * r) + 40 - 8 * 3 - 8 * 5) << c << "," << r;
-  for (int i = 0; i < w * h; ++i) {
-    EXPECT_EQ(image[3 * i], 0);
-    EXPECT_EQ(image[3 * i + 1], 0);
   }
 }
 

@@ -11,9 +11,7 @@
 
 namespace {
 
-using interp_test::color_mosaic;
 using interp_test::mosaic_image;
-using interp_test::Word;
 
 // A plain model of the interpolator, step after step over the whole image with separate
 // arrays per cell, to check the in-place implementation on arbitrary frames.
@@ -120,7 +118,6 @@ TEST(InterpolateStandard, AgreesWithAStepByStepModelOnArbitraryFrames) {
   }
 }
 
-
 TEST(InterpolateStandard, TheDocumentedFourByFourFrame) {
   const std::vector<uint16_t> mosaic = {1200, 800, 1000, 900, 850, 400, 700, 450,
                                         1500, 950, 1100, 600, 1000, 500, 650, 300};
@@ -132,43 +129,6 @@ TEST(InterpolateStandard, TheDocumentedFourByFourFrame) {
       579, 950, 1458, 579, 950, 1458, 363, 699, 1026, 312, 600, 881,   //
       609, 1000, 1535, 579, 950, 1458, 338, 650, 954, 312, 600, 881};
   EXPECT_EQ(image, expected);
-}
-
-TEST(InterpolateStandard, NoGreenGivesBlack) {
-  const int w = 8, h = 6;
-  auto image = mosaic_image(color_mosaic(w, h, 3000, 0, 1200), w, h);
-  ucap::InterpolateStandard(w, h, image.data());
-  EXPECT_EQ(image, std::vector<uint16_t>(image.size(), 0));
-}
-
-TEST(InterpolateStandard, ColorSpikesOfOneOrTwoCellsVanish) {
-  const int w = 16, h = 12;
-  for (int cells : {1, 2}) {
-    auto mosaic = std::vector<uint16_t>(w * h, 1000);
-    for (int k = 0; k < cells; ++k) mosaic[6 * w + 6 + 2 * k] = 3000;  // red sites of one row
-    auto image = mosaic_image(mosaic, w, h);
-    ucap::InterpolateStandard(w, h, image.data());
-    EXPECT_EQ(image, std::vector<uint16_t>(image.size(), 1000)) << cells << " cells";
-  }
-}
-
-TEST(InterpolateStandard, ABandTwoCellsWideSurvives) {
-  const int w = 16, h = 12;
-  auto mosaic = std::vector<uint16_t>(w * h, 1000);
-  for (int y = 0; y < h; y += 2) {
-    mosaic[y * w + 6] = 3000;
-    mosaic[y * w + 8] = 3000;
-  }
-  auto image = mosaic_image(mosaic, w, h);
-  ucap::InterpolateStandard(w, h, image.data());
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      const bool band = x >= 6 && x < 10;
-      ASSERT_EQ(Word(image, w, x, y, 2), band ? 3000 : 1000) << x << "," << y;
-      ASSERT_EQ(Word(image, w, x, y, 1), 1000);
-      ASSERT_EQ(Word(image, w, x, y, 0), 1000);
-    }
-  }
 }
 
 }  // namespace

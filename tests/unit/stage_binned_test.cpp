@@ -45,31 +45,6 @@ TEST(PrepareBinnedReferences, EachArrayIsWrittenOnlyWhenItsSwitchIsOn) {
   EXPECT_EQ(w.white, std::vector<uint16_t>(8, 4096));
 }
 
-TEST(PrepareBinnedReferences, DarkSumsAboveTheCapCountAsTheCap) {
-  // e = 8000 (2 s): cap 4095, e >> 3 = 1000; four rows of 1250 sum to 5000.
-  Sensor s(2, 4);
-  for (int y = 0; y < 4; ++y) s.dark(1, y) = 1250;
-  s.offset(1) = 7;
-  Binned b(2);
-  ucap::PrepareBinnedReferences(s.view(), b.out(), 8000, Rect{0, 0, 2, 4}, 2, true, false);
-  EXPECT_EQ(b.black[1], ((4095 * 1000) >> 13) + 7);  // 499 + 7
-  EXPECT_EQ(b.black[0], 0);
-}
-
-TEST(PrepareBinnedReferences, OddBinningReadsAcrossGroupBoundaries) {
-  // b = 3: group 0 sums rows 0, 2, 1, 3, 4, 6; group 1 rows 5, 7, 8, 10, 9, 11.
-  Sensor s(1, 14);
-  std::fill(s.white.begin(), s.white.end(), 0);
-  Binned b(2);
-  s.gain(0, 6) = 6000;
-  ucap::PrepareBinnedReferences(s.view(), b.out(), 4000, Rect{0, 0, 1, 12}, 3, false, true);
-  EXPECT_EQ(b.white, (std::vector<uint16_t>{1000, 0}));
-  s.gain(0, 6) = 0;
-  s.gain(0, 5) = 6000;
-  ucap::PrepareBinnedReferences(s.view(), b.out(), 4000, Rect{0, 0, 1, 12}, 3, false, true);
-  EXPECT_EQ(b.white, (std::vector<uint16_t>{0, 1000}));
-}
-
 TEST(PrepareBinnedReferences, OffsetsSaturateInsteadOfWrapping) {
   Sensor s(1, 4);
   s.offset(0) = 32000;
@@ -81,23 +56,6 @@ TEST(PrepareBinnedReferences, OffsetsSaturateInsteadOfWrapping) {
   ucap::ApplyBinnedReferences(b.black.data(), b.white.data(), 1, image.data(), Rect{0, 0, 1, 4},
                               2, true, false);
   EXPECT_EQ(image[0], 0);
-}
-
-TEST(ApplyBinnedReferences, SubtractsAndScalesPerPixel) {
-  const std::vector<uint16_t> black = {5, static_cast<uint16_t>(-5), 2000, 0};
-  const std::vector<uint16_t> white = {4096, 8192, 2048, 0};
-  std::vector<uint16_t> image = {1000, 1000, 1000, 1000};
-  ucap::ApplyBinnedReferences(black.data(), white.data(), 4, image.data(), Rect{0, 0, 2, 8}, 2,
-                              true, false);
-  EXPECT_EQ(image, (std::vector<uint16_t>{995, 1005, 0, 1000}));
-  image = {1000, 1000, 1000, 1000};
-  ucap::ApplyBinnedReferences(black.data(), white.data(), 4, image.data(), Rect{0, 0, 2, 8}, 2,
-                              false, true);
-  EXPECT_EQ(image, (std::vector<uint16_t>{1000, 1968, 516, 32}));
-  image = {1000, 1000, 1000, 1000};
-  ucap::ApplyBinnedReferences(black.data(), white.data(), 4, image.data(), Rect{0, 0, 2, 8}, 2,
-                              true, true);
-  EXPECT_EQ(image, (std::vector<uint16_t>{995, 1978, 0, 32}));  // (-516 + 32) clamped to 0
 }
 
 // Prepared once and applied to a frame, the binned references give the image that the

@@ -35,12 +35,6 @@ std::vector<uint16_t> Words(const std::vector<uint8_t>& frame, size_t n) {
   return out;
 }
 
-TEST(UnpackPixels12, ExpandsTheDocumentedGroup) {
-  std::vector<uint8_t> frame = {0xAB, 0xCD, 0xEF, 0x00};
-  ucap::UnpackPixels12(frame.data(), frame.size(), 0, 2, 1, 3);
-  EXPECT_EQ(Words(frame, 2), (std::vector<uint16_t>{0xABE, 0xCDF}));
-}
-
 TEST(UnpackPixels12, Mode0ExpandsAWholeFrameInPlace) {
   std::mt19937 rng(1);
   const int W = 14, H = 6;
@@ -69,13 +63,6 @@ TEST(UnpackPixels12, Mode2ExpandsTwoFieldsPackedSeparately) {
   EXPECT_EQ(Words(frame, N), words);
 }
 
-TEST(InterleaveFields, PutsTheDocumentedFrameInRowOrder) {
-  std::vector<uint16_t> src(16), dst(16);
-  for (int i = 0; i < 16; ++i) src[i] = static_cast<uint16_t>(i);
-  ucap::InterleaveFields(dst.data(), src.data(), 4, 4);
-  EXPECT_EQ(dst, (std::vector<uint16_t>{0, 1, 2, 3, 8, 9, 10, 11, 4, 5, 6, 7, 12, 13, 14, 15}));
-}
-
 TEST(InterleaveFields, AnOddLastRowHasNoPartnerAndNothingIsWrittenPastTheImage) {
   const int W = 3, H = 3;
   std::vector<uint16_t> src(W * H), dst(W * H + 4, 0xEEEE);
@@ -102,52 +89,37 @@ struct Refs {
   ReferenceView view() const { return {black.data(), white.data(), w, h}; }
 };
 
-uint16_t Apply1(Refs& r, uint16_t p, int32_t ticks, bool black, bool white) {
-  uint16_t image[1] = {p};
-  ucap::ApplyReferences(r.view(), image, ticks, Rect{0, 0, 1, 1}, 1, black, white, false);
-  return image[0];
-}
-
-TEST(ApplyReferences, BlackOnlyScalesTheDarkSignalToTheExposure) {
-  Refs r(1, 1);
-  r.dark(0, 0) = 1000;
-  r.offset(0) = 5;
-  EXPECT_EQ(Apply1(r, 1000, 4000, true, false), 934);  // 1000 - 5 - (1000 * 500 >> 13)
-  r.offset(0) = static_cast<uint16_t>(-5);
-  EXPECT_EQ(Apply1(r, 1000, 4000, true, false), 944);  // a negative offset adds
-  EXPECT_EQ(Apply1(r, 10, 4000, true, false), 0);      // clamped at 0
-}
-
-TEST(ApplyReferences, WhiteOnlyAppliesTheGainAroundTheBlackLevel) {
-  Refs r(1, 1, 0, 8192);
-  EXPECT_EQ(Apply1(r, 1000, 4000, false, true), 1968);
-  EXPECT_EQ(Apply1(r, 3000, 4000, false, true), 4095);
-  EXPECT_EQ(Apply1(r, 16, 4000, false, true), 0);  // ((-16 * 8192) >> 12) + 32 = 0
-  r.gain(0, 0) = 3000;  // the shift rounds toward minus infinity
-  EXPECT_EQ(Apply1(r, 31, 4000, false, true), 31);  // (-3000 >> 12) + 32 = 31
-}
-
-TEST(ApplyReferences, BothSubtractsBeforeTheGain) {
-  Refs r(1, 1, 0, 6144);  // gain 1.5
-  r.dark(0, 0) = 1000;
-  r.offset(0) = 5;
-  // ((1000 - 61 - 5 - 32) * 6144 >> 12) + 32 = 902 * 1.5 + 32
-  EXPECT_EQ(Apply1(r, 1000, 4000, true, true), 1385);
-}
-
-TEST(ApplyReferences, LongExposuresLimitTheDarkSignal) {
-  Refs r(1, 1);
-  r.dark(0, 0) = 3000;
-  const int32_t t = 240000;  // 60 s: limit 1118, k = 30000
-  const uint16_t at_3000 = Apply1(r, 4095, t, true, false);
-  EXPECT_EQ(at_3000, 4095 - ((1118 * 30000) >> 13));
-  r.dark(0, 0) = 1118;
-  EXPECT_EQ(Apply1(r, 4095, t, true, false), at_3000);
-  r.dark(0, 0) = 1117;
-  EXPECT_NE(Apply1(r, 4095, t, true, false), at_3000);
-  // A negative dark value is used unchanged (its scaled part rounds toward minus infinity).
-  r.dark(0, 0) = static_cast<uint16_t>(-100);
-  EXPECT_EQ(Apply1(r, 1000, 4000, true, false), 1000 + 7);  // (-50000) >> 13 = -7
+TEST(ApplyReferences, OnePixelWithTheDarkValueOffsetAndGainOfItsSite) {
+  // At 4000 ticks k = 500: the dark part of dark value d is (d * 500) >> 13. At 240000
+  // ticks (60 s) k = 30000 and dark values are limited to 1118. Gain 4096 is 1.
+  const struct {
+    const char* what;
+    int16_t dark, offset;
+    uint16_t gain, pixel;
+    int32_t ticks;
+    bool black, white;
+    uint16_t expected;
+  } cases[] = {
+      {"dark part and offset subtracted", 1000, 5, 4096, 1000, 4000, true, false, 934},
+      {"a negative offset adds", 1000, -5, 4096, 1000, 4000, true, false, 944},
+      {"clamped at 0", 1000, -5, 4096, 10, 4000, true, false, 0},
+      {"a negative dark value is used unchanged", -100, 0, 4096, 1000, 4000, true, false, 1007},
+      {"gain around the black level", 0, 0, 8192, 1000, 4000, false, true, 1968},
+      {"gain clamped at 4095", 0, 0, 8192, 3000, 4000, false, true, 4095},
+      {"gain below the black level", 0, 0, 8192, 16, 4000, false, true, 0},  // (-16 * 2) + 32
+      {"the shift rounds toward minus infinity", 0, 0, 3000, 31, 4000, false, true, 31},
+      {"subtracted before the gain", 1000, 5, 6144, 1000, 4000, true, true, 1385},  // 902 * 1.5 + 32
+      {"a long exposure limits the dark value", 3000, 0, 4096, 4095, 240000, true, false, 1},
+      {"the limit itself", 1118, 0, 4096, 4095, 240000, true, false, 1},  // 4095 - 4094
+      {"below the limit", 1117, 0, 4096, 4095, 240000, true, false, 5},   // 4095 - 4090
+  };
+  for (const auto& c : cases) {
+    Refs r(1, 1, c.dark, static_cast<int16_t>(c.gain));
+    r.offset(0) = static_cast<uint16_t>(c.offset);
+    uint16_t image[1] = {c.pixel};
+    ucap::ApplyReferences(r.view(), image, c.ticks, Rect{0, 0, 1, 1}, 1, c.black, c.white, false);
+    EXPECT_EQ(image[0], c.expected) << c.what;
+  }
 }
 
 TEST(ApplyReferences, RowPairsSumTheDarkSignalAndAverageTheGains) {
@@ -170,18 +142,6 @@ TEST(ApplyReferences, RowPairsSumTheDarkSignalAndAverageTheGains) {
   // Gain of image row 1 = mean of the gains of sensor rows 1 and 3.
   const int g1 = (4096 + 512 + 4096 + 1536) / 2;
   EXPECT_EQ(image[3], ((2000 * g1) >> 12) + 32);
-}
-
-TEST(ApplyReferences, ImageWordsFollowTheRectangleInsideTheSensor) {
-  const int W = 8, H = 4;
-  Refs r(W, H);
-  for (int y = 0; y < H; ++y)
-    for (int x = 0; x < W; ++x) r.dark(x, y) = static_cast<uint16_t>(8 * (10 * y + x));
-  // k = 1024 at t = 8192, so the dark part of dark value d is d / 8 = 10y + x.
-  std::vector<uint16_t> image(4 * 2, 1000);
-  ucap::ApplyReferences(r.view(), image.data(), 8192, Rect{2, 2, 6, 4}, 1, true, false, false);
-  for (int i = 0; i < 2; ++i)
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(image[i * 4 + x], 1000 - (10 * (2 + i) + 2 + x));
 }
 
 TEST(ApplyReferences, BinnedRowsPastTheSensorUseTheNearestSameColorRow) {
@@ -208,15 +168,6 @@ TEST(covered_rows, FollowTheRowPairPatterns) {
   EXPECT_EQ(std::vector<int32_t>(rows, rows + 4), (std::vector<int32_t>{15, 17, 19, 21}));
 }
 
-TEST(same_color_row, StaysInsideTheSensorWithTheSameParity) {
-  EXPECT_EQ(ucap::same_color_row(5, 10), 5);
-  EXPECT_EQ(ucap::same_color_row(10, 10), 8);
-  EXPECT_EQ(ucap::same_color_row(11, 10), 9);
-  EXPECT_EQ(ucap::same_color_row(13, 10), 9);
-  EXPECT_EQ(ucap::same_color_row(-1, 10), 1);
-  EXPECT_EQ(ucap::same_color_row(3, 1), 0);
-}
-
 struct Blemishes {
   Refs refs;
   std::vector<uint32_t> list;
@@ -240,23 +191,6 @@ TEST(CorrectBlemishes, UsesTheSameColorNeighboursTwoColumnsAway) {
   EXPECT_EQ(image[1], 400);
   EXPECT_EQ(image[7], 600);
   EXPECT_EQ(image[4], (300 + 700 + 1) >> 1);
-}
-
-TEST(CorrectBlemishes, EntriesAreCorrectedInListOrder) {
-  Blemishes bl(8, 1);
-  std::vector<uint16_t> image = {10, 20, 30, 40, 50, 60, 70, 80};
-  bl.add(2, 0);  // (10 + 50 + 1) >> 1 = 30
-  bl.add(4, 0);  // reads the corrected word 2: (30 + 70) >> 1 = 50
-  bl.add(0, 0);  // takes the corrected word 2
-  bl.run(image, Rect{0, 0, 8, 1}, 1, 4000, false);
-  EXPECT_EQ(image[2], 30);
-  EXPECT_EQ(image[4], 50);
-  EXPECT_EQ(image[0], 30);
-  image = {10, 20, 35, 40, 50, 60, 70, 80};
-  bl.list = {4, 2};
-  bl.run(image, Rect{0, 0, 8, 1}, 1, 4000, false);
-  EXPECT_EQ(image[4], (35 + 70 + 1) >> 1);
-  EXPECT_EQ(image[2], (10 + 53 + 1) >> 1);
 }
 
 TEST(CorrectBlemishes, MapsSensorRowsToBinnedImageRows) {
