@@ -44,6 +44,7 @@ struct CameraRecord {
   // ---- transfer state (device/transport) ----
   uint64_t bandwidth_handle;
   uint32_t channel;
+  int32_t channel_held;  // 1 from the channel's allocation until the driver has freed it
   uint64_t resource_handle;
   uint32_t bytes_per_packet;
   uint32_t packets_per_frame;
