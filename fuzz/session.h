@@ -33,16 +33,28 @@ class Session {
   bool started_ = false;
 };
 
-// Any resolution, pixel depth and binning the exports take, in an order of the input's
-// choosing; combinations the camera cannot take are refused later by the acquisitions (8).
+// Capture settings from the input: mostly a combination the camera takes, with the whole
+// image, chosen through the Has queries; otherwise any resolution, pixel depth and binning
+// in any order (the acquisitions then refuse what the camera cannot take, 8).
 inline void apply_settings(Input& in) {
-  for (int i = 0; i < 3; ++i) {
-    switch ((in.byte() + i) % 3) {
-      case 0: UcapSetResolution(in.integer(0, 3)); break;
-      case 1: UcapSetBitsPerPixel(in.flag() ? 36 : 12); break;
-      default: UcapSetBinning(in.integer(1, 5)); break;
+  const uint8_t how = in.byte();
+  if ((how & 0x80) != 0) {
+    for (int i = 0; i < 3; ++i) {
+      switch ((in.byte() + i) % 3) {
+        case 0: UcapSetResolution(in.integer(0, 3)); break;
+        case 1: UcapSetBitsPerPixel(in.flag() ? 36 : 12); break;
+        default: UcapSetBinning(in.integer(1, 5)); break;
+      }
     }
+    return;
   }
+  UcapSetResolution(how % 4);
+  const int32_t bits = in.flag() ? 36 : 12;
+  UcapSetBitsPerPixel(UcapHasBitsPerPixel(bits) == 1 ? bits : 48 - bits);
+  int32_t binning = in.integer(1, 5);
+  while (binning > 1 && UcapHasBinning(binning) != 1) --binning;
+  UcapSetBinning(binning);
+  UcapSetImageSize(nullptr);
 }
 
 inline int32_t data_bytes() {

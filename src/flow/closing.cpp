@@ -25,6 +25,7 @@ void release_transfers() {
     if (cam.transfer_active.load() > 0) clean_up_transfer(cam);
     give_back_leftovers(cam);
     cam.fast_running.store(0);
+    release_hold(cam);
   }
 }
 
