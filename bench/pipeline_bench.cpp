@@ -1,5 +1,10 @@
 // The image stages and interpolators at full sensor size (2584 x 1936), one benchmark
 // each, on a smooth scene with noise. Reports ms per frame and megapixels per second.
+// The rows named after a stage run it on one thread; the rows ending in _AllCores run it
+// on the row-band pool at its default size (all processors, or UCAP_THREADS). Where the
+// benchmark is built with OpenCV, its Bayer demosaicing of the same mosaic (16-bit,
+// bilinear and edge-aware) has rows too, and every stage row shows its time as a multiple
+// of theirs (x_cv_bilinear, x_cv_edge_aware).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -13,8 +18,10 @@
 #include "acquisition/binned_references.h"
 #include "acquisition/frame_stages.h"
 #include "acquisition/raw_stages.h"
+#include "bench/baseline.h"
 #include "calibration/color_tables.h"
 #include "color/interpolation.h"
+#include "core/bands.h"
 #include "flow/stage_adapters.h"
 
 namespace {
@@ -68,10 +75,36 @@ const Scene& scene() {
   return s;
 }
 
-void Report(benchmark::State& state, size_t pixels) {
+void report(benchmark::State& state, size_t pixels) {
   state.counters["MP/s"] = benchmark::Counter(static_cast<double>(pixels) / 1e6,
                                               benchmark::Counter::kIsIterationInvariantRate);
+  // Time per frame over the baseline's: (elapsed / iterations) / baseline seconds.
+  const auto ratio = benchmark::Counter::Flags(benchmark::Counter::kIsIterationInvariantRate |
+                                               benchmark::Counter::kInvert);
+  const double bilinear =
+      ucap_bench::baseline_seconds(ucap_bench::Baseline::kBilinear, scene().mosaic.data(), W, H);
+  const double edge =
+      ucap_bench::baseline_seconds(ucap_bench::Baseline::kEdgeAware, scene().mosaic.data(), W, H);
+  if (bilinear > 0) state.counters["x_cv_bilinear"] = benchmark::Counter(bilinear, ratio);
+  if (edge > 0) state.counters["x_cv_edge_aware"] = benchmark::Counter(edge, ratio);
 }
+
+// The pool at its default size for the lifetime of one _AllCores benchmark.
+struct AllCores {
+  AllCores() { ucap::bands::start(); }
+  ~AllCores() { ucap::bands::stop(); }
+  AllCores(const AllCores&) = delete;
+  AllCores& operator=(const AllCores&) = delete;
+};
+
+// Registers `fn` under `name` (one thread) and under name + "_AllCores".
+#define UCAP_BENCH_BOTH(fn, ...)                            \
+  BENCHMARK(fn) __VA_ARGS__->Unit(benchmark::kMillisecond); \
+  void fn##_AllCores(benchmark::State& state) {             \
+    const AllCores pool;                                    \
+    fn(state);                                              \
+  }                                                         \
+  BENCHMARK(fn##_AllCores) __VA_ARGS__->Unit(benchmark::kMillisecond)->UseRealTime()
 
 void BM_UnpackPixels12(benchmark::State& state) {
   const Scene& s = scene();  // built before the timing starts
@@ -91,7 +124,7 @@ void BM_UnpackPixels12(benchmark::State& state) {
     ucap::UnpackPixels12(frame.data(), frame.size(), 0, W, H, packed.size());
     benchmark::DoNotOptimize(frame.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 BENCHMARK(BM_UnpackPixels12)->Unit(benchmark::kMillisecond);
 
@@ -103,7 +136,7 @@ void BM_InterleaveFields(benchmark::State& state) {
     ucap::InterleaveFields(out.data(), scene().mosaic.data(), W, H);
     benchmark::DoNotOptimize(out.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 BENCHMARK(BM_InterleaveFields)->Unit(benchmark::kMillisecond);
 
@@ -120,13 +153,13 @@ void BM_ApplyReferences(benchmark::State& state) {
     state.PauseTiming();
     std::copy_n(scene().mosaic.begin(), n, image.begin());
     state.ResumeTiming();
-    ucap::ApplyReferences(scene().refs(), image.data(), 4000, ucap::Rect{0, 0, W, H}, b, true,
-                          true, row_pair);
+    ucap::ApplyReferences(scene().refs(), image.data(), 4000, ucap::Rect{0, 0, W, H}, b, true, true,
+                          row_pair);
     benchmark::DoNotOptimize(image.data());
   }
-  Report(state, n);
+  report(state, n);
 }
-BENCHMARK(BM_ApplyReferences)->Args({1, 0})->Args({1, 1})->Args({2, 1})->Unit(benchmark::kMillisecond);
+UCAP_BENCH_BOTH(BM_ApplyReferences, ->Args({1, 0})->Args({1, 1})->Args({2, 1}));
 
 void BM_CorrectBlemishes(benchmark::State& state) {
   const Scene& s = scene();  // built before the timing starts
@@ -138,7 +171,7 @@ void BM_CorrectBlemishes(benchmark::State& state) {
                            image.data(), ucap::Rect{0, 0, W, H}, 1, 4000, false);
     benchmark::DoNotOptimize(image.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 BENCHMARK(BM_CorrectBlemishes)->Unit(benchmark::kMillisecond);
 
@@ -150,7 +183,7 @@ void BM_DoubleRows(benchmark::State& state) {
     ucap::double_rows(out.data(), scene().mosaic.data(), W, H / 2);
     benchmark::DoNotOptimize(out.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 BENCHMARK(BM_DoubleRows)->Unit(benchmark::kMillisecond);
 
@@ -165,7 +198,7 @@ void BM_CorrectSmear(benchmark::State& state) {
     ucap::CorrectSmear(image.data(), W, H);
     benchmark::DoNotOptimize(image.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 BENCHMARK(BM_CorrectSmear)->Unit(benchmark::kMillisecond);
 
@@ -180,9 +213,9 @@ void BM_AssembleHalfColor(benchmark::State& state) {
                             ucap::Rect{0, 0, W, H});
     benchmark::DoNotOptimize(out.data());
   }
-  Report(state, N);
+  report(state, N);
 }
-BENCHMARK(BM_AssembleHalfColor)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+UCAP_BENCH_BOTH(BM_AssembleHalfColor, ->Arg(1)->Arg(3));
 
 void BM_AssembleHalfMono(benchmark::State& state) {
   const Scene& s = scene();  // built before the timing starts
@@ -192,7 +225,7 @@ void BM_AssembleHalfMono(benchmark::State& state) {
     ucap::AssembleHalfMono(out.data(), scene().mosaic.data(), 2, ucap::Rect{0, 0, W, H});
     benchmark::DoNotOptimize(out.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 BENCHMARK(BM_AssembleHalfMono)->Unit(benchmark::kMillisecond);
 
@@ -210,9 +243,9 @@ void BM_ApplyColorMatrix(benchmark::State& state) {
     ucap::ApplyColorMatrix(*scene().tables, 1, pixels.data(), static_cast<int32_t>(N));
     benchmark::DoNotOptimize(pixels.data());
   }
-  Report(state, N);
+  report(state, N);
 }
-BENCHMARK(BM_ApplyColorMatrix)->Unit(benchmark::kMillisecond);
+UCAP_BENCH_BOTH(BM_ApplyColorMatrix, );
 
 void BM_GreyFromColor(benchmark::State& state) {
   const Scene& s = scene();  // built before the timing starts
@@ -224,7 +257,7 @@ void BM_GreyFromColor(benchmark::State& state) {
     ucap::grey_from_color(grey.data(), pixels.data(), static_cast<int32_t>(n));
     benchmark::DoNotOptimize(grey.data());
   }
-  Report(state, n);
+  report(state, n);
 }
 BENCHMARK(BM_GreyFromColor)->Unit(benchmark::kMillisecond);
 
@@ -239,7 +272,7 @@ void BM_PrepareBinnedReferences(benchmark::State& state) {
                                   ucap::Rect{0, 0, W, H}, b, true, true);
     benchmark::DoNotOptimize(black.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 BENCHMARK(BM_PrepareBinnedReferences)->Arg(2)->Arg(5)->Unit(benchmark::kMillisecond);
 
@@ -259,7 +292,7 @@ void BM_ApplyBinnedReferences(benchmark::State& state) {
                                 ucap::Rect{0, 0, W, H}, b, true, true);
     benchmark::DoNotOptimize(image.data());
   }
-  Report(state, image.size());
+  report(state, image.size());
 }
 BENCHMARK(BM_ApplyBinnedReferences)->Unit(benchmark::kMillisecond);
 
@@ -274,9 +307,9 @@ void BM_InterpolateColor(benchmark::State& state) {
                            ucap::Rect{0, 0, W, H}, quality, ucap::library_services());
     benchmark::DoNotOptimize(out.data());
   }
-  Report(state, N);
+  report(state, N);
 }
-BENCHMARK(BM_InterpolateColor)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+UCAP_BENCH_BOTH(BM_InterpolateColor, ->Arg(1)->Arg(2));
 
 void BM_InterpolateBlocks(benchmark::State& state) {
   const Scene& s = scene();  // built before the timing starts
@@ -287,9 +320,9 @@ void BM_InterpolateBlocks(benchmark::State& state) {
                             ucap::Rect{0, 0, W, H});
     benchmark::DoNotOptimize(out.data());
   }
-  Report(state, N);
+  report(state, N);
 }
-BENCHMARK(BM_InterpolateBlocks)->Unit(benchmark::kMillisecond);
+UCAP_BENCH_BOTH(BM_InterpolateBlocks, );
 
 void BM_InterpolateBinned(benchmark::State& state) {
   const Scene& s = scene();  // built before the timing starts
@@ -301,8 +334,44 @@ void BM_InterpolateBinned(benchmark::State& state) {
                             ucap::Rect{0, 0, W, H}, b, ucap::library_services());
     benchmark::DoNotOptimize(out.data());
   }
-  Report(state, N);
+  report(state, N);
 }
 BENCHMARK(BM_InterpolateBinned)->Arg(2)->Arg(5)->Unit(benchmark::kMillisecond);
+
+// The processing of one single shot at resolution 2, full frame, after the transfer:
+// fields interleaved, references, blemishes, high-quality interpolation, color matrix.
+void BM_SingleShotChain(benchmark::State& state) {
+  const Scene& s = scene();  // built before the timing starts
+  std::vector<uint16_t> fields(s.mosaic), frame(N), color(3 * N);
+  for (auto _ : state) {
+    ucap::InterleaveFields(frame.data(), fields.data(), W, H);
+    ucap::ApplyReferences(s.refs(), frame.data(), 4000, ucap::Rect{0, 0, W, H}, 1, true, true,
+                          false);
+    ucap::CorrectBlemishes(s.blemishes.data(), static_cast<int32_t>(s.blemishes.size()), s.refs(),
+                           true, frame.data(), ucap::Rect{0, 0, W, H}, 1, 4000, false);
+    ucap::InterpolateColor(*s.tables, color.data(), frame.data(), ucap::Rect{0, 0, W, H}, 2,
+                           ucap::library_services());
+    ucap::ApplyColorMatrix(*s.tables, 1, color.data(), static_cast<int32_t>(N));
+    benchmark::DoNotOptimize(color.data());
+  }
+  report(state, N);
+}
+UCAP_BENCH_BOTH(BM_SingleShotChain, );
+
+// OpenCV's Bayer demosaicing of the same mosaic, 16-bit (absent without OpenCV).
+void BM_OpenCV(benchmark::State& state) {
+  const auto kind = static_cast<ucap_bench::Baseline>(state.range(0));
+  if (!ucap_bench::baseline_available()) {
+    state.SkipWithError("built without OpenCV");
+    return;
+  }
+  for (auto _ : state) ucap_bench::run_baseline(kind, scene().mosaic.data(), W, H);
+  report(state, N);
+}
+BENCHMARK(BM_OpenCV)
+    ->ArgName("edge_aware")
+    ->Arg(static_cast<int>(ucap_bench::Baseline::kBilinear))
+    ->Arg(static_cast<int>(ucap_bench::Baseline::kEdgeAware))
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

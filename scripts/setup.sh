@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing ucap needs on a fresh Debian machine.
 set -euo pipefail
-# clang and its runtimes (libFuzzer, sanitizers) build the fuzz targets.
+# OpenCV: the benchmark's baseline only; clang and its runtimes (libFuzzer, sanitizers):
+# the fuzz targets.
 need=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev libtiff-dev libcli11-dev binutils
-      clang libclang-rt-dev)
+      libopencv-imgproc-dev clang libclang-rt-dev)
 missing=()
 for p in "${need[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -167,8 +167,9 @@ bool capture_frame(Bus& b, std::unique_lock<std::mutex>& lk, HandleRec& hr, Came
   }
   deadline += Clock::now() - render_start;
 
-  // The packets take one isochronous cycle (125 us) each.
-  if (uint32_t c = wait(Clock::now() + scaled(rd.packets_per_frame * 125e-6, timescale), never)) {
+  // The packets take one isochronous cycle (125 us) each, counted from the end of the
+  // exposure: the host's rendering overlaps them, as a camera's readout overlaps its sending.
+  if (uint32_t c = wait(render_start + scaled(rd.packets_per_frame * 125e-6, timescale), never)) {
     *err = c;
     return false;
   }

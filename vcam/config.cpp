@@ -287,6 +287,7 @@ bool parse_config(const char* text, bool attaching, Settings* cfg_out, CameraFau
       else if (v == "flat") sp.scene = Scene::kFlat;
       else if (v == "dark") sp.scene = Scene::kDark;
       else if (v == "gradient") sp.scene = Scene::kGradient;
+      else if (v == "bar") sp.scene = Scene::kBar;
       else return false;
     } else if (key == "level") {
       ++sensor_count;
@@ -323,8 +324,8 @@ bool parse_config(const char* text, bool attaching, Settings* cfg_out, CameraFau
       if (!parse_int(v, 0, 100, &sp.row_pattern)) return false;
     } else if (key == "binned_rows") {
       ++sensor_count;
-      if (v == "pairs") sp.colour_rows = false;
-      else if (v == "colour") sp.colour_rows = true;
+      if (v == "pairs") sp.color_rows = false;
+      else if (v == "color") sp.color_rows = true;
       else return false;
     } else if (key == "read_noise") {
       ++sensor_count;

@@ -41,8 +41,8 @@ constexpr std::array<std::array<double, 3>, 24> kChart = {{
     {0.36, 0.36, 0.36}, {0.19, 0.19, 0.19}, {0.09, 0.09, 0.09}, {0.03, 0.03, 0.03},
 }};
 
-// Colour of the mosaic: red at even x of even y, blue at odd x of odd y, else green.
-int colour(int x, int y) {
+// Color of the mosaic: red at even x of even y, blue at odd x of odd y, else green.
+int color(int x, int y) {
   if ((x & 1) == 0 && (y & 1) == 0) return 0;
   if ((x & 1) == 1 && (y & 1) == 1) return 2;
   return 1;
@@ -53,6 +53,7 @@ double scene(const SensorParams& p, int w, int h, int x, int y) {
     case Scene::kFlat: return 1.0;
     case Scene::kDark: return 0.0;
     case Scene::kGradient: return static_cast<double>(x) / static_cast<double>(w - 1);
+    case Scene::kBar: return y >= (h / 8 & ~1) && y < (3 * h / 8 & ~1) ? 1.0 : 0.0;
     case Scene::kChart: break;
   }
   // 6 x 4 patches inside a 5 % margin, a dark gap of a tenth of a patch between them.
@@ -61,7 +62,7 @@ double scene(const SensorParams& p, int w, int h, int x, int y) {
   if (fx < 0 || fy < 0 || fx >= 6.0 || fy >= 4.0) return 0.05;
   int px = static_cast<int>(fx), py = static_cast<int>(fy);
   if (fx - px < 0.05 || fx - px > 0.95 || fy - py < 0.05 || fy - py > 0.95) return 0.05;
-  return kChart[static_cast<size_t>(py * 6 + px)][static_cast<size_t>(colour(x, y))];
+  return kChart[static_cast<size_t>(py * 6 + px)][static_cast<size_t>(color(x, y))];
 }
 
 struct Model {
@@ -105,17 +106,17 @@ int transferred_rows(const FrameGeometry& g) {
   return g.mode == 0 ? g.height / (2 * g.binning) : g.height / g.binning;
 }
 
-std::vector<int> covered_rows(const FrameGeometry& g, int row, int sensor_h, bool colour_rows) {
+std::vector<int> covered_rows(const FrameGeometry& g, int row, int sensor_h, bool color_rows) {
   std::vector<int> rows;
   int b = g.binning;
-  if (g.mode == 0 && colour_rows) {
+  if (g.mode == 0 && color_rows) {
     // Blocks of 4b sensor rows give two transferred rows: the sum of the 2b even rows of
     // the block, then the sum of its 2b odd rows.
     int base = g.top + 4 * b * (row / 2) + (row % 2);
     for (int j = 0; j < 2 * b; ++j) rows.push_back(base + 2 * j);
   } else if (g.mode == 0) {
     // Row i sums 2b rows from top + 2bi in pairs two rows apart; the pairs start on the
-    // row's own colour or, every other pair, one row earlier (the phase advances by one
+    // row's own color or, every other pair, one row earlier (the phase advances by one
     // per row unless 2b is a multiple of 4). With binning 1: top and top + 2, top + 1 and
     // top + 3, top + 4 and top + 6, and so on.
     int m = 2 * b;
@@ -127,7 +128,7 @@ std::vector<int> covered_rows(const FrameGeometry& g, int row, int sensor_h, boo
       rows.push_back(first + 2);
     }
   } else {
-    // Row i sums b rows of one colour, starting at the first row of that colour at or
+    // Row i sums b rows of one color, starting at the first row of that color at or
     // after top + i * b.
     int y0 = g.top + row * b;
     if (b % 2 == 0 && row % 2 == 1) ++y0;
@@ -153,13 +154,13 @@ std::vector<uint16_t> render_frame(const SensorParams& p, int sensor_w, int sens
   }
 
   // Sensor rows the frame needs, and the charge of each pixel in them (light, dark charge,
-  // smear of the light that passed through on its way down the column).
+  // and in the even columns the smear of the light above it in its column).
   int last = g.top;
   for (int i = 0; i < rows; ++i)
-    for (int y : covered_rows(g, i, sensor_h, p.colour_rows)) last = std::max(last, y);
+    for (int y : covered_rows(g, i, sensor_h, p.color_rows)) last = std::max(last, y);
   int first = g.top;
   for (int i = 0; i < rows; ++i)
-    for (int y : covered_rows(g, i, sensor_h, p.colour_rows)) first = std::min(first, y);
+    for (int y : covered_rows(g, i, sensor_h, p.color_rows)) first = std::min(first, y);
   size_t W = static_cast<size_t>(g.width);
   std::vector<double> above(W, 0.0);  // light of the rows above, per column
   if (p.smear > 0) {
@@ -176,7 +177,7 @@ std::vector<uint16_t> render_frame(const SensorParams& p, int sensor_w, int sens
       int x = g.left + static_cast<int>(c);
       uint64_t ph = m.pixel(x, y);
       double l = m.light(x, y, ph);
-      double q = l + m.dark(ph) + p.smear * above[c];
+      double q = l + m.dark(ph) + (x % 2 == 0 ? p.smear * above[c] : 0.0);
       above[c] += l;
       if (!m.defect.empty()) {
         uint8_t d = m.defect[static_cast<size_t>(y) * static_cast<size_t>(sensor_w) + static_cast<size_t>(x)];
@@ -195,7 +196,7 @@ std::vector<uint16_t> render_frame(const SensorParams& p, int sensor_w, int sens
   std::vector<uint16_t> out(static_cast<size_t>(rows) * W);
   const uint64_t frame_key = hash(p.seed, kNoise, exposure, 0);
   for (int i = 0; i < rows; ++i) {
-    std::vector<int> ys = covered_rows(g, i, sensor_h, p.colour_rows);
+    std::vector<int> ys = covered_rows(g, i, sensor_h, p.color_rows);
     double offset = 0.0;
     if (!ys.empty()) {
       double u = unit(hash(p.seed, kRow, static_cast<uint64_t>(ys[0]), static_cast<uint64_t>(g.mode)));

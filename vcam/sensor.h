@@ -1,4 +1,4 @@
-// The sensor behind the virtual camera's frames: a colour mosaic CCD looking at a scene,
+// The sensor behind the virtual camera's frames: a color mosaic CCD looking at a scene,
 // with bias, offset patterns, dark current and hot pixels, gain variation and vignetting,
 // vertical smear, defective pixels, clipping and (optionally) shot and read noise.
 //
@@ -13,7 +13,9 @@
 
 namespace vcam {
 
-enum class Scene { kChart, kFlat, kDark, kGradient };
+// kBar: darkness with a white bar across the whole width from 1/8 to 3/8 of the height,
+// its edges on even rows (whole mosaic cells).
+enum class Scene { kChart, kFlat, kDark, kGradient, kBar };
 
 struct SensorParams {
   Scene scene = Scene::kChart;
@@ -22,18 +24,23 @@ struct SensorParams {
   uint64_t seed = 1;        // fixed patterns and noise
   double dark = 20.0;       // dark current in counts per second
   double hot = 0.0005;      // share of hot pixels (dark current 50 to 200 times higher)
-  double smear = 2e-5;      // share of the signal above a pixel that leaks into it
+  // Vertical smear: each pixel of an even column (red and green sites) gains this share of
+  // the light of the pixels above it in its column; the odd columns (green and blue sites)
+  // do not smear. So the two greens of a mosaic cell differ by the smear of the even one,
+  // which is the difference the library's smear stage measures and then removes from the
+  // even columns.
+  double smear = 2e-5;
   double vignette = 0.15;   // relative loss of signal in the corners
   double prnu = 0.01;       // per-pixel gain variation (standard deviation)
   int bias = 32;            // black level
   int column_pattern = 3;   // amplitude of the column offsets (counts)
   int row_pattern = 1;      // amplitude of the row offsets (counts)
   double read_noise = 1.5;  // counts (standard deviation), only with noise
-  bool colour_rows = false; // mode 0 with binning: each row sums rows of one colour only
+  bool color_rows = false; // mode 0 with binning: each row sums rows of one color only
 };
 
-// One readout: camera mode (0: rows of summed same-colour row pairs; otherwise two
-// fields of rows of b same-colour rows), binning, rectangle in sensor pixels, exposure.
+// One readout: camera mode (0: rows of summed same-color row pairs; otherwise two
+// fields of rows of b same-color rows), binning, rectangle in sensor pixels, exposure.
 struct FrameGeometry {
   int mode = 2;
   int binning = 1;
@@ -46,10 +53,10 @@ int transferred_rows(const FrameGeometry& g);
 
 // Sensor rows summed into transferred row `row` (in image order, fields interleaved);
 // rows beyond the sensor are left out. Mode 0 sums 2b rows per transferred row: by
-// default in the pairs the raw frame stages' reference correction assumes (one colour
-// per row with binning 1, both colours mixed with binning 3 and 5), with `colour_rows`
-// 2b rows of one colour. Other modes sum b rows of one colour.
-std::vector<int> covered_rows(const FrameGeometry& g, int row, int sensor_h, bool colour_rows = false);
+// default in the pairs the raw frame stages' reference correction assumes (one color
+// per row with binning 1, both colors mixed with binning 3 and 5), with `color_rows`
+// 2b rows of one color. Other modes sum b rows of one color.
+std::vector<int> covered_rows(const FrameGeometry& g, int row, int sensor_h, bool color_rows = false);
 
 // Noise-free samples of a readout: transferred_rows(g) rows of g.width samples, row by row
 // in image order (fields interleaved, unpacked). `defects` are positions y * sensor_w + x.

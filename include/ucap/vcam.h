@@ -41,23 +41,25 @@
  *   access_timeout=MS    vendor access lapses MS ms after the last vendor write (default:
  *                        the value written to vendor 0x004, in ms; 0xFFF at power-on)
  * Sensor model and clock (attach or set):
- *   scene=chart|flat|dark|gradient   colour chart (default), flat field, darkness,
- *                        horizontal ramp
+ *   scene=chart|flat|dark|gradient|bar   color chart (default), flat field, darkness,
+ *                        horizontal ramp, or darkness with a white bar across the width
+ *                        from 1/8 to 3/8 of the height (edges on even rows)
  *   level=X              signal of a white pixel in counts per 100 ms (default 1500)
  *   noise=0|1            shot and read noise (default 1); 0 gives exact frames
  *   seed=N               seed of fixed patterns and noise (default 1)
  *   dark=X               dark current, counts per second (default 20)
  *   hot=X                share of hot pixels, 0..0.1 (default 0.0005)
- *   smear=X              share of the light above a pixel that leaks into it (2e-5)
+ *   smear=X              share of the light above a pixel that leaks into it, in the even
+ *                        columns (red and green sites) only (default 2e-5)
  *   vignette=X           relative signal loss in the corners, 0..0.9 (default 0.15)
  *   prnu=X               pixel gain variation (standard deviation, default 0.01)
  *   bias=N               black level (default 32)
  *   column_pattern=N, row_pattern=N   amplitude of the column / row offsets (3, 1)
  *   read_noise=X         read noise in counts (default 1.5)
- *   binned_rows=pairs|colour   mode 0 with binning b: each transferred row sums 2b
+ *   binned_rows=pairs|color   mode 0 with binning b: each transferred row sums 2b
  *                        rows in the row pairs the library's reference correction
- *                        assumes (default; rows of both colours with b = 3 or 5), or
- *                        2b rows of one colour (blocks of 4b rows, even then odd)
+ *                        assumes (default; rows of both colors with b = 3 or 5), or
+ *                        2b rows of one color (blocks of 4b rows, even then odd)
  *   timescale=X          the camera's clock runs X times faster (exposures, transfer,
  *                        capture-wait time-outs); 1 (default) is real time, up to 1e6
  *   frame_stamp=0|1      every frame carries its frame number (the value

@@ -1,6 +1,8 @@
 #include <algorithm>
 
 #include "acquisition/frame_stages.h"
+#include "core/bands.h"
+#include "core/simd.h"
 
 namespace ucap {
 
@@ -9,7 +11,9 @@ namespace {
 // a / b truncated, for non-negative integers a < 2^53 and b > 0 held in doubles whose
 // quotient fits 31 bits: the rounded quotient never crosses an integer, and unlike
 // integer division this vectorises.
-inline double Quotient(double a, double b) { return static_cast<double>(static_cast<int32_t>(a / b)); }
+inline double quotient(double a, double b) {
+  return static_cast<double>(static_cast<int32_t>(a / b));
+}
 
 // The blocks of one row pair, up to kBlocks at a time: the sums gathered from the frame,
 // then the arithmetic over plain arrays, then the table look-ups.
@@ -23,13 +27,13 @@ struct Blocks {
   int32_t index[6][kBlocks] = {};
 };
 
-void Assemble(Blocks& k, int32_t b) {
+UCAP_KERNEL void assemble_kernel(Blocks& k, int32_t b) {
   const double db = b, h = b / 2;
   for (int32_t i = 0; i < kBlocks; ++i) {
     const double divisor = db + k.has_next[i];
-    const double E0 = Quotient(k.e0[i] + k.next0[i], divisor);
-    const double E1 = Quotient(k.e1[i] + k.next1[i], divisor);
-    const double O0 = Quotient(k.o0[i], db), O1 = Quotient(k.o1[i], db);
+    const double E0 = quotient(k.e0[i] + k.next0[i], divisor);
+    const double E1 = quotient(k.e1[i] + k.next1[i], divisor);
+    const double O0 = quotient(k.o0[i], db), O1 = quotient(k.o1[i], db);
     const double D1 = std::max(32.0, (h + 1) * E1 + h * O1);
     const double D2 = std::max(32.0, (h + 1) * O0 + h * E0);
     const double X = (O1 * E0 - O0 * E1) * (h + 1) * h;
@@ -37,12 +41,23 @@ void Assemble(Blocks& k, int32_t b) {
     const double G = std::max(0.0, (h + 1) * (h + 1) * O0 * E1 - h * h * O1 * E0);
     const double B = std::max(0.0, (2 * h + 1) * O1 * O0 + X);
     const double full = kMaxSample;
-    k.index[0][i] = static_cast<int32_t>(std::min(full, Quotient(B, D1)));
-    k.index[1][i] = static_cast<int32_t>(std::min(full, Quotient(G, D1)));
-    k.index[2][i] = static_cast<int32_t>(std::min(full, Quotient(R, D1)));
-    k.index[3][i] = static_cast<int32_t>(std::min(full, Quotient(B, D2)));
-    k.index[4][i] = static_cast<int32_t>(std::min(full, Quotient(G, D2)));
-    k.index[5][i] = static_cast<int32_t>(std::min(full, Quotient(R, D2)));
+    k.index[0][i] = static_cast<int32_t>(std::min(full, quotient(B, D1)));
+    k.index[1][i] = static_cast<int32_t>(std::min(full, quotient(G, D1)));
+    k.index[2][i] = static_cast<int32_t>(std::min(full, quotient(R, D1)));
+    k.index[3][i] = static_cast<int32_t>(std::min(full, quotient(B, D2)));
+    k.index[4][i] = static_cast<int32_t>(std::min(full, quotient(G, D2)));
+    k.index[5][i] = static_cast<int32_t>(std::min(full, quotient(R, D2)));
+  }
+}
+
+void assemble_plain(Blocks& k, int32_t b) { assemble_kernel(k, b); }
+UCAP_AVX2_BUILD void assemble_avx2(Blocks& k, int32_t b) { assemble_kernel(k, b); }
+
+void assemble(Blocks& k, int32_t b) {
+  if (simd::avx2()) {
+    assemble_avx2(k, b);
+  } else {
+    assemble_plain(k, b);
   }
 }
 
@@ -57,45 +72,47 @@ void AssembleHalfColor(const ColorTables& tables, uint16_t* out, const uint16_t*
   const int32_t Q = W / (2 * b);
   const size_t stride = static_cast<size_t>(W);
   const uint16_t* table[3] = {tables.gain[kBlue], tables.gain[kGreen], tables.gain[kRed]};
-  Blocks k;
   // Whole row pairs and whole blocks only: a last odd row or a block cut off by the right
   // edge has nothing to pair with.
-  for (int32_t p = 0; 2 * p + 1 < H; ++p) {
-    const uint16_t* row0 = in + static_cast<size_t>(2 * p) * stride;
-    const uint16_t* row1 = row0 + stride;
-    uint16_t* out0 = out + static_cast<size_t>(2 * p) * Q * 3;
-    uint16_t* out1 = out0 + static_cast<size_t>(Q) * 3;
-    for (int32_t j0 = 0; j0 < Q; j0 += kBlocks) {
-      const int32_t n = std::min(kBlocks, Q - j0);
-      for (int32_t i = 0; i < n; ++i) {
-        const int32_t s = 2 * b * (j0 + i);
-        int32_t E0 = 0, O0 = 0, E1 = 0, O1 = 0;
-        for (int32_t t = 0; t < b; ++t) {
-          E0 += row0[s + 2 * t];
-          O0 += row0[s + 2 * t + 1];
-          E1 += row1[s + 2 * t];
-          O1 += row1[s + 2 * t + 1];
+  bands::for_bands(H / 2, 1, 32, [&](int32_t first, int32_t end) {
+    Blocks k;
+    for (int32_t p = first; p < end; ++p) {
+      const uint16_t* row0 = in + static_cast<size_t>(2 * p) * stride;
+      const uint16_t* row1 = row0 + stride;
+      uint16_t* out0 = out + static_cast<size_t>(2 * p) * Q * 3;
+      uint16_t* out1 = out0 + static_cast<size_t>(Q) * 3;
+      for (int32_t j0 = 0; j0 < Q; j0 += kBlocks) {
+        const int32_t n = std::min(kBlocks, Q - j0);
+        for (int32_t i = 0; i < n; ++i) {
+          const int32_t s = 2 * b * (j0 + i);
+          int32_t E0 = 0, O0 = 0, E1 = 0, O1 = 0;
+          for (int32_t t = 0; t < b; ++t) {
+            E0 += row0[s + 2 * t];
+            O0 += row0[s + 2 * t + 1];
+            E1 += row1[s + 2 * t];
+            O1 += row1[s + 2 * t + 1];
+          }
+          const bool next = s + 2 * b < W;
+          k.e0[i] = E0;
+          k.o0[i] = O0;
+          k.e1[i] = E1;
+          k.o1[i] = O1;
+          k.has_next[i] = next ? 1.0 : 0.0;
+          k.next0[i] = next ? row0[s + 2 * b] : 0;
+          k.next1[i] = next ? row1[s + 2 * b] : 0;
         }
-        const bool next = s + 2 * b < W;
-        k.e0[i] = E0;
-        k.o0[i] = O0;
-        k.e1[i] = E1;
-        k.o1[i] = O1;
-        k.has_next[i] = next ? 1.0 : 0.0;
-        k.next0[i] = next ? row0[s + 2 * b] : 0;
-        k.next1[i] = next ? row1[s + 2 * b] : 0;
-      }
-      Assemble(k, b);
-      for (int32_t i = 0; i < n; ++i) {
-        uint16_t* px0 = out0 + 3 * static_cast<size_t>(j0 + i);
-        uint16_t* px1 = out1 + 3 * static_cast<size_t>(j0 + i);
-        for (int c = 0; c < 3; ++c) {
-          px0[c] = table[c][k.index[c][i]];
-          px1[c] = table[c][k.index[3 + c][i]];
+        assemble(k, b);
+        for (int32_t i = 0; i < n; ++i) {
+          uint16_t* px0 = out0 + 3 * static_cast<size_t>(j0 + i);
+          uint16_t* px1 = out1 + 3 * static_cast<size_t>(j0 + i);
+          for (int c = 0; c < 3; ++c) {
+            px0[c] = table[c][k.index[c][i]];
+            px1[c] = table[c][k.index[3 + c][i]];
+          }
         }
       }
     }
-  }
+  });
 }
 
 void AssembleHalfMono(uint16_t* out, const uint16_t* in, int32_t binning, const Rect& rect) {

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/bands.h"
+
 namespace ucap {
 
 namespace {
 
-inline int32_t Signed(uint16_t w) { return static_cast<int16_t>(w); }
+inline int32_t as_signed(uint16_t w) { return static_cast<int16_t>(w); }
 
 inline void store_word(uint8_t* bytes, size_t word, uint16_t value) {
   std::memcpy(bytes + 2 * word, &value, sizeof value);
@@ -27,7 +29,7 @@ void expand_field(uint8_t* frame, size_t src, size_t dst, size_t groups) {
 enum class RefMode { kBlack, kWhite, kBoth };
 
 template <RefMode M>
-inline int32_t Correct(int32_t p, int32_t c, int32_t d, int32_t g, int32_t limit, int32_t k) {
+inline int32_t correct(int32_t p, int32_t c, int32_t d, int32_t g, int32_t limit, int32_t k) {
   const int64_t dark = (static_cast<int64_t>(std::min(limit, d)) * k) >> 13;
   if constexpr (M == RefMode::kBlack) {
     return clamp_sample(static_cast<int64_t>(p) - c - dark);
@@ -40,7 +42,7 @@ inline int32_t Correct(int32_t p, int32_t c, int32_t d, int32_t g, int32_t limit
 
 template <RefMode M>
 void apply_references_rows(const ReferenceView& refs, uint16_t* image, int32_t ticks,
-                         const Rect& rect, int32_t m, bool row_pair) {
+                           const Rect& rect, int32_t m, bool row_pair) {
   const int32_t refW = refs.sensor_width, refH = refs.sensor_height;
   const int32_t L = rect.width();
   const int32_t rows = rect.height() / m;
@@ -51,38 +53,40 @@ void apply_references_rows(const ReferenceView& refs, uint16_t* image, int32_t t
   const int32_t k = ticks >> 3;
   const uint16_t* offsets = refs.black_store + static_cast<size_t>(refH) * refW;
 
-  for (int32_t i = 0; i < rows; ++i) {
-    uint16_t* out = image + static_cast<size_t>(i) * L;
-    const uint16_t* dark[kMaxCoveredRows];
-    const uint16_t* gain[kMaxCoveredRows];
-    covered_reference_rows(refs, rect.top, i, m, row_pair, dark, gain);
-    if (m == 1) {
-      for (int32_t x = x0; x < x1; ++x) {
-        const int32_t c = M == RefMode::kWhite ? 0 : Signed(offsets[x]);
-        const int32_t d = M == RefMode::kWhite ? 0 : Signed(dark[0][x]);
-        const int32_t g = M == RefMode::kBlack ? 0 : Signed(gain[0][x]);
-        uint16_t& p = out[x - rect.left];
-        p = static_cast<uint16_t>(Correct<M>(p, c, d, g, limit, k));
-      }
-    } else {
-      for (int32_t x = x0; x < x1; ++x) {
-        int32_t d = 0, gsum = 0;
-        for (int32_t s = 0; s < m; ++s) {
-          if constexpr (M != RefMode::kWhite) d += Signed(dark[s][x]);
-          if constexpr (M != RefMode::kBlack) gsum += Signed(gain[s][x]);
+  bands::for_bands(rows, 1, 64, [&](int32_t first, int32_t end) {
+    for (int32_t i = first; i < end; ++i) {
+      uint16_t* out = image + static_cast<size_t>(i) * L;
+      const uint16_t* dark[kMaxCoveredRows];
+      const uint16_t* gain[kMaxCoveredRows];
+      covered_reference_rows(refs, rect.top, i, m, row_pair, dark, gain);
+      if (m == 1) {
+        for (int32_t x = x0; x < x1; ++x) {
+          const int32_t c = M == RefMode::kWhite ? 0 : as_signed(offsets[x]);
+          const int32_t d = M == RefMode::kWhite ? 0 : as_signed(dark[0][x]);
+          const int32_t g = M == RefMode::kBlack ? 0 : as_signed(gain[0][x]);
+          uint16_t& p = out[x - rect.left];
+          p = static_cast<uint16_t>(correct<M>(p, c, d, g, limit, k));
         }
-        const int32_t c = M == RefMode::kWhite ? 0 : Signed(offsets[x]);
-        uint16_t& p = out[x - rect.left];
-        p = static_cast<uint16_t>(Correct<M>(p, c, d, gsum / m, limit, k));
+      } else {
+        for (int32_t x = x0; x < x1; ++x) {
+          int32_t d = 0, gsum = 0;
+          for (int32_t s = 0; s < m; ++s) {
+            if constexpr (M != RefMode::kWhite) d += as_signed(dark[s][x]);
+            if constexpr (M != RefMode::kBlack) gsum += as_signed(gain[s][x]);
+          }
+          const int32_t c = M == RefMode::kWhite ? 0 : as_signed(offsets[x]);
+          uint16_t& p = out[x - rect.left];
+          p = static_cast<uint16_t>(correct<M>(p, c, d, gsum / m, limit, k));
+        }
       }
     }
-  }
+  });
 }
 
 }  // namespace
 
 int32_t covered_rows(int32_t top, int32_t i, int32_t m, bool row_pair,
-                    int32_t (&rows)[kMaxCoveredRows]) {
+                     int32_t (&rows)[kMaxCoveredRows]) {
   m = std::clamp(m, 1, kMaxCoveredRows);
   int32_t y0 = top + i * m;
   if (!row_pair) {
@@ -107,8 +111,8 @@ int32_t dark_signal_limit(int32_t ticks) {
 }
 
 int32_t covered_reference_rows(const ReferenceView& refs, int32_t top, int32_t i, int32_t m,
-                             bool row_pair, const uint16_t* (&dark)[kMaxCoveredRows],
-                             const uint16_t* (&gain)[kMaxCoveredRows]) {
+                               bool row_pair, const uint16_t* (&dark)[kMaxCoveredRows],
+                               const uint16_t* (&gain)[kMaxCoveredRows]) {
   int32_t rows[kMaxCoveredRows];
   const int32_t n = covered_rows(top, i, m, row_pair, rows);
   for (int32_t s = 0; s < n; ++s) {
@@ -120,8 +124,8 @@ int32_t covered_reference_rows(const ReferenceView& refs, int32_t top, int32_t i
   return n;
 }
 
-void UnpackPixels12(uint8_t* frame, size_t frame_bytes, int32_t mode, int32_t width,
-                    int32_t height, uint64_t packed_bytes) {
+void UnpackPixels12(uint8_t* frame, size_t frame_bytes, int32_t mode, int32_t width, int32_t height,
+                    uint64_t packed_bytes) {
   if (frame == nullptr || width <= 0 || height <= 0) return;
   const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
   const size_t half = n / 2;
@@ -220,7 +224,7 @@ void CorrectBlemishes(const uint32_t* list, int32_t count, const ReferenceView& 
     }
   } else {
     for (size_t idx = 0; idx < n && total < kMaxBlemishes; ++idx) {
-      if (static_cast<int64_t>(Signed(refs.black_store[idx])) * ticks > threshold) {
+      if (static_cast<int64_t>(as_signed(refs.black_store[idx])) * ticks > threshold) {
         fix(static_cast<uint32_t>(idx));
         ++total;
       }

@@ -1,15 +1,10 @@
 #include <algorithm>
 
 #include "color/interpolation.h"
+#include "core/bands.h"
 #include "platform/platform.h"
 
 namespace ucap {
-
-namespace {
-inline uint16_t Lookup(const uint16_t* table, uint32_t sample) {
-  return table[std::min<uint32_t>(sample, kMaxSample)];
-}
-}  // namespace
 
 bool standard_interpolation_fits(int32_t width, int32_t height) {
   return width >= 4 && height >= 2 && width % 2 == 0 && height % 2 == 0;
@@ -20,22 +15,24 @@ bool high_quality_interpolation_fits(int32_t width, int32_t height) {
 }
 
 void map_mosaic(const ColorTables& tables, uint16_t* out, const uint16_t* raw, int32_t width,
-               int32_t height) {
+                int32_t height) {
   if (out == nullptr || raw == nullptr || width <= 0 || height <= 0) return;
   const size_t W = static_cast<size_t>(width);
-  for (int32_t y = 0; y < height; ++y) {
-    const uint16_t* src = raw + static_cast<size_t>(y) * W;
-    uint16_t* dst = out + static_cast<size_t>(y) * W * 3 + 1;
-    // Even rows: red, green; odd rows: green, blue.
-    const uint16_t* even = y % 2 == 0 ? tables.gain[kRed] : tables.gain[kGreen];
-    const uint16_t* odd = y % 2 == 0 ? tables.gain[kGreen] : tables.gain[kBlue];
-    size_t x = 0;
-    for (; x + 1 < W; x += 2) {
-      dst[3 * x] = Lookup(even, src[x]);
-      dst[3 * x + 3] = Lookup(odd, src[x + 1]);
+  bands::for_bands(height, 2, 64, [&](int32_t first, int32_t end) {
+    for (int32_t y = first; y < end; ++y) {
+      const uint16_t* src = raw + static_cast<size_t>(y) * W;
+      uint16_t* dst = out + static_cast<size_t>(y) * W * 3 + 1;
+      // Even rows: red, green; odd rows: green, blue.
+      const uint16_t* even = y % 2 == 0 ? tables.gain[kRed] : tables.gain[kGreen];
+      const uint16_t* odd = y % 2 == 0 ? tables.gain[kGreen] : tables.gain[kBlue];
+      size_t x = 0;
+      for (; x + 1 < W; x += 2) {
+        dst[3 * x] = table_lookup(even, src[x]);
+        dst[3 * x + 3] = table_lookup(odd, src[x + 1]);
+      }
+      if (x < W) dst[3 * x] = table_lookup(even, src[x]);
     }
-    if (x < W) dst[3 * x] = Lookup(even, src[x]);
-  }
+  });
 }
 
 void InterpolateColor(const ColorTables& tables, uint16_t* out, const uint16_t* raw,
@@ -48,12 +45,11 @@ void InterpolateColor(const ColorTables& tables, uint16_t* out, const uint16_t* 
   if (high) {
     InterpolateHighQuality(quality, w, h, out, services);
   } else {
-    InterpolateStandard(w, h, out);
+    interpolate_standard_bands(w, h, out, services);
   }
 }
 
-void bin_columns(uint16_t* dst, const uint16_t* src, int32_t width, int32_t rows,
-                int32_t binning) {
+void bin_columns(uint16_t* dst, const uint16_t* src, int32_t width, int32_t rows, int32_t binning) {
   const int32_t b = binning;
   if (dst == nullptr || src == nullptr || b < 1 || width <= 0 || rows <= 0) return;
   const int32_t out_w = 2 * ((width / b) / 2);
@@ -96,7 +92,7 @@ void InterpolateBinned(const ColorTables& tables, uint16_t* out, const uint16_t*
   uint16_t* reduced = work.as<uint16_t>();
   bin_columns(reduced, raw, W, out_h, b);
   map_mosaic(tables, out, reduced, out_w, out_h);
-  InterpolateStandard(out_w, out_h, out);
+  interpolate_standard_bands(out_w, out_h, out, services);
 }
 
 }  // namespace ucap

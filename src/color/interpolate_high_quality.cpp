@@ -3,8 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "color/color_bands.h"
 #include "color/interpolation.h"
 #include "core/reporter.h"
+#include "core/simd.h"
 #include "platform/platform.h"
 
 namespace ucap {
@@ -13,25 +15,32 @@ namespace {
 
 constexpr int kBlueWord = 0, kGreenWord = 1, kRedWord = 2;
 
+// The image, either contiguous or as a table of row pointers (a band's rows, some of them
+// copies).
 class Plane {
  public:
   Plane(uint16_t* data, int32_t w) : data_(data), stride_(static_cast<size_t>(w) * 3) {}
+  explicit Plane(uint16_t* const* rows) : rows_(rows) {}
+  uint16_t* row(int32_t r) const {
+    return rows_ != nullptr ? rows_[r] : data_ + static_cast<size_t>(r) * stride_;
+  }
   uint16_t& at(int32_t r, int32_t c, int word) const {
-    return data_[static_cast<size_t>(r) * stride_ + static_cast<size_t>(c) * 3 + word];
+    return row(r)[static_cast<size_t>(c) * 3 + word];
   }
   int32_t G(int32_t r, int32_t c) const { return at(r, c, kGreenWord); }
   uint16_t& R(int32_t r, int32_t c) const { return at(r, c, kRedWord); }
   uint16_t& B(int32_t r, int32_t c) const { return at(r, c, kBlueWord); }
 
  private:
-  uint16_t* data_;
-  size_t stride_;
+  uint16_t* data_ = nullptr;
+  size_t stride_ = 0;
+  uint16_t* const* rows_ = nullptr;
 };
 
 // Edge-directed green from the sums and differences of a site's neighbours. `diagonal`
 // says whether the diagonal-gradient terms take part.
 inline int32_t directed_green(int32_t Hs, int32_t Vs, int32_t dH, int32_t dV, int32_t Ds,
-                             int32_t dDh, int32_t dDv, bool diagonal) {
+                              int32_t dDh, int32_t dDv, bool diagonal) {
   const double tv = static_cast<double>(3 * Hs - Ds - Vs);
   const double th = static_cast<double>(3 * Vs - Ds - Hs);
   double Qv = tv * tv / 16 + static_cast<double>(dV) * dV;
@@ -46,28 +55,28 @@ inline int32_t directed_green(int32_t Hs, int32_t Vs, int32_t dH, int32_t dV, in
 }
 
 // value * min(Hs, Vs) / max(Hs, Vs), truncated; unchanged when Hs = Vs.
-inline uint16_t Scaled(int32_t value, int32_t Hs, int32_t Vs) {
+inline uint16_t scaled(int32_t value, int32_t Hs, int32_t Vs) {
   if (Hs == Vs) return static_cast<uint16_t>(value);
   const int64_t lo = std::min(Hs, Vs), hi = std::max(Hs, Vs);
   return static_cast<uint16_t>(value * lo / hi);
 }
 
-inline uint16_t Predict(const LineFit& line, int32_t green) {
+inline uint16_t predict(const LineFit& line, int32_t green) {
   const double v = line.slope * green + line.intercept;
   if (v > kMaxSample) return kMaxSample;
   if (!(v >= 0)) return 0;
   return static_cast<uint16_t>(v);
 }
 
-inline uint16_t Clamp12(int32_t v) {
+inline uint16_t clamp12(int32_t v) {
   return static_cast<uint16_t>(std::clamp(v, 0, static_cast<int32_t>(kMaxSample)));
 }
 
 // Red and blue of (r, c) := its green plus the color differences of (rs, cs).
 inline void copy_differences(const Plane& p, int32_t r, int32_t c, int32_t rs, int32_t cs) {
   const int32_t g = p.G(r, c), gs = p.G(rs, cs);
-  p.R(r, c) = Clamp12(g + (p.R(rs, cs) - gs));
-  p.B(r, c) = Clamp12(g + (p.B(rs, cs) - gs));
+  p.R(r, c) = clamp12(g + (p.R(rs, cs) - gs));
+  p.B(r, c) = clamp12(g + (p.B(rs, cs) - gs));
 }
 
 // The neighbours of a red or blue site: greens left, right, above and below, and the
@@ -100,39 +109,84 @@ int32_t site_green(const Neighbours& n, bool diagonal, int32_t& Hs, int32_t& Vs)
   return directed_green(Hs, Vs, dH, n.above - n.below, Ds, dDh, dDv, diagonal);
 }
 
+// The regression pairs of a cell's red site and blue site.
+struct CellPairs {
+  uint16_t red_x, red_y, blue_x, blue_y;
+};
+
+// Green at the red site (r, c) and the blue site (r + 1, c + 1) into their green words;
+// returns their pairs. The first and last cells of a row pair take the border forms.
+CellPairs cell_green(const Plane& p, int32_t W, int32_t H, int32_t r, int32_t c) {
+  const int32_t ra = r > 0 ? r - 1 : 1;          // the row above a red site, mirrored at the top
+  const int32_t R = r + 1;                       // the blue sites' row
+  const int32_t rb = R + 1 < H ? R + 1 : H - 2;  // the row below it, mirrored at the bottom
+  const bool first = c == 0, last = c == W - 2, diagonal = !first && !last;
+  const int32_t cl = first ? c : c - 1;  // stands in for a missing left column
+  const int32_t C = c + 1;
+  const int32_t cr = last ? C : C + 1;  // stands in for a missing right column
+  int32_t Hs, Vs;
+  CellPairs pairs;
+  // Red site (r, c): its diagonal neighbours are blue sites.
+  const Neighbours red{
+      p.G(r, cl),     p.G(r, c + 1),     p.G(ra, c),
+      p.G(r + 1, c),  p.B(ra, cl),       p.B(ra, c + 1),
+      p.B(r + 1, cl), p.B(r + 1, c + 1), first ? Neighbours::kNoLeft : Neighbours::kNone};
+  const int32_t green_r = site_green(red, diagonal, Hs, Vs);
+  p.at(r, c, kGreenWord) = static_cast<uint16_t>(green_r);
+  pairs.red_y = scaled(p.R(r, c), Hs, Vs);
+  pairs.red_x = scaled(green_r, Hs, Vs);
+  // Blue site (R, C): its diagonal neighbours are red sites.
+  const Neighbours blue{
+      p.G(R, C - 1),  p.G(R, cr),        p.G(R - 1, C),
+      p.G(rb, C),     p.R(R - 1, C - 1), p.R(R - 1, cr),
+      p.R(rb, C - 1), p.R(rb, cr),       last ? Neighbours::kNoRight : Neighbours::kNone};
+  const int32_t green_b = site_green(blue, diagonal, Hs, Vs);
+  p.at(R, C, kGreenWord) = static_cast<uint16_t>(green_b);
+  pairs.blue_y = scaled(p.B(R, C), Hs, Vs);
+  pairs.blue_x = scaled(green_b, Hs, Vs);
+  return pairs;
+}
+
+// One result row of the half-pixel resampling from the plane's rows r (p0), r - 1, r - 2
+// and r + 1, each readable from column -2 to W.
+UCAP_KERNEL void resample_kernel(const uint16_t* p0, const uint16_t* pm1, const uint16_t* pm2,
+                                 const uint16_t* pp1, uint16_t* out, int32_t W) {
+  for (int32_t c = 0; c < W; ++c) {
+    const int32_t v = 6 * (pm1[c - 1] + pm1[c] + p0[c - 1] + p0[c]) -
+                      (pm1[c - 2] + p0[c - 2] + pm2[c - 1] + pm2[c] + pp1[c - 1] + pp1[c] +
+                       pm1[c + 1] + p0[c + 1]);
+    out[c] = static_cast<uint16_t>(std::clamp(v >> 4, 0, static_cast<int32_t>(kMaxSample)));
+  }
+}
+void resample_plain(const uint16_t* p0, const uint16_t* pm1, const uint16_t* pm2,
+                    const uint16_t* pp1, uint16_t* out, int32_t W) {
+  resample_kernel(p0, pm1, pm2, pp1, out, W);
+}
+UCAP_AVX2_BUILD void resample_avx2(const uint16_t* p0, const uint16_t* pm1, const uint16_t* pm2,
+                                   const uint16_t* pp1, uint16_t* out, int32_t W) {
+  resample_kernel(p0, pm1, pm2, pp1, out, W);
+}
+void resample_row(const uint16_t* p0, const uint16_t* pm1, const uint16_t* pm2, const uint16_t* pp1,
+                  uint16_t* out, int32_t W) {
+  if (simd::avx2()) {
+    resample_avx2(p0, pm1, pm2, pp1, out, W);
+  } else {
+    resample_plain(p0, pm1, pm2, pp1, out, W);
+  }
+}
+
 }  // namespace
 
 void InterpolateGreenHQ(int32_t W, int32_t H, uint16_t* image) {
   if (image == nullptr || !high_quality_interpolation_fits(W, H)) return;
   const Plane p(image, W);
   for (int32_t r = 0; r <= H - 2; r += 2) {
-    const int32_t ra = r > 0 ? r - 1 : 1;  // the row above a red site, mirrored at the top
-    const int32_t R = r + 1;               // the blue sites' row
-    const int32_t rb = R + 1 < H ? R + 1 : H - 2;  // the row below it, mirrored at the bottom
     for (int32_t c = 0; c <= W - 2; c += 2) {
-      const bool first = c == 0, last = c == W - 2, diagonal = !first && !last;
-      const int32_t cl = first ? c : c - 1;  // stands in for a missing left column
-      const int32_t C = c + 1;
-      const int32_t cr = last ? C : C + 1;   // stands in for a missing right column
-      int32_t Hs, Vs;
-      // Red site (r, c): its diagonal neighbours are blue sites.
-      const Neighbours red{p.G(r, cl),     p.G(r, c + 1),     p.G(ra, c),
-                           p.G(r + 1, c),  p.B(ra, cl),       p.B(ra, c + 1),
-                           p.B(r + 1, cl), p.B(r + 1, c + 1),
-                           first ? Neighbours::kNoLeft : Neighbours::kNone};
-      const int32_t green_r = site_green(red, diagonal, Hs, Vs);
-      p.at(r, c, kGreenWord) = static_cast<uint16_t>(green_r);
-      p.R(r + 1, c) = Scaled(p.R(r, c), Hs, Vs);
-      p.R(r + 1, c + 1) = Scaled(green_r, Hs, Vs);
-      // Blue site (R, C): its diagonal neighbours are red sites.
-      const Neighbours blue{p.G(R, C - 1),  p.G(R, cr),       p.G(R - 1, C),
-                            p.G(rb, C),     p.R(R - 1, C - 1), p.R(R - 1, cr),
-                            p.R(rb, C - 1), p.R(rb, cr),
-                            last ? Neighbours::kNoRight : Neighbours::kNone};
-      const int32_t green_b = site_green(blue, diagonal, Hs, Vs);
-      p.at(R, C, kGreenWord) = static_cast<uint16_t>(green_b);
-      p.B(R - 1, C) = Scaled(p.B(R, C), Hs, Vs);
-      p.B(R - 1, C - 1) = Scaled(green_b, Hs, Vs);
+      const CellPairs pairs = cell_green(p, W, H, r, c);
+      p.R(r + 1, c) = pairs.red_y;
+      p.R(r + 1, c + 1) = pairs.red_x;
+      p.B(r, c + 1) = pairs.blue_y;
+      p.B(r, c) = pairs.blue_x;
     }
   }
 }
@@ -212,21 +266,410 @@ void AssembleSingle(int32_t word, int32_t W, int32_t H, uint16_t* image,
     const uint16_t* pm1 = kept(r >= 1 ? r - 1 : r);
     const uint16_t* pm2 = kept(r >= 2 ? r - 2 : r);
     const uint16_t* pp1 = kept(r + 1 < H ? r + 1 : r);
-    for (int32_t c = 0; c < W; ++c) {
-      const int32_t v = 6 * (pm1[c - 1] + pm1[c] + p0[c - 1] + p0[c]) -
-                        (pm1[c - 2] + p0[c - 2] + pm2[c - 1] + pm2[c] + pp1[c - 1] + pp1[c] +
-                         pm1[c + 1] + p0[c + 1]);
-      out[c] = static_cast<uint16_t>(std::clamp(v >> 4, 0, static_cast<int32_t>(kMaxSample)));
-    }
+    resample_row(p0, pm1, pm2, pp1, out, W);
     uint16_t* dst = image + static_cast<size_t>(r) * stride + word;
     for (int32_t c = 0; c < W; ++c) dst[3 * static_cast<size_t>(c)] = out[c];
   }
 }
 
+namespace {
+
+// ---- The streamed run ----------------------------------------------------------------
+// The steps above, run cell row by cell row so that the image passes through the cache
+// once: seeding of row t + 1 and green of row t, the line fits of row t - 1 (its results
+// go straight into place: the pairs live in a ring of three rows outside the image), the
+// borders of the rows that are then final, and the resampling of every row whose
+// neighbours are final. Every step reads the values it would read in the staged order.
+// The arithmetic runs over plain arrays of up to kLanes sites or cells, which the
+// compiler turns into vector code.
+
+constexpr int32_t kLanes = 64;
+
+// uint32 to double through a signed conversion, which has a vector instruction; exact.
+UCAP_KERNEL double Wide(uint32_t v) {
+  return static_cast<double>(static_cast<int32_t>(v ^ 0x80000000u)) + 2147483648.0;
+}
+
+// A batch of red or blue sites with all their neighbours (the interior cells of a row).
+struct SiteBatch {
+  int32_t left[kLanes], right[kLanes], above[kLanes], below[kLanes];
+  int32_t ul[kLanes], ur[kLanes], ll[kLanes], lr[kLanes], sample[kLanes];
+  int32_t green[kLanes];
+  uint32_t x[kLanes], y[kLanes];  // the regression pair
+};
+
+// The full form of site_green and Scaled, lane by lane.
+UCAP_KERNEL void green_sites(SiteBatch& s) {
+  for (int32_t k = 0; k < kLanes; ++k) {
+    const int32_t Hs = s.left[k] + s.right[k], dH = s.left[k] - s.right[k];
+    const int32_t Vs = s.above[k] + s.below[k], dV = s.above[k] - s.below[k];
+    const int32_t Ds = s.ul[k] + s.ur[k] + s.ll[k] + s.lr[k];
+    const int32_t dDh = (s.ul[k] + s.ll[k]) - (s.ur[k] + s.lr[k]);
+    const int32_t dDv = (s.ul[k] + s.ur[k]) - (s.ll[k] + s.lr[k]);
+    const double tv = static_cast<double>(3 * Hs - Ds - Vs);
+    const double th = static_cast<double>(3 * Vs - Ds - Hs);
+    double Qv = tv * tv / 16 + static_cast<double>(dV) * dV;
+    double Qh = th * th / 16 + static_cast<double>(dH) * dH;
+    Qv += static_cast<double>(dDv) * dDv / 4;
+    Qh += static_cast<double>(dDh) * dDh / 4;
+    const double A = Qv * Qv, B = Qh * Qh, S = A + B;
+    // The directed value is only used for S >= 1; the stand-in divisor keeps the unused
+    // lanes finite.
+    const double divisor = S < 1 ? 1.0 : S;
+    const int32_t directed = static_cast<int32_t>((Hs * A + Vs * B) / (2 * divisor));
+    const int32_t green = S < 1 ? (Hs + Vs) >> 2 : directed;
+    s.green[k] = green;
+    // value * lo / hi truncated: exact in double precision (the product is below 2^35).
+    const int32_t lo = Hs < Vs ? Hs : Vs, hi = Hs < Vs ? Vs : Hs;
+    const double h = hi > 0 ? static_cast<double>(hi) : 1.0;
+    const bool same = Hs == Vs;
+    const double l = static_cast<double>(lo);
+    const uint32_t gx =
+        static_cast<uint32_t>(static_cast<int32_t>(static_cast<double>(green) * l / h));
+    const uint32_t sy =
+        static_cast<uint32_t>(static_cast<int32_t>(static_cast<double>(s.sample[k]) * l / h));
+    s.x[k] = same ? static_cast<uint32_t>(green) : gx;
+    s.y[k] = same ? static_cast<uint32_t>(s.sample[k]) : sy;
+  }
+}
+
+// The line fits of a batch of cells of one color: FitLine over the pairs of the 3 x 3
+// sites around each, then the predictions for the cell's four greens. Each phase is its
+// own loop without branches, so that every one of them vectorises.
+struct FitBatch {
+  // Points of cell k: row a (0 above, 1 own, 2 below), column k + b (b = 0, 1, 2).
+  const uint32_t* x[3];
+  const uint32_t* y[3];
+  int32_t g[4][kLanes];    // greens of the cell's pixels
+  int32_t out[4][kLanes];  // the predicted values
+  uint32_t sx[kLanes], sy[kLanes], sxx[kLanes], sxy[kLanes];
+  double slope[kLanes], intercept[kLanes], largest[kLanes], wx[kLanes], wy[kLanes];
+};
+
+UCAP_KERNEL int32_t Predicted(double slope, double intercept, int32_t green) {
+  const double v = slope * green + intercept;
+  const double kept = v > kMaxSample ? static_cast<double>(kMaxSample) : v >= 0 ? v : 0.0;
+  return static_cast<int32_t>(kept);
+}
+
+// Point (x, y)'s turn in cell k's search for the largest squared residual (the first on
+// a tie).
+UCAP_KERNEL void consider(FitBatch& f, int32_t k, double x, double y) {
+  const double e = x * f.slope[k] + f.intercept[k] - y;
+  const double e2 = e * e;
+  const bool worse = e2 > f.largest[k];
+  f.largest[k] = worse ? e2 : f.largest[k];
+  f.wx[k] = worse ? x : f.wx[k];
+  f.wy[k] = worse ? y : f.wy[k];
+}
+
+UCAP_KERNEL void fit_cells(FitBatch& f) {
+  // Sums in 32-bit unsigned arithmetic, as FitLine forms them; wrapping makes the order
+  // of the terms irrelevant. The anchors first.
+  constexpr uint32_t kTop = kMaxSample;
+  for (int32_t k = 0; k < kLanes; ++k) {
+    f.sx[k] = f.sy[k] = kTop;
+    f.sxx[k] = f.sxy[k] = 1 + kTop * kTop;
+  }
+  for (int a = 0; a < 3; ++a) {
+    const uint32_t* __restrict x = f.x[a];
+    const uint32_t* __restrict y = f.y[a];
+    for (int32_t k = 0; k < kLanes; ++k) {
+      const uint32_t x0 = x[k], x1 = x[k + 1], x2 = x[k + 2];
+      const uint32_t y0 = y[k], y1 = y[k + 1], y2 = y[k + 2];
+      f.sx[k] += x0 + x1 + x2;
+      f.sy[k] += y0 + y1 + y2;
+      f.sxx[k] += x0 * x0 + x1 * x1 + x2 * x2;
+      f.sxy[k] += x0 * y0 + x1 * y1 + x2 * y2;
+    }
+  }
+  for (int32_t k = 0; k < kLanes; ++k) {
+    const double Sx = Wide(f.sx[k]), Sy = Wide(f.sy[k]), Sxx = Wide(f.sxx[k]), Sxy = Wide(f.sxy[k]);
+    const double D = 11 * Sxx - Sx * Sx;
+    f.slope[k] = (11 * Sxy - Sy * Sx) / D;
+    f.intercept[k] = (Sy * Sxx - Sxy * Sx) / D;
+    f.largest[k] = -1.0;
+    f.wx[k] = static_cast<int32_t>(f.x[0][k]);
+    f.wy[k] = static_cast<int32_t>(f.y[0][k]);
+  }
+  for (int a = 0; a < 3; ++a) {
+    for (int b = 0; b < 3; ++b) {
+      const uint32_t* __restrict x = f.x[a] + b;
+      const uint32_t* __restrict y = f.y[a] + b;
+      for (int32_t k = 0; k < kLanes; ++k) {
+        consider(f, k, static_cast<int32_t>(x[k]), static_cast<int32_t>(y[k]));
+      }
+    }
+  }
+  for (const double anchor : {static_cast<double>(kMaxSample), 0.0}) {
+    for (int32_t k = 0; k < kLanes; ++k) consider(f, k, anchor, anchor);
+  }
+  for (int32_t k = 0; k < kLanes; ++k) {
+    const uint32_t wx = static_cast<uint32_t>(static_cast<int32_t>(f.wx[k]));
+    const uint32_t wy = static_cast<uint32_t>(static_cast<int32_t>(f.wy[k]));
+    const double Sx = Wide(f.sx[k] - wx), Sy = Wide(f.sy[k] - wy);
+    const double Sxx = Wide(f.sxx[k] - wx * wx), Sxy = Wide(f.sxy[k] - wx * wy);
+    const double D = 10 * Sxx - Sx * Sx;
+    f.slope[k] = (10 * Sxy - Sy * Sx) / D;
+    f.intercept[k] = (Sy * Sxx - Sxy * Sx) / D;
+  }
+  for (int p = 0; p < 4; ++p) {
+    for (int32_t k = 0; k < kLanes; ++k)
+      f.out[p][k] = Predicted(f.slope[k], f.intercept[k], f.g[p][k]);
+  }
+}
+
+void green_plain(SiteBatch& s) { green_sites(s); }
+void fit_plain(FitBatch& f) { fit_cells(f); }
+UCAP_AVX2_BUILD void green_avx2(SiteBatch& s) { green_sites(s); }
+UCAP_AVX2_BUILD void fit_avx2(FitBatch& f) { fit_cells(f); }
+
+class Stream {
+ public:
+  // Ring rows of the pairs: kLanes + 2 entries of room past the row's end (read by the
+  // last batch, results unused).
+  static size_t ring_span(int32_t W) { return static_cast<size_t>(W / 2) + kLanes + 2; }
+  static size_t kept_span(int32_t W) { return static_cast<size_t>(W) + 3; }
+  static size_t work_bytes(int32_t W) {
+    return 12 * ring_span(W) * sizeof(uint32_t) + 15 * kept_span(W) * sizeof(uint16_t);
+  }
+
+  // `rows` points to the H rows of the image.
+  Stream(int32_t W, int32_t H, uint16_t* const* rows, void* work)
+      : W_(W), H_(H), cx_(W / 2), cy_(H / 2), p_(rows), wide_(simd::avx2()) {
+    uint32_t* ring = static_cast<uint32_t*>(work);
+    for (int i = 0; i < 12; ++i) ring_[i] = ring + static_cast<size_t>(i) * ring_span(W);
+    uint16_t* kept = reinterpret_cast<uint16_t*>(ring + 12 * ring_span(W));
+    for (int i = 0; i < 15; ++i) kept_[i] = kept + static_cast<size_t>(i) * kept_span(W) + 2;
+  }
+
+  void run() {
+    seed(0);
+    int32_t final_end = 0;
+    for (int32_t t = 0; t < cy_; ++t) {
+      if (t + 1 < cy_) seed(t + 1);
+      green(t);
+      const int32_t j = t - 1;
+      if (j < 1 || j > cy_ - 2) continue;
+      fit(j);
+      finish_row(2 * j);
+      finish_row(2 * j + 1);
+      final_end = 2 * j + 2;
+      if (j == 1) {
+        for (int32_t r : {0, 1}) {
+          for (int32_t c = 2; c <= W_ - 3; ++c) copy_differences(p_, r, c, 2, c);
+          finish_row(r);
+        }
+      }
+      if (j == cy_ - 2) {
+        for (int32_t r : {H_ - 2, H_ - 1}) {
+          for (int32_t c = 2; c <= W_ - 3; ++c) copy_differences(p_, r, c, H_ - 3, c);
+          finish_row(r);
+        }
+        final_end = H_;
+      }
+      resample_up_to(final_end);
+    }
+  }
+
+ private:
+  // Ring rows: [color * 6 + value * 3 + slot], color 0 red, 1 blue; value 0 x, 1 y.
+  uint32_t* ring(int color, int value, int32_t j) const {
+    return ring_[color * 6 + value * 3 + j % 3];
+  }
+
+  // 1. The measured red and blue samples of cell row j into their own words.
+  void seed(int32_t j) const {
+    uint16_t* t = p_.row(2 * j);
+    uint16_t* b = p_.row(2 * j + 1);
+    for (int32_t i = 0; i < cx_; ++i) {
+      t[6 * static_cast<size_t>(i) + kRedWord] = t[6 * static_cast<size_t>(i) + kGreenWord];
+      b[6 * static_cast<size_t>(i) + 3 + kBlueWord] =
+          b[6 * static_cast<size_t>(i) + 3 + kGreenWord];
+    }
+  }
+
+  // Neighbours and sample of the site at word w of row `own` into lane k; `other` is the
+  // word of the color on its diagonals.
+  static void gather(SiteBatch& s, int32_t k, const uint16_t* above, const uint16_t* own,
+                     const uint16_t* below, size_t w, int other, int self) {
+    s.left[k] = own[w - 3 + kGreenWord];
+    s.right[k] = own[w + 3 + kGreenWord];
+    s.above[k] = above[w + kGreenWord];
+    s.below[k] = below[w + kGreenWord];
+    s.ul[k] = above[w - 3 + other];
+    s.ur[k] = above[w + 3 + other];
+    s.ll[k] = below[w - 3 + other];
+    s.lr[k] = below[w + 3 + other];
+    s.sample[k] = own[w + self];
+  }
+
+  // 2. Green and pairs of cell row j; the first and last cells by the border forms.
+  void green(int32_t j) {
+    const int32_t r = 2 * j, R = r + 1;
+    const int32_t ra = r > 0 ? r - 1 : 1, rb = R + 1 < H_ ? R + 1 : H_ - 2;
+    for (int32_t i : {0, cx_ - 1}) {
+      const CellPairs pairs = cell_green(p_, W_, H_, r, 2 * i);
+      ring(0, 0, j)[i] = pairs.red_x;
+      ring(0, 1, j)[i] = pairs.red_y;
+      ring(1, 0, j)[i] = pairs.blue_x;
+      ring(1, 1, j)[i] = pairs.blue_y;
+    }
+    const uint16_t* above = p_.row(ra);
+    uint16_t* top = p_.row(r);
+    uint16_t* bottom = p_.row(R);
+    const uint16_t* below = p_.row(rb);
+    for (int32_t i0 = 1; i0 < cx_ - 1; i0 += kLanes) {
+      const int32_t n = std::min(kLanes, cx_ - 1 - i0);
+      for (int32_t k = 0; k < n; ++k) {
+        const size_t c = 6 * static_cast<size_t>(i0 + k);  // word of the red site
+        gather(red_, k, above, top, bottom, c, kBlueWord, kRedWord);
+        gather(blue_, k, top, bottom, below, c + 3, kRedWord, kBlueWord);
+      }
+      if (wide_) {
+        green_avx2(red_);
+        green_avx2(blue_);
+      } else {
+        green_plain(red_);
+        green_plain(blue_);
+      }
+      uint32_t* rx = ring(0, 0, j) + i0;
+      uint32_t* ry = ring(0, 1, j) + i0;
+      uint32_t* bx = ring(1, 0, j) + i0;
+      uint32_t* by = ring(1, 1, j) + i0;
+      for (int32_t k = 0; k < n; ++k) {
+        const size_t c = 6 * static_cast<size_t>(i0 + k);
+        top[c + kGreenWord] = static_cast<uint16_t>(red_.green[k]);
+        bottom[c + 3 + kGreenWord] = static_cast<uint16_t>(blue_.green[k]);
+        rx[k] = red_.x[k];
+        ry[k] = red_.y[k];
+        bx[k] = blue_.x[k];
+        by[k] = blue_.y[k];
+      }
+    }
+  }
+
+  // 3. Red and blue of the interior cells of cell row j, in place.
+  void fit(int32_t j) {
+    uint16_t* top = p_.row(2 * j);
+    uint16_t* bottom = p_.row(2 * j + 1);
+    for (int32_t i0 = 1; i0 < cx_ - 1; i0 += kLanes) {
+      const int32_t n = std::min(kLanes, cx_ - 1 - i0);
+      for (int32_t k = 0; k < n; ++k) {
+        const size_t c = 6 * static_cast<size_t>(i0 + k) + kGreenWord;
+        fits_[0].g[0][k] = fits_[1].g[0][k] = top[c];
+        fits_[0].g[1][k] = fits_[1].g[1][k] = top[c + 3];
+        fits_[0].g[2][k] = fits_[1].g[2][k] = bottom[c];
+        fits_[0].g[3][k] = fits_[1].g[3][k] = bottom[c + 3];
+      }
+      for (int color = 0; color < 2; ++color) {
+        FitBatch& f = fits_[color];
+        for (int a = 0; a < 3; ++a) {
+          f.x[a] = ring(color, 0, j - 1 + a) + i0 - 1;
+          f.y[a] = ring(color, 1, j - 1 + a) + i0 - 1;
+        }
+        if (wide_) {
+          fit_avx2(f);
+        } else {
+          fit_plain(f);
+        }
+      }
+      for (int32_t k = 0; k < n; ++k) {
+        const size_t c = 6 * static_cast<size_t>(i0 + k);
+        uint16_t* px[4] = {top + c, top + c + 3, bottom + c, bottom + c + 3};
+        for (int q = 0; q < 4; ++q) {
+          px[q][kRedWord] = static_cast<uint16_t>(fits_[0].out[q][k]);
+          px[q][kBlueWord] = static_cast<uint16_t>(fits_[1].out[q][k]);
+        }
+      }
+    }
+  }
+
+  // 5.3 and 5.4 for row r.
+  void finish_row(int32_t r) const {
+    copy_differences(p_, r, 0, r, 2);
+    copy_differences(p_, r, 1, r, 2);
+    copy_differences(p_, r, W_ - 2, r, W_ - 3);
+    copy_differences(p_, r, W_ - 1, r, W_ - 3);
+  }
+
+  // 6. Resampling of the three planes, row by row, as AssembleSingle does it.
+  uint16_t* kept(int word, int32_t r) const { return kept_[word * 5 + r % 4]; }
+  void keep(int32_t r) const {
+    const uint16_t* src = p_.row(r);
+    uint16_t* q0 = kept(0, r);
+    uint16_t* q1 = kept(1, r);
+    uint16_t* q2 = kept(2, r);
+    for (int32_t c = 0; c < W_; ++c) {
+      q0[c] = src[3 * static_cast<size_t>(c)];
+      q1[c] = src[3 * static_cast<size_t>(c) + 1];
+      q2[c] = src[3 * static_cast<size_t>(c) + 2];
+    }
+    for (uint16_t* q : {q0, q1, q2}) {
+      q[-2] = q[-1] = q[0];
+      q[W_] = q[W_ - 1];
+    }
+  }
+  void resample_up_to(int32_t final_end) {
+    while (resampled_ < H_) {
+      const int32_t r = resampled_;
+      const int32_t need = r + 1 < H_ ? r + 1 : r;
+      if (need >= final_end) return;
+      while (kept_rows_ <= need) keep(kept_rows_++);
+      for (int word = 0; word < 3; ++word) {
+        resample_row(kept(word, r), kept(word, r >= 1 ? r - 1 : r), kept(word, r >= 2 ? r - 2 : r),
+                     kept(word, r + 1 < H_ ? r + 1 : r), kept_[word * 5 + 4], W_);
+      }
+      uint16_t* dst = p_.row(r);
+      const uint16_t* o0 = kept_[4];
+      const uint16_t* o1 = kept_[9];
+      const uint16_t* o2 = kept_[14];
+      for (int32_t c = 0; c < W_; ++c) {
+        dst[3 * static_cast<size_t>(c)] = o0[c];
+        dst[3 * static_cast<size_t>(c) + 1] = o1[c];
+        dst[3 * static_cast<size_t>(c) + 2] = o2[c];
+      }
+      ++resampled_;
+    }
+  }
+
+  int32_t W_, H_, cx_, cy_;
+  Plane p_;
+  bool wide_;
+  uint32_t* ring_[12];
+  uint16_t* kept_[15];
+  int32_t kept_rows_ = 0, resampled_ = 0;
+  SiteBatch red_{}, blue_{};
+  FitBatch fits_[2]{};
+};
+
+// Rows a band of the streamed run computes beyond its own on either side (run_color_bands).
+// Values computed
+// at a band's false top and bottom edges spread 5 rows inwards (green and pairs 1, fits 2,
+// border copies and resampling 2 more); the band's own rows lie beyond.
+constexpr int32_t kHalo = 8;
+// Fewest rows worth a band of their own.
+constexpr int32_t kBandRows = 128;
+
+// Runs the whole interpolator streamed, in row bands on the pool; false (image untouched)
+// without its work area.
+bool interpolate_streamed(int32_t W, int32_t H, uint16_t* image, const StageServices& services) {
+  return for_color_bands(W, H, image, kHalo, kBandRows, Stream::work_bytes(W), services,
+                         [&](const ColorBand& band) {
+                           Stream stream(W, band.height, band.rows, band.work);
+                           stream.run();
+                         });
+}
+
+}  // namespace
+
 void InterpolateHighQuality(int32_t /*quality*/, int32_t W, int32_t H, uint16_t* image,
                             const StageServices& services) {
   if (image == nullptr || !high_quality_interpolation_fits(W, H)) return;
   const Plane p(image, W);
+  if (interpolate_streamed(W, H, image, services)) return;
+
+  // Without the work area of the streamed run: each step over the whole image, in place.
 
   // 1. The measured red and blue samples into their own color words.
   for (int32_t r = 0; r < H; r += 2) {
@@ -260,8 +703,8 @@ void InterpolateHighQuality(int32_t /*quality*/, int32_t W, int32_t H, uint16_t*
       for (int32_t dr = 0; dr < 2; ++dr) {
         for (int32_t dc = 0; dc < 2; ++dc) {
           const int32_t g = p.G(r0 + dr, c0 + dc);
-          p.R(r0 - 2 + dr, c0 - 2 + dc) = Predict(red, g);
-          p.B(r0 - 2 + dr, c0 - 2 + dc) = Predict(blue, g);
+          p.R(r0 - 2 + dr, c0 - 2 + dc) = predict(red, g);
+          p.B(r0 - 2 + dr, c0 - 2 + dc) = predict(blue, g);
         }
       }
     }

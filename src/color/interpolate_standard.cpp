@@ -14,7 +14,10 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "color/color_bands.h"
 #include "color/interpolation.h"
+#include "core/bands.h"
+#include "core/simd.h"
 
 namespace ucap {
 
@@ -23,10 +26,10 @@ namespace {
 constexpr int32_t kUnit = 1024;
 constexpr int32_t kMaxRatio = 65535;
 
-inline int32_t Min(int32_t a, int32_t b) { return a < b ? a : b; }
-inline int32_t Max(int32_t a, int32_t b) { return a > b ? a : b; }
+inline int32_t min_of(int32_t a, int32_t b) { return a < b ? a : b; }
+inline int32_t max_of(int32_t a, int32_t b) { return a > b ? a : b; }
 // c ? a : b written with masks, which the vectoriser takes where it refuses branches.
-inline int32_t Select(bool c, int32_t a, int32_t b) {
+inline int32_t select(bool c, int32_t a, int32_t b) {
   const int32_t m = -static_cast<int32_t>(c);
   return (a & m) | (b & ~m);
 }
@@ -34,14 +37,14 @@ inline int32_t Select(bool c, int32_t a, int32_t b) {
 // a / b truncated toward zero, for |a| < 2^31 and b != 0. The quotient of two such
 // integers in double precision never rounds across an integer, so this is exactly the
 // integer division; unlike it, it vectorises.
-inline int32_t Div(int32_t a, int32_t b) {
+inline int32_t divide(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<double>(a) / static_cast<double>(b));
 }
 
-inline uint16_t Mid3(uint16_t a, uint16_t b, uint16_t c) {
+inline uint16_t mid3(uint16_t a, uint16_t b, uint16_t c) {
   return std::max(std::min(a, b), std::min(std::max(a, b), c));
 }
-inline int32_t Mid3(int32_t a, int32_t b, int32_t c) { return Max(Min(a, b), Min(Max(a, b), c)); }
+inline int32_t mid3(int32_t a, int32_t b, int32_t c) { return max_of(min_of(a, b), min_of(max_of(a, b), c)); }
 
 // The red or blue sites of up to kBatch cells of one row, laid out so that the arithmetic
 // runs over plain arrays: the divisions are the costly part, and in this form the
@@ -60,46 +63,46 @@ struct Batch {
 };
 
 // The two middle values of four: g2 and g3 of the ascending order.
-inline void Middle(int32_t a, int32_t b, int32_t c, int32_t d, int32_t& g2, int32_t& g3) {
-  const int32_t x = Max(Min(a, b), Min(c, d)), y = Min(Max(a, b), Max(c, d));
-  g2 = Min(x, y);
-  g3 = Max(x, y);
+inline void middle(int32_t a, int32_t b, int32_t c, int32_t d, int32_t& g2, int32_t& g3) {
+  const int32_t x = max_of(min_of(a, b), min_of(c, d)), y = min_of(max_of(a, b), max_of(c, d));
+  g2 = min_of(x, y);
+  g3 = max_of(x, y);
 }
 
 // First green and ratio of every site: the sample held between the two middle neighbours
 // L = g2 and U = g3, and the sample's ratio to that green.
-void first_estimates(Batch& b) {
+UCAP_KERNEL void first_estimates_kernel(Batch& b) {
   for (int32_t k = 0; k < kBatch; ++k) {
     int32_t L, U;
-    Middle(b.a[k], b.l[k], b.r[k], b.d[k], L, U);
+    middle(b.a[k], b.l[k], b.r[k], b.d[k], L, U);
     const int32_t s = b.sample[k];
     // The green the ratio is taken against: U above the range, L at or below it, none inside.
-    const int32_t against = Select(s > U, U, Select(s <= L, L, 0));
-    const int32_t q = Min(kMaxRatio, Div(s * kUnit, Max(against, 1)));
+    const int32_t against = select(s > U, U, select(s <= L, L, 0));
+    const int32_t q = min_of(kMaxRatio, divide(s * kUnit, max_of(against, 1)));
     const bool none = L == 0;
-    b.green[k] = Select(none, 0, Min(Max(s, L), U));
-    b.ratio[k] = Select(none | (against == 0), kUnit, q);
+    b.green[k] = select(none, 0, min_of(max_of(s, L), U));
+    b.ratio[k] = select(none | (against == 0), kUnit, q);
   }
 }
 
 // Second green from the column-filtered ratio, then the refined green and ratio.
-void Refinements(Batch& b) {
+UCAP_KERNEL void refinements_kernel(Batch& b) {
   for (int32_t k = 0; k < kBatch; ++k) {
-    const int32_t smoothed = Mid3(b.up[k], b.mid[k], b.down[k]);
+    const int32_t smoothed = mid3(b.up[k], b.mid[k], b.down[k]);
     const int32_t v = b.sample[k];
-    const int32_t c = Min(kMaxSample, Div(v * kUnit, smoothed + 1));
-    const int32_t lo1 = Min(b.a[k], b.l[k]), hi1 = Max(b.a[k], b.l[k]);
-    const int32_t lo2 = Min(b.r[k], b.d[k]), hi2 = Max(b.r[k], b.d[k]);
-    const int32_t g1 = Min(lo1, lo2), g4 = Max(Max(hi1, hi2), 1);
-    const int32_t x = Max(lo1, lo2), y = Min(hi1, hi2);
-    const int32_t g2 = Min(x, y), g3 = Max(x, y);
-    const int32_t att = kUnit - Div((g4 - g1) * 512, g4);
-    const int32_t base = Max(Min(Max(c, g2), g3), 1);
+    const int32_t c = min_of(kMaxSample, divide(v * kUnit, smoothed + 1));
+    const int32_t lo1 = min_of(b.a[k], b.l[k]), hi1 = max_of(b.a[k], b.l[k]);
+    const int32_t lo2 = min_of(b.r[k], b.d[k]), hi2 = max_of(b.r[k], b.d[k]);
+    const int32_t g1 = min_of(lo1, lo2), g4 = max_of(max_of(hi1, hi2), 1);
+    const int32_t x = max_of(lo1, lo2), y = min_of(hi1, hi2);
+    const int32_t g2 = min_of(x, y), g3 = max_of(x, y);
+    const int32_t att = kUnit - divide((g4 - g1) * 512, g4);
+    const int32_t base = max_of(min_of(max_of(c, g2), g3), 1);
     // At least 1024 - att >= 0.
-    const int32_t ratio = Min(kMaxRatio, Div((v - base) * att, base) + kUnit);
+    const int32_t ratio = min_of(kMaxRatio, divide((v - base) * att, base) + kUnit);
     const bool none = g2 == 0;
-    b.green[k] = Select(none, 0, base);
-    b.ratio[k] = Select(none, kUnit, ratio);
+    b.green[k] = select(none, 0, base);
+    b.ratio[k] = select(none, kUnit, ratio);
   }
 }
 
@@ -107,22 +110,64 @@ inline uint16_t Color(uint32_t green, uint32_t ratio) {
   return static_cast<uint16_t>(std::min<uint32_t>(kMaxSample, (green * ratio + 512) >> 10));
 }
 
+// Red and blue of the four pixels of up to kBatch cells from their greens and the cells'
+// final ratios.
+struct ColorBatch {
+  uint32_t red_ratio[kBatch] = {}, blue_ratio[kBatch] = {}, green[4][kBatch] = {};
+  uint16_t red[4][kBatch] = {}, blue[4][kBatch] = {};
+};
+UCAP_KERNEL void colors_kernel(ColorBatch& c) {
+  for (int p = 0; p < 4; ++p) {
+    for (int32_t k = 0; k < kBatch; ++k) {
+      c.red[p][k] = Color(c.green[p][k], c.red_ratio[k]);
+      c.blue[p][k] = Color(c.green[p][k], c.blue_ratio[k]);
+    }
+  }
+}
+
+void first_estimates_plain(Batch& b) { first_estimates_kernel(b); }
+void refinements_plain(Batch& b) { refinements_kernel(b); }
+void colors_plain(ColorBatch& c) { colors_kernel(c); }
+UCAP_AVX2_BUILD void first_estimates_avx2(Batch& b) { first_estimates_kernel(b); }
+UCAP_AVX2_BUILD void refinements_avx2(Batch& b) { refinements_kernel(b); }
+UCAP_AVX2_BUILD void colors_avx2(ColorBatch& c) { colors_kernel(c); }
+
+void first_estimates(Batch& b) {
+  if (simd::avx2()) {
+    first_estimates_avx2(b);
+  } else {
+    first_estimates_plain(b);
+  }
+}
+void Refinements(Batch& b) {
+  if (simd::avx2()) {
+    refinements_avx2(b);
+  } else {
+    refinements_plain(b);
+  }
+}
+
 // Word offsets of the four sites of cell i within its two pixel rows.
-inline size_t R(int32_t i) { return 6 * static_cast<size_t>(i); }
-inline size_t Gr(int32_t i) { return 6 * static_cast<size_t>(i) + 3; }
-inline size_t Gb(int32_t i) { return 6 * static_cast<size_t>(i); }
-inline size_t B(int32_t i) { return 6 * static_cast<size_t>(i) + 3; }
+inline size_t r_at(int32_t i) { return 6 * static_cast<size_t>(i); }
+inline size_t gr_at(int32_t i) { return 6 * static_cast<size_t>(i) + 3; }
+inline size_t gb_at(int32_t i) { return 6 * static_cast<size_t>(i); }
+inline size_t b_at(int32_t i) { return 6 * static_cast<size_t>(i) + 3; }
 
 class Cells {
  public:
+  // The image, contiguous or as a table of its h row pointers.
   Cells(uint16_t* image, int32_t w, int32_t h)
       : image_(image), stride_(3 * static_cast<size_t>(w)), cx_(w / 2), cy_(h / 2) {}
+  Cells(uint16_t* const* rows, int32_t w, int32_t h) : rows_(rows), cx_(w / 2), cy_(h / 2) {}
 
   int32_t cx() const { return cx_; }
   int32_t cy() const { return cy_; }
   // The red-site row and the blue-site row of cell row j.
-  uint16_t* top(int32_t j) const { return image_ + 2 * static_cast<size_t>(j) * stride_; }
-  uint16_t* bottom(int32_t j) const { return top(j) + stride_; }
+  uint16_t* row(int32_t r) const {
+    return rows_ != nullptr ? rows_[r] : image_ + static_cast<size_t>(r) * stride_;
+  }
+  uint16_t* top(int32_t j) const { return row(2 * j); }
+  uint16_t* bottom(int32_t j) const { return row(2 * j + 1); }
 
   // Green neighbours of the red sites of cells i0.. of row j into the batch: the pixel
   // below stands for the missing one above in the top row, the one to the right for the
@@ -130,13 +175,13 @@ class Cells {
   void red_neighbours(int32_t i0, int32_t j, Batch& out) const {
     const uint16_t* t = top(j);
     const uint16_t* b = bottom(j);
-    const uint16_t* above = j == 0 ? b : t - stride_;
+    const uint16_t* above = j == 0 ? b : bottom(j - 1);
     for (int32_t k = 0; k < out.n; ++k) {
       const int32_t i = i0 + k;
-      out.a[k] = above[R(i) + 1];
-      out.r[k] = t[Gr(i) + 1];
-      out.l[k] = i == 0 ? out.r[k] : t[R(i) - 2];
-      out.d[k] = b[Gb(i) + 1];
+      out.a[k] = above[r_at(i) + 1];
+      out.r[k] = t[gr_at(i) + 1];
+      out.l[k] = i == 0 ? out.r[k] : t[r_at(i) - 2];
+      out.d[k] = b[gb_at(i) + 1];
     }
   }
   // Green neighbours of the blue sites, mirrored likewise at the bottom row and the right
@@ -144,13 +189,13 @@ class Cells {
   void blue_neighbours(int32_t i0, int32_t j, Batch& out) const {
     const uint16_t* t = top(j);
     const uint16_t* b = bottom(j);
-    const uint16_t* below = j + 1 == cy_ ? t : b + stride_;
+    const uint16_t* below = j + 1 == cy_ ? t : top(j + 1);
     for (int32_t k = 0; k < out.n; ++k) {
       const int32_t i = i0 + k;
-      out.a[k] = t[Gr(i) + 1];
-      out.l[k] = b[Gb(i) + 1];
-      out.r[k] = i + 1 == cx_ ? out.l[k] : b[B(i) + 4];
-      out.d[k] = below[B(i) + 1];
+      out.a[k] = t[gr_at(i) + 1];
+      out.l[k] = b[gb_at(i) + 1];
+      out.r[k] = i + 1 == cx_ ? out.l[k] : b[b_at(i) + 4];
+      out.d[k] = below[b_at(i) + 1];
     }
   }
 
@@ -158,7 +203,7 @@ class Cells {
   // `fill(i, k, red, blue)` adds what the computation needs besides the neighbours for
   // cell i at batch entry k; the new green and ratio of each site go back into its words.
   template <typename Fill, typename Compute>
-  void Sites(int32_t j, Fill fill, Compute compute) const {
+  void sites(int32_t j, Fill fill, Compute compute) const {
     uint16_t* t = top(j);
     uint16_t* b = bottom(j);
     Batch red, blue;
@@ -171,53 +216,53 @@ class Cells {
       compute(blue);
       for (int32_t k = 0; k < red.n; ++k) {
         const int32_t i = i0 + k;
-        t[R(i) + 1] = static_cast<uint16_t>(red.green[k]);
-        t[R(i) + 2] = static_cast<uint16_t>(red.ratio[k]);
-        b[B(i) + 1] = static_cast<uint16_t>(blue.green[k]);
-        b[B(i) + 0] = static_cast<uint16_t>(blue.ratio[k]);
+        t[r_at(i) + 1] = static_cast<uint16_t>(red.green[k]);
+        t[r_at(i) + 2] = static_cast<uint16_t>(red.ratio[k]);
+        b[b_at(i) + 1] = static_cast<uint16_t>(blue.green[k]);
+        b[b_at(i) + 0] = static_cast<uint16_t>(blue.ratio[k]);
       }
     }
   }
 
   // Copies of the samples, first green and ratio, first row filter of cell row j.
-  void First(int32_t j) const {
+  void first(int32_t j) const {
     uint16_t* t = top(j);
     uint16_t* b = bottom(j);
-    Sites(
+    sites(
         j,
         [&](int32_t i, int32_t k, Batch& red, Batch& blue) {
-          red.sample[k] = b[Gb(i) + 2] = t[R(i) + 1];
-          blue.sample[k] = t[Gr(i) + 0] = b[B(i) + 1];
+          red.sample[k] = b[gb_at(i) + 2] = t[r_at(i) + 1];
+          blue.sample[k] = t[gr_at(i) + 0] = b[b_at(i) + 1];
         },
         first_estimates);
-    row_filter(t, R(0) + 2, t, Gr(0) + 2);
-    row_filter(b, B(0) + 0, b, Gb(0) + 0);
+    row_filter(t, r_at(0) + 2, t, gr_at(0) + 2);
+    row_filter(b, b_at(0) + 0, b, gb_at(0) + 0);
   }
 
   // First column filter, second green, refinement and second row filter of cell row j.
-  void Refinement(int32_t j) const {
+  void refinement(int32_t j) const {
     uint16_t* t = top(j);
     uint16_t* b = bottom(j);
     const uint16_t* tu = top(std::max(j - 1, 0));
     const uint16_t* td = top(std::min(j + 1, cy_ - 1));
     const uint16_t* bu = bottom(std::max(j - 1, 0));
     const uint16_t* bd = bottom(std::min(j + 1, cy_ - 1));
-    Sites(
+    sites(
         j,
         [&](int32_t i, int32_t k, Batch& red, Batch& blue) {
-          const size_t gr = Gr(i) + 2, gb = Gb(i) + 0;
+          const size_t gr = gr_at(i) + 2, gb = gb_at(i) + 0;
           red.up[k] = tu[gr];
           red.mid[k] = t[gr];
           red.down[k] = td[gr];
-          red.sample[k] = b[Gb(i) + 2];
+          red.sample[k] = b[gb_at(i) + 2];
           blue.up[k] = bu[gb];
           blue.mid[k] = b[gb];
           blue.down[k] = bd[gb];
-          blue.sample[k] = t[Gr(i) + 0];
+          blue.sample[k] = t[gr_at(i) + 0];
         },
         Refinements);
-    row_filter(t, R(0) + 2, t, R(0) + 0);
-    row_filter(b, B(0) + 0, b, B(0) + 2);
+    row_filter(t, r_at(0) + 2, t, r_at(0) + 0);
+    row_filter(b, b_at(0) + 0, b, b_at(0) + 2);
   }
 
   // Second column filter of cell row j: the final ratios.
@@ -229,21 +274,40 @@ class Cells {
     const uint16_t* bu = bottom(std::max(j - 1, 0));
     const uint16_t* bd = bottom(std::min(j + 1, cy_ - 1));
     for (int32_t i = 0; i < cx_; ++i) {
-      const size_t r = R(i) + 0, bl = B(i) + 2;
-      t[R(i) + 2] = Mid3(tu[r], t[r], td[r]);
-      b[B(i) + 0] = Mid3(bu[bl], b[bl], bd[bl]);
+      const size_t r = r_at(i) + 0, bl = b_at(i) + 2;
+      t[r_at(i) + 2] = mid3(tu[r], t[r], td[r]);
+      b[b_at(i) + 0] = mid3(bu[bl], b[bl], bd[bl]);
     }
   }
 
   // Red and blue of the four pixels of every cell of row j.
-  void Colors(int32_t j) const {
+  void Colors(int32_t j, ColorBatch& c) const {
     uint16_t* t = top(j);
     uint16_t* b = bottom(j);
-    for (int32_t i = 0; i < cx_; ++i) {
-      const uint32_t rr = t[R(i) + 2], rb = b[B(i) + 0];
-      for (uint16_t* p : {t + R(i), t + Gr(i), b + Gb(i), b + B(i)}) {
-        p[2] = Color(p[1], rr);
-        p[0] = Color(p[1], rb);
+    const bool wide = simd::avx2();
+    for (int32_t i0 = 0; i0 < cx_; i0 += kBatch) {
+      const int32_t n = std::min(kBatch, cx_ - i0);
+      for (int32_t k = 0; k < n; ++k) {
+        const int32_t i = i0 + k;
+        c.red_ratio[k] = t[r_at(i) + 2];
+        c.blue_ratio[k] = b[b_at(i) + 0];
+        c.green[0][k] = t[r_at(i) + 1];
+        c.green[1][k] = t[gr_at(i) + 1];
+        c.green[2][k] = b[gb_at(i) + 1];
+        c.green[3][k] = b[b_at(i) + 1];
+      }
+      if (wide) {
+        colors_avx2(c);
+      } else {
+        colors_plain(c);
+      }
+      for (int32_t k = 0; k < n; ++k) {
+        const int32_t i = i0 + k;
+        uint16_t* px[4] = {t + r_at(i), t + gr_at(i), b + gb_at(i), b + b_at(i)};
+        for (int p = 0; p < 4; ++p) {
+          px[p][2] = c.red[p][k];
+          px[p][0] = c.blue[p][k];
+        }
       }
     }
   }
@@ -256,32 +320,60 @@ class Cells {
       dst[to] = src[from];
       return;
     }
-    dst[to] = Mid3(src[from], src[from], src[from + 6]);
+    dst[to] = mid3(src[from], src[from], src[from + 6]);
     for (int32_t i = 1; i + 1 < cx_; ++i) {
       const size_t k = 6 * static_cast<size_t>(i);
-      dst[to + k] = Mid3(src[from + k - 6], src[from + k], src[from + k + 6]);
+      dst[to + k] = mid3(src[from + k - 6], src[from + k], src[from + k + 6]);
     }
     const size_t last = 6 * static_cast<size_t>(cx_ - 1);
-    dst[to + last] = Mid3(src[from + last - 6], src[from + last], src[from + last]);
+    dst[to + last] = mid3(src[from + last - 6], src[from + last], src[from + last]);
   }
 
-  uint16_t* image_;
-  size_t stride_;
+  uint16_t* image_ = nullptr;
+  size_t stride_ = 0;
+  uint16_t* const* rows_ = nullptr;
   int32_t cx_, cy_;
 };
 
 }  // namespace
 
+namespace {
+
+void interpolate_cells(const Cells& cells) {
+  const int32_t cy = cells.cy();
+  ColorBatch colors;
+  for (int32_t t = 0; t < cy + 3; ++t) {
+    if (t < cy) cells.first(t);
+    if (t >= 1 && t - 1 < cy) cells.refinement(t - 1);
+    if (t >= 2 && t - 2 < cy) cells.final_ratios(t - 2);
+    if (t >= 3) cells.Colors(t - 3, colors);
+  }
+}
+
+// Rows a band computes beyond its own on either side (run_color_bands). Values computed at
+// a band's false top or bottom edge spread 3 cell rows inwards (first estimates 1, column
+// filter of the refinement 1, final column filter 1).
+constexpr int32_t kHalo = 8;
+constexpr int32_t kBandRows = 128;
+
+}  // namespace
+
 void InterpolateStandard(int32_t width, int32_t height, uint16_t* image) {
   if (image == nullptr || !standard_interpolation_fits(width, height)) return;
-  const Cells cells(image, width, height);
-  const int32_t cy = cells.cy();
-  for (int32_t t = 0; t < cy + 3; ++t) {
-    if (t < cy) cells.First(t);
-    if (t >= 1 && t - 1 < cy) cells.Refinement(t - 1);
-    if (t >= 2 && t - 2 < cy) cells.final_ratios(t - 2);
-    if (t >= 3) cells.Colors(t - 3);
+  interpolate_cells(Cells(image, width, height));
+}
+
+void interpolate_standard_bands(int32_t width, int32_t height, uint16_t* image,
+                                const StageServices& services) {
+  if (image == nullptr || !standard_interpolation_fits(width, height)) return;
+  if (bands::threads() <= 1 || height < 2 * kBandRows) {
+    InterpolateStandard(width, height, image);
+    return;
   }
+  const bool split = for_color_bands(
+      width, height, image, kHalo, kBandRows, 0, services,
+      [&](const ColorBand& band) { interpolate_cells(Cells(band.rows, width, band.height)); });
+  if (!split) InterpolateStandard(width, height, image);
 }
 
 }  // namespace ucap

@@ -6,6 +6,7 @@
 // as it was. Samples above 12 bits are clamped to 4095 before they index a table.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "core/color_tables.h"
@@ -13,6 +14,11 @@
 #include "core/types.h"
 
 namespace ucap {
+
+// A table's entry for a raw sample, samples above 12 bits taken as 4095.
+inline uint16_t table_lookup(const uint16_t* table, uint32_t sample) {
+  return table[std::min<uint32_t>(sample, kMaxSample)];
+}
 
 // Whether the standard interpolator (even width >= 4, even height >= 2) and the
 // high-quality interpolator (even width and height >= 6) take a size.
@@ -22,7 +28,7 @@ bool high_quality_interpolation_fits(int32_t width, int32_t height);
 // Word 1 of every output pixel := the channel gain table of the pixel's mosaic color at
 // its raw sample.
 void map_mosaic(const ColorTables& tables, uint16_t* out, const uint16_t* raw, int32_t width,
-               int32_t height);
+                int32_t height);
 
 // Unbinned frames: map, then the standard interpolator (quality 1) or the high-quality
 // interpolator (quality 2 and above; the standard one for frames too small for it).
@@ -42,6 +48,9 @@ void InterpolateBinned(const ColorTables& tables, uint16_t* out, const uint16_t*
 // Color ratios on the cells, green at full resolution, in place in `image` whose word 1
 // holds the mapped mosaic.
 void InterpolateStandard(int32_t width, int32_t height, uint16_t* image);
+// The same in row bands on the pool (whole, as InterpolateStandard, without a work area).
+void interpolate_standard_bands(int32_t width, int32_t height, uint16_t* image,
+                                const StageServices& services);
 
 // Each pixel takes its colors from the 2 x 2 block whose top-left corner it is; maps the
 // samples itself.

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "calibration/color_tables.h"
+#include "core/bands.h"
 #include "core/errors.h"
 #include "core/record.h"
 #include "core/reporter.h"
@@ -113,6 +114,7 @@ int32_t initialise() {
   } else {
     platform::set_priority_highest(s.monitor_thread);
   }
+  bands::start();
   s.initialised = true;
   return 0;
 }
@@ -143,6 +145,7 @@ int32_t close_library() {
   s.camera_count.store(0, std::memory_order_release);
   s.table = nullptr;
   if (table != nullptr) release_table(table, count, count);
+  bands::stop();
   s.initialised = false;
   return 0;
 }

@@ -1,84 +1,88 @@
-// Shared by the acquisition suites: a camera with a small noise-free sensor on a fast
-// clock, the capture settings the interface allows, and the image the stages make from
-// the camera's own noise-free raw frame.
+// Shared by the acquisition suites: a small exact camera on a fast clock, the allowed
+// settings, buffers that show every word written, progress recording, and the image the
+// stages make from the camera's own noise-free raw frame.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "acquisition/frame_stages.h"
 #include "acquisition/raw_stages.h"
 #include "color/interpolation.h"
-#include "core/record.h"
 #include "core/state.h"
 #include "flow/stage_adapters.h"
 #include "platform/seams.h"
 #include "support/camera_fixture.h"
 #include "support/messages.h"
-#include "ucap/ucap.h"
+#include "support/trace.h"
 #include "ucap/vcam.h"
-#include "vcam/probe.h"
 #include "vcam/sensor.h"
 
 namespace ucap_test {
 
-// One allowed combination of resolution, pixel depth and binning.
-struct Setting {
+struct Setting {  // an allowed combination of resolution, pixel depth and binning
   int resolution, bits, binning;
 };
 inline const Setting kSettings[] = {
     {0, 36, 1}, {1, 36, 1}, {1, 36, 3}, {1, 36, 5}, {1, 12, 1}, {1, 12, 2}, {1, 12, 4},
     {2, 36, 1}, {2, 36, 2}, {2, 36, 3}, {2, 36, 4}, {2, 36, 5}, {3, 12, 1}};
-inline std::string setting_name(const ::testing::TestParamInfo<Setting>& info) {
-  const Setting& s = info.param;
-  return "r" + std::to_string(s.resolution) + "_" + std::to_string(s.bits) + "bit_b" +
-         std::to_string(s.binning);
-}
 
-// Sensor of 200 x 160 pixels, exact frames, a clock 20 times faster than real time (the
-// capture wait's time-out, 3.1 s at the start exposure, stays far above a scheduling
-// hiccup).
-inline constexpr char kFastCamera[] = "sensor=200x160 noise=0 timescale=20";
+// Parameterized cases are named after the `name` field of their row.
+inline constexpr auto kByName = [](const auto& info) { return std::string(info.param.name); };
 
+// A sensor of 200 x 160 pixels, exact frames, a clock 20 times faster than real time.
 class AcquisitionTest : public CameraTest {
  protected:
   std::vector<std::string> cameras() const override { return {config()}; }
-  virtual std::string config() const { return kFastCamera; }
+  virtual std::string config() const { return "sensor=200x160 noise=0 timescale=20"; }
+  // Whatever a test did, closing the library gives every driver resource back.
+  void TearDown() override {
+    UcapClose();
+    UcapVcamUsage u{};
+    ASSERT_EQ(ucap_vcam_usage(ids[0], &u), 0);
+    EXPECT_EQ(u.handles + u.notifications + u.frame_buffers + u.bandwidth_handles + u.channels +
+                  u.resources, 0);
+    CameraTest::TearDown();
+  }
 
  public:
   static ucap::CameraRecord& record() { return *ucap::camera(0); }
-
   static void apply(const Setting& s) {
-    ASSERT_EQ(UcapSetResolution(s.resolution), 0);
-    ASSERT_EQ(UcapSetBitsPerPixel(s.bits), 0);
-    ASSERT_EQ(UcapSetBinning(s.binning), 0);
+    ASSERT_EQ(UcapSetResolution(s.resolution) + UcapSetBitsPerPixel(s.bits) + UcapSetBinning(s.binning), 0);
   }
-
   // Bytes of the image the current settings deliver, as the data size tells it.
   static int32_t data_bytes() {
     int32_t w = 0, h = 0;
     EXPECT_EQ(UcapGetCurrentDataSize(&w, &h), 0);
     return w * h * (UcapGetCurrentBitsPerPixel() == 12 ? 2 : 6);
   }
+  // No transfer is left set up: no bandwidth, channel or resources held.
+  static void expect_no_transfer() {
+    UcapVcamUsage u{};
+    ASSERT_EQ(ucap_vcam_usage(-1, &u), 0);
+    EXPECT_EQ(u.bandwidth_handles + u.channels + u.resources, 0);
+  }
+  // The frame waits the driver ended (frame number or error), from its request log.
+  std::vector<std::string> frames_done() const { return trace_lines(requests(ids[0]), "attach_done"); }
 };
 
-// A buffer of `bytes` image bytes followed by guard bytes, all filled with `seed`-made
-// words; image() is what the acquisition wrote.
+// `bytes` image bytes followed by guard words, all filled with words made from `seed`.
 class Buffer {
  public:
-  static constexpr size_t kGuardWords = 32;
-  Buffer(int32_t bytes, uint16_t seed) : bytes_(bytes), words_((bytes + 1) / 2 + kGuardWords) {
+  Buffer(int32_t bytes, uint16_t seed) : bytes_(bytes), words_((bytes + 1) / 2 + 32) {
     for (size_t i = 0; i < words_.size(); ++i) words_[i] = static_cast<uint16_t>(seed + 7919 * i);
     pristine_ = words_;
   }
   uint16_t* data() { return words_.data(); }
   int32_t size() const { return bytes_; }
-  std::vector<uint16_t> image() const {
-    return std::vector<uint16_t>(words_.begin(), words_.begin() + bytes_ / 2);
-  }
+  std::vector<uint16_t> image() const { return {words_.begin(), words_.begin() + bytes_ / 2}; }
   bool untouched() const { return words_ == pristine_; }
   bool tail_untouched() const {
     return std::equal(words_.begin() + bytes_ / 2, words_.end(), pristine_.begin() + bytes_ / 2);
@@ -89,69 +93,78 @@ class Buffer {
   std::vector<uint16_t> words_, pristine_;
 };
 
-// The image the stages make from the camera's noise-free raw frame for the record's
-// settings and image rectangle (no references, no blemishes). `stream`: the stages of
-// fast acquisition.
-inline std::vector<uint16_t> expected_image(int id, bool stream) {
+// Polls `done` every millisecond until it holds, for 20 s at most (a broken stream fails
+// the test instead of hanging it).
+inline bool eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 20000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+    if (done()) return true;
+  }
+  return false;
+}
+
+// The readiness check's first answer other than 0.
+inline int32_t next_frame(Buffer& buffer, int32_t go_on) {
+  int32_t r = 0;
+  eventually([&] { return (r = UcapIsFastAcquisitionReady(buffer.data(), buffer.size(), go_on)) != 0; });
+  return r;
+}
+
+// Records the calls of an Ex progress callback whose user value is the recorder.
+struct ProgressRecorder {
+  std::vector<std::array<int32_t, 3>> calls;
+  std::function<int32_t(size_t)> answer;  // result of call number i; null: always 0
+  intptr_t user() { return reinterpret_cast<intptr_t>(this); }
+  static int32_t callback(int32_t elapsed, int32_t total, int32_t phase, intptr_t user) {
+    auto* self = reinterpret_cast<ProgressRecorder*>(user);
+    self->calls.push_back({elapsed, total, phase});
+    return self->answer ? self->answer(self->calls.size() - 1) : 0;
+  }
+};
+
+// The image the stages make from camera `id`'s noise-free raw frame for the record's
+// settings and image rectangle (no references, no blemishes), `words` long. `stream`: the
+// stages of fast acquisition.
+inline std::vector<uint16_t> expected_image(int id, bool stream, int32_t words) {
   using namespace ucap;
   const CameraRecord& cam = *camera(0);
   const Rect& r = cam.image_rect;
   const int res = cam.resolution, b = cam.binning;
-  vcam::FrameGeometry g{res <= 1 ? 0 : 2, b, r.left, r.top, r.width(), r.height(),
-                        static_cast<uint32_t>(cam.exposure / 250)};
+  const vcam::FrameGeometry g{res <= 1 ? 0 : 2, b, r.left, r.top, r.width(), r.height(),
+                              static_cast<uint32_t>(cam.exposure / 250)};
   std::vector<uint16_t> raw;
   EXPECT_TRUE(vcam::expected_frame(id, g, &raw));
-  const int W = g.width, H = vcam::transferred_rows(g);
+  const int W = g.width, H = vcam::transferred_rows(g), Q = W / (2 * b);
   const ColorTables& t = cam.tables;
   const int32_t matrix = cam.color_processing.load();
-  const Rect frame{0, 0, W, H};
-  std::vector<uint16_t> out;
+  const Rect frame{0, 0, W, H}, doubled{0, 0, W, 2 * H};
+  std::vector<uint16_t> out(6 * W * H), work(2 * W * H);
   if (res == 0) {
-    std::vector<uint16_t> doubled(2 * W * H);
-    double_rows(doubled.data(), raw.data(), W, H);
-    out.resize(6 * W * H);
-    if (stream) {
-      InterpolateBlocks(t, out.data(), doubled.data(), Rect{0, 0, W, 2 * H});
-    } else {
-      InterpolateColor(t, out.data(), doubled.data(), Rect{0, 0, W, 2 * H}, 2, library_services());
-    }
+    double_rows(work.data(), raw.data(), W, H);
+    if (stream) InterpolateBlocks(t, out.data(), work.data(), doubled);
+    else InterpolateColor(t, out.data(), work.data(), doubled, 2, library_services());
     ApplyColorMatrix(t, matrix, out.data(), 2 * W * H);
+  } else if (res == 1 && b % 2 == 0) {
+    AssembleHalfMono(out.data(), raw.data(), b, frame);
   } else if (res == 1) {
     if (b == 1) CorrectSmear(raw.data(), W, H);
-    const int Q = W / (2 * b);
-    if (b % 2 == 0) {
-      out.resize(Q * H);
-      AssembleHalfMono(out.data(), raw.data(), b, frame);
-      return out;
-    }
-    std::vector<uint16_t> color(3 * Q * H);
-    AssembleHalfColor(t, color.data(), raw.data(), b, frame);
+    AssembleHalfColor(t, out.data(), raw.data(), b, frame);
     if (H % 2 == 1) {  // the last row pairs with the row above it
-      std::vector<uint16_t> rows(raw.end() - W, raw.end());
-      rows.insert(rows.end(), raw.end() - 2 * W, raw.end() - W);
-      std::vector<uint16_t> pair(6 * Q);
-      AssembleHalfColor(t, pair.data(), rows.data(), b, Rect{0, 0, W, 2});
-      std::copy(pair.begin(), pair.begin() + 3 * Q, color.end() - 3 * Q);
+      std::vector<uint16_t> pair(raw.end() - W, raw.end()), pixels(6 * Q);
+      pair.insert(pair.end(), raw.end() - 2 * W, raw.end() - W);
+      AssembleHalfColor(t, pixels.data(), pair.data(), b, Rect{0, 0, W, 2});
+      std::copy_n(pixels.begin(), 3 * Q, out.begin() + 3 * Q * (H - 1));
     }
-    if (cam.bits_per_pixel == 12) {
-      out.resize(Q * H);
-      grey_from_color(out.data(), color.data(), Q * H);
-    } else {
-      ApplyColorMatrix(t, matrix, color.data(), Q * H);
-      out = color;
-    }
+    if (cam.bits_per_pixel == 12) grey_from_color(out.data(), out.data(), Q * H);
+    else ApplyColorMatrix(t, matrix, out.data(), Q * H);
   } else if (res == 2) {
-    out.resize(3 * (W / b) * H);
-    if (b == 1) {
-      InterpolateColor(t, out.data(), raw.data(), frame, stream ? 1 : 2, library_services());
-    } else {
-      InterpolateBinned(t, out.data(), raw.data(), frame, b, library_services());
-    }
+    if (b == 1) InterpolateColor(t, out.data(), raw.data(), frame, stream ? 1 : 2, library_services());
+    else InterpolateBinned(t, out.data(), raw.data(), frame, b, library_services());
     ApplyColorMatrix(t, matrix, out.data(), W * H / b);
   } else {
     CorrectSmear(raw.data(), W, H);
     out = raw;
   }
+  out.resize(static_cast<size_t>(words));
   return out;
 }
 

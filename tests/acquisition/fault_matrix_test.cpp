@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "acquisition_support.h"
-#include "progress_recorder.h"
 
 namespace ucap_test {
 namespace {
@@ -157,8 +156,9 @@ TEST_P(FaultMatrix, DefinedOutcome) {
   ASSERT_EQ(ucap_vcam_set(ids[0], f.config), 0) << f.config;
   if (f.allocation) ucap::platform::testing::fail_work_allocations(1);
   ProgressRecorder progress;
-  progress.on_call = [&] {
-    if (f.during == During::kBusReset && progress.calls.size() == 1) ucap_vcam_bus_reset();
+  progress.answer = [&](size_t call) {
+    if (f.during == During::kBusReset && call == 0) ucap_vcam_bus_reset();
+    return 0;
   };
   const auto callback = &ProgressRecorder::callback;
   Buffer image(data_bytes(), 11);

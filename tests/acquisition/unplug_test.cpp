@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "acquisition_support.h"
-#include "progress_recorder.h"
 
 namespace ucap_test {
 namespace {
@@ -36,15 +35,6 @@ class UnplugTest : public AcquisitionTest, public ::testing::WithParamInterface<
   std::string config() const override { return kRealTimeCamera; }
 };
 
-int32_t poll_stream(Buffer& image) {
-  for (int i = 0; i < 20000; ++i) {
-    const int32_t r = UcapIsFastAcquisitionReady(image.data(), image.size(), 1);
-    if (r != 0) return r;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return 0;
-}
-
 TEST_P(UnplugTest, EndsTheWaitAndTheCameraWorksAfterReplug) {
   const Unplug& u = GetParam();
   Buffer image(data_bytes(), 13);
@@ -59,7 +49,7 @@ TEST_P(UnplugTest, EndsTheWaitAndTheCameraWorksAfterReplug) {
       break;
     case When::kShotExposure:
       ASSERT_EQ(UcapSetExposure(kMinute), 0);
-      progress.on_call = [&] { if (progress.calls.size() == 2) ucap_vcam_detach(ids[0]); };
+      progress.answer = [&](size_t call) { return call == 1 ? (ucap_vcam_detach(ids[0]), 0) : 0; };
       result = UcapAcquisitionEx(image.data(), image.size(), callback, progress.user());
       break;
     case When::kStreamExposure:
@@ -69,12 +59,15 @@ TEST_P(UnplugTest, EndsTheWaitAndTheCameraWorksAfterReplug) {
       ASSERT_EQ(UcapStartFastAcquisition(), 0);
       ASSERT_EQ(UcapIsFastAcquisitionReady(image.data(), image.size(), 1), 0);  // no frame yet
       ASSERT_EQ(ucap_vcam_detach(ids[0]), 0);
-      result = poll_stream(image);
+      result = next_frame(image, 1);
       EXPECT_EQ(UcapIsFastAcquisitionReady(image.data(), image.size(), 1), -11);
       break;
     case When::kBlackReference:
       // The long frame's progress calls count its 16.4 s in total.
-      progress.on_call = [&] { if (progress.calls.back()[1] > 1000) ucap_vcam_detach(ids[0]); };
+      progress.answer = [&](size_t) {
+        if (progress.calls.back()[1] > 1000) ucap_vcam_detach(ids[0]);
+        return 0;
+      };
       result = UcapCalculateBlackRefEx(callback, progress.user());
       EXPECT_EQ(UcapHasBlackRef(), 0);
       break;
@@ -98,7 +91,7 @@ TEST_P(UnplugTest, EndsTheWaitAndTheCameraWorksAfterReplug) {
   EXPECT_EQ(UcapAcquisition(shot.data(), shot.size(), nullptr), 0);
   ASSERT_EQ(UcapStartFastAcquisition(), 0);
   Buffer frame(data_bytes(), 15);
-  EXPECT_EQ(poll_stream(frame), 1);
+  EXPECT_EQ(next_frame(frame, 1), 1);
   EXPECT_EQ(UcapAbortFastAcquisition(), 0);
 }
 

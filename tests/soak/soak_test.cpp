@@ -46,9 +46,9 @@ constexpr bool kSanitized = true;
 constexpr bool kSanitized = false;
 #endif
 
-// Polls the readiness check until a frame comes (bounded: a broken stream fails, it does
-// not hang).
-int32_t next_frame(int32_t index, uint16_t* image, int32_t size, int32_t go_on) {
+// Polls camera `index`'s readiness check until a frame comes (bounded: a broken stream
+// fails, it does not hang).
+int32_t next_frame_of(int32_t index, uint16_t* image, int32_t size, int32_t go_on) {
   for (int i = 0; i < 20000; ++i) {
     const int32_t r = UcapmIsFastAcquisitionReady(index, image, size, go_on);
     if (r != 0) return r;
@@ -128,7 +128,7 @@ TEST_F(Soak, TenThousandFrameStream) {
   long rss_warm = 0;
   int delivered = 0;
   for (int i = 0; i < kFrames; ++i) {
-    ASSERT_EQ(next_frame(0, image.data(), image.size(), i + 1 < kFrames), 1) << "frame " << i;
+    ASSERT_EQ(next_frame_of(0, image.data(), image.size(), i + 1 < kFrames), 1) << "frame " << i;
     ++delivered;
     if (i == 999) rss_warm = resident_kib();
   }
@@ -147,7 +147,7 @@ TEST_F(Soak, HundredStartsAndClosesWithStreamsRunning) {
     ASSERT_EQ(UcapStartFastAcquisition(), 0) << "cycle " << cycle;
     if (cycle % 2 == 0) {
       Buffer image(data_bytes(), 6);
-      ASSERT_EQ(next_frame(0, image.data(), image.size(), 1), 1) << "cycle " << cycle;
+      ASSERT_EQ(next_frame_of(0, image.data(), image.size(), 1), 1) << "cycle " << cycle;
       ++frames;
     }
     ASSERT_EQ(UcapClose(), 0);  // the stream's worker and transfer end with it
@@ -176,7 +176,7 @@ TEST_F(TwoCameraSoak, TwoCamerasStreamOnTwoThreads) {
     Buffer image(n, static_cast<uint16_t>(index));
     if (const int32_t c = UcapmStartFastAcquisition(index); c != 0) return failure[index].store(c);
     for (int i = 0; i < kFrames; ++i) {
-      if (const int32_t r = next_frame(index, image.data(), n, i + 1 < kFrames); r != 1)
+      if (const int32_t r = next_frame_of(index, image.data(), n, i + 1 < kFrames); r != 1)
         return failure[index].store(r);
       delivered[index].fetch_add(1);
     }

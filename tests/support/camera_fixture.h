@@ -42,10 +42,15 @@ class CameraTest : public NoCameraTest {
 
  public:
   // Returns and clears the register trace of a virtual camera.
-  static std::string trace(int id) {
-    int needed = ucap_vcam_trace(id, nullptr, 0);
+  static std::string trace(int id) { return take_text(ucap_vcam_trace, id); }
+  // Returns and clears the driver request log of a virtual camera.
+  static std::string requests(int id) { return take_text(ucap_vcam_requests, id); }
+
+ private:
+  static std::string take_text(int (*read)(int, char*, int), int id) {
+    int needed = read(id, nullptr, 0);
     std::string text(static_cast<size_t>(needed > 0 ? needed : 1), '\0');
-    int got = ucap_vcam_trace(id, text.data(), static_cast<int>(text.size()));
+    int got = read(id, text.data(), static_cast<int>(text.size()));
     if (got <= 0) return {};
     text.resize(static_cast<size_t>(got) - 1);
     return text;
