@@ -1,7 +1,10 @@
 // Every image stage with arbitrary geometry, binning, switches and samples, each given
 // buffers exactly as large as its geometry says (the sanitizers catch any access outside
-// them); stages that promise 12-bit results are held to it. The first byte picks the stage.
+// them); stages that promise 12-bit results are held to it, and the stages that split
+// their rows over the band pool give, split, exactly what they give whole. The first byte
+// picks the stage.
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 
 #include "acquisition/binned_references.h"
@@ -9,6 +12,7 @@
 #include "acquisition/raw_stages.h"
 #include "calibration/color_tables.h"
 #include "color/interpolation.h"
+#include "core/bands.h"
 #include "flow/stage_adapters.h"
 #include "fuzz_input.h"
 
@@ -143,16 +147,47 @@ void interpolators(Input& in) {
   ucap::AssembleSingle(in.integer(0, 2), w, h, image.data(), ucap::library_services());
 }
 
+// Frames tall enough for the band pool to split (colour bands take 128 rows each at
+// least): each stage once on the calling thread alone and once split over the pool.
+void banded(Input& in) {
+  const ucap::ColorTables& t = tables();
+  const int w = 2 * in.integer(2, 20), h = 2 * in.integer(128, 200);
+  const size_t n = static_cast<size_t>(w) * h;
+  std::vector<uint16_t> raw = in.words(n);
+  const int quality = in.integer(1, 2), b = in.integer(1, 5);
+  const Rect rect{0, 0, w, h};
+  const int out_w = 2 * ((w / b) / 2);
+  auto run_all = [&] {
+    std::vector<uint16_t> color(3 * n), blocks(3 * n), binned(3 * static_cast<size_t>(out_w) * h),
+        half(std::max<size_t>(1, 3 * static_cast<size_t>(w / (2 * b)) * h));
+    ucap::InterpolateColor(t, color.data(), raw.data(), rect, quality, ucap::library_services());
+    ucap::InterpolateBlocks(t, blocks.data(), raw.data(), rect);
+    ucap::InterpolateBinned(t, binned.data(), raw.data(), rect, b, ucap::library_services());
+    ucap::AssembleHalfColor(t, half.data(), raw.data(), b, rect);
+    return std::vector<std::vector<uint16_t>>{color, blocks, binned, half};
+  };
+  ucap::bands::stop();
+  const auto whole = run_all();
+  ucap::bands::start();
+  const auto split = run_all();
+  ucap::bands::stop();
+  check(whole == split, "banded stages give what the whole-frame stages give");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Three threads split the bands even on a machine of fewer cores.
+  static const int threads = setenv("UCAP_THREADS", "3", 0);
+  (void)threads;
   Input in(data, size);
-  switch (in.integer(0, 4)) {
+  switch (in.integer(0, 5)) {
     case 0: raw_stages(in); break;
     case 1: reference_correction(in); break;
     case 2: binned_references(in); break;
     case 3: frame_stages(in); break;
-    default: interpolators(in); break;
+    case 4: interpolators(in); break;
+    default: banded(in); break;
   }
   return 0;
 }
