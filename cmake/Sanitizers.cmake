@@ -7,3 +7,11 @@ elseif(UCAP_SANITIZE STREQUAL "thread")
 elseif(NOT UCAP_SANITIZE STREQUAL "")
   message(FATAL_ERROR "UCAP_SANITIZE must be empty, 'address' or 'thread'")
 endif()
+# Fuzz builds: coverage instrumentation for libFuzzer on every target (the fuzz programs
+# link the fuzzer itself); combine with UCAP_SANITIZE=address.
+if(UCAP_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "UCAP_FUZZ needs clang (CMAKE_CXX_COMPILER=clang++)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

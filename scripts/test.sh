@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Builds ucap and runs every test suite: the normal build, the Python package, the tool's
-# files and the installed tree (pytest), AddressSanitizer + UndefinedBehaviorSanitizer,
-# ThreadSanitizer for the threaded suites, and (unless --no-windows) the Windows DLL under Wine.
+# Builds ucap and runs every test suite: the normal build with the soaks, the Python
+# package, the tool's files and the installed tree (pytest), AddressSanitizer +
+# UndefinedBehaviorSanitizer, the fuzz targets' corpora replayed through libFuzzer,
+# ThreadSanitizer for the threaded suites, and (unless --no-windows) the Windows DLL under
+# Wine. The soaks (label "soak") run in the normal and the AddressSanitizer build, where
+# its leak check covers them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 windows=1
@@ -22,7 +25,9 @@ build() {  # dir, extra cmake args...
 # errors, so a warning that only the optimiser finds cannot slip in.
 echo "== build and test (Release, as the README builds)"
 build "$root/build/ci" -DCMAKE_BUILD_TYPE=Release -DUCAP_WERROR=ON
-ctest --test-dir "$root/build/ci" --output-on-failure -j"$jobs"
+ctest --test-dir "$root/build/ci" --output-on-failure -j"$jobs" -LE soak
+echo "== soaks (Release)"
+ctest --test-dir "$root/build/ci" --output-on-failure -j"$jobs" -L soak
 
 # The Python package, the ucap tool's files and `cmake --install` with the examples, on the
 # build above, with Debian's python3 (setup.sh gave it numpy, pytest and tifffile), not
@@ -43,10 +48,19 @@ build "$root/build/asan" -DCMAKE_BUILD_TYPE=Debug -DUCAP_WERROR=ON -DUCAP_SANITI
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir "$root/build/asan" --output-on-failure -j"$jobs"
 
+echo "== fuzz targets (clang, libFuzzer, AddressSanitizer + UndefinedBehaviorSanitizer): corpus replay"
+CC=clang CXX=clang++ cmake -S "$root" -B "$root/build/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DUCAP_WERROR=ON -DUCAP_FUZZ=ON -DUCAP_SANITIZE=address -DUCAP_BUILD_TESTS=OFF \
+  -DUCAP_BUILD_BENCH=OFF -DUCAP_BUILD_TOOLS=OFF >/dev/null
+cmake --build "$root/build/fuzz" -j"$jobs" --target \
+  ucap_fuzz_firmware_text ucap_fuzz_eeprom ucap_fuzz_reference_stores ucap_fuzz_readback ucap_fuzz_stages
+ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "$root/build/fuzz" --output-on-failure -j"$jobs" -L fuzz
+
 echo "== ThreadSanitizer (threaded suites)"
 build "$root/build/tsan" -DCMAKE_BUILD_TYPE=Debug -DUCAP_WERROR=ON -DUCAP_SANITIZE=thread -DUCAP_BUILD_BENCH=OFF -DUCAP_BUILD_TOOLS=OFF
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --test-dir "$root/build/tsan" --output-on-failure -j"$jobs" -L 'vcam|device|acquisition'
+  ctest --test-dir "$root/build/tsan" --output-on-failure -j"$jobs" -L 'vcam|device|acquisition' \
+  -E 'FaultMatrix'  # one thread at a time: the normal and the ASan build run it
 
 if [ "$windows" = 1 ] && [ -x "$root/.ci/windows.sh" ]; then
   echo "== Windows x64 DLL under Wine"

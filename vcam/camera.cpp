@@ -271,6 +271,7 @@ void camera_build_eeprom(Camera& cam) {
     put_be32(cam.eeprom.data() + 524 + 4 * i, pos);
     ++i;
   }
+  for (const auto& [offset, byte] : cam.cfg.eeprom_bytes) cam.eeprom[offset] = byte;
 }
 
 void camera_power_on(Camera& cam) {

@@ -261,6 +261,22 @@ bool parse_config(const char* text, bool attaching, Settings* cfg_out, CameraFau
       count_given = true;
     } else if (key == "second_count") {
       if (!parse_u32(v, 10, &cfg.second_count)) return false;
+    } else if (key == "eeprom") {  // eeprom=OFF:HEXBYTES or eeprom=-
+      if (v == "-") {
+        cfg.eeprom_bytes.clear();
+        continue;
+      }
+      const size_t colon = v.find(':');
+      int off = 0;
+      if (colon == std::string_view::npos || !parse_int(v.substr(0, colon), 0, kEepromSize - 1, &off))
+        return false;
+      const std::string_view hex = v.substr(colon + 1);
+      if (hex.empty() || hex.size() % 2 != 0 || off + hex.size() / 2 > kEepromSize) return false;
+      for (size_t i = 0; i < hex.size(); i += 2) {
+        uint32_t byte = 0;
+        if (!parse_u32(hex.substr(i, 2), 16, &byte)) return false;
+        cfg.eeprom_bytes[static_cast<size_t>(off) + i / 2] = static_cast<uint8_t>(byte);
+      }
     } else if (key == "busy_polls") {
       if (!parse_int(v, 0, 1000, &cfg.busy_polls)) return false;
     } else if (key == "access_timeout") {

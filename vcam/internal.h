@@ -86,6 +86,7 @@ struct Settings {
   std::vector<std::pair<int, int>> blemishes;  // x, y
   uint32_t blemish_count = 0;
   uint32_t second_count = 0;
+  std::map<size_t, uint8_t> eeprom_bytes;  // raw EEPROM bytes over the built image, by offset
   int busy_polls = 2;
   uint32_t access_timeout_ms = 0;  // 0: the value written to vendor 0x004 (ms)
   // sensor model and clock

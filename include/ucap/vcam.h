@@ -33,6 +33,9 @@
  *                        is given in the same string
  *   blemish_count=N      EEPROM bytes 512..515 as stored, even if invalid (e.g. 10000)
  *   second_count=N       EEPROM bytes 516..519
+ *   eeprom=OFF:HEX       raw EEPROM bytes (hex pairs) from byte OFF (decimal), laid over
+ *                        what the keys above build, e.g. a damaged list; repeated words
+ *                        add to each other; eeprom=- removes them all
  *   busy_polls=N         reads that keep the busy bits of the memory command, mode apply
  *                        and apply settings set (default 2)
  *   access_timeout=MS    vendor access lapses MS ms after the last vendor write (default:

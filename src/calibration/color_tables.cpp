@@ -146,7 +146,8 @@ int32_t set_color_processing(CameraRecord& cam, int32_t on) {
 }
 
 int32_t set_white_balance(CameraRecord& cam, double red, double green, double blue) {
-  if (acquisition_running(cam)) return err::kBusy;
+  const Hold change(cam, kHeldByChange);
+  if (!may_change(change, cam)) return err::kBusy;
   const double rounded[3] = {to_single(red), to_single(green), to_single(blue)};
   const int32_t rc = set_white(cam, rounded);
   if (rc != err::kOk) return rc;
@@ -157,7 +158,8 @@ int32_t set_white_balance(CameraRecord& cam, double red, double green, double bl
 }
 
 int32_t set_image_white_balance(CameraRecord& cam, double red, double green, double blue) {
-  if (acquisition_running(cam)) return err::kBusy;
+  const Hold change(cam, kHeldByChange);
+  if (!may_change(change, cam)) return err::kBusy;
   const double measured[3] = {to_single(red), to_single(green), to_single(blue)};
   for (double y : measured) {
     if (!(y > 0.0)) return err::kWhiteBalance;
@@ -176,7 +178,16 @@ int32_t set_image_white_balance(CameraRecord& cam, double red, double green, dou
   return err::kOk;
 }
 
+int32_t rebuild_white_tables(CameraRecord& cam, const double rgb[3]) {
+  const Hold change(cam, kHeldByChange);
+  if (!may_change(change, cam)) return err::kBusy;
+  return set_white(cam, rgb);
+}
+
 int32_t set_color_saturation(CameraRecord& cam, double red, double green, double blue) {
+  // The tables it rebuilds are read by the stages: not while an acquisition holds them.
+  const Hold change(cam, kHeldByChange);
+  if (!may_change(change, cam)) return err::kBusy;
   const double saturation[3] = {red, green, blue};
   double matrix[9];
   build_color_matrix(saturation, matrix);

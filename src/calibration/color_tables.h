@@ -56,7 +56,9 @@ void init_color_defaults(CameraRecord& cam);
 // unchanged. 0.
 int32_t set_color_processing(CameraRecord& cam, int32_t on);
 
-// The setters behind the white-balance and saturation exports (busy check included).
+// The setters behind the white-balance, saturation and table exports: 10 while an
+// acquisition runs or holds the settings (core/record.h, Hold).
+int32_t rebuild_white_tables(CameraRecord& cam, const double rgb[3]);
 int32_t set_white_balance(CameraRecord& cam, double red, double green, double blue);
 int32_t set_image_white_balance(CameraRecord& cam, double red, double green, double blue);
 int32_t set_color_saturation(CameraRecord& cam, double red, double green, double blue);

@@ -18,7 +18,8 @@ bool geometry_fits(const CameraRecord& cam) {
 }
 
 int32_t switch_to(CameraRecord& cam, int32_t on, int32_t present, int32_t& field) {
-  if (acquisition_running(cam)) return err::kBusy;
+  const Hold change(cam, kHeldByChange);
+  if (!may_change(change, cam)) return err::kBusy;
   if (on != 0 && present == 0) return err::kArgument;
   field = on != 0 ? 1 : 0;
   return err::kOk;

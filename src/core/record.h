@@ -44,6 +44,7 @@ struct CameraRecord {
   // ---- transfer state (device/transport) ----
   uint64_t bandwidth_handle;
   uint32_t channel;
+  int32_t channel_held;  // 1 from the channel's allocation until the driver has freed it
   uint64_t resource_handle;
   uint32_t bytes_per_packet;
   uint32_t packets_per_frame;
@@ -123,6 +124,7 @@ struct CameraRecord {
   std::atomic<int32_t> fast_running;
   std::atomic<int32_t> abort;
   std::atomic<int32_t> frame_result;  // code of the last frame transfer (0: the frame arrived)
+  std::atomic<int32_t> holder;        // who holds the settings (Hold below): 0 nobody
 
   // ---- white balance, color matrix, callbacks ----
   double white_balance[3];
@@ -137,6 +139,42 @@ struct CameraRecord {
 // the geometry it was set up with).
 inline bool acquisition_running(const CameraRecord& cam) {
   return cam.busy.load() != 0 || cam.fast_running.load() != 0;
+}
+
+// Holders of a camera's settings and tables. An acquisition (single shot, stream from its
+// start to its end, reference calculation) holds them while it reads them; a settings
+// change holds them while it writes them. One holder at a time, so a change made on another
+// thread never lands in the middle of an acquisition: it is refused (10) instead.
+inline constexpr int32_t kHeldByAcquisition = 1;
+inline constexpr int32_t kHeldByChange = 2;
+
+// A hold for the lifetime of the object, or after keep() until release_hold(); false
+// (nothing held) when another holder has the settings.
+class Hold {
+ public:
+  Hold(CameraRecord& cam, int32_t holder) noexcept : cam_(cam) {
+    int32_t nobody = 0;
+    taken_ = cam.holder.compare_exchange_strong(nobody, holder);
+  }
+  ~Hold() {
+    if (taken_ && !kept_) cam_.holder.store(0);
+  }
+  Hold(const Hold&) = delete;
+  Hold& operator=(const Hold&) = delete;
+  explicit operator bool() const noexcept { return taken_; }
+  void keep() noexcept { kept_ = true; }
+
+ private:
+  CameraRecord& cam_;
+  bool taken_ = false;
+  bool kept_ = false;
+};
+
+inline void release_hold(CameraRecord& cam) { cam.holder.store(0); }
+
+// A settings change may go ahead: nothing else holds the settings and no acquisition runs.
+inline bool may_change(const Hold& change, const CameraRecord& cam) {
+  return static_cast<bool>(change) && !acquisition_running(cam);
 }
 
 }  // namespace ucap

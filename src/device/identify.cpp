@@ -19,7 +19,6 @@ uint32_t quadlet_base(uint32_t value) { return kRegisterSpace + 4u * (value & kQ
 uint32_t big_endian(const uint8_t* p) { return get_bus_quadlet(p); }
 
 // EEPROM layout.
-constexpr size_t kWord36 = 144;
 constexpr size_t kBlemishCount = 512;
 constexpr size_t kSecondCount = 516;
 constexpr size_t kBlemishEntries = 524;

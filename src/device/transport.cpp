@@ -22,13 +22,14 @@ bool refused(CameraRecord& cam, uint32_t code, uint8_t* record, uint32_t length,
 
 uint32_t frame_bytes(const CameraRecord& cam) { return cam.bytes_per_packet * cam.packets_per_frame; }
 
-// Frees what a 64-bit driver handle names; the handle is spent either way.
+// Frees what a 64-bit driver handle names. The handle is spent once freed; one the driver
+// refused to free is kept, and the next set-up or the close frees it (give_back_leftovers).
 int32_t free_handle(CameraRecord& cam, uint32_t ioctl, uint64_t& handle, int32_t code) {
   uint8_t r[8] = {};
   put_u64(r, handle);
-  const bool failed = refused(cam, ioctl, r, sizeof r, false);
+  if (refused(cam, ioctl, r, sizeof r, false)) return code;
   handle = 0;
-  return failed ? code : 0;
+  return 0;
 }
 
 int32_t free_bandwidth(CameraRecord& cam) {
@@ -42,7 +43,9 @@ int32_t free_resources(CameraRecord& cam) {
 int32_t free_channel(CameraRecord& cam) {
   uint8_t r[4] = {};
   put_u32(r, cam.channel);
-  return refused(cam, kIoctlFreeChannel, r, sizeof r, false) ? err::kChannel : 0;
+  if (refused(cam, kIoctlFreeChannel, r, sizeof r, false)) return err::kChannel;
+  cam.channel_held = 0;
+  return 0;
 }
 
 bool rectangle_fits(const CameraRecord& cam, const Rect& r, int32_t b) {
@@ -94,6 +97,7 @@ int32_t program_mode(CameraRecord& cam, uint32_t m, const Rect& rect, int32_t b,
 int32_t capture_setup(CameraRecord& cam, int32_t mode, const Rect& rect, int32_t binning,
                       int32_t ticks, int32_t single_shot) {
   if (mode < 0 || mode > 7 || !rectangle_fits(cam, rect, binning)) return err::kArgument;
+  give_back_leftovers(cam);  // still refused: the new transfer may get its own all the same
   const uint32_t m = static_cast<uint32_t>(mode);
   const ModeEntry& entry = cam.modes[m];
 
@@ -153,6 +157,7 @@ int32_t capture_setup(CameraRecord& cam, int32_t mode, const Rect& rect, int32_t
     put_u32(r + 0, kAnyChannel);
     if (refused(cam, kIoctlAllocChannel, r, sizeof r, true)) return give_back(err::kChannel);
     cam.channel = get_u32(r + 4);
+    cam.channel_held = 1;
     have_channel = true;
   }
   if (quadlet_write(cam, command(cam, kCmdChannel), (cam.channel << kChannelShift) + kIsoSpeedS400) != 0)
@@ -226,6 +231,17 @@ int32_t hand_over(CameraRecord& cam, const uint8_t* buffer) {
   return 0;
 }
 
+int32_t give_back_leftovers(CameraRecord& cam) {
+  int32_t result = 0;
+  auto first = [&result](int32_t code) {
+    if (result == 0) result = code;
+  };
+  if (cam.resource_handle != 0) first(free_resources(cam));
+  if (cam.channel_held != 0) first(free_channel(cam));
+  if (cam.bandwidth_handle != 0) first(free_bandwidth(cam));
+  return result;
+}
+
 int32_t capture_cleanup(CameraRecord& cam) {
   {
     uint8_t r[16] = {};
@@ -237,16 +253,9 @@ int32_t capture_cleanup(CameraRecord& cam) {
     return 0;
   }
   cam.transfer_active.store(0);
-  // Every resource is given back even when an earlier one is refused (nothing would try
-  // again later: the flag is already 0); the first refusal names the result.
-  int32_t result = 0;
-  auto first = [&result](int32_t code) {
-    if (result == 0) result = code;
-  };
-  // The handles are spent afterwards: a later stop request must not name a freed resource.
-  first(free_resources(cam));
-  first(free_channel(cam));
-  first(free_bandwidth(cam));
+  // Every resource is given back even when an earlier one is refused; the first refusal
+  // names the result, and what was refused is tried again by the next set-up or the close.
+  const int32_t result = give_back_leftovers(cam);
   if (result != 0) return result;
   if (cam.hardware_trigger != 0 && quadlet_write(cam, command(cam, kCmdTrigger), kTriggerOff) != 0)
     return err::kSetupShutter;  // the trigger reset shares code 1042

@@ -46,4 +46,9 @@ int32_t hand_over(CameraRecord& cam, const uint8_t* buffer);
 // Stops the transfer and frees what set-up reserved. 0, 22, 23, 25, 26 or 1042.
 int32_t capture_cleanup(CameraRecord& cam);
 
+// Frees the resources, channel and bandwidth a clean-up (or a failed set-up) was refused to
+// free; each one freed is forgotten, each refused again kept. 0, or the first refusal's
+// code (23, 25, 22). Only while no transfer is set up; capture_setup calls it first.
+int32_t give_back_leftovers(CameraRecord& cam);
+
 }  // namespace ucap::device

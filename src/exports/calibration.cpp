@@ -75,7 +75,7 @@ int32_t UcapGetCurrentWhiteBalance(double* red, double* green, double* blue) {
 int32_t Ucapm_setwhite(int32_t index, const double* rgb) {
   return with_camera(index, [&](CameraRecord& cam) {
     if (rgb == nullptr) return err::kArgument;
-    return ucap::set_white(cam, rgb);
+    return ucap::rebuild_white_tables(cam, rgb);
   });
 }
 int32_t Ucap_setwhite(const double* rgb) { return Ucapm_setwhite(0, rgb); }

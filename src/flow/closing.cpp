@@ -23,7 +23,9 @@ void release_transfers() {
   for (int32_t i = 0; i < count && s.table != nullptr; ++i) {
     CameraRecord& cam = s.table[i];
     if (cam.transfer_active.load() > 0) clean_up_transfer(cam);
+    give_back_leftovers(cam);
     cam.fast_running.store(0);
+    release_hold(cam);
   }
 }
 

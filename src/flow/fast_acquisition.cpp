@@ -4,6 +4,7 @@
 #include "core/errors.h"
 #include "core/reporter.h"
 #include "core/state.h"
+#include "flow/closing.h"
 #include "flow/frame_worker.h"
 #include "flow/image_size.h"
 #include "flow/processing.h"
@@ -38,6 +39,7 @@ int32_t finish_abort(CameraRecord& cam) {
   wait_for_frame(cam, kAbortPollMs, &cancelled);
   clean_up_transfer(cam);
   cam.busy.store(0);
+  release_hold(cam);
   cam.abort.store(kNoAbort);
   return err::kOk;
 }
@@ -58,6 +60,9 @@ int32_t start_fast_acquisition(int32_t index) {
   }
   if (cam.busy.load() != 0) return err::kBusy;
   if (cam.abort.load() != kNoAbort) return err::kAborted;
+  // The stream holds the settings from here to its end (last frame, abort, a stop).
+  Hold hold(cam, kHeldByAcquisition);
+  if (!hold) return err::kBusy;
   if (!combination_allowed(cam) || image_bytes(cam) == 0) {
     report(msg::kStartFastError, index, err::kArgument);
     return err::kArgument;
@@ -77,11 +82,16 @@ int32_t start_fast_acquisition(int32_t index) {
   cam.buffer_selector.store(0);
   cam.fast_running.store(1);
   if (!start_frame_worker(cam)) {
-    report(msg::kCreateThread, index);
     cam.fast_running.store(0);
+    if (closing_requested()) {  // no pass for the worker during a close
+      clean_up_transfer(cam);
+      return err::kNoCamera;
+    }
+    report(msg::kCreateThread, index);
     clean_up_transfer(cam);
     return err::kFastThread;
   }
+  hold.keep();
   return err::kOk;
 }
 
@@ -102,6 +112,7 @@ int32_t fast_acquisition_ready(int32_t index, uint16_t* image, int32_t size, int
   auto stop = [&](int32_t code) {
     cam.fast_running.store(0);
     const int32_t c = clean_up_transfer(cam);
+    release_hold(cam);
     report(msg::kFastReadyError, index, c != 0 ? c : -code);
     return done(-code);
   };
@@ -114,6 +125,8 @@ int32_t fast_acquisition_ready(int32_t index, uint16_t* image, int32_t size, int
   if (go_on != 0) {
     cam.buffer_selector.store(1 - current);
     if (!start_frame_worker(cam)) {
+      // During a close the worker gets no pass; the close cleans the stream up.
+      if (closing_requested()) return done(-err::kNoCamera);
       report(msg::kCreateThread, index);
       return done(-err::kThread);
     }
@@ -123,8 +136,9 @@ int32_t fast_acquisition_ready(int32_t index, uint16_t* image, int32_t size, int
     if (c != 0) report(msg::kFastReadyErrorNoIndex, c);
   }
   uint8_t* frame = cam.frame_buffer[current == 0 ? 0 : 1];
-  if (process_frame(cam, frame, image, Pipeline::kStream) != 0) return done(-err::kNoMemory);
-  return done(1);
+  const int32_t processed = process_frame(cam, frame, image, Pipeline::kStream);
+  if (go_on == 0) release_hold(cam);  // the last frame is out: the stream has ended
+  return done(processed != 0 ? -err::kNoMemory : 1);
 }
 
 int32_t abort_fast_acquisition(int32_t index) {

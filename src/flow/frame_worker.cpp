@@ -29,22 +29,35 @@ int32_t missing_frame_code(uint32_t driver_error) {
   return err::kFrameBuffer;
 }
 
+// A transport step that failed because the camera has gone away means no camera, whichever
+// step it was. The last error is cleared before the step, so an older one cannot count.
+int32_t unless_gone(int32_t code) {
+  return code != 0 && platform::last_error() == kDeviceGone ? err::kNoCamera : code;
+}
+
 }  // namespace
 
 int32_t clean_up_transfer(CameraRecord& cam) {
   platform::Lock lock(cam.lock);
-  return device::capture_cleanup(cam);
+  platform::set_last_error(0);
+  return unless_gone(device::capture_cleanup(cam));
 }
 
 int32_t set_up_transfer(CameraRecord& cam, int32_t single_shot) {
   platform::Lock lock(cam.lock);
+  platform::set_last_error(0);
   if (cam.transfer_active.load() > 0) {
     report(msg::kSetupError);
     const int32_t c = device::capture_cleanup(cam);
-    if (c != 0) return c;
+    if (c != 0) return unless_gone(c);
   }
-  return device::capture_setup(cam, camera_mode_of(cam), cam.image_rect, cam.binning,
-                               reference_ticks(cam), single_shot);
+  return unless_gone(device::capture_setup(cam, camera_mode_of(cam), cam.image_rect,
+                                           cam.binning, reference_ticks(cam), single_shot));
+}
+
+void give_back_leftovers(CameraRecord& cam) {
+  platform::Lock lock(cam.lock);
+  device::give_back_leftovers(cam);
 }
 
 uint32_t ReadFrameThread(void* record) {

@@ -11,11 +11,15 @@ namespace ucap::flow {
 // Sets the transfer up for the current settings (single_shot 1, or 0 for a stream) under
 // the camera lock. A transfer still set up from an earlier operation is reported ("Setup
 // error") and cleaned up first, so that the new one matches the settings the caller's
-// buffer was checked against. 0, or the code of the failing clean-up or set-up.
+// buffer was checked against. 0, or the code of the failing clean-up or set-up; 3 when a
+// step failed because the camera has gone away.
 int32_t set_up_transfer(CameraRecord& cam, int32_t single_shot);
 
-// Clean-up of the transfer under the camera lock: 0 or its code.
+// Clean-up of the transfer under the camera lock: 0 or its code (3: the camera is gone).
 int32_t clean_up_transfer(CameraRecord& cam);
+
+// Frees, under the camera lock, what a clean-up was refused to free (the close calls it).
+void give_back_leftovers(CameraRecord& cam);
 
 // Sets the busy flag and starts ReadFrameThread for the buffer the selector names. False
 // (busy flag 0 again) when the thread cannot be created.

@@ -102,7 +102,8 @@ int32_t bright_level(const int32_t* histogram, int64_t threshold) {
 
 int32_t calculate_black_ref(int32_t index, Progress progress) {
   CameraRecord& cam = *camera(index);
-  if (acquisition_running(cam)) return err::kBusy;
+  const Hold hold(cam, kHeldByAcquisition);
+  if (!hold || acquisition_running(cam)) return err::kBusy;
   const int32_t W = cam.sensor_width, H = cam.sensor_height;
   const size_t words = black_store_words(cam);
   platform::WorkBuffer work(words * sizeof(uint16_t));
@@ -128,7 +129,8 @@ int32_t set_black_ref_from(const void* record, const uint16_t* buffer) {
     CameraRecord& cam = s.table[i];
     if (&cam != record) continue;
     if (buffer == nullptr || black_store_words(cam) == 0) return err::kArgument;
-    if (acquisition_running(cam)) return err::kBusy;
+    const Hold change(cam, kHeldByChange);
+    if (!may_change(change, cam)) return err::kBusy;
     derive_black_store(cam, buffer);
     return err::kOk;
   }
@@ -175,7 +177,8 @@ int32_t CalculateWhiteRef(CameraRecord& cam, const uint16_t* sum, int32_t n) {
 
 int32_t calculate_white_ref(int32_t index, Progress progress) {
   CameraRecord& cam = *camera(index);
-  if (acquisition_running(cam)) return err::kBusy;
+  const Hold hold(cam, kHeldByAcquisition);
+  if (!hold || acquisition_running(cam)) return err::kBusy;
   const size_t words = white_table_words(cam);
   if (cam.black_ref_present == 0 && words != 0)
     std::fill(cam.black_store, cam.black_store + black_store_words(cam), uint16_t{kBlackLevel});

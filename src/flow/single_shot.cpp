@@ -53,7 +53,10 @@ void WatchExposure(CameraRecord& cam, Progress progress) {
   }
 }
 
-int32_t DoAcquisition(int32_t index, uint16_t* image, int32_t size, Progress progress) {
+namespace {
+
+// The shot itself, for a caller that holds the camera's settings.
+int32_t shoot(int32_t index, uint16_t* image, int32_t size, Progress progress) {
   CameraRecord& cam = *camera(index);
   const int32_t n = ImageDataSize(index);
   if (n == 0 || size < n || image == nullptr) return failed(index, err::kBufferSize);
@@ -70,6 +73,11 @@ int32_t DoAcquisition(int32_t index, uint16_t* image, int32_t size, Progress pro
   cam.abort.store(0);
   cam.buffer_selector.store(0);
   if (!start_frame_worker(cam)) {
+    // During a close the worker gets no pass: the camera is going away, no thread failed.
+    if (closing_requested()) {
+      clean_up_transfer(cam);
+      return err::kNoCamera;
+    }
     report(msg::kCreateThread, index);
     clean_up_transfer(cam);
     return err::kThread;
@@ -88,6 +96,14 @@ int32_t DoAcquisition(int32_t index, uint16_t* image, int32_t size, Progress pro
   if (const int32_t missing = cam.frame_result.load(); missing != 0) return failed(index, missing);
   if (c != 0) return failed(index, c);
   return process_frame(cam, cam.frame_buffer[0], image, Pipeline::kSingleShot);
+}
+
+}  // namespace
+
+int32_t DoAcquisition(int32_t index, uint16_t* image, int32_t size, Progress progress) {
+  const Hold hold(*camera(index), kHeldByAcquisition);
+  if (!hold) return failed(index, err::kBusy);
+  return shoot(index, image, size, progress);
 }
 
 int32_t getfullframe(int32_t index, uint16_t* buffer, int32_t ticks, Progress progress) {
@@ -109,9 +125,9 @@ int32_t getfullframe(int32_t index, uint16_t* buffer, int32_t ticks, Progress pr
     cam.black_ref_switch = 0;
     cam.white_ref_switch = 0;
     cam.bits_per_pixel = kBitsMono;
-    set_frame_size(cam, nullptr);
+    store_frame(cam, nullptr);
     const int64_t sensor_bytes = int64_t{cam.sensor_width} * cam.sensor_height * 2;
-    r = DoAcquisition(index, buffer, static_cast<int32_t>(sensor_bytes), progress);
+    r = shoot(index, buffer, static_cast<int32_t>(sensor_bytes), progress);
     cam.resolution = saved.resolution;
     cam.bits_per_pixel = saved.bits_per_pixel;
     cam.binning = saved.binning;
@@ -119,7 +135,7 @@ int32_t getfullframe(int32_t index, uint16_t* buffer, int32_t ticks, Progress pr
     cam.black_ref_switch = saved.black_switch;
     cam.white_ref_switch = saved.white_switch;
     cam.black_ref_present = saved.black_present;
-    set_frame_size(cam, &saved.frame);
+    store_frame(cam, &saved.frame);
     // Restoring the frame alone would re-align the image rectangle to multiples of 4b.
     cam.image_rect = saved.image;
   }

@@ -11,7 +11,8 @@
 namespace ucap::flow {
 
 // One image into `image` (`size` bytes) for camera `index`, which names a camera. 0, or
-// 3, 4, 6, 7, 8, 10, 11, 21, 24 or a code of the transport.
+// 3, 4, 6, 7, 8, 10, 11, 21, 24 or a code of the transport. Holds the camera's settings
+// for the whole shot (10 while another holder has them).
 int32_t DoAcquisition(int32_t index, uint16_t* image, int32_t size, Progress progress);
 
 // Calls the progress callback every 50 ms of nominal exposure time until the frame has
@@ -21,7 +22,8 @@ void WatchExposure(CameraRecord& cam, Progress progress);
 
 // The full sensor as grey words (sensor width x height words into `buffer`), exposed for
 // `ticks` reference ticks, without reference correction; every setting is put back
-// afterwards, whatever the result.
+// afterwards, whatever the result. For a caller that holds the camera's settings (a
+// reference calculation).
 int32_t getfullframe(int32_t index, uint16_t* buffer, int32_t ticks, Progress progress);
 
 }  // namespace ucap::flow

@@ -87,13 +87,15 @@ int32_t set_resolution(CameraRecord& cam, int32_t resolution) {
   if (static_cast<uint32_t>(resolution) >= static_cast<uint32_t>(kResolutionCount)) {
     return err::kArgument;
   }
-  if (acquisition_running(cam)) return err::kBusy;
+  const Hold change(cam, kHeldByChange);
+  if (!may_change(change, cam)) return err::kBusy;
   cam.resolution = resolution;
   return err::kOk;
 }
 
 int32_t set_bits_per_pixel(CameraRecord& cam, int32_t bits) {
-  if (acquisition_running(cam)) return err::kBusy;
+  const Hold change(cam, kHeldByChange);
+  if (!may_change(change, cam)) return err::kBusy;
   if (bits != kBitsColor && bits != kBitsMono) return err::kArgument;
   // At resolution 1 each depth has its own binning factors: move to the neighbour.
   if (cam.resolution == 1) {
@@ -110,17 +112,19 @@ int32_t set_bits_per_pixel(CameraRecord& cam, int32_t bits) {
 }
 
 int32_t set_binning(CameraRecord& cam, int32_t factor) {
-  if (acquisition_running(cam)) return err::kBusy;
+  const Hold change(cam, kHeldByChange);
+  if (!may_change(change, cam)) return err::kBusy;
   if (!binning_allowed(cam.resolution, cam.bits_per_pixel, factor)) return err::kArgument;
   cam.binning = factor;
-  // Re-align the image rectangle to the new factor; the result does not matter here.
+  // Re-align the image rectangle to the new factor.
   const Rect current = cam.image_rect;
-  set_frame_size(cam, &current);
+  store_frame(cam, &current);
   return err::kOk;
 }
 
 int32_t set_image_size(CameraRecord& cam, const Rect* rect) {
-  if (acquisition_running(cam)) return err::kBusy;
+  const Hold change(cam, kHeldByChange);
+  if (!may_change(change, cam)) return err::kBusy;
   const int32_t b = binning_of(cam);
   if (rect == nullptr) {
     const int32_t g = cam.resolution == 1 ? 4 * b : 2 * b;
@@ -166,13 +170,18 @@ int32_t set_image_size(CameraRecord& cam, const Rect* rect) {
 }
 
 int32_t set_frame_size(CameraRecord& cam, const Rect* rect) {
-  if (acquisition_running(cam)) return err::kBusy;
+  const Hold change(cam, kHeldByChange);
+  if (!may_change(change, cam)) return err::kBusy;
+  store_frame(cam, rect);
+  return err::kOk;
+}
+
+void store_frame(CameraRecord& cam, const Rect* rect) {
   const int32_t g = 4 * binning_of(cam);
   const Rect frame = rect != nullptr ? *rect : reference_rect(cam);
   cam.frame_rect = frame;
   cam.image_rect = Rect{truncate_to(frame.left, g), truncate_to(frame.top, g),
                         truncate_to(frame.right, g), truncate_to(frame.bottom, g)};
-  return err::kOk;
 }
 
 Rect current_image_size(const CameraRecord& cam) {

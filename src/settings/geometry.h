@@ -32,7 +32,8 @@ Rect reference_rect(const CameraRecord& cam);
 // v divided by g with the quotient rounded toward zero, times g.
 inline int32_t truncate_to(int32_t v, int32_t g) { return v / g * g; }
 
-// Setters: 10 while the acquisition is busy, 8 for values the camera cannot take.
+// Setters: 10 while an acquisition runs or holds the settings (core/record.h, Hold), 8 for
+// values the camera cannot take.
 int32_t set_resolution(CameraRecord& cam, int32_t resolution);
 int32_t set_bits_per_pixel(CameraRecord& cam, int32_t bits);
 int32_t set_binning(CameraRecord& cam, int32_t factor);
@@ -41,6 +42,9 @@ int32_t set_binning(CameraRecord& cam, int32_t factor);
 int32_t set_image_size(CameraRecord& cam, const Rect* rect);
 // rect in sensor pixels, or null for the whole reference size.
 int32_t set_frame_size(CameraRecord& cam, const Rect* rect);
+// The same without the checks, for whoever holds the settings already (a change in
+// progress, or the full-frame shot of a reference calculation).
+void store_frame(CameraRecord& cam, const Rect* rect);
 // The image rectangle in current-resolution coordinates.
 Rect current_image_size(const CameraRecord& cam);
 // Width and height of the image an acquisition delivers; 8 when the stored rectangle

@@ -59,9 +59,9 @@ const TransferFault kTransferFaults[] = {
     {"StreamDroppedFrame", "drop_frames=1:2", true, false, 2, 0, -21,
      "(0)UcapIsFastAcquisitionReady error -21"},
     {"StreamUnpluggedBetweenFrames", "detach_after=3", true, false, 3, 0, -3,
-     "(0)UcapIsFastAcquisitionReady error 26"},
+     "(0)UcapIsFastAcquisitionReady error 3"},
     {"StreamUnpluggedInExposure", "detach_in_exposure=2", true, false, 1, 0, -3,
-     "(0)UcapIsFastAcquisitionReady error 26"},
+     "(0)UcapIsFastAcquisitionReady error 3"},
 };
 
 class FailedTransfer : public AcquisitionTest, public ::testing::WithParamInterface<TransferFault> {};

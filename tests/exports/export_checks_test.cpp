@@ -311,21 +311,22 @@ TEST_F(ExportChecksTest, StartValuesAndTheBusyRefusal) {
       {"set_image_white_balance", [] { return UcapSetImageWhiteBalance(0, 1, 1); }},
       {"set_black_ref", [] { return UcapSetBlackRef(1); }},
       {"set_white_ref", [] { return UcapSetWhiteRef(1); }},
+      // They rebuild the tables the stages read.
+      {"set_color_saturation", [] { return UcapSetColorSaturation(1, 1, 1); }},
+      {"setwhite", [] { return Ucap_setwhite(rgb); }},
   };
   for (const auto& [name, call] : refused) EXPECT_EQ(call(), 10) << name;
   EXPECT_EQ(UcapSetResolution(4), 8);
   for (const StartValue& v : start_values()) EXPECT_EQ(v.query(), v.expected) << v.name;
   EXPECT_EQ(trace(ids[0]), "");  // no shutter word reached the camera
 
-  // The switches that take effect only at the next set-up, saturation and the stores
-  // are taken all the same.
+  // The switches that take effect only at the next set-up and the stores are taken all
+  // the same.
   std::vector<uint16_t> store(970u * 1296u);
   const std::vector<std::pair<const char*, std::function<int32_t()>>> taken = {
       {"EnableHardwareTrigger", [] { return UcapEnableHardwareTrigger(3); }},
       {"SetHardwareTriggerPolarity", [] { return UcapSetHardwareTriggerPolarity(1); }},
       {"EnableColorProcessing", [] { return UcapmEnableColorProcessing(0, 1); }},
-      {"set_color_saturation", [] { return UcapSetColorSaturation(1, 1, 1); }},
-      {"setwhite", [] { return Ucap_setwhite(rgb); }},
       {"restore_black_ref", [&] { return UcapRestoreBlackRef(store.data(), 970 * 1296 * 2); }},
       {"save_black_ref", [&] { return UcapSaveBlackRef(store.data(), 970 * 1296 * 2); }},
       {"set_white_table", [&] { return UcapSetWhiteTable(store.data()); }},

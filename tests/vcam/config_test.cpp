@@ -22,7 +22,8 @@ TEST_F(Config, MalformedAttachConfigurationsAreRefused) {
       "misreport=mode2+C",     "misreport=mode2+C:xyz", "misreport=F0F00071:1",
       "drop_frames=1:2:3",     "drop_frames=1:x", "detach_after=-1",  "detach_in_exposure=x",
       "memory_stuck=1:2",      "overrange=1:FFF", "overrange=1:10000", "overrange=1:2:3",
-      "frame_stamp=2",    "response=1,1",     "response=0,0,0",
+      "frame_stamp=2",     "response=1,1",    "response=0,0,0",    "eeprom=512",
+      "eeprom=512:ABC",    "eeprom=2047:AABB", "eeprom=x:00",       "eeprom=0:GG",
   };
   for (const char* config : bad) EXPECT_LT(ucap_vcam_attach(config), 0) << config;
   EXPECT_EQ(list_paths().size(), 0u);
