@@ -69,11 +69,19 @@ int32_t setting_or_query(int i) {
 
 void count_reset(uint64_t user) { reinterpret_cast<std::atomic<int>*>(user)->fetch_add(1); }
 
-// A progress callback that keeps its shot going until the other thread has made 32 calls,
-// every kind of call twice, while the shot holds the camera.
+// What the first shot's progress callback shares with the other threads.
+struct FirstShot {
+  std::atomic<bool> holding{false};  // the shot holds the camera: the others may start
+  std::atomic<int> calls{0};         // calls the settings thread has made
+};
+
+// A progress callback that lets the other threads start, then keeps its shot going until
+// the settings thread has made 32 calls, every kind of call twice, while the shot holds
+// the camera.
 int32_t wait_for_calls(int32_t, int32_t, int32_t, intptr_t user) {
-  auto* calls = reinterpret_cast<std::atomic<int>*>(user);
-  eventually([&] { return calls->load() >= 32; });
+  auto* first = reinterpret_cast<FirstShot*>(user);
+  first->holding.store(true);
+  eventually([&] { return first->calls.load() >= 32; });
   return 0;
 }
 
@@ -86,17 +94,23 @@ TEST_F(Concurrency, SettingsQueriesAndBusResetsWhileShotsAndStreamsRun) {
   std::atomic<bool> done{false};
   std::set<int32_t> acquired, changed;  // results seen, each set by one thread
   Buffer image(kAnyImageBytes, 9);
-  std::atomic<int> calls{0};
+  FirstShot first;
+  // The first shot starts alone, so it is neither refused nor handed a combination the
+  // camera cannot take; the other threads start once it holds the camera.
   std::thread acquisitions([&] {
     acquired.insert(UcapAcquisitionEx(image.data(), image.size(), &wait_for_calls,
-                                      reinterpret_cast<intptr_t>(&calls)));
+                                      reinterpret_cast<intptr_t>(&first)));
+    first.holding.store(true);  // even if the shot failed before its callback ran
     for (int i = 0; i < 90; ++i) acquired.insert(acquire(i, image));
     done.store(true);
   });
   std::thread settings([&] {
-    for (int i = 0; !done.load(); ++i, calls.fetch_add(1)) changed.insert(setting_or_query(i));
+    while (!first.holding.load()) std::this_thread::yield();
+    for (int i = 0; !done.load(); ++i, first.calls.fetch_add(1))
+      changed.insert(setting_or_query(i));
   });
   std::thread bus([&] {
+    while (!first.holding.load()) std::this_thread::yield();
     while (!done.load()) {
       ucap_vcam_bus_reset();
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
