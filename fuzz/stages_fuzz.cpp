@@ -147,7 +147,7 @@ void interpolators(Input& in) {
   ucap::AssembleSingle(in.integer(0, 2), w, h, image.data(), ucap::library_services());
 }
 
-// Frames tall enough for the band pool to split (colour bands take 128 rows each at
+// Frames tall enough for the band pool to split (color bands take 128 rows each at
 // least): each stage once on the calling thread alone and once split over the pool.
 void banded(Input& in) {
   const ucap::ColorTables& t = tables();
