@@ -26,7 +26,7 @@ struct SensorParams {
   std::array<double, 3> response = {1.37, 1.93, 1.0};
   bool noise = true;        // shot and read noise
   uint64_t seed = 1;        // fixed patterns and noise
-  double dark = 20.0;       // dark current in counts per second
+  double dark = 10.0;       // dark current in counts per second
   double hot = 0.0005;      // share of hot pixels (dark current 50 to 200 times higher)
   // Vertical smear: each pixel of an even column (red and green sites) gains this share of
   // the light of the pixels above it in its column; the odd columns (green and blue sites)

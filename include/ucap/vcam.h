@@ -53,7 +53,7 @@
  *                        the full level)
  *   noise=0|1            shot and read noise (default 1); 0 gives exact frames
  *   seed=N               seed of fixed patterns and noise (default 1)
- *   dark=X               dark current, counts per second (default 20)
+ *   dark=X               dark current, counts per second (default 10)
  *   hot=X                share of hot pixels, 0..0.1 (default 0.0005)
  *   smear=X              share of the light above a pixel that leaks into it, in the even
  *                        columns (red and green sites) only (default 2e-5)

@@ -86,7 +86,7 @@ def test_abort_and_ctrl_c_leave_the_camera_usable():
 
 def test_references_are_measured_switched_and_filed(tmp_path):
     seen = []
-    with open_camera("sensor=256x192 scene=dark dark=10 timescale=100") as cam:
+    with open_camera("sensor=256x192 scene=dark timescale=100") as cam:
         assert cam.black_ref is None and cam.white_table is None
         cam.calibrate_black(progress=lambda done, total: seen.append(total))
         black = cam.black_ref

@@ -102,7 +102,7 @@ def references(tmp_path_factory):
     """A black reference and a white table of a 256 x 192 sensor, made by the tool."""
     folder = tmp_path_factory.mktemp("references")
     black, white = folder / "black.ucapref", folder / "white.ucapref"
-    made = run_tool("--vcam", "sensor=256x192 scene=dark dark=10 timescale=100", "calibrate", "black", "-o", black)
+    made = run_tool("--vcam", "sensor=256x192 scene=dark timescale=100", "calibrate", "black", "-o", black)
     assert made.returncode == 0, made.stderr
     made = run_tool("--vcam", "sensor=256x192 scene=flat timescale=100", "calibrate", "white", "-o", white,
                     "--black-ref", black)

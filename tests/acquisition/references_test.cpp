@@ -15,7 +15,7 @@ namespace {
 // capture wait of the shortest frame still has 150 ms.
 class References : public AcquisitionTest {
  protected:
-  std::string config() const override { return "sensor=200x160 timescale=20 dark=10"; }
+  std::string config() const override { return "sensor=200x160 timescale=20"; }
 };
 
 // Failed calculations: each its code, the earlier references kept as they were, and
