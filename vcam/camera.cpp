@@ -167,6 +167,13 @@ void start_command(Camera& cam, PolledCommand& c, uint32_t final_value, uint32_t
   c.busy_reads = cam.cfg.busy_polls;
 }
 
+// A command just started stays busy for good while `stuck` counts commands to hold.
+void stay_busy(uint32_t& stuck, PolledCommand& c) {
+  if (stuck == 0) return;
+  --stuck;
+  c.busy_reads = kStuck;
+}
+
 void finish_memory(Camera& cam) {
   uint32_t v = cam.pending_memory;
   cam.pending_memory = 0;
@@ -193,10 +200,7 @@ void write_memory_command(Camera& cam, uint32_t v) {
   uint32_t final_value = (v & ~0xE0000000u) | (ok ? 0 : kMemoryError);
   cam.pending_memory = ok ? v : 0;
   start_command(cam, cam.memory, final_value, (v & 0xC0000000u) | 0x40000000u);
-  if (cam.faults.memory_stuck > 0) {
-    --cam.faults.memory_stuck;
-    cam.memory.busy_reads = kStuck;
-  }
+  stay_busy(cam.faults.memory_stuck, cam.memory);
   if (cam.memory.busy_reads == 0) finish_memory(cam);
 }
 
@@ -219,6 +223,7 @@ void write_apply(Camera& cam, int m, uint32_t v) {
     ok = false;
   }
   start_command(cam, ms.apply, ok ? 0 : kApplyError, kBusyBit30);
+  stay_busy(cam.faults.apply_stuck, ms.apply);
   if (ms.apply.busy_reads == 0) finish_apply(cam, m);
 }
 
@@ -239,6 +244,7 @@ void write_settings(Camera& cam, int m, uint32_t v) {
     ok = false;
   }
   start_command(cam, ms.settings, ok ? 0 : kApplyError, kBusyBit30);
+  stay_busy(cam.faults.settings_stuck, ms.settings);
   if (ms.settings.busy_reads == 0) finish_settings(cam, m);
 }
 

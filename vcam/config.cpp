@@ -154,6 +154,8 @@ uint32_t CameraFaults::*count_fault(std::string_view key) {
       {"memory_error", &CameraFaults::memory_error},
       {"apply_error", &CameraFaults::apply_error},
       {"settings_error", &CameraFaults::settings_error},
+      {"apply_stuck", &CameraFaults::apply_stuck},
+      {"settings_stuck", &CameraFaults::settings_stuck},
       {"detach_after", &CameraFaults::detach_after},
       {"detach_in_exposure", &CameraFaults::detach_in_exposure},
   };

@@ -105,6 +105,8 @@ struct CameraFaults {
   uint32_t memory_error = 0;    // memory commands that end with the error bit
   uint32_t apply_error = 0;     // mode applies that end with the error bit
   uint32_t settings_error = 0;  // apply-settings commands that end with the error bit
+  uint32_t apply_stuck = 0;     // mode applies that stay busy until the register is written
+  uint32_t settings_stuck = 0;  // apply-settings commands that stay busy likewise
   uint32_t lapse_after = 0;     // access lapses after this many more vendor writes (0: off)
   uint32_t drop_frames = 0;     // exposures whose frame never leaves the camera
   uint32_t drop_skip = 0;       // exposures whose frame still arrives before the drops begin

@@ -90,9 +90,11 @@
  *   lapse_after=N           access lapses after N more vendor writes (the access key
  *                           write counts)
  *   memory_error=N          the next N memory commands end with the error bit 29
- *   memory_stuck=N          the next N memory commands stay busy (bits 31/30) for good
  *   apply_error=N           the next N mode applies end with the error bit 23
  *   settings_error=N        the next N apply-settings commands end with the error bit 23
+ *   apply_stuck=N           the next N mode applies stay busy (bit 30) until the register
+ *                           is written again
+ *   settings_stuck=N        the next N apply-settings commands stay busy likewise
  *   drop_frames=N[:K]       the next K frames arrive (default 0), then N frames never
  *                           arrive: the capture wait runs out (kind 0x80) or lasts until
  *                           cancelled (trigger kinds)

@@ -154,7 +154,7 @@ int32_t poll_command(CameraRecord& cam, uint32_t address, const CommandPoll& how
     const bool busy = (v & how.busy_bits) != 0;
     if (busy || !how.sleep_only_while_busy) platform::sleep_ms(kPollSleepMs);
     if (!busy) return 0;
-    if (how.max_reads != kNoPollLimit && reads >= how.max_reads) return err::kWrite;
+    if (reads >= how.max_reads) return err::kRead;
   }
 }
 

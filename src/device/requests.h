@@ -152,21 +152,23 @@ struct CommandPoll {
   uint32_t busy_bits;
   uint32_t error_bit;
   bool sleep_only_while_busy;  // else a 1 ms sleep follows every read
-  uint32_t max_reads;          // kNoPollLimit: until the busy bits clear
+  uint32_t max_reads;          // a command still busy after this many reads has failed
 };
-inline constexpr uint32_t kNoPollLimit = 0;
+// A camera whose command stays busy would otherwise hold its caller for good: two seconds
+// and more of reads, twice what the slowest command of a working camera takes.
+inline constexpr uint32_t kCommandPollReads = 2000;
 // Memory command (vendor 0x070), mode apply (vendor 0x11C + 32m), apply settings (mode 0x07C).
-inline constexpr CommandPoll kMemoryCommandPoll{3u << 30, 1u << 29, false, kNoPollLimit};
-inline constexpr CommandPoll kModeApplyPoll{1u << 30, 1u << 23, true, kNoPollLimit};
-inline constexpr CommandPoll kApplySettingsPoll{1u << 30, 1u << 23, false, kNoPollLimit};
+inline constexpr CommandPoll kMemoryCommandPoll{3u << 30, 1u << 29, false, kCommandPollReads};
+inline constexpr CommandPoll kModeApplyPoll{1u << 30, 1u << 23, true, kCommandPollReads};
+inline constexpr CommandPoll kApplySettingsPoll{1u << 30, 1u << 23, false, kCommandPollReads};
 
 // Reads `address` until the busy bits clear, sleeping 1 ms as `how` says. Returns 0,
-// 20 when a read fails, 8 when the error bit is set, 27 when the command is still busy
-// after how.max_reads reads.
+// 20 when a read fails or the command is still busy after how.max_reads reads, 8 when the
+// error bit is set.
 int32_t poll_command(CameraRecord& cam, uint32_t address, const CommandPoll& how);
 // The memory command's poll (kMemoryCommandPoll, with `max_reads`): as poll_command, and
 // the error bit releases vendor access before 8 is returned.
-int32_t poll_memory_command(VendorAccess& access, uint32_t max_reads = kNoPollLimit);
+int32_t poll_memory_command(VendorAccess& access, uint32_t max_reads = kCommandPollReads);
 
 // Frame buffer request: size 0 releases. Returns 0, or 7 when the driver refuses.
 int32_t frame_buffer_request(CameraRecord& cam, uint32_t size, uint8_t** first,

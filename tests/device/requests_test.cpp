@@ -137,6 +137,7 @@ TEST_F(StartupFailureTest, EachStepReturnsItsCode) {
       {"fail_read=vendor+C:3:31", 20, false},    // vendor word 3
       {"fail_write=vendor+70:3:31", 27, false},  // EEPROM memory command
       {"memory_error=1", 8, false},              // EEPROM error bit
+      {"memory_stuck=1", 20, false},             // EEPROM command busy for good
       {"fail_read=vendor+80:3:31", 20, false},   // EEPROM data window
       {"fail_read=F0000410:3:31", 20, false},    // unique identifier
       {"fail_ioctl=222104:1:8", 7, false},       // frame buffer refused

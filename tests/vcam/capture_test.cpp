@@ -378,6 +378,7 @@ TEST(SensorModel, BiasDarkCurrentSignalDefectsSmearAndNoise) {
   EXPECT_LE(*hi, 36);
   EXPECT_LT(*lo, *hi);
   p.hot = 0.001;
+  p.dark = 20;
   f = vcam::expected_frame(p, 512, 256, {}, full(512, 256, 40000));  // 10 s: 200 counts of dark current
   std::sort(f.begin(), f.end());
   EXPECT_NEAR(f[f.size() / 2], 232, 6);
