@@ -31,7 +31,8 @@
  *   The settings exports and the queries of one camera are called from one thread at a
  *   time. The reference stores (UcapSaveBlackRef, UcapRestoreBlackRef, UcapSetWhiteTable,
  *   UcapGetWhiteTable) are not used while an acquisition of that camera runs.
- * The bus-reset callback runs on the library's own monitor thread.
+ * The bus-reset callback runs on the library's own monitor thread, which UcapClose waits
+ * for: UcapInit and UcapClose called from the callback answer 3 and do nothing.
  */
 #ifndef UCAP_UCAP_H
 #define UCAP_UCAP_H

@@ -5,7 +5,7 @@
 namespace ucap {
 
 namespace {
-// Passes the calling thread holds through GatePass.
+// Passes the calling thread holds through GatePass, and ShutRefused scopes it is in.
 thread_local int32_t t_passes_held = 0;
 // How often a waiting shut-down nudges the waits that no export polls.
 constexpr int kNudgeMs = 20;
@@ -58,6 +58,10 @@ GatePass::~GatePass() {
   --t_passes_held;
   gate_.leave();
 }
+
+ShutRefused::ShutRefused() noexcept { ++t_passes_held; }
+
+ShutRefused::~ShutRefused() { --t_passes_held; }
 
 GateShut::GateShut(Gate& gate, void (*nudge)()) noexcept : gate_(gate), shut_(gate.shut(nudge)) {}
 

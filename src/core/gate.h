@@ -16,6 +16,7 @@
 //   starts, and the worker returns it with leave() when it ends.
 // - A start-up or shut-down asked for by a thread that holds an export's pass (an
 //   application callback called inside an export) would wait for itself: it is refused.
+//   So is one asked for by the bus-reset callback, which a shut-down waits for.
 #pragma once
 
 #include <atomic>
@@ -59,6 +60,16 @@ class GatePass {
  private:
   Gate& gate_;
   bool taken_;
+};
+
+// A scope in which the calling thread may not shut the gate (it would wait for itself),
+// though it holds no pass: the bus-reset monitor around the application's callback.
+class ShutRefused {
+ public:
+  ShutRefused() noexcept;
+  ~ShutRefused();
+  ShutRefused(const ShutRefused&) = delete;
+  ShutRefused& operator=(const ShutRefused&) = delete;
 };
 
 // Start-up or shut-down: the gate shut for the lifetime of the object, once every pass has

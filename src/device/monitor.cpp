@@ -75,7 +75,10 @@ uint32_t bus_reset_monitor(void* table) {
       return 0;
     }
     UcapBusResetCallback callback = s.bus_reset_callback.load();
-    if (callback != nullptr) callback(s.bus_reset_user.load());
+    if (callback != nullptr) {
+      const ShutRefused refused;  // UcapClose waits for this thread: the callback may not call it
+      callback(s.bus_reset_user.load());
+    }
     platform::reset_event(event);
     if (!arm()) {
       close_all(h, ov);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "support/camera_fixture.h"
@@ -105,6 +106,29 @@ TEST_F(MonitorTest, CloseWhileWaitingEndsTheMonitorPromptly) {
     ASSERT_EQ(UcapInit(), 0);
   }
   EXPECT_EQ(g_calls.load(), 0);
+}
+
+
+// The callback may not start or shut the library (shut-down waits for the thread that
+// calls it): both answer 3, and a shut-down from the application still ends in time.
+std::atomic<int32_t> g_init_result{-1}, g_close_result{-1};
+void restart_from_callback(uint64_t) {
+  g_close_result.store(UcapClose());
+  g_init_result.store(UcapInit());
+  g_calls.fetch_add(1);
+}
+
+TEST_F(MonitorTest, CallbackCannotStartOrShutTheLibrary) {
+  ASSERT_TRUE(armed_monitor(0));
+  UcapSetBusresetCallback(restart_from_callback, 0);
+  ASSERT_TRUE(reset_and_wait(1));
+  EXPECT_EQ(g_close_result.load(), 3);
+  EXPECT_EQ(g_init_result.load(), 3);
+  UcapInfoRecord info{};
+  EXPECT_EQ(UcapInfo(&info), 0);  // still running
+  auto closing = std::async(std::launch::async, [] { return UcapClose(); });
+  ASSERT_EQ(closing.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  EXPECT_EQ(closing.get(), 0);
 }
 
 }  // namespace
