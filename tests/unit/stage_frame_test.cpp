@@ -8,8 +8,6 @@
 
 #include "acquisition/frame_stages.h"
 #include "calibration/color_tables.h"
-#include "core/record.h"
-#include "flow/stage_adapters.h"
 
 namespace {
 
@@ -87,22 +85,6 @@ TEST(CorrectSmear, EstimatesBelowOneHundredMillionthAreIgnored) {
   ASSERT_GT(ucap::EstimateSmear(large.data(), W, H), 1e-8);
   ucap::CorrectSmear(large.data(), W, H);
   EXPECT_LT(large[(H - 1) * W], 4095);
-}
-
-TEST(CorrectSmear, NothingHappensInReferenceFrameMode) {
-  auto cam = std::make_unique<ucap::CameraRecord>();
-  std::vector<uint16_t> column(2 * 50);
-  for (int y = 0; y < 50; ++y) {
-    column[2 * y] = 4000;
-    column[2 * y + 1] = 3000;
-  }
-  const auto before = column;
-  cam->reference_frame_mode = 1;
-  ucap::CorrectSmear(*cam, column.data(), 2, 50);
-  EXPECT_EQ(column, before);
-  cam->reference_frame_mode = 0;
-  ucap::CorrectSmear(*cam, column.data(), 2, 50);
-  EXPECT_NE(column, before);
 }
 
 TEST(AssembleHalfColor, GoesThroughTheChannelGainTables) {

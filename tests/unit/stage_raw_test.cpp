@@ -122,28 +122,6 @@ TEST(ApplyReferences, OnePixelWithTheDarkValueOffsetAndGainOfItsSite) {
   }
 }
 
-TEST(ApplyReferences, RowPairsSumTheDarkSignalAndAverageTheGains) {
-  const int W = 2, H = 8;
-  Refs r(W, H);
-  for (int y = 0; y < H; ++y) {
-    r.dark(0, y) = static_cast<uint16_t>(100 * (y + 1));  // 100, 200, ...
-    r.gain(1, y) = static_cast<uint16_t>(4096 + 512 * y);
-  }
-  const int32_t t = 8192;  // k = 1024: the dark part is d / 8
-  std::vector<uint16_t> image(W * 4, 2000);
-  ucap::ApplyReferences(r.view(), image.data(), t, Rect{0, 0, W, H}, 1, true, false, true);
-  // Image row 0: sensor rows 0 and 2; row 1: 1 and 3; row 2: 4 and 6; row 3: 5 and 7.
-  EXPECT_EQ(image[0], 2000 - (100 + 300) / 8);
-  EXPECT_EQ(image[2], 2000 - (200 + 400) / 8);
-  EXPECT_EQ(image[4], 2000 - (500 + 700) / 8);
-  EXPECT_EQ(image[6], 2000 - (600 + 800) / 8);
-  std::fill(image.begin(), image.end(), 2032);
-  ucap::ApplyReferences(r.view(), image.data(), t, Rect{0, 0, W, H}, 1, false, true, true);
-  // Gain of image row 1 = mean of the gains of sensor rows 1 and 3.
-  const int g1 = (4096 + 512 + 4096 + 1536) / 2;
-  EXPECT_EQ(image[3], ((2000 * g1) >> 12) + 32);
-}
-
 TEST(ApplyReferences, BinnedRowsPastTheSensorUseTheNearestSameColorRow) {
   // Flag 0, binning 2, rectangle reaching the bottom of an 8-row sensor: the last image
   // row covers sensor rows 7 and 9; row 9 is replaced by row 7.
