@@ -2,8 +2,8 @@
 // and books of its isochronous resources, the checks of the attach record, frames that
 // nobody listens to, timed faults, frame stamps and overrange samples, the request log, two
 // cameras capturing while the bus is busy, and the sensor model behind the frames. Transfers
-// are set up by the library (its register writes: the transport tests; frame layouts and
-// cancels: the frame transfer tests); what is under test here is built byte by byte.
+// are set up by the library (its register writes: the transport tests; frame layouts, waits
+// and cancels: the acquisition tests); what is under test here is built byte by byte.
 #include <algorithm>
 #include <atomic>
 #include <cstring>
