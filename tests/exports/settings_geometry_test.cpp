@@ -43,35 +43,21 @@ class GeometryTest : public CameraTest {};
 
 // ---- resolution, depth, binning ---------------------------------------------------------
 
-TEST_F(GeometryTest, ResolutionRangeIsCheckedUnsigned) {
-  EXPECT_EQ(UcapSetResolution(-1), 8);
+TEST_F(GeometryTest, RefusedResolutionsDepthsAndFactorsChangeNothing) {
+  EXPECT_EQ(UcapSetResolution(-1), 8);  // the range is checked unsigned
   EXPECT_EQ(UcapSetResolution(4), 8);
   EXPECT_EQ(UcapSetResolution(INT_MIN), 8);
+  EXPECT_EQ(UcapSetBitsPerPixel(24), 8);
+  EXPECT_EQ(UcapSetBitsPerPixel(0), 8);
+  EXPECT_EQ(UcapSetBinning(2), 8);  // resolution 0 takes 1 only
   EXPECT_EQ(UcapGetCurrentResolution(), 0);
-  EXPECT_EQ(UcapSetResolution(3), 0);
-  EXPECT_EQ(UcapmGetCurrentResolution(0), 3);
-  // The rectangles keep their values until the next size request.
-  EXPECT_EQ(sensor_rect(), (R{0, 0, kW, kH}));
-}
-
-TEST_F(GeometryTest, resolution_values) {
-  int32_t w = 0, h = 0, third = -1;
-  ASSERT_EQ(UcapGetResolutionValues(0, &w, &h, &third), 0);
-  EXPECT_EQ(w, kW);
-  EXPECT_EQ(h, kH);
-  EXPECT_EQ(third, 0);
-  ASSERT_EQ(UcapGetResolutionValues(1, &w, &h, &third), 0);
-  EXPECT_EQ(w, kW / 2);
-  EXPECT_EQ(h, kH / 2);
-  EXPECT_EQ(third, 1);
-  for (int32_t r : {2, 3}) {
-    ASSERT_EQ(UcapmGetResolutionValues(0, r, &w, &h, &third), 0);
-    EXPECT_EQ(w, kW);
-    EXPECT_EQ(h, kH);
-    EXPECT_EQ(third, r);
-  }
-  EXPECT_EQ(UcapGetResolutionValues(4, &w, &h, &third), 8);
-  EXPECT_EQ(UcapGetResolutionValues(-1, &w, &h, &third), 8);
+  ASSERT_EQ(UcapSetResolution(2), 0);
+  EXPECT_EQ(UcapmGetCurrentResolution(0), 2);
+  EXPECT_EQ(sensor_rect(), (R{0, 0, kW, kH}));  // kept until the next size request
+  EXPECT_EQ(UcapSetBinning(2), 0);
+  EXPECT_EQ(UcapSetBinning(6), 8);
+  EXPECT_EQ(UcapSetBinning(0), 8);
+  EXPECT_EQ(UcapGetCurrentBinning(), 2);
 }
 
 TEST_F(GeometryTest, AllowedDepthsAndFactorsFollowTheResolution) {
@@ -121,17 +107,6 @@ TEST_F(GeometryTest, DepthChangeMovesBinningAtHalfResolution) {
   ASSERT_EQ(UcapSetBitsPerPixel(12), 0);
   EXPECT_EQ(UcapGetCurrentBinning(), 3);
   EXPECT_EQ(UcapmGetCurrentBitsPerPixel(0), 12);
-}
-
-TEST_F(GeometryTest, DepthAndBinningRefusals) {
-  EXPECT_EQ(UcapSetBitsPerPixel(24), 8);
-  EXPECT_EQ(UcapSetBitsPerPixel(0), 8);
-  EXPECT_EQ(UcapSetBinning(2), 8);  // resolution 0 takes 1 only
-  ASSERT_EQ(UcapSetResolution(2), 0);
-  EXPECT_EQ(UcapSetBinning(2), 0);
-  EXPECT_EQ(UcapSetBinning(6), 8);
-  EXPECT_EQ(UcapSetBinning(0), 8);
-  EXPECT_EQ(UcapGetCurrentBinning(), 2);
 }
 
 // ---- image size, frame, data size ---------------------------------------------------------
@@ -242,14 +217,25 @@ TEST_F(TwoCameraGeometryTest, EachIndexHasItsOwnSettings) {
   EXPECT_EQ(UcapSetResolution(1), 0);  // camera 0 is not busy
 }
 
-TEST_F(TwoCameraGeometryTest, HalfResolutionValuesComeFromModeZero) {
+// Resolution values: the sensor size, half of it at resolution 1; there, a camera whose
+// mode 0 puts out another size gives half of that. The third value is the resolution.
+TEST_F(TwoCameraGeometryTest, ResolutionValues) {
   // Which of the two attached cameras is camera 1 follows the discovery order.
-  const int32_t index = ucap::camera(0)->modes[0].output_width == 1300 ? 0 : 1;
+  const int32_t other = ucap::camera(0)->modes[0].output_width == 1300 ? 0 : 1, plain = 1 - other;
+  const struct {
+    int32_t index, resolution, w, h;
+  } rows[] = {{plain, 0, kW, kH}, {plain, 1, kW / 2, kH / 2}, {plain, 2, kW, kH}, {plain, 3, kW, kH},
+              {other, 1, 650, 515}};
+  for (const auto& r : rows) {
+    int32_t w = 0, h = 0, third = -1;
+    ASSERT_EQ(r.index == 0 ? UcapGetResolutionValues(r.resolution, &w, &h, &third)
+                           : UcapmGetResolutionValues(r.index, r.resolution, &w, &h, &third),
+              0);
+    EXPECT_EQ((R{r.index, w, h, third}), (R{r.index, r.w, r.h, r.resolution}));
+  }
   int32_t w = 0, h = 0, third = 0;
-  ASSERT_EQ(UcapmGetResolutionValues(index, 1, &w, &h, &third), 0);
-  EXPECT_EQ(w, 650);
-  EXPECT_EQ(h, 515);
-  EXPECT_EQ(third, 1);
+  EXPECT_EQ(UcapGetResolutionValues(4, &w, &h, &third), 8);
+  EXPECT_EQ(UcapGetResolutionValues(-1, &w, &h, &third), 8);
 }
 
 }  // namespace

@@ -8,15 +8,14 @@
 
 #include "acquisition/frame_stages.h"
 #include "calibration/color_tables.h"
+#include "interp_test_util.h"
 
 namespace {
 
 using ucap::Rect;
 
 std::unique_ptr<ucap::ColorTables> identity_tables() {
-  auto t = std::make_unique<ucap::ColorTables>();
-  for (int c = 0; c < 3; ++c)
-    for (int i = 0; i < ucap::kTableSize; ++i) t->gain[c][i] = static_cast<uint16_t>(i);
+  auto t = interp_test::identity_gains();
   const double none[3] = {0.0, 0.0, 0.0};
   double matrix[9];
   ucap::build_color_matrix(none, matrix);

@@ -12,11 +12,12 @@
 #include "core/record.h"
 #include "core/state.h"
 #include "flow/stage_adapters.h"
+#include "interp_test_util.h"
 
 namespace {
 
 using ucap::Rect;
-using ucap::ReferenceView;
+using interp_test::Refs;
 
 // Packs words two by two: high bytes of both, then the low nibbles.
 std::vector<uint8_t> Pack(const std::vector<uint16_t>& words) {
@@ -73,21 +74,6 @@ TEST(InterleaveFields, AnOddLastRowHasNoPartnerAndNothingIsWrittenPastTheImage) 
             (std::vector<uint16_t>{0, 1, 2, 4, 5, 6, 3, 4, 5}));
   for (int i = W * H; i < W * H + 4; ++i) EXPECT_EQ(dst[i], 0xEEEE);
 }
-
-// References of a small sensor, filled by the test.
-struct Refs {
-  int32_t w, h;
-  std::vector<uint16_t> black, white;
-  Refs(int32_t width, int32_t height, int16_t dark = 0, int16_t gain = 4096)
-      : w(width), h(height), black((height + 2) * width, static_cast<uint16_t>(dark)),
-        white(height * width, static_cast<uint16_t>(gain)) {
-    for (int x = 0; x < w; ++x) black[h * w + x] = 0;
-  }
-  uint16_t& dark(int x, int y) { return black[y * w + x]; }
-  uint16_t& offset(int x) { return black[h * w + x]; }
-  uint16_t& gain(int x, int y) { return white[y * w + x]; }
-  ReferenceView view() const { return {black.data(), white.data(), w, h}; }
-};
 
 TEST(ApplyReferences, OnePixelWithTheDarkValueOffsetAndGainOfItsSite) {
   // At 4000 ticks k = 500: the dark part of dark value d is (d * 500) >> 13. At 240000
