@@ -79,10 +79,7 @@ TEST_F(TransportTest, ModeZeroContinuousAndUnpackedSetUp) {
   // 60 s: 240000 ticks; the upper part goes to vendor 0x014, the low 12 bits to the shutter.
   ASSERT_EQ(setup(0, Rect{8, 4, 1008, 804}, 1, 240000, 0), 0);
   std::vector<std::string> t = ucap_test::trace_lines(CameraTest::trace(id()), "W ");
-  ASSERT_EQ(t.size(), 15u);
-  EXPECT_EQ(t[2], w(vendor(0x104), 0x01010000));  // mode 0 binning word has no 0xC0
-  EXPECT_EQ(t[3], w(vendor(0x110), (8u << 16) | 4u));
-  EXPECT_EQ(t[4], w(vendor(0x114), (1000u << 16) | 800u));
+  ASSERT_EQ(t.size(), 15u);  // binning, position and size words: the next test
   EXPECT_NE(std::stoul(t[5].substr(11), nullptr, 16) & (1u << 24), 0u);  // continuous
   EXPECT_EQ(t[6], w(vendor(0x014), 240000 >> 12));
   EXPECT_EQ(t[7], w(vendor(0x11C), 0x40000000));

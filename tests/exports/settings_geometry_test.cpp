@@ -37,7 +37,6 @@ R sensor_rect() {
   const ucap::Rect& r = ucap::camera(0)->image_rect;
   return R{r.left, r.top, r.right, r.bottom};
 }
-void set_busy(int32_t index, int32_t busy) { ucap::camera(index)->busy.store(busy); }
 
 class GeometryTest : public CameraTest {};
 
@@ -212,7 +211,7 @@ TEST_F(TwoCameraGeometryTest, EachIndexHasItsOwnSettings) {
   EXPECT_EQ(UcapmGetCurrentResolution(1), 2);
   EXPECT_EQ(UcapGetCurrentResolution(), 0);
   EXPECT_EQ(UcapGetCurrentBinning(), 1);
-  set_busy(1, 1);
+  ucap::camera(1)->busy.store(1);
   EXPECT_EQ(UcapmSetResolution(1, 0), 10);
   EXPECT_EQ(UcapSetResolution(1), 0);  // camera 0 is not busy
 }

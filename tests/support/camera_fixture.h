@@ -69,7 +69,6 @@ class CameraTest : public NoCameraTest {
     return ucap::device::capture_cleanup(cam(index));
   }
 
-
  protected:
   std::vector<int> ids;
 };

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -69,7 +68,6 @@ class Device {
   explicit Device(const std::string& path, bool overlapped = false) {
     uint32_t err = 0;
     h_ = vcam::open(path.c_str(), overlapped, &err);
-    open_error = err;
     if (h_ != vcam::kInvalidHandle && !overlapped) {
       uint8_t rec[8] = {};
       uint32_t got = 0;
@@ -146,7 +144,7 @@ class Device {
     ASSERT_TRUE(write(kVendor + 4, 0xFFF));
   }
   // Writes a command and polls it until the given busy bits clear; returns the final value.
-  uint32_t command(uint32_t address, uint32_t value, uint32_t busy, int* polls = nullptr) {
+  uint32_t command(uint32_t address, uint32_t value, uint32_t busy) {
     EXPECT_TRUE(write(address, value));
     uint32_t v = 0;
     int n = 0;
@@ -154,11 +152,9 @@ class Device {
       if (!read(address, &v)) return 0xFFFFFFFF;
       ++n;
     } while ((v & busy) != 0 && n < 100);
-    if (polls) *polls = n;
     return v;
   }
 
-  uint32_t open_error = 0;
   uint16_t node = 0;
 
  private:
