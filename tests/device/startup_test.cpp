@@ -107,7 +107,9 @@ TEST_F(StartupTest, CamerasStartUpByTheirBlemishCountAndSensorSize) {
     if (c.code == 0) {
       EXPECT_EQ(ucap::camera(0)->blemish_list_valid, 1) << c.config;
       EXPECT_EQ(ucap::camera(0)->blemish_count, c.blemishes) << c.config;
-      EXPECT_EQ(Ucap_corrblems(1), 1) << c.config;  // the answer: the list is valid
+      EXPECT_EQ(Ucap_corrblems(1), 1) << c.config;  // the answer is the camera's own flag
+      ucap::camera(0)->blemish_list_valid = 0;
+      EXPECT_EQ(Ucap_corrblems(1), 0) << c.config;
     } else {
       EXPECT_EQ(ucap::camera(0), nullptr) << c.config;
     }
