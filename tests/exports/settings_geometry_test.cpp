@@ -37,41 +37,26 @@ R sensor_rect() {
   const ucap::Rect& r = ucap::camera(0)->image_rect;
   return R{r.left, r.top, r.right, r.bottom};
 }
-void set_busy(int32_t index, int32_t busy) { ucap::camera(index)->busy.store(busy); }
 
 class GeometryTest : public CameraTest {};
 
 // ---- resolution, depth, binning ---------------------------------------------------------
 
-TEST_F(GeometryTest, ResolutionRangeIsCheckedUnsigned) {
-  EXPECT_EQ(UcapSetResolution(-1), 8);
+TEST_F(GeometryTest, RefusedResolutionsDepthsAndFactorsChangeNothing) {
+  EXPECT_EQ(UcapSetResolution(-1), 8);  // the range is checked unsigned
   EXPECT_EQ(UcapSetResolution(4), 8);
   EXPECT_EQ(UcapSetResolution(INT_MIN), 8);
+  EXPECT_EQ(UcapSetBitsPerPixel(24), 8);
+  EXPECT_EQ(UcapSetBitsPerPixel(0), 8);
+  EXPECT_EQ(UcapSetBinning(2), 8);  // resolution 0 takes 1 only
   EXPECT_EQ(UcapGetCurrentResolution(), 0);
-  EXPECT_EQ(UcapSetResolution(3), 0);
-  EXPECT_EQ(UcapmGetCurrentResolution(0), 3);
-  // The rectangles keep their values until the next size request.
-  EXPECT_EQ(sensor_rect(), (R{0, 0, kW, kH}));
-}
-
-TEST_F(GeometryTest, resolution_values) {
-  int32_t w = 0, h = 0, third = -1;
-  ASSERT_EQ(UcapGetResolutionValues(0, &w, &h, &third), 0);
-  EXPECT_EQ(w, kW);
-  EXPECT_EQ(h, kH);
-  EXPECT_EQ(third, 0);
-  ASSERT_EQ(UcapGetResolutionValues(1, &w, &h, &third), 0);
-  EXPECT_EQ(w, kW / 2);
-  EXPECT_EQ(h, kH / 2);
-  EXPECT_EQ(third, 1);
-  for (int32_t r : {2, 3}) {
-    ASSERT_EQ(UcapmGetResolutionValues(0, r, &w, &h, &third), 0);
-    EXPECT_EQ(w, kW);
-    EXPECT_EQ(h, kH);
-    EXPECT_EQ(third, r);
-  }
-  EXPECT_EQ(UcapGetResolutionValues(4, &w, &h, &third), 8);
-  EXPECT_EQ(UcapGetResolutionValues(-1, &w, &h, &third), 8);
+  ASSERT_EQ(UcapSetResolution(2), 0);
+  EXPECT_EQ(UcapmGetCurrentResolution(0), 2);
+  EXPECT_EQ(sensor_rect(), (R{0, 0, kW, kH}));  // kept until the next size request
+  EXPECT_EQ(UcapSetBinning(2), 0);
+  EXPECT_EQ(UcapSetBinning(6), 8);
+  EXPECT_EQ(UcapSetBinning(0), 8);
+  EXPECT_EQ(UcapGetCurrentBinning(), 2);
 }
 
 TEST_F(GeometryTest, AllowedDepthsAndFactorsFollowTheResolution) {
@@ -123,126 +108,83 @@ TEST_F(GeometryTest, DepthChangeMovesBinningAtHalfResolution) {
   EXPECT_EQ(UcapmGetCurrentBitsPerPixel(0), 12);
 }
 
-TEST_F(GeometryTest, DepthAndBinningRefusals) {
-  EXPECT_EQ(UcapSetBitsPerPixel(24), 8);
-  EXPECT_EQ(UcapSetBitsPerPixel(0), 8);
-  EXPECT_EQ(UcapSetBinning(2), 8);  // resolution 0 takes 1 only
-  ASSERT_EQ(UcapSetResolution(2), 0);
-  EXPECT_EQ(UcapSetBinning(2), 0);
-  EXPECT_EQ(UcapSetBinning(6), 8);
-  EXPECT_EQ(UcapSetBinning(0), 8);
-  EXPECT_EQ(UcapGetCurrentBinning(), 2);
-}
-
 // ---- image size, frame, data size ---------------------------------------------------------
 
-TEST_F(GeometryTest, ImageSizeAtFullResolutionAlignsToFour) {
-  const UcapRect request{1, 2, 101, 202};
-  ASSERT_EQ(UcapSetImageSize(&request), 0);
-  EXPECT_EQ(sensor_rect(), (R{0, 0, 100, 200}));
-  EXPECT_EQ(frame_size(), (R{0, 0, 100, 200}));
-  EXPECT_EQ(image_size(), (R{0, 0, 100, 200}));
-  // The caller's values are checked against the mode size before alignment.
-  const UcapRect too_wide{0, 0, kW + 1, 100};
-  EXPECT_EQ(UcapSetImageSize(&too_wide), 8);
-  const UcapRect too_high{0, 0, 100, kH + 3};
-  EXPECT_EQ(UcapSetImageSize(&too_high), 8);
-  EXPECT_EQ(sensor_rect(), (R{0, 0, 100, 200}));
-  EXPECT_EQ(frame_size(), (R{0, 0, 100, 200}));
-  const UcapRect whole{0, 0, kW, kH};
-  EXPECT_EQ(UcapSetImageSize(&whole), 0);
-  // Negative values are truncated toward zero.
-  const UcapRect negative{-5, -3, 8, 8};
-  ASSERT_EQ(UcapSetImageSize(&negative), 0);
-  EXPECT_EQ(sensor_rect(), (R{-4, 0, 8, 8}));
-}
-
-TEST_F(GeometryTest, ImageSizeAtHalfResolutionIsInBinnedHalfPixels) {
-  ASSERT_EQ(UcapSetResolution(1), 0);
-  ASSERT_EQ(UcapSetBitsPerPixel(12), 0);
-  ASSERT_EQ(UcapSetBinning(2), 0);
-  const UcapRect request{10, 10, 100, 80};
-  ASSERT_EQ(UcapSetImageSize(&request), 0);
-  EXPECT_EQ(sensor_rect(), (R{40, 40, 400, 320}));
-  EXPECT_EQ(frame_size(), (R{40, 40, 400, 320}));
-  EXPECT_EQ(image_size(), (R{10, 10, 100, 80}));
-  int32_t w = 0, h = 0;
-  ASSERT_EQ(UcapGetCurrentDataSize(&w, &h), 0);
-  EXPECT_EQ(w, 90);
-  EXPECT_EQ(h, 70);
-  // 646 * 4 = 2584 fits, 647 * 4 does not.
-  const UcapRect edge{0, 0, 646, 484};
-  EXPECT_EQ(UcapSetImageSize(&edge), 0);
-  const UcapRect beyond{0, 0, 647, 484};
-  EXPECT_EQ(UcapSetImageSize(&beyond), 8);
-  EXPECT_EQ(sensor_rect(), (R{0, 0, 2584, 1936}));
-  // Products beyond 32 bits are refused, not wrapped.
-  const UcapRect huge{INT_MIN, 0, 10, 10};
-  EXPECT_EQ(UcapSetImageSize(&huge), 8);
-  EXPECT_EQ(sensor_rect(), (R{0, 0, 2584, 1936}));
-}
-
-TEST_F(GeometryTest, ImageSizeAtBinnedFullResolutionAlignsToTwiceTheFactor) {
-  ASSERT_EQ(UcapSetResolution(2), 0);
-  ASSERT_EQ(UcapSetBinning(3), 0);
-  const UcapRect request{5, 7, 101, 99};
-  ASSERT_EQ(UcapSetImageSize(&request), 0);
-  // 15 -> 12, 21 -> 18, 303 -> 300, 297 -> 294.
-  EXPECT_EQ(sensor_rect(), (R{12, 18, 300, 294}));
-  EXPECT_EQ(image_size(), (R{4, 6, 100, 98}));
-  int32_t w = 0, h = 0;
-  ASSERT_EQ(UcapmGetCurrentDataSize(0, &w, &h), 0);
-  EXPECT_EQ(w, 96);
-  EXPECT_EQ(h, 92);
-  const UcapRect beyond{0, 0, 862, 10};  // 2586 > 2584
-  EXPECT_EQ(UcapSetImageSize(&beyond), 8);
-  const UcapRect edge{0, 0, 861, 645};  // 2583 -> 2580, 1935 -> 1932
-  ASSERT_EQ(UcapSetImageSize(&edge), 0);
-  EXPECT_EQ(sensor_rect(), (R{0, 0, 2580, 1932}));
-}
-
-TEST_F(GeometryTest, NullRectanglesTakeTheReferenceSize) {
-  ASSERT_EQ(UcapSetResolution(2), 0);
-  ASSERT_EQ(UcapSetBinning(3), 0);
-  ASSERT_EQ(UcapSetImageSize(nullptr), 0);
-  EXPECT_EQ(sensor_rect(), (R{0, 0, 2580, 1932}));  // multiples of 6
-  EXPECT_EQ(frame_size(), (R{0, 0, 2580, 1932}));
-  ASSERT_EQ(UcapSetFrameSize(nullptr), 0);
-  EXPECT_EQ(frame_size(), (R{0, 0, kW, kH}));
-  EXPECT_EQ(sensor_rect(), (R{0, 0, 2580, 1932}));  // multiples of 12
-  ASSERT_EQ(UcapSetResolution(1), 0);
-  ASSERT_EQ(UcapSetBinning(5), 0);
-  ASSERT_EQ(UcapSetImageSize(nullptr), 0);
-  EXPECT_EQ(sensor_rect(), (R{0, 0, 2580, 1920}));  // multiples of 20
-}
-
-TEST_F(GeometryTest, FrameSizeIsStoredAsGivenAndAlignedForTheImage) {
-  const UcapRect request{3, 5, 1001, 803};
-  ASSERT_EQ(UcapSetFrameSize(&request), 0);
-  EXPECT_EQ(frame_size(), of(request));
-  EXPECT_EQ(sensor_rect(), (R{0, 4, 1000, 800}));
-  // No check against the sensor here; negative values truncate toward zero.
-  const UcapRect odd{-5, -9, 9000, 9000};
-  ASSERT_EQ(UcapmSetFrameSize(0, &odd), 0);
-  EXPECT_EQ(frame_size(), of(odd));
-  EXPECT_EQ(sensor_rect(), (R{-4, -8, 9000, 9000}));
-  ASSERT_EQ(UcapSetResolution(2), 0);
-  ASSERT_EQ(UcapSetBinning(2), 0);
-  ASSERT_EQ(UcapSetFrameSize(&request), 0);
-  EXPECT_EQ(sensor_rect(), (R{0, 0, 1000, 800}));  // multiples of 8
-}
-
-TEST_F(GeometryTest, BinningReappliesTheImageRectangleAsFrame) {
-  ASSERT_EQ(UcapSetResolution(2), 0);
-  const UcapRect request{14, 22, 1006, 810};
-  ASSERT_EQ(UcapSetImageSize(&request), 0);  // binning 1: multiples of 2
-  ASSERT_EQ(sensor_rect(), (R{14, 22, 1006, 810}));
-  ASSERT_EQ(UcapSetBinning(3), 0);
-  EXPECT_EQ(frame_size(), (R{14, 22, 1006, 810}));
-  EXPECT_EQ(sensor_rect(), (R{12, 12, 996, 804}));  // multiples of 12
-  // Refused binning changes nothing.
-  EXPECT_EQ(UcapSetBinning(7), 8);
-  EXPECT_EQ(frame_size(), (R{14, 22, 1006, 810}));
+// Requests in order on one camera. Each row brings resolution, depth and binning to its
+// values, then makes its request: 'i' image size, 'f' frame size (without a rectangle: the
+// reference size), or 'b' the binning itself, which applies the image rectangle again as
+// frame. Then it checks the answer, the image rectangle in sensor pixels as the capture
+// set-up will receive it, and where given the image size, the frame size and the data size.
+TEST_F(GeometryTest, RectanglesAlignToTheModeAndAreCheckedAgainstIt) {
+  const R n{-1, -1, -1, -1};  // not checked
+  const UcapRect* none = nullptr;
+  const UcapRect wide{0, 0, kW + 1, 100}, high{0, 0, 100, kH + 3}, whole{0, 0, kW, kH},
+      negative{-5, -3, 8, 8}, frame{3, 5, 1001, 803}, odd{-5, -9, 9000, 9000}, half{10, 10, 100, 80},
+      half_edge{0, 0, 646, 484}, half_beyond{0, 0, 647, 484}, huge{INT_MIN, 0, 10, 10},
+      binned{5, 7, 101, 99}, binned_beyond{0, 0, 862, 10}, binned_edge{0, 0, 861, 645},
+      aligned{14, 22, 1006, 810}, first{1, 2, 101, 202};
+  const struct {
+    int32_t resolution, bits, binning;
+    char request;
+    const UcapRect* rect;
+    int32_t code;
+    R sensor, image, frame;
+    int32_t data_w, data_h;  // -1: not checked
+  } steps[] = {
+      // Full resolution: multiples of four; the caller's values are checked against the mode
+      // size before alignment; negative values are truncated toward zero.
+      {0, 36, 1, 'i', &first, 0, {0, 0, 100, 200}, {0, 0, 100, 200}, {0, 0, 100, 200}, -1, -1},
+      {0, 36, 1, 'i', &wide, 8, {0, 0, 100, 200}, n, {0, 0, 100, 200}, -1, -1},
+      {0, 36, 1, 'i', &high, 8, {0, 0, 100, 200}, n, n, -1, -1},
+      {0, 36, 1, 'i', &whole, 0, {0, 0, kW, kH}, n, n, -1, -1},
+      {0, 36, 1, 'i', &negative, 0, {-4, 0, 8, 8}, n, n, -1, -1},
+      // The frame is stored as given, not checked against the sensor, and aligned for the image.
+      {0, 36, 1, 'f', &frame, 0, {0, 4, 1000, 800}, n, {3, 5, 1001, 803}, -1, -1},
+      {0, 36, 1, 'f', &odd, 0, {-4, -8, 9000, 9000}, n, {-5, -9, 9000, 9000}, -1, -1},
+      // Half resolution: binned half pixels; 646 * 4 = 2584 fits, 647 * 4 does not; products
+      // beyond 32 bits are refused, not wrapped.
+      {1, 12, 2, 'i', &half, 0, {40, 40, 400, 320}, {10, 10, 100, 80}, {40, 40, 400, 320}, 90, 70},
+      {1, 12, 2, 'i', &half_edge, 0, {0, 0, kW, kH}, n, n, -1, -1},
+      {1, 12, 2, 'i', &half_beyond, 8, {0, 0, kW, kH}, n, n, -1, -1},
+      {1, 12, 2, 'i', &huge, 8, {0, 0, kW, kH}, n, n, -1, -1},
+      // Binned full resolution: multiples of twice the factor (15 -> 12, 21 -> 18, 303 -> 300,
+      // 297 -> 294); 2586 > 2584; 2583 -> 2580, 1935 -> 1932.
+      {2, 36, 3, 'i', &binned, 0, {12, 18, 300, 294}, {4, 6, 100, 98}, n, 96, 92},
+      {2, 36, 3, 'i', &binned_beyond, 8, {12, 18, 300, 294}, n, n, -1, -1},
+      {2, 36, 3, 'i', &binned_edge, 0, {0, 0, 2580, 1932}, n, n, -1, -1},
+      // No rectangle: the reference size, aligned (multiples of 6, then of 12).
+      {2, 36, 3, 'i', none, 0, {0, 0, 2580, 1932}, n, {0, 0, 2580, 1932}, -1, -1},
+      {2, 36, 3, 'f', none, 0, {0, 0, 2580, 1932}, n, {0, 0, kW, kH}, -1, -1},
+      {2, 36, 2, 'f', &frame, 0, {0, 0, 1000, 800}, n, n, -1, -1},  // multiples of 8
+      // A binning applies the image rectangle again as frame; a refused one changes nothing.
+      {2, 36, 1, 'i', &aligned, 0, {14, 22, 1006, 810}, n, n, -1, -1},
+      {2, 36, 3, 'b', none, 0, {12, 12, 996, 804}, n, {14, 22, 1006, 810}, -1, -1},
+      {2, 36, 7, 'b', none, 8, {12, 12, 996, 804}, n, {14, 22, 1006, 810}, -1, -1},
+      {1, 36, 5, 'i', none, 0, {0, 0, 2580, 1920}, n, n, -1, -1},  // multiples of 20
+  };
+  int32_t resolution = 0, bits = 36, binning = 1;
+  auto bring = [](int32_t& current, int32_t wanted, int32_t (*set)(int32_t)) {
+    return current == wanted ? 0 : set(current = wanted);
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(testing::Message() << "resolution " << s.resolution << " bits " << s.bits << " binning "
+                                    << s.binning << " " << s.request << " "
+                                    << (s.rect != nullptr ? ::testing::PrintToString(of(*s.rect)) : "none"));
+    ASSERT_EQ(bring(resolution, s.resolution, UcapSetResolution), 0);
+    ASSERT_EQ(bring(bits, s.bits, UcapSetBitsPerPixel), 0);
+    ASSERT_EQ(s.request == 'b' ? 0 : bring(binning, s.binning, UcapSetBinning), 0);
+    const int32_t code = s.request == 'i'   ? UcapSetImageSize(s.rect)
+                         : s.request == 'f' ? UcapSetFrameSize(s.rect)
+                                            : UcapSetBinning(s.binning);
+    if (s.request == 'b' && code == 0) binning = s.binning;
+    EXPECT_EQ(code, s.code);
+    EXPECT_EQ(sensor_rect(), s.sensor);
+    EXPECT_EQ(s.image == n ? n : image_size(), s.image);
+    EXPECT_EQ(s.frame == n ? n : frame_size(), s.frame);
+    int32_t w = -1, h = -1;
+    EXPECT_EQ(s.data_w < 0 ? 0 : UcapGetCurrentDataSize(&w, &h), 0);
+    EXPECT_EQ(std::make_pair(w, h), std::make_pair(s.data_w, s.data_h));
+  }
 }
 
 TEST_F(GeometryTest, DataSizeBeyondThirtyTwoBitsIsRefused) {
@@ -269,19 +211,30 @@ TEST_F(TwoCameraGeometryTest, EachIndexHasItsOwnSettings) {
   EXPECT_EQ(UcapmGetCurrentResolution(1), 2);
   EXPECT_EQ(UcapGetCurrentResolution(), 0);
   EXPECT_EQ(UcapGetCurrentBinning(), 1);
-  set_busy(1, 1);
+  ucap::camera(1)->busy.store(1);
   EXPECT_EQ(UcapmSetResolution(1, 0), 10);
   EXPECT_EQ(UcapSetResolution(1), 0);  // camera 0 is not busy
 }
 
-TEST_F(TwoCameraGeometryTest, HalfResolutionValuesComeFromModeZero) {
+// Resolution values: the sensor size, half of it at resolution 1; there, a camera whose
+// mode 0 puts out another size gives half of that. The third value is the resolution.
+TEST_F(TwoCameraGeometryTest, ResolutionValues) {
   // Which of the two attached cameras is camera 1 follows the discovery order.
-  const int32_t index = ucap::camera(0)->modes[0].output_width == 1300 ? 0 : 1;
+  const int32_t other = ucap::camera(0)->modes[0].output_width == 1300 ? 0 : 1, plain = 1 - other;
+  const struct {
+    int32_t index, resolution, w, h;
+  } rows[] = {{plain, 0, kW, kH}, {plain, 1, kW / 2, kH / 2}, {plain, 2, kW, kH}, {plain, 3, kW, kH},
+              {other, 1, 650, 515}};
+  for (const auto& r : rows) {
+    int32_t w = 0, h = 0, third = -1;
+    ASSERT_EQ(r.index == 0 ? UcapGetResolutionValues(r.resolution, &w, &h, &third)
+                           : UcapmGetResolutionValues(r.index, r.resolution, &w, &h, &third),
+              0);
+    EXPECT_EQ((R{r.index, w, h, third}), (R{r.index, r.w, r.h, r.resolution}));
+  }
   int32_t w = 0, h = 0, third = 0;
-  ASSERT_EQ(UcapmGetResolutionValues(index, 1, &w, &h, &third), 0);
-  EXPECT_EQ(w, 650);
-  EXPECT_EQ(h, 515);
-  EXPECT_EQ(third, 1);
+  EXPECT_EQ(UcapGetResolutionValues(4, &w, &h, &third), 8);
+  EXPECT_EQ(UcapGetResolutionValues(-1, &w, &h, &third), 8);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "core/record.h"
 #include "core/state.h"
 #include "device/transport.h"
+#include "support/trace.h"
 #include "ucap/ucap.h"
 #include "ucap/vcam.h"
 
@@ -44,10 +45,9 @@ class CameraTest : public NoCameraTest {
   }
 
  public:
-  // Returns and clears the register trace of a virtual camera.
-  static std::string trace(int id) { return take_text(ucap_vcam_trace, id); }
-  // Returns and clears the driver request log of a virtual camera.
-  static std::string requests(int id) { return take_text(ucap_vcam_requests, id); }
+  // Returns and clears the register trace or the driver request log of a virtual camera.
+  static std::string trace(int id) { return take_log(ucap_vcam_trace, id); }
+  static std::string requests(int id) { return take_log(ucap_vcam_requests, id); }
 
   static ucap::CameraRecord& cam(int index = 0) { return *ucap::camera(index); }
   int id(size_t k = 0) const { return ids[k]; }
@@ -69,16 +69,6 @@ class CameraTest : public NoCameraTest {
     return ucap::device::capture_cleanup(cam(index));
   }
 
-
- private:
-  static std::string take_text(int (*read)(int, char*, int), int id) {
-    int needed = read(id, nullptr, 0);
-    std::string text(static_cast<size_t>(needed > 0 ? needed : 1), '\0');
-    int got = read(id, text.data(), static_cast<int>(text.size()));
-    if (got <= 0) return {};
-    text.resize(static_cast<size_t>(got) - 1);
-    return text;
-  }
  protected:
   std::vector<int> ids;
 };

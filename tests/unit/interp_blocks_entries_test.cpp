@@ -8,7 +8,6 @@
 #include "color/interpolation.h"
 #include "flow/stage_adapters.h"
 #include "interp_test_util.h"
-#include "platform/seams.h"
 
 namespace {
 
@@ -79,34 +78,6 @@ TEST(bin_columns, WindowsFollowTheTableForEveryBinning) {
       }
     }
   }
-}
-
-TEST(InterpolateBinned, ReducesThenRunsTheStandardInterpolator) {
-  const auto t = tagged_gains();
-  std::mt19937 rng(10);
-  const int W = 30, H = 8, b = 3, out_w = 10;
-  std::vector<uint16_t> raw(W * H);
-  for (auto& v : raw) v = static_cast<uint16_t>(rng() % 1300);
-  std::vector<uint16_t> out(out_w * H * 3);
-  ucap::InterpolateBinned(*t, out.data(), raw.data(), Rect{5, 7, 5 + W, 7 + H}, b,
-                          library_services());
-  std::vector<uint16_t> reduced(out_w * H);
-  ucap::bin_columns(reduced.data(), raw.data(), W, H, b);
-  std::vector<uint16_t> expected(out_w * H * 3);
-  ucap::map_mosaic(*t, expected.data(), reduced.data(), out_w, H);
-  ucap::InterpolateStandard(out_w, H, expected.data());
-  EXPECT_EQ(out, expected);
-}
-
-TEST(InterpolateBinned, AFailedWorkAreaLeavesTheOutput) {
-  const auto t = identity_gains();
-  const std::vector<uint16_t> raw(16 * 4, 500);
-  std::vector<uint16_t> out(8 * 4 * 3, 0x4321);
-  ucap::platform::testing::fail_work_allocations(1);
-  ucap::InterpolateBinned(*t, out.data(), raw.data(), Rect{0, 0, 16, 4}, 2, library_services());
-  EXPECT_EQ(out, std::vector<uint16_t>(out.size(), 0x4321));
-  ucap::InterpolateBinned(*t, out.data(), raw.data(), Rect{0, 0, 16, 4}, 2, library_services());
-  EXPECT_EQ(out, std::vector<uint16_t>(out.size(), 500));
 }
 
 TEST(InterpolateColor, MapsThroughTheTablesOfEachMosaicColor) {

@@ -17,7 +17,6 @@ namespace {
 
 using ucap::library_services;
 using interp_test::mosaic_image;
-using interp_test::Word;
 
 // A plain model of the interpolator: separate planes and pair arrays, every step over the
 // whole image, results into fresh planes. Checks the in-place implementation, whose
@@ -144,21 +143,6 @@ TEST(FitLine, AnchorsPullALineThroughTheOrigin) {
   const ucap::LineFit line = ucap::FitLine(x, y);
   EXPECT_NEAR(line.slope, 0.5, 1e-6);
   EXPECT_NEAR(line.intercept, 0.0, 1e-3);
-}
-
-TEST(InterpolateHighQuality, ARampComesOutHalfAColumnToTheLeft) {
-  const int w = 20, h = 12;
-  std::vector<uint16_t> mosaic(w * h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) mosaic[y * w + x] = static_cast<uint16_t>(100 * x);
-  auto image = mosaic_image(mosaic, w, h);
-  ucap::InterpolateHighQuality(2, w, h, image.data(), library_services());
-  EXPECT_EQ(Word(image, w, 7, 5, 1), 650);
-  for (int y = 4; y < h - 4; ++y) {
-    for (int x = 4; x < w - 4; ++x) {
-      for (int c = 0; c < 3; ++c) ASSERT_EQ(Word(image, w, x, y, c), 100 * x - 50) << x << "," << y;
-    }
-  }
 }
 
 TEST(AssembleSingle, AMissingTemporaryPlaneIsReportedAndTheOtherPlanesGoOn) {

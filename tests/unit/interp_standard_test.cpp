@@ -118,17 +118,4 @@ TEST(InterpolateStandard, AgreesWithAStepByStepModelOnArbitraryFrames) {
   }
 }
 
-TEST(InterpolateStandard, TheDocumentedFourByFourFrame) {
-  const std::vector<uint16_t> mosaic = {1200, 800, 1000, 900, 850, 400, 700, 450,
-                                        1500, 950, 1100, 600, 1000, 500, 650, 300};
-  auto image = mosaic_image(mosaic, 4, 4);
-  ucap::InterpolateStandard(4, 4, image.data());
-  const std::vector<uint16_t> expected = {
-      480, 849, 1189, 452, 800, 1120, 561, 799, 978,  632, 900, 1101,  //
-      481, 850, 1190, 452, 800, 1120, 492, 700, 857,  492, 700, 857,   //
-      579, 950, 1458, 579, 950, 1458, 363, 699, 1026, 312, 600, 881,   //
-      609, 1000, 1535, 579, 950, 1458, 338, 650, 954, 312, 600, 881};
-  EXPECT_EQ(image, expected);
-}
-
 }  // namespace

@@ -1,4 +1,4 @@
-// Helpers shared by the interpolator tests.
+// Helpers shared by the unit tests of the stages.
 #pragma once
 
 #include <cstdint>
@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "acquisition/raw_stages.h"
 #include "calibration/color_tables.h"
 
 namespace interp_test {
@@ -37,5 +38,20 @@ inline std::vector<uint16_t> random_samples(size_t n, unsigned seed, unsigned li
 inline uint16_t Word(const std::vector<uint16_t>& image, int w, int x, int y, int c) {
   return image[(static_cast<size_t>(y) * w + x) * 3 + c];
 }
+
+// References of a small sensor, filled by the test.
+struct Refs {
+  int32_t w, h;
+  std::vector<uint16_t> black, white;
+  Refs(int32_t width, int32_t height, int16_t dark = 0, int16_t gain = 4096)
+      : w(width), h(height), black((height + 2) * width, static_cast<uint16_t>(dark)),
+        white(height * width, static_cast<uint16_t>(gain)) {
+    for (int x = 0; x < w; ++x) black[h * w + x] = 0;
+  }
+  uint16_t& dark(int x, int y) { return black[y * w + x]; }
+  uint16_t& offset(int x) { return black[h * w + x]; }
+  uint16_t& gain(int x, int y) { return white[y * w + x]; }
+  ucap::ReferenceView view() const { return {black.data(), white.data(), w, h}; }
+};
 
 }  // namespace interp_test

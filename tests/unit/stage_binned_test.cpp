@@ -11,21 +11,12 @@
 #include "acquisition/raw_stages.h"
 #include "core/record.h"
 #include "flow/stage_adapters.h"
+#include "interp_test_util.h"
 
 namespace {
 
+using interp_test::Refs;
 using ucap::Rect;
-
-struct Sensor {
-  int32_t w, h;
-  std::vector<uint16_t> black, white;
-  Sensor(int32_t width, int32_t height)
-      : w(width), h(height), black((height + 2) * width, 0), white(height * width, 4096) {}
-  uint16_t& dark(int x, int y) { return black[y * w + x]; }
-  uint16_t& offset(int x) { return black[h * w + x]; }
-  uint16_t& gain(int x, int y) { return white[y * w + x]; }
-  ucap::ReferenceView view() const { return {black.data(), white.data(), w, h}; }
-};
 
 struct Binned {
   std::vector<uint16_t> black, white;
@@ -33,20 +24,8 @@ struct Binned {
   ucap::BinnedReferences out() { return {black.data(), white.data(), black.size()}; }
 };
 
-TEST(PrepareBinnedReferences, EachArrayIsWrittenOnlyWhenItsSwitchIsOn) {
-  Sensor s(4, 8);
-  Binned b(8);
-  ucap::PrepareBinnedReferences(s.view(), b.out(), 4000, Rect{0, 0, 4, 8}, 2, true, false);
-  EXPECT_EQ(b.black, std::vector<uint16_t>(8, 0));
-  EXPECT_EQ(b.white, std::vector<uint16_t>(8, 0xEEEE));
-  Binned w(8);
-  ucap::PrepareBinnedReferences(s.view(), w.out(), 4000, Rect{0, 0, 4, 8}, 2, false, true);
-  EXPECT_EQ(w.black, std::vector<uint16_t>(8, 0xEEEE));
-  EXPECT_EQ(w.white, std::vector<uint16_t>(8, 4096));
-}
-
 TEST(PrepareBinnedReferences, OffsetsSaturateInsteadOfWrapping) {
-  Sensor s(1, 4);
+  Refs s(1, 4);
   s.offset(0) = 32000;
   for (int y = 0; y < 4; ++y) s.dark(0, y) = 4000;  // dark part (4095 * 3000) >> 13 = 1499
   Binned b(1);
@@ -68,7 +47,7 @@ TEST(BinnedReferences, AgreeWithThePerFrameCorrectionWithRowPairs) {
     const int b = uniform(2, 5);
     const int unit = 2 * b;
     const int w = unit * uniform(1, 6), h = unit * uniform(2, 8) + (trial % 2) * 2;
-    Sensor s(w, h);
+    Refs s(w, h);
     for (auto& v : s.black) v = static_cast<uint16_t>(uniform(-300, 4095));
     for (int x = 0; x < w; ++x) s.offset(x) = static_cast<uint16_t>(uniform(-100, 100));
     for (auto& v : s.white) v = static_cast<uint16_t>(uniform(1024, 12000));

@@ -8,17 +8,14 @@
 
 #include "acquisition/frame_stages.h"
 #include "calibration/color_tables.h"
-#include "core/record.h"
-#include "flow/stage_adapters.h"
+#include "interp_test_util.h"
 
 namespace {
 
 using ucap::Rect;
 
 std::unique_ptr<ucap::ColorTables> identity_tables() {
-  auto t = std::make_unique<ucap::ColorTables>();
-  for (int c = 0; c < 3; ++c)
-    for (int i = 0; i < ucap::kTableSize; ++i) t->gain[c][i] = static_cast<uint16_t>(i);
+  auto t = interp_test::identity_gains();
   const double none[3] = {0.0, 0.0, 0.0};
   double matrix[9];
   ucap::build_color_matrix(none, matrix);
@@ -87,22 +84,6 @@ TEST(CorrectSmear, EstimatesBelowOneHundredMillionthAreIgnored) {
   ASSERT_GT(ucap::EstimateSmear(large.data(), W, H), 1e-8);
   ucap::CorrectSmear(large.data(), W, H);
   EXPECT_LT(large[(H - 1) * W], 4095);
-}
-
-TEST(CorrectSmear, NothingHappensInReferenceFrameMode) {
-  auto cam = std::make_unique<ucap::CameraRecord>();
-  std::vector<uint16_t> column(2 * 50);
-  for (int y = 0; y < 50; ++y) {
-    column[2 * y] = 4000;
-    column[2 * y + 1] = 3000;
-  }
-  const auto before = column;
-  cam->reference_frame_mode = 1;
-  ucap::CorrectSmear(*cam, column.data(), 2, 50);
-  EXPECT_EQ(column, before);
-  cam->reference_frame_mode = 0;
-  ucap::CorrectSmear(*cam, column.data(), 2, 50);
-  EXPECT_NE(column, before);
 }
 
 TEST(AssembleHalfColor, GoesThroughTheChannelGainTables) {

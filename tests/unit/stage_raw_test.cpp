@@ -12,11 +12,12 @@
 #include "core/record.h"
 #include "core/state.h"
 #include "flow/stage_adapters.h"
+#include "interp_test_util.h"
 
 namespace {
 
 using ucap::Rect;
-using ucap::ReferenceView;
+using interp_test::Refs;
 
 // Packs words two by two: high bytes of both, then the low nibbles.
 std::vector<uint8_t> Pack(const std::vector<uint16_t>& words) {
@@ -74,21 +75,6 @@ TEST(InterleaveFields, AnOddLastRowHasNoPartnerAndNothingIsWrittenPastTheImage) 
   for (int i = W * H; i < W * H + 4; ++i) EXPECT_EQ(dst[i], 0xEEEE);
 }
 
-// References of a small sensor, filled by the test.
-struct Refs {
-  int32_t w, h;
-  std::vector<uint16_t> black, white;
-  Refs(int32_t width, int32_t height, int16_t dark = 0, int16_t gain = 4096)
-      : w(width), h(height), black((height + 2) * width, static_cast<uint16_t>(dark)),
-        white(height * width, static_cast<uint16_t>(gain)) {
-    for (int x = 0; x < w; ++x) black[h * w + x] = 0;
-  }
-  uint16_t& dark(int x, int y) { return black[y * w + x]; }
-  uint16_t& offset(int x) { return black[h * w + x]; }
-  uint16_t& gain(int x, int y) { return white[y * w + x]; }
-  ReferenceView view() const { return {black.data(), white.data(), w, h}; }
-};
-
 TEST(ApplyReferences, OnePixelWithTheDarkValueOffsetAndGainOfItsSite) {
   // At 4000 ticks k = 500: the dark part of dark value d is (d * 500) >> 13. At 240000
   // ticks (60 s) k = 30000 and dark values are limited to 1118. Gain 4096 is 1.
@@ -120,28 +106,6 @@ TEST(ApplyReferences, OnePixelWithTheDarkValueOffsetAndGainOfItsSite) {
     ucap::ApplyReferences(r.view(), image, c.ticks, Rect{0, 0, 1, 1}, 1, c.black, c.white, false);
     EXPECT_EQ(image[0], c.expected) << c.what;
   }
-}
-
-TEST(ApplyReferences, RowPairsSumTheDarkSignalAndAverageTheGains) {
-  const int W = 2, H = 8;
-  Refs r(W, H);
-  for (int y = 0; y < H; ++y) {
-    r.dark(0, y) = static_cast<uint16_t>(100 * (y + 1));  // 100, 200, ...
-    r.gain(1, y) = static_cast<uint16_t>(4096 + 512 * y);
-  }
-  const int32_t t = 8192;  // k = 1024: the dark part is d / 8
-  std::vector<uint16_t> image(W * 4, 2000);
-  ucap::ApplyReferences(r.view(), image.data(), t, Rect{0, 0, W, H}, 1, true, false, true);
-  // Image row 0: sensor rows 0 and 2; row 1: 1 and 3; row 2: 4 and 6; row 3: 5 and 7.
-  EXPECT_EQ(image[0], 2000 - (100 + 300) / 8);
-  EXPECT_EQ(image[2], 2000 - (200 + 400) / 8);
-  EXPECT_EQ(image[4], 2000 - (500 + 700) / 8);
-  EXPECT_EQ(image[6], 2000 - (600 + 800) / 8);
-  std::fill(image.begin(), image.end(), 2032);
-  ucap::ApplyReferences(r.view(), image.data(), t, Rect{0, 0, W, H}, 1, false, true, true);
-  // Gain of image row 1 = mean of the gains of sensor rows 1 and 3.
-  const int g1 = (4096 + 512 + 4096 + 1536) / 2;
-  EXPECT_EQ(image[3], ((2000 * g1) >> 12) + 32);
 }
 
 TEST(ApplyReferences, BinnedRowsPastTheSensorUseTheNearestSameColorRow) {

@@ -13,24 +13,13 @@ class Camera : public VcamTest {
     dev = std::make_unique<Device>(path_of_id("42"));
     ASSERT_TRUE(dev->ok());
   }
-  uint32_t be(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
   std::unique_ptr<Device> dev;
 };
 
-TEST_F(Camera, RomLeadsToTheCommandAndVendorRegisters) {
-  attach("uid=CAFE0001");
-  EXPECT_EQ(dev->read(0xF0000404), 0x31333934u);  // "1394"
-  EXPECT_EQ(dev->read(0xF0000410), 0xCAFE0001u);
-  uint32_t o1 = dev->read(0xF0000424) & 0xFFFFFF;
-  uint32_t a = 0xF0000430 + 4 * o1;
-  uint32_t o2 = dev->read(a) & 0xFFFFFF;
-  uint32_t cmd = 0xF0000000 + 4 * (dev->read(a + 4 * o2 + 4) & 0xFFFFFF);
-  EXPECT_EQ(cmd, kCmd);
-  EXPECT_EQ(0xF0000000 + 4 * (dev->read(cmd + 0x480) & 0xFFFFFF), kVendor);
-  uint8_t block[128];
-  ASSERT_TRUE(dev->block_read(0xF0000400, block));
-  EXPECT_EQ(be(block + 0x10), 0xCAFE0001u);
-
+// (The configuration ROM's way to the command and vendor registers: every start-up of the
+// library walks it.)
+TEST_F(Camera, UnmappedAndReadOnlyRegistersAreRefused) {
+  attach("");
   uint32_t v = 0, err = 0;
   for (uint32_t unmapped : {0xF0000000u, 0xF00007FCu, kCmd + 0x500, kCmd + 0x19E, kVendor + 0x300,
                             0xF0E20000u, mode_block(1)}) {
@@ -38,7 +27,9 @@ TEST_F(Camera, RomLeadsToTheCommandAndVendorRegisters) {
     EXPECT_EQ(err, vcam::kErrGenFailure);
   }
   EXPECT_FALSE(dev->write(kCmd + 0x19C, 0, &err));  // read-only
-  EXPECT_FALSE(dev->block_write(0xF0000400, block, &err));
+  uint8_t block[128];
+  ASSERT_TRUE(dev->block_read(0xF0000400, block));
+  EXPECT_FALSE(dev->block_write(0xF0000400, block, &err));  // the ROM
 }
 
 TEST_F(Camera, VendorWritesNeedOpenAccess) {
@@ -83,11 +74,6 @@ TEST_F(Camera, OnlyTheStartCommandStartsTheFirmwareAndItsMemoryReadsBackInRange)
   EXPECT_EQ(ucap_vcam_firmware(0, 257, two, 2), 384);  // the end of the highest block
   EXPECT_EQ(two[0], 3);
   EXPECT_EQ(two[1], 6);
-  const int refused[][2] = {{-1, 1}, {0, -1}, {(1 << 20) - 1, 2}, {0, (1 << 20) + 1}};
-  for (const auto& r : refused) EXPECT_LT(ucap_vcam_firmware(0, r[0], two, r[1]), 0) << r[0] << " " << r[1];
-  EXPECT_LT(ucap_vcam_firmware(0, 0, nullptr, 1), 0);
-  EXPECT_LT(ucap_vcam_firmware(9, 0, two, 1), 0);
-  EXPECT_LT(ucap_vcam_firmware_started(9), 0);
 }
 
 TEST_F(Camera, ModeApplyRefusesGeometryTheCameraCannotTake) {

@@ -55,23 +55,6 @@ TEST_F(Config, SetRefusesIdentityKeysAndLeavesEverythingOnARefusal) {
   EXPECT_LT(ucap_vcam_set(0, "vendor3=1"), 0);
 }
 
-TEST_F(Config, FaultsCountDownAndACountOfZeroRemovesThem) {
-  ASSERT_EQ(ucap_vcam_attach("id=1 fail_write=cmd+0:3:121"), 0);
-  Device dev(path_of_id("1"));
-  uint32_t err = 0;
-  EXPECT_FALSE(dev.write(kCmd, 0x80000000, &err));
-  EXPECT_EQ(err, 121u);
-  ASSERT_EQ(ucap_vcam_set(0, "fail_write=cmd+0:0:121"), 0);
-  EXPECT_TRUE(dev.write(kCmd, 0x80000000, &err));
-  ASSERT_EQ(ucap_vcam_set(0, "fail_write=F0E00000:1:0x1F fail_write=cmd+0:2:121"), 0);
-  ASSERT_EQ(ucap_vcam_set(0, "fail_write=cmd+0:1:87"), 0);  // queues behind the others
-  for (uint32_t code : {31u, 121u, 121u, 87u}) {
-    EXPECT_FALSE(dev.write(kCmd, 0x80000000, &err));
-    EXPECT_EQ(err, code);
-  }
-  EXPECT_TRUE(dev.write(kCmd, 0x80000000, &err));
-}
-
 TEST_F(Config, ResetDetachesEverythingAndIdsStartAgain) {
   ASSERT_EQ(ucap_vcam_attach(""), 0);
   ASSERT_EQ(ucap_vcam_attach("fail_open_set=5"), 1);

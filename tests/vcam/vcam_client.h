@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "support/trace.h"
 #include "ucap/vcam.h"
 #include "vcam/driver.h"
 #include "vcam/probe.h"
@@ -68,7 +68,6 @@ class Device {
   explicit Device(const std::string& path, bool overlapped = false) {
     uint32_t err = 0;
     h_ = vcam::open(path.c_str(), overlapped, &err);
-    open_error = err;
     if (h_ != vcam::kInvalidHandle && !overlapped) {
       uint8_t rec[8] = {};
       uint32_t got = 0;
@@ -106,13 +105,23 @@ class Device {
     return vcam::ioctl(h_, code, in.data(), static_cast<uint32_t>(in.size()), out_len ? in.data() : nullptr,
                        out_len, &got, err);
   }
-  bool read(uint32_t address, uint32_t* value, uint32_t* err = nullptr) {
-    auto r = record(address, 4);
+  // One read or write record: `count` bytes (4, a quadlet in bus byte order, or a block of
+  // 128) from `in` or into `out`.
+  bool transfer(uint32_t code, uint32_t address, uint32_t count, const uint8_t* in, uint8_t* out,
+                uint32_t* err) {
+    auto r = record(address, count);
+    if (in != nullptr) std::memcpy(&r[36], in, count);
     uint32_t e = 0, got = 0;
-    bool ok = vcam::ioctl(h_, kRead, r.data(), 44, r.data(), 44, &got, &e);
+    const bool ok = vcam::ioctl(h_, code, r.data(), 40 + count, r.data(), 40 + count, &got, &e);
     if (err) *err = e;
-    if (ok) *value = static_cast<uint32_t>(r[36]) << 24 | r[37] << 16 | r[38] << 8 | r[39];
+    if (ok && out != nullptr) std::memcpy(out, &r[36], count);
     return ok;
+  }
+  bool read(uint32_t address, uint32_t* value, uint32_t* err = nullptr) {
+    uint8_t b[4];
+    if (!transfer(kRead, address, 4, nullptr, b, err)) return false;
+    *value = static_cast<uint32_t>(b[0]) << 24 | b[1] << 16 | b[2] << 8 | b[3];
+    return true;
   }
   uint32_t read(uint32_t address) {
     uint32_t v = 0xDEADBEEF;
@@ -120,38 +129,22 @@ class Device {
     return v;
   }
   bool write(uint32_t address, uint32_t value, uint32_t* err = nullptr) {
-    auto r = record(address, 4);
-    r[36] = static_cast<uint8_t>(value >> 24);
-    r[37] = static_cast<uint8_t>(value >> 16);
-    r[38] = static_cast<uint8_t>(value >> 8);
-    r[39] = static_cast<uint8_t>(value);
-    uint32_t e = 0, got = 0;
-    bool ok = vcam::ioctl(h_, kWrite, r.data(), 44, r.data(), 44, &got, &e);
-    if (err) *err = e;
-    return ok;
+    const uint8_t b[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+                          static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    return transfer(kWrite, address, 4, b, nullptr, err);
   }
   bool block_read(uint32_t address, uint8_t* out, uint32_t* err = nullptr) {
-    auto r = record(address, 128);
-    uint32_t e = 0, got = 0;
-    bool ok = vcam::ioctl(h_, kRead, r.data(), 168, r.data(), 168, &got, &e);
-    if (err) *err = e;
-    if (ok) std::memcpy(out, &r[36], 128);
-    return ok;
+    return transfer(kRead, address, 128, nullptr, out, err);
   }
   bool block_write(uint32_t address, const uint8_t* data, uint32_t* err = nullptr) {
-    auto r = record(address, 128);
-    std::memcpy(&r[36], data, 128);
-    uint32_t e = 0, got = 0;
-    bool ok = vcam::ioctl(h_, kWrite, r.data(), 168, r.data(), 168, &got, &e);
-    if (err) *err = e;
-    return ok;
+    return transfer(kWrite, address, 128, data, nullptr, err);
   }
   void open_access() {
     ASSERT_TRUE(write(kVendor, 0x0007C2A5));
     ASSERT_TRUE(write(kVendor + 4, 0xFFF));
   }
   // Writes a command and polls it until the given busy bits clear; returns the final value.
-  uint32_t command(uint32_t address, uint32_t value, uint32_t busy, int* polls = nullptr) {
+  uint32_t command(uint32_t address, uint32_t value, uint32_t busy) {
     EXPECT_TRUE(write(address, value));
     uint32_t v = 0;
     int n = 0;
@@ -159,11 +152,9 @@ class Device {
       if (!read(address, &v)) return 0xFFFFFFFF;
       ++n;
     } while ((v & busy) != 0 && n < 100);
-    if (polls) *polls = n;
     return v;
   }
 
-  uint32_t open_error = 0;
   uint16_t node = 0;
 
  private:
@@ -172,12 +163,7 @@ class Device {
 
 // Returns and clears a camera's register trace (or, with ucap_vcam_requests, its request log).
 inline std::string take_trace(int id, int (*log)(int, char*, int) = ucap_vcam_trace) {
-  int need = log(id, nullptr, 0);
-  if (need <= 0) return {};
-  std::string text(static_cast<size_t>(need), '\0');
-  log(id, text.data(), need);
-  text.resize(static_cast<size_t>(need) - 1);
-  return text;
+  return ucap_test::take_log(log, id);
 }
 
 // Path of attached camera `id` as the driver lists it (the id-th matching path in attach order).
