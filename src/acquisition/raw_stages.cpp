@@ -205,6 +205,31 @@ void apply_references_rows(const ReferenceView& refs, uint16_t* image, int32_t t
   });
 }
 
+// The defect scan of the dark reference: blocks of kScanBlock values, kScanChunk blocks
+// at a time.
+constexpr size_t kScanBlock = 256;
+constexpr size_t kScanChunk = 4096;
+
+// marks[b] = whether block b of dark[0, count) holds a value above min_dark.
+UCAP_KERNEL void mark_blocks_kernel(const uint16_t* dark, size_t count, int16_t min_dark,
+                                    uint8_t* marks) {
+  for (size_t b = 0; b * kScanBlock < count; ++b) {
+    const uint16_t* p = dark + b * kScanBlock;
+    const size_t length = std::min(kScanBlock, count - b * kScanBlock);
+    int16_t top = INT16_MIN;
+    for (size_t i = 0; i < length; ++i) top = std::max(top, static_cast<int16_t>(p[i]));
+    marks[b] = top > min_dark ? 1 : 0;
+  }
+}
+
+void mark_blocks_plain(const uint16_t* dark, size_t count, int16_t min_dark, uint8_t* marks) {
+  mark_blocks_kernel(dark, count, min_dark, marks);
+}
+UCAP_AVX2_BUILD void mark_blocks_avx2(const uint16_t* dark, size_t count, int16_t min_dark,
+                                      uint8_t* marks) {
+  mark_blocks_kernel(dark, count, min_dark, marks);
+}
+
 }  // namespace
 
 int32_t covered_rows(int32_t top, int32_t i, int32_t m, bool row_pair,
@@ -338,10 +363,29 @@ void CorrectBlemishes(const uint32_t* list, int32_t count, const ReferenceView& 
     const int64_t above = threshold / ticks;
     if (above >= 32767) return;
     const int16_t min_dark = static_cast<int16_t>(above);
-    for (size_t idx = 0; idx < n && total < kMaxBlemishes; ++idx) {
-      if (static_cast<int16_t>(refs.black_store[idx]) > min_dark) {
-        fix(static_cast<uint32_t>(idx));
-        ++total;
+    // Such pixels are rare: the blocks holding any are found first (split over the pool),
+    // then only those are walked, in order.
+    const auto mark = simd::avx2() ? mark_blocks_avx2 : mark_blocks_plain;
+    uint8_t marks[kScanChunk];
+    for (size_t start = 0; start < n && total < kMaxBlemishes; start += kScanChunk * kScanBlock) {
+      const size_t values = std::min(n - start, kScanChunk * kScanBlock);
+      const int32_t blocks = static_cast<int32_t>((values + kScanBlock - 1) / kScanBlock);
+      bands::for_bands(blocks, 1, 256, [&](int32_t first, int32_t end) {
+        const size_t from = static_cast<size_t>(first) * kScanBlock;
+        mark(refs.black_store + start + from,
+             std::min(values, static_cast<size_t>(end) * kScanBlock) - from, min_dark,
+             marks + first);
+      });
+      for (int32_t b = 0; b < blocks && total < kMaxBlemishes; ++b) {
+        if (marks[b] == 0) continue;
+        const size_t from = start + static_cast<size_t>(b) * kScanBlock;
+        const size_t to = std::min(n, from + kScanBlock);
+        for (size_t idx = from; idx < to && total < kMaxBlemishes; ++idx) {
+          if (static_cast<int16_t>(refs.black_store[idx]) > min_dark) {
+            fix(static_cast<uint32_t>(idx));
+            ++total;
+          }
+        }
       }
     }
   } else {
