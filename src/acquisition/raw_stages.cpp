@@ -19,12 +19,52 @@ inline void store_word(uint8_t* bytes, size_t word, uint16_t value) {
 
 // Expands `groups` packed groups starting at byte `src` into words from `dst` on, last
 // group first, so that each write lands on bytes already read.
-void expand_field(uint8_t* frame, size_t src, size_t dst, size_t groups) {
+void expand_field_in_order(uint8_t* frame, size_t src, size_t dst, size_t groups) {
   for (size_t g = groups; g-- > 0;) {
     const uint8_t* p = frame + src + 3 * g;
     const uint8_t b0 = p[0], b1 = p[1], b2 = p[2];
     store_word(frame, dst + 2 * g, static_cast<uint16_t>(b0 * 16 + (b2 >> 4)));
     store_word(frame, dst + 2 * g + 1, static_cast<uint16_t>(b1 * 16 + (b2 & 0x0F)));
+  }
+}
+
+// Packed groups per block of the blocked expansion.
+constexpr size_t kExpandBlock = 1024;
+
+UCAP_KERNEL void expand_block_kernel(const uint8_t* in, uint16_t* out, size_t groups) {
+  for (size_t g = 0; g < groups; ++g) {
+    const uint8_t b0 = in[3 * g], b1 = in[3 * g + 1], b2 = in[3 * g + 2];
+    out[2 * g] = static_cast<uint16_t>(b0 * 16 + (b2 >> 4));
+    out[2 * g + 1] = static_cast<uint16_t>(b1 * 16 + (b2 & 0x0F));
+  }
+}
+
+void expand_block_plain(const uint8_t* in, uint16_t* out, size_t groups) {
+  expand_block_kernel(in, out, groups);
+}
+UCAP_AVX2_BUILD void expand_block_avx2(const uint8_t* in, uint16_t* out, size_t groups) {
+  expand_block_kernel(in, out, groups);
+}
+
+// As expand_field_in_order, a block of groups at a time, last block first: each block's
+// bytes are read before any of its words are written. With the words starting at or after
+// the packed bytes (dst words at byte 2 * dst >= src), no write lands on a byte still to
+// be read, in either order, so both give the same words.
+void expand_field(uint8_t* frame, size_t src, size_t dst, size_t groups) {
+  if (2 * dst < src) {
+    expand_field_in_order(frame, src, dst, groups);
+    return;
+  }
+  const auto expand = simd::avx2() ? expand_block_avx2 : expand_block_plain;
+  uint8_t in[3 * kExpandBlock];
+  uint16_t out[2 * kExpandBlock];
+  for (size_t end = groups; end > 0;) {
+    const size_t first = end > kExpandBlock ? end - kExpandBlock : 0;
+    const size_t count = end - first;
+    std::memcpy(in, frame + src + 3 * first, 3 * count);
+    expand(in, out, count);
+    std::memcpy(frame + 2 * (dst + 2 * first), out, 4 * count);
+    end = first;
   }
 }
 
