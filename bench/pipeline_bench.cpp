@@ -173,7 +173,7 @@ void BM_CorrectBlemishes(benchmark::State& state) {
   }
   report(state, N);
 }
-UCAP_BENCH_BOTH(BM_CorrectBlemishes, );
+BENCHMARK(BM_CorrectBlemishes)->Unit(benchmark::kMillisecond);
 
 void BM_DoubleRows(benchmark::State& state) {
   const Scene& s = scene();  // built before the timing starts

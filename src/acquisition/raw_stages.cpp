@@ -245,29 +245,29 @@ void apply_references_rows(const ReferenceView& refs, uint16_t* image, int32_t t
   });
 }
 
-// The defect scan of the dark reference: blocks of kScanBlock values, kScanChunk blocks
-// at a time.
+// The defect scan of the dark reference goes by blocks of kScanBlock values.
 constexpr size_t kScanBlock = 256;
-constexpr size_t kScanChunk = 4096;
 
-// marks[b] = whether block b of dark[0, count) holds a value above min_dark.
-UCAP_KERNEL void mark_blocks_kernel(const uint16_t* dark, size_t count, int16_t min_dark,
-                                    uint8_t* marks) {
-  for (size_t b = 0; b * kScanBlock < count; ++b) {
-    const uint16_t* p = dark + b * kScanBlock;
-    const size_t length = std::min(kScanBlock, count - b * kScanBlock);
+// The start of the first block from `from` on (a multiple of kScanBlock past it) that holds
+// a value of dark[0, count) above min_dark; count when there is none.
+UCAP_KERNEL size_t next_hot_block_kernel(const uint16_t* dark, size_t from, size_t count,
+                                         int16_t min_dark) {
+  for (size_t start = from; start < count; start += kScanBlock) {
+    const uint16_t* p = dark + start;
+    const size_t length = std::min(kScanBlock, count - start);
     int16_t top = INT16_MIN;
     for (size_t i = 0; i < length; ++i) top = std::max(top, static_cast<int16_t>(p[i]));
-    marks[b] = top > min_dark ? 1 : 0;
+    if (top > min_dark) return start;
   }
+  return count;
 }
 
-void mark_blocks_plain(const uint16_t* dark, size_t count, int16_t min_dark, uint8_t* marks) {
-  mark_blocks_kernel(dark, count, min_dark, marks);
+size_t next_hot_block_plain(const uint16_t* dark, size_t from, size_t count, int16_t min_dark) {
+  return next_hot_block_kernel(dark, from, count, min_dark);
 }
-UCAP_AVX2_BUILD void mark_blocks_avx2(const uint16_t* dark, size_t count, int16_t min_dark,
-                                      uint8_t* marks) {
-  mark_blocks_kernel(dark, count, min_dark, marks);
+UCAP_AVX2_BUILD size_t next_hot_block_avx2(const uint16_t* dark, size_t from, size_t count,
+                                           int16_t min_dark) {
+  return next_hot_block_kernel(dark, from, count, min_dark);
 }
 
 }  // namespace
@@ -403,28 +403,16 @@ void CorrectBlemishes(const uint32_t* list, int32_t count, const ReferenceView& 
     const int64_t above = threshold / ticks;
     if (above >= 32767) return;
     const int16_t min_dark = static_cast<int16_t>(above);
-    // Such pixels are rare: the blocks holding any are found first (split over the pool),
-    // then only those are walked, in order.
-    const auto mark = simd::avx2() ? mark_blocks_avx2 : mark_blocks_plain;
-    uint8_t marks[kScanChunk];
-    for (size_t start = 0; start < n && total < kMaxBlemishes; start += kScanChunk * kScanBlock) {
-      const size_t values = std::min(n - start, kScanChunk * kScanBlock);
-      const int32_t blocks = static_cast<int32_t>((values + kScanBlock - 1) / kScanBlock);
-      bands::for_bands(blocks, 1, 256, [&](int32_t first, int32_t end) {
-        const size_t from = static_cast<size_t>(first) * kScanBlock;
-        mark(refs.black_store + start + from,
-             std::min(values, static_cast<size_t>(end) * kScanBlock) - from, min_dark,
-             marks + first);
-      });
-      for (int32_t b = 0; b < blocks && total < kMaxBlemishes; ++b) {
-        if (marks[b] == 0) continue;
-        const size_t from = start + static_cast<size_t>(b) * kScanBlock;
-        const size_t to = std::min(n, from + kScanBlock);
-        for (size_t idx = from; idx < to && total < kMaxBlemishes; ++idx) {
-          if (static_cast<int16_t>(refs.black_store[idx]) > min_dark) {
-            fix(static_cast<uint32_t>(idx));
-            ++total;
-          }
+    // Such pixels are rare: the scan skips the blocks without any, then walks a block that
+    // has one in order.
+    const auto next = simd::avx2() ? next_hot_block_avx2 : next_hot_block_plain;
+    for (size_t from = next(refs.black_store, 0, n, min_dark); from < n && total < kMaxBlemishes;
+         from = next(refs.black_store, from + kScanBlock, n, min_dark)) {
+      const size_t to = std::min(n, from + kScanBlock);
+      for (size_t idx = from; idx < to && total < kMaxBlemishes; ++idx) {
+        if (static_cast<int16_t>(refs.black_store[idx]) > min_dark) {
+          fix(static_cast<uint32_t>(idx));
+          ++total;
         }
       }
     }
