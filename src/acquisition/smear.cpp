@@ -17,6 +17,7 @@ constexpr int32_t kAccumulators = kMaxSensorWidth / 2;
 struct SmearSums {
   double sxx = 0.0, sxy = 0.0;
 };
+constexpr int32_t kPiece = 64;
 
 UCAP_KERNEL SmearSums smear_sums_kernel(const uint16_t* image, int32_t width, int32_t height) {
   const size_t W = static_cast<size_t>(width);
@@ -30,15 +31,20 @@ UCAP_KERNEL SmearSums smear_sums_kernel(const uint16_t* image, int32_t width, in
     const uint16_t* row = image + static_cast<size_t>(y) * W;
     if (y % 2 == 1) {
       const uint16_t* above = row - W;
-      for (int32_t j = 0; j < columns; ++j) {
-        const double a = acc[j];
-        squares[j] = a * a;
-        products[j] = static_cast<double>(row[2 * j] - above[2 * j + 1]) * a;
-        acc[j] += row[2 * j] - kBlackLevel;
-      }
-      for (int32_t j = 0; j < columns; ++j) {
-        sums.sxx += squares[j];
-        sums.sxy += products[j];
+      // Short pieces, so that the processor works out the next piece's products while the
+      // additions of this one wait for each other.
+      for (int32_t j0 = 0; j0 < columns; j0 += kPiece) {
+        const int32_t j1 = std::min(columns, j0 + kPiece);
+        for (int32_t j = j0; j < j1; ++j) {
+          const double a = acc[j];
+          squares[j] = a * a;
+          products[j] = static_cast<double>(row[2 * j] - above[2 * j + 1]) * a;
+          acc[j] += row[2 * j] - kBlackLevel;
+        }
+        for (int32_t j = j0; j < j1; ++j) {
+          sums.sxx += squares[j];
+          sums.sxy += products[j];
+        }
       }
     } else {
       for (int32_t j = 0; j < columns; ++j) acc[j] += row[2 * j] - kBlackLevel;
