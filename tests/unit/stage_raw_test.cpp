@@ -77,7 +77,8 @@ TEST(InterleaveFields, AnOddLastRowHasNoPartnerAndNothingIsWrittenPastTheImage) 
 
 TEST(ApplyReferences, OnePixelWithTheDarkValueOffsetAndGainOfItsSite) {
   // At 4000 ticks k = 500: the dark part of dark value d is (d * 500) >> 13. At 240000
-  // ticks (60 s) k = 30000 and dark values are limited to 1118. Gain 4096 is 1.
+  // ticks (60 s) k = 30000 and dark values are limited to 1118. Gain 4096 is 1. At
+  // 2,000,000 ticks the dark part of -10 is -2,500,000 >> 13 = -306.
   const struct {
     const char* what;
     int16_t dark, offset;
@@ -98,6 +99,9 @@ TEST(ApplyReferences, OnePixelWithTheDarkValueOffsetAndGainOfItsSite) {
       {"a long exposure limits the dark value", 3000, 0, 4096, 4095, 240000, true, false, 1},
       {"the limit itself", 1118, 0, 4096, 4095, 240000, true, false, 1},  // 4095 - 4094
       {"below the limit", 1117, 0, 4096, 4095, 240000, true, false, 5},   // 4095 - 4090
+      // 2,000,000 ticks: k = 250000, limit 134; -9000 * k is below -2^31.
+      {"a dark product beyond 32 bits", -9000, 0, 4096, 1000, 2000000, true, false, 4095},
+      {"a long exposure's negative dark value", -10, 0, 4096, 1000, 2000000, true, false, 1306},
   };
   for (const auto& c : cases) {
     Refs r(1, 1, c.dark, static_cast<int16_t>(c.gain));
