@@ -12,6 +12,9 @@ namespace ucap {
 // Least-squares estimate of the fraction of the signal above a pixel that leaks into it.
 // Rows wider than the widest sensor give 0.
 double EstimateSmear(const uint16_t* image, int32_t width, int32_t height);
+// The divisor n the correction takes from the estimate k (1 / k, k limited to +-1e-4,
+// truncated), or 0 where the frame stays as it is (|k| below 1e-8).
+int64_t smear_divisor(const uint16_t* image, int32_t width, int32_t height);
 // Removes the estimated smear from the even columns, in place.
 void CorrectSmear(uint16_t* image, int32_t width, int32_t height);
 

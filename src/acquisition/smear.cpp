@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <optional>
 
 #include "acquisition/frame_stages.h"
 #include "core/bands.h"
@@ -114,7 +116,118 @@ UCAP_AVX2_BUILD void remove_smear_avx2(uint16_t* image, int32_t width, int32_t h
   remove_smear_kernel(image, width, height, first, end, reciprocal);
 }
 
+// The estimate's two sums are rounded one term at a time, in a fixed order, which ties
+// them to one thread and one long chain of dependent additions. The correction needs only
+// the divisor the estimate leads to, and that divisor can mostly be known from the exact
+// integer sums, which any number of threads can add up in any order: the rounded sums lie
+// within a known distance of the exact ones, and where every value in that range leads to
+// the same divisor, so does the rounded estimate. Elsewhere the rounded sums are taken.
+
+// Frames up to this height, whose accumulators stay within kExactLimit, are summed exactly
+// in 64-bit column totals: there every term of the rounded sums is an exact double too.
+constexpr int32_t kExactRows = 2048;
+constexpr int64_t kExactLimit = int64_t{1} << 24;
+
+// Per even column: sum of the squares, of the positive and of the negated negative
+// products, and the largest accumulator magnitude of an odd row.
+struct ExactColumns {
+  uint64_t squares[kAccumulators], above[kAccumulators], below[kAccumulators];
+  int32_t largest[kAccumulators];
+};
+
+UCAP_KERNEL void exact_sums_kernel(const uint16_t* image, int32_t width, int32_t height,
+                                   int32_t first, int32_t end, ExactColumns& out) {
+  const size_t W = static_cast<size_t>(width);
+  int32_t acc[kAccumulators];
+  for (int32_t j = first; j < end; ++j) {
+    acc[j] = image[2 * j] - kBlackLevel;
+    out.squares[j] = out.above[j] = out.below[j] = 0;
+    out.largest[j] = 0;
+  }
+  for (int32_t y = 1; y < height; ++y) {
+    const uint16_t* row = image + static_cast<size_t>(y) * W;
+    if (y % 2 == 1) {
+      const uint16_t* over = row - W;
+      for (int32_t j = first; j < end; ++j) {
+        const int32_t a = acc[j];
+        const int64_t product = static_cast<int64_t>(row[2 * j] - over[2 * j + 1]) * a;
+        out.squares[j] += static_cast<uint64_t>(static_cast<int64_t>(a) * a);
+        out.above[j] += static_cast<uint64_t>(product > 0 ? product : 0);
+        out.below[j] += static_cast<uint64_t>(product < 0 ? -product : 0);
+        out.largest[j] = std::max(out.largest[j], a < 0 ? -a : a);
+        acc[j] = a + row[2 * j] - kBlackLevel;
+      }
+    } else {
+      for (int32_t j = first; j < end; ++j) acc[j] += row[2 * j] - kBlackLevel;
+    }
+  }
+}
+
+void exact_sums_plain(const uint16_t* image, int32_t width, int32_t height, int32_t first,
+                      int32_t end, ExactColumns& out) {
+  exact_sums_kernel(image, width, height, first, end, out);
+}
+UCAP_AVX2_BUILD void exact_sums_avx2(const uint16_t* image, int32_t width, int32_t height,
+                                     int32_t first, int32_t end, ExactColumns& out) {
+  exact_sums_kernel(image, width, height, first, end, out);
+}
+
+// Steps from an estimate k to the divisor: 0 where the frame stays as it is.
+int64_t divisor_of(double k) {
+  if (k == 0.0 || (k > 0.0 && k < 1e-8) || (k < 0.0 && k > -1e-8)) return 0;
+  k = std::clamp(k, -1e-4, 1e-4);
+  return static_cast<int64_t>(1.0 / k);
+}
+
+// The divisor from the exact sums when every rounding of the estimate's sums leads to the
+// same one; none where it might not (or the frame is beyond the exact sums).
+std::optional<int64_t> exact_divisor(const uint16_t* image, int32_t width, int32_t height) {
+  if (height > kExactRows) return std::nullopt;
+  const int32_t columns = (width + 1) / 2;
+  const auto columns_of = std::make_unique<ExactColumns>();
+  ExactColumns& c = *columns_of;
+  const auto sums = simd::avx2() ? exact_sums_avx2 : exact_sums_plain;
+  bands::for_bands(columns, 16, 64, [&](int32_t first, int32_t end) {
+    sums(image, width, height, first, end, c);
+  });
+  uint64_t xx_low = 0, xx_high = 0, above = 0, below = 0;
+  for (int32_t j = 0; j < columns; ++j) {
+    if (c.largest[j] > kExactLimit) return std::nullopt;
+    xx_low += c.squares[j];
+    xx_high += xx_low < c.squares[j] ? 1 : 0;
+    above += c.above[j];
+    below += c.below[j];
+  }
+  // Every term is an exact double, so rounding alone separates the sums from the exact
+  // ones: by at most (n - 1) u times the sum of the terms' magnitudes after n terms.
+  if (xx_low == 0 && xx_high == 0) return 0;  // every term 0: so is the rounded sum
+  constexpr double u = 0x1p-53;
+  const double terms = static_cast<double>(columns) * (height / 2);
+  const double drift = 2.0 * terms * u;  // bounds (n - 1) u / (1 - (n - 1) u) with room
+  const double sxx = static_cast<double>(xx_high) * 0x1p64 + static_cast<double>(xx_low);
+  const double sxy = static_cast<double>(static_cast<int64_t>(above - below));
+  const double xy_error = drift * static_cast<double>(above + below) + 4.0 * u * std::fabs(sxy);
+  if (!(std::fabs(sxy) > 8.0 * xy_error)) return std::nullopt;  // perhaps 0, either sign
+  const double relative = 2.0 * (xy_error / std::fabs(sxy) + drift + 16.0 * u);
+  const double k = std::fabs(sxy / sxx), low = k * (1.0 - relative), high = k * (1.0 + relative);
+  const int64_t sign = sxy < 0.0 ? -1 : 1;
+  if (high < 1e-8) return 0;
+  if (low < 1e-8) return std::nullopt;
+  if (low > 1e-4) return divisor_of(static_cast<double>(sign) * 1e-4);
+  if (high >= 1e-4) return std::nullopt;
+  const double most = (1.0 / low) * (1.0 + 4.0 * u), least = (1.0 / high) * (1.0 - 4.0 * u);
+  const auto n = static_cast<int64_t>(least);
+  if (static_cast<int64_t>(most) != n) return std::nullopt;
+  return sign * n;
+}
+
 }  // namespace
+
+int64_t smear_divisor(const uint16_t* image, int32_t width, int32_t height) {
+  if (image == nullptr || width <= 0 || width > kMaxSensorWidth || height < 2) return 0;
+  const std::optional<int64_t> n = exact_divisor(image, width, height);
+  return n ? *n : divisor_of(EstimateSmear(image, width, height));
+}
 
 double EstimateSmear(const uint16_t* image, int32_t width, int32_t height) {
   if (image == nullptr || width <= 0 || width > kMaxSensorWidth) return 0.0;
@@ -126,11 +239,8 @@ double EstimateSmear(const uint16_t* image, int32_t width, int32_t height) {
 }
 
 void CorrectSmear(uint16_t* image, int32_t width, int32_t height) {
-  const double estimate = EstimateSmear(image, width, height);
-  double k = estimate;
-  if (k == 0.0 || (k > 0.0 && k < 1e-8) || (k < 0.0 && k > -1e-8)) return;
-  k = std::clamp(k, -1e-4, 1e-4);
-  const int64_t n = static_cast<int64_t>(1.0 / k);
+  const int64_t n = smear_divisor(image, width, height);
+  if (n == 0) return;
   const size_t W = static_cast<size_t>(width);
   const int32_t columns = (width + 1) / 2;
   if (height <= kMaxDoubleRows) {

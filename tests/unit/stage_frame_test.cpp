@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -84,6 +85,46 @@ TEST(CorrectSmear, EstimatesBelowOneHundredMillionthAreIgnored) {
   ASSERT_GT(ucap::EstimateSmear(large.data(), W, H), 1e-8);
   ucap::CorrectSmear(large.data(), W, H);
   EXPECT_LT(large[(H - 1) * W], 4095);
+}
+
+TEST(CorrectSmear, TakesTheDivisorOfTheRoundedEstimate) {
+  // The divisor follows the estimate's steps: nothing below 1e-8, limited to 1e-4, 1 / k
+  // truncated. Scenes with a leak of the signal above into the even columns, from none to
+  // beyond the limit and of either sign; heights past 2048 rows and bright columns whose
+  // sums no longer fit the exact path too.
+  auto divisor_of = [](double k) -> int64_t {
+    if (k == 0.0 || std::abs(k) < 1e-8) return 0;
+    return static_cast<int64_t>(1.0 / std::clamp(k, -1e-4, 1e-4));
+  };
+  struct Case {
+    int w, h;
+    double leak;
+    int level;
+  };
+  const Case cases[] = {{2, 2, 0.0, 100},      {7, 5, 1e-3, 900},      {64, 48, 0.0, 2000},
+                        {64, 48, 2e-5, 2000},  {64, 48, -2e-5, 2000},  {2584, 40, 3e-6, 3000},
+                        {130, 2048, 1e-8, 2500}, {130, 2048, 4e-7, 2500}, {131, 2050, 4e-7, 2500},
+                        {6, 2048, 1e-6, 60000}, {64, 48, 1e-7, 40}};
+  uint32_t state = 7;
+  for (const Case& c : cases) {
+    std::vector<uint16_t> image(static_cast<size_t>(c.w) * c.h);
+    for (int x = 0; x < c.w; ++x) {
+      double above = 0.0;
+      for (int y = 0; y < c.h; ++y) {
+        state = state * 1664525u + 1013904223u;
+        const double signal = c.level + static_cast<int>(state >> 26) - 32 + (x * 7 + y) % 50;
+        const double leaked = x % 2 == 0 ? signal + c.leak * above : signal;
+        image[static_cast<size_t>(y) * c.w + x] = static_cast<uint16_t>(std::clamp(leaked, 0.0, 65535.0));
+        above += signal;
+      }
+    }
+    const int64_t expected = divisor_of(ucap::EstimateSmear(image.data(), c.w, c.h));
+    EXPECT_EQ(ucap::smear_divisor(image.data(), c.w, c.h), expected)
+        << c.w << " x " << c.h << " leak " << c.leak;
+    if (c.leak != 0.0 && c.h > 2) {
+      EXPECT_NE(expected, 0) << c.w << " x " << c.h;
+    }
+  }
 }
 
 TEST(AssembleHalfColor, GoesThroughTheChannelGainTables) {
