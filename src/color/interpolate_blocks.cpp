@@ -1,9 +1,164 @@
+// Block interpolation row by row: the mapped red and blue of a row serve two rows each, so
+// they are looked up once into per-pixel arrays when their source row changes; the greens
+// are looked up per row, and the three arrays are then interleaved into the output.
 #include <algorithm>
+#include <array>
+#include <cstdint>
+#include <vector>
 
 #include "color/interpolation.h"
 #include "core/bands.h"
+#include "core/simd.h"
+
+#if UCAP_HAS_AVX2_BUILD
+#include <immintrin.h>
+#endif
 
 namespace ucap {
+
+namespace {
+
+// out[3x..3x+2] = blue[x], green[x], red[x] for x < n.
+void interleave_plain(uint16_t* out, const uint16_t* blue, const uint16_t* green,
+                      const uint16_t* red, int32_t n) {
+  for (int32_t x = 0; x < n; ++x) {
+    out[3 * x] = blue[x];
+    out[3 * x + 1] = green[x];
+    out[3 * x + 2] = red[x];
+  }
+}
+
+#if UCAP_HAS_AVX2_BUILD
+// Byte shuffles that place the words of eight pixels of one channel into the three
+// 8-word pieces of their interleaved form (0x80: a zero byte).
+struct InterleaveMasks {
+  alignas(16) std::array<std::array<std::array<uint8_t, 16>, 3>, 3> at{};  // [piece][channel]
+  constexpr InterleaveMasks() {
+    for (int piece = 0; piece < 3; ++piece) {
+      for (int channel = 0; channel < 3; ++channel) {
+        for (int k = 0; k < 8; ++k) {
+          const int word = 8 * piece + k, pixel = word / 3;
+          const bool mine = word % 3 == channel;
+          at[piece][channel][2 * k] = mine ? static_cast<uint8_t>(2 * pixel) : 0x80;
+          at[piece][channel][2 * k + 1] = mine ? static_cast<uint8_t>(2 * pixel + 1) : 0x80;
+        }
+      }
+    }
+  }
+};
+constexpr InterleaveMasks kInterleave;
+
+UCAP_AVX2_BUILD void interleave_avx2(uint16_t* out, const uint16_t* blue, const uint16_t* green,
+                                     const uint16_t* red, int32_t n) {
+  __m128i mask[3][3];
+  for (int p = 0; p < 3; ++p)
+    for (int c = 0; c < 3; ++c)
+      mask[p][c] = _mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.at[p][c].data()));
+  int32_t x = 0;
+  // Up to the first 16-byte boundary of the output one pixel at a time (none when the row
+  // starts at an even word), then pieces of eight pixels written past the caches: the
+  // image is far larger than they are.
+  for (; x < n && (reinterpret_cast<uintptr_t>(out + 3 * static_cast<size_t>(x)) & 15) != 0; ++x) {
+    interleave_plain(out + 3 * static_cast<size_t>(x), blue + x, green + x, red + x, 1);
+  }
+  for (; x + 8 <= n; x += 8) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blue + x));
+    const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(green + x));
+    const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(red + x));
+    for (int p = 0; p < 3; ++p) {
+      const __m128i piece = _mm_or_si128(
+          _mm_or_si128(_mm_shuffle_epi8(b, mask[p][0]), _mm_shuffle_epi8(g, mask[p][1])),
+          _mm_shuffle_epi8(r, mask[p][2]));
+      _mm_stream_si128(reinterpret_cast<__m128i*>(out + 3 * static_cast<size_t>(x) + 8 * p),
+                       piece);
+    }
+  }
+  _mm_sfence();
+  interleave_plain(out + 3 * static_cast<size_t>(x), blue + x, green + x, red + x, n - x);
+}
+#endif
+
+void interleave(uint16_t* out, const uint16_t* blue, const uint16_t* green, const uint16_t* red,
+                int32_t n) {
+#if UCAP_HAS_AVX2_BUILD
+  if (simd::avx2()) {
+    interleave_avx2(out, blue, green, red, n);
+    return;
+  }
+#endif
+  interleave_plain(out, blue, green, red, n);
+}
+
+// Greens of the interior pixels of a row, from x on while x + 1 < n; returns where it
+// stopped. Each pixel averages the two greens of its block: one from the row holding
+// greens at odd columns (`odds`: the row itself on even rows, the row below on odd ones),
+// at column x | 1, and one from the other row (`evens`) at column (x + 1) & ~1.
+int32_t interior_greens_plain(uint16_t* greens, const uint16_t* table, const uint16_t* odds,
+                              const uint16_t* evens, int32_t x, int32_t n) {
+  for (; x + 1 < n; x += 2) {
+    greens[x] = table_lookup(table, (odds[x + 1] + evens[x]) >> 1);
+    greens[x + 1] = table_lookup(table, (odds[x + 1] + evens[x + 2]) >> 1);
+  }
+  return x;
+}
+
+#if UCAP_HAS_AVX2_BUILD
+__attribute__((target("avx2"))) inline __m256i load(const uint16_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// The same, 16 pixels at a time, the table read by gathers (a 4-byte read at entry 4095
+// ends inside the color tables, which go on after every gain table).
+UCAP_AVX2_BUILD int32_t interior_greens_avx2(uint16_t* greens, const uint16_t* table,
+                                             const uint16_t* odds, const uint16_t* evens,
+                                             int32_t n) {
+  const __m256i low_word = _mm256_set1_epi32(0xFFFF), one = _mm256_set1_epi16(1);
+  const __m256i full = _mm256_set1_epi16(static_cast<int16_t>(kMaxSample));
+  const int* entries = reinterpret_cast<const int*>(table);
+  int32_t x = 0;
+  for (; x + 16 < n; x += 16) {
+    // odds[x | 1] into both words of each pair; evens[x] at even, evens[x + 1] at odd pixels.
+    const __m256i o = _mm256_and_si256(load(odds + x + 1), low_word);
+    const __m256i a = _mm256_or_si256(o, _mm256_slli_epi32(o, 16));
+    const __m256i b = _mm256_blend_epi16(load(evens + x), load(evens + x + 1), 0xAA);
+    // (a + b) >> 1 without leaving 16 bits, then at most 4095.
+    const __m256i sum = _mm256_add_epi16(
+        _mm256_add_epi16(_mm256_srli_epi16(a, 1), _mm256_srli_epi16(b, 1)),
+        _mm256_and_si256(_mm256_and_si256(a, b), one));
+    const __m256i index = _mm256_min_epu16(sum, full);
+    const __m256i lo = _mm256_and_si256(
+        _mm256_i32gather_epi32(entries, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(index)), 2),
+        low_word);
+    const __m256i hi = _mm256_and_si256(
+        _mm256_i32gather_epi32(entries, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(index, 1)), 2),
+        low_word);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(greens + x),
+                        _mm256_permute4x64_epi64(_mm256_packus_epi32(lo, hi), 0xD8));
+  }
+  return interior_greens_plain(greens, table, odds, evens, x, n);
+}
+#endif
+
+int32_t interior_greens(uint16_t* greens, const uint16_t* table, const uint16_t* odds,
+                        const uint16_t* evens, int32_t n) {
+#if UCAP_HAS_AVX2_BUILD
+  if (simd::avx2()) return interior_greens_avx2(greens, table, odds, evens, n);
+#endif
+  return interior_greens_plain(greens, table, odds, evens, 0, n);
+}
+
+// The mapped samples of one red or blue row for every pixel of a row: pixel x takes the
+// sample at column x | 1 (blue) or at the even column min((x + 1) & ~1, w - 2) (red).
+void map_blue(uint16_t* dst, const uint16_t* table, const uint16_t* row, int32_t w) {
+  for (int32_t x = 0; x < w; x += 2) dst[x] = dst[x + 1] = table_lookup(table, row[x + 1]);
+}
+void map_red(uint16_t* dst, const uint16_t* table, const uint16_t* row, int32_t w) {
+  dst[0] = table_lookup(table, row[0]);
+  for (int32_t x = 1; x + 1 < w; x += 2) dst[x] = dst[x + 1] = table_lookup(table, row[x + 1]);
+  dst[w - 1] = table_lookup(table, row[w - 2]);
+}
+
+}  // namespace
 
 void InterpolateBlocks(const ColorTables& tables, uint16_t* out, const uint16_t* raw,
                        const Rect& rect) {
@@ -16,35 +171,23 @@ void InterpolateBlocks(const ColorTables& tables, uint16_t* out, const uint16_t*
   auto at = [&](int32_t x, int32_t y) -> uint32_t { return raw[static_cast<size_t>(y) * W + x]; };
 
   bands::for_bands(h, 1, 64, [&](int32_t first, int32_t end) {
+    std::vector<uint16_t> reds(W), blues(W), greens(W);
+    const uint16_t* mapped_red = nullptr;
+    const uint16_t* mapped_blue = nullptr;
     for (int32_t y = first; y < end; ++y) {
       // The block's red row (the one above in the last row) and blue row.
       const uint16_t* red_row = raw + static_cast<size_t>(std::min((y + 1) & ~1, h - 2)) * W;
       const uint16_t* blue_row = raw + static_cast<size_t>(y | 1) * W;
+      if (red_row != mapped_red) map_red(reds.data(), R, mapped_red = red_row, w);
+      if (blue_row != mapped_blue) map_blue(blues.data(), B, mapped_blue = blue_row, w);
       const uint16_t* row = raw + static_cast<size_t>(y) * W;
-      uint16_t* px = out + static_cast<size_t>(y) * W * 3;
       const bool last_row = y == h - 1;
       const uint16_t* below = last_row ? row : row + W;
       // Interior columns: both greens of the block lie inside the image.
       const int32_t interior = last_row ? 0 : w - 1;
-      int32_t x = 0;
-      for (; x + 1 < interior; x += 2) {
-        // x even: red at x, greens (x+1, y) and (x, y+1) on even rows, (x, y) and
-        // (x+1, y+1) on odd rows.
-        const int32_t parity = y & 1;
-        const uint32_t ge =
-            parity == 0 ? (row[x + 1] + below[x]) >> 1 : (row[x] + below[x + 1]) >> 1;
-        px[3 * x] = table_lookup(B, blue_row[x + 1]);
-        px[3 * x + 1] = table_lookup(G, ge);
-        px[3 * x + 2] = table_lookup(R, red_row[x]);
-        // x + 1 odd: red at x + 2, greens swap roles.
-        const uint32_t go =
-            parity == 0 ? (row[x + 1] + below[x + 2]) >> 1 : (row[x + 2] + below[x + 1]) >> 1;
-        px[3 * x + 3] = table_lookup(B, blue_row[x + 1]);
-        px[3 * x + 4] = table_lookup(G, go);
-        px[3 * x + 5] = table_lookup(R, red_row[std::min(x + 2, w - 2)]);
-      }
+      int32_t x = y % 2 == 0 ? interior_greens(greens.data(), G, row, below, interior)
+                             : interior_greens(greens.data(), G, below, row, interior);
       for (; x < w; ++x) {
-        const int32_t xr = std::min((x + 1) & ~1, w - 2);
         uint32_t green;
         const bool right_in = x + 1 < w, below_in = y + 1 < h;
         if ((x + y) % 2 == 0) {
@@ -60,10 +203,10 @@ void InterpolateBlocks(const ColorTables& tables, uint16_t* out, const uint16_t*
         } else {
           green = right_in && below_in ? (at(x, y) + at(x + 1, y + 1)) >> 1 : at(x, y);
         }
-        px[3 * x] = table_lookup(B, blue_row[x | 1]);
-        px[3 * x + 1] = table_lookup(G, green);
-        px[3 * x + 2] = table_lookup(R, red_row[xr]);
+        greens[x] = table_lookup(G, green);
       }
+      interleave(out + static_cast<size_t>(y) * W * 3, blues.data(), greens.data(), reds.data(),
+                 w);
     }
   });
 }
