@@ -1,8 +1,15 @@
 #include <algorithm>
+#include <memory>
+#include <vector>
 
 #include "acquisition/frame_stages.h"
 #include "core/bands.h"
+#include "core/interleave.h"
 #include "core/simd.h"
+
+#if UCAP_HAS_AVX2_BUILD
+#include <immintrin.h>
+#endif
 
 namespace ucap {
 
@@ -27,9 +34,9 @@ struct Blocks {
   int32_t index[6][kBlocks] = {};
 };
 
-UCAP_KERNEL void assemble_kernel(Blocks& k, int32_t b) {
+UCAP_KERNEL void assemble_kernel(Blocks& k, int32_t b, int32_t n) {
   const double db = b, h = b / 2;
-  for (int32_t i = 0; i < kBlocks; ++i) {
+  for (int32_t i = 0; i < n; ++i) {
     const double divisor = db + k.has_next[i];
     const double E0 = quotient(k.e0[i] + k.next0[i], divisor);
     const double E1 = quotient(k.e1[i] + k.next1[i], divisor);
@@ -50,16 +57,81 @@ UCAP_KERNEL void assemble_kernel(Blocks& k, int32_t b) {
   }
 }
 
-void assemble_plain(Blocks& k, int32_t b) { assemble_kernel(k, b); }
-UCAP_AVX2_BUILD void assemble_avx2(Blocks& k, int32_t b) { assemble_kernel(k, b); }
+void assemble_plain(Blocks& k, int32_t b, int32_t n) { assemble_kernel(k, b, n); }
+UCAP_AVX2_BUILD void assemble_avx2(Blocks& k, int32_t b, int32_t n) {
+  assemble_kernel(k, b, n);
+}
 
-void assemble(Blocks& k, int32_t b) {
+void assemble(Blocks& k, int32_t b, int32_t n) {
   if (simd::avx2()) {
-    assemble_avx2(k, b);
+    assemble_avx2(k, b, n);
   } else {
-    assemble_plain(k, b);
+    assemble_plain(k, b, n);
   }
 }
+
+// Binning 1 with 12-bit samples: the greens' ratios need no more than single precision.
+// Every product of two samples is below 2^24 and so exact in a float, and so is the
+// truncated quotient of such a product by a divisor d <= 4095: a quotient that is no
+// integer lies at least 1 / d below the next one, farther than its rounding (at most
+// 2^-24 of a quotient below 2^24 / d) can move it.
+struct SingleRows {
+  std::vector<uint16_t> plane[6];  // blue, green, red of row 0, then of row 1
+  explicit SingleRows(int32_t q) {
+    for (auto& p : plane) p.resize(static_cast<size_t>(q));
+  }
+};
+
+#if UCAP_HAS_AVX2_BUILD
+// The blocks [0, n) of a row pair, eight at a time, into `rows`; returns the blocks done:
+// those whose eight pieces, the column after them included, lie in the rows and hold
+// samples of at most 12 bits.
+UCAP_AVX2_BUILD int32_t assemble_single_avx2(const ColorTables& tables, const uint16_t* row0,
+                                             const uint16_t* row1, int32_t width,
+                                             SingleRows& rows) {
+  const __m256i low_word = _mm256_set1_epi32(0xFFFF);
+  const __m256i above_12_bits = _mm256_set1_epi16(static_cast<int16_t>(0xF000));
+  const __m256 black = _mm256_set1_ps(32.0f), full = _mm256_set1_ps(4095.0f);
+  const uint16_t* table[3] = {tables.gain[kBlue], tables.gain[kGreen], tables.gain[kRed]};
+  int32_t j = 0;
+  for (; 2 * j + 18 <= width; j += 8) {
+    const size_t s = 2 * static_cast<size_t>(j);
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row0 + s));
+    const __m256i a_next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row0 + s + 2));
+    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row1 + s));
+    const __m256i c_next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row1 + s + 2));
+    const __m256i any = _mm256_or_si256(_mm256_or_si256(a, a_next), _mm256_or_si256(c, c_next));
+    if (!_mm256_testz_si256(any, above_12_bits)) break;
+    // Even words (red, green) and odd words (green, blue) of each block; the even sums
+    // with the column after the block, halved.
+    const __m256i e0 = _mm256_srli_epi32(
+        _mm256_add_epi32(_mm256_and_si256(a, low_word), _mm256_and_si256(a_next, low_word)), 1);
+    const __m256i e1 = _mm256_srli_epi32(
+        _mm256_add_epi32(_mm256_and_si256(c, low_word), _mm256_and_si256(c_next, low_word)), 1);
+    const __m256 E0 = _mm256_cvtepi32_ps(e0), E1 = _mm256_cvtepi32_ps(e1);
+    const __m256 O0 = _mm256_cvtepi32_ps(_mm256_srli_epi32(a, 16));
+    const __m256 O1 = _mm256_cvtepi32_ps(_mm256_srli_epi32(c, 16));
+    const __m256 D[2] = {_mm256_max_ps(black, E1), _mm256_max_ps(black, O0)};
+    const __m256 value[3] = {_mm256_mul_ps(O1, O0), _mm256_mul_ps(O0, E1), _mm256_mul_ps(E1, E0)};
+    for (int r = 0; r < 2; ++r) {
+      for (int k = 0; k < 3; ++k) {
+        const __m256 q = _mm256_min_ps(_mm256_div_ps(value[k], D[r]), full);
+        const __m256i index = _mm256_cvttps_epi32(q);
+        const __m128i words = _mm_packus_epi32(_mm256_castsi256_si128(index),
+                                               _mm256_extracti128_si256(index, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(rows.plane[3 * r + k].data() + j), words);
+      }
+    }
+  }
+  for (int r = 0; r < 2; ++r) {
+    for (int k = 0; k < 3; ++k) {
+      uint16_t* plane = rows.plane[3 * r + k].data();
+      for (int32_t i = 0; i < j; ++i) plane[i] = table[k][plane[i]];
+    }
+  }
+  return j;
+}
+#endif
 
 }  // namespace
 
@@ -74,14 +146,26 @@ void AssembleHalfColor(const ColorTables& tables, uint16_t* out, const uint16_t*
   const uint16_t* table[3] = {tables.gain[kBlue], tables.gain[kGreen], tables.gain[kRed]};
   // Whole row pairs and whole blocks only: a last odd row or a block cut off by the right
   // edge has nothing to pair with.
+  const bool single = b == 1 && UCAP_HAS_AVX2_BUILD && simd::avx2();
   bands::for_bands(H / 2, 1, 32, [&](int32_t first, int32_t end) {
     Blocks k;
+    std::unique_ptr<SingleRows> rows;
+    if (single) rows = std::make_unique<SingleRows>(Q);
     for (int32_t p = first; p < end; ++p) {
       const uint16_t* row0 = in + static_cast<size_t>(2 * p) * stride;
       const uint16_t* row1 = row0 + stride;
       uint16_t* out0 = out + static_cast<size_t>(2 * p) * Q * 3;
       uint16_t* out1 = out0 + static_cast<size_t>(Q) * 3;
-      for (int32_t j0 = 0; j0 < Q; j0 += kBlocks) {
+      int32_t done = 0;
+#if UCAP_HAS_AVX2_BUILD
+      if (single) {
+        done = assemble_single_avx2(tables, row0, row1, W, *rows);
+        const auto& plane = rows->plane;
+        interleave_colors(out0, plane[0].data(), plane[1].data(), plane[2].data(), done);
+        interleave_colors(out1, plane[3].data(), plane[4].data(), plane[5].data(), done);
+      }
+#endif
+      for (int32_t j0 = done; j0 < Q; j0 += kBlocks) {
         const int32_t n = std::min(kBlocks, Q - j0);
         for (int32_t i = 0; i < n; ++i) {
           const int32_t s = 2 * b * (j0 + i);
@@ -101,7 +185,7 @@ void AssembleHalfColor(const ColorTables& tables, uint16_t* out, const uint16_t*
           k.next0[i] = next ? row0[s + 2 * b] : 0;
           k.next1[i] = next ? row1[s + 2 * b] : 0;
         }
-        assemble(k, b);
+        assemble(k, b, n);
         for (int32_t i = 0; i < n; ++i) {
           uint16_t* px0 = out0 + 3 * static_cast<size_t>(j0 + i);
           uint16_t* px1 = out1 + 3 * static_cast<size_t>(j0 + i);

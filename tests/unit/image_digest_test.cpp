@@ -83,4 +83,26 @@ TEST(ImageDigest, StagesGiveTheReferenceImagesWithAndWithoutAvx2) {
   ucap::simd::allow_avx2(true);
 }
 
+// Words above 12 bits (a frame that is no 12-bit mosaic) take the paths built for them in
+// every build alike.
+TEST(ImageDigest, WordsAbove12BitsGiveTheSameImagesWithAndWithoutAvx2) {
+  auto mosaic = fixed_mosaic();
+  for (size_t i = 0; i < mosaic.size(); i += 97) mosaic[i] = static_cast<uint16_t>(4096 + i % 61439);
+  const auto tables = fixed_tables();
+  const size_t n = mosaic.size();
+  const ucap::Rect rect{0, 0, kW, kH};
+  std::vector<uint16_t> images[2][2];
+  for (bool avx2 : {true, false}) {
+    ucap::simd::allow_avx2(avx2);
+    auto& [blocks, half] = images[avx2];
+    blocks.resize(3 * n);
+    half.resize(3 * n / 2);
+    ucap::InterpolateBlocks(*tables, blocks.data(), mosaic.data(), rect);
+    ucap::AssembleHalfColor(*tables, half.data(), mosaic.data(), 1, rect);
+  }
+  ucap::simd::allow_avx2(true);
+  EXPECT_EQ(images[0][0], images[1][0]) << "blocks";
+  EXPECT_EQ(images[0][1], images[1][1]) << "half resolution";
+}
+
 }  // namespace
