@@ -1,6 +1,6 @@
 // Block interpolation row by row: the mapped red and blue of a row serve two rows each, so
 // they are looked up once into per-pixel arrays when their source row changes; the greens
-// are looked up per row, and the three arrays are then interleaved into the output.
+// are looked up per row; then the three arrays are interleaved into the output.
 #include <algorithm>
 #include <vector>
 
@@ -35,14 +35,12 @@ __attribute__((target("avx2"))) inline __m256i load(const uint16_t* p) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
-// The same, 16 pixels at a time, the table read by gathers (a 4-byte read at entry 4095
-// ends inside the color tables, which go on after every gain table).
+// The same, the table indices 16 pixels at a time, then the look-ups.
 UCAP_AVX2_BUILD int32_t interior_greens_avx2(uint16_t* greens, const uint16_t* table,
                                              const uint16_t* odds, const uint16_t* evens,
                                              int32_t n) {
   const __m256i low_word = _mm256_set1_epi32(0xFFFF), one = _mm256_set1_epi16(1);
   const __m256i full = _mm256_set1_epi16(static_cast<int16_t>(kMaxSample));
-  const int* entries = reinterpret_cast<const int*>(table);
   int32_t x = 0;
   for (; x + 16 < n; x += 16) {
     // odds[x | 1] into both words of each pair; evens[x] at even, evens[x + 1] at odd pixels.
@@ -53,16 +51,9 @@ UCAP_AVX2_BUILD int32_t interior_greens_avx2(uint16_t* greens, const uint16_t* t
     const __m256i sum = _mm256_add_epi16(
         _mm256_add_epi16(_mm256_srli_epi16(a, 1), _mm256_srli_epi16(b, 1)),
         _mm256_and_si256(_mm256_and_si256(a, b), one));
-    const __m256i index = _mm256_min_epu16(sum, full);
-    const __m256i lo = _mm256_and_si256(
-        _mm256_i32gather_epi32(entries, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(index)), 2),
-        low_word);
-    const __m256i hi = _mm256_and_si256(
-        _mm256_i32gather_epi32(entries, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(index, 1)), 2),
-        low_word);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(greens + x),
-                        _mm256_permute4x64_epi64(_mm256_packus_epi32(lo, hi), 0xD8));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(greens + x), _mm256_min_epu16(sum, full));
   }
+  for (int32_t i = 0; i < x; ++i) greens[i] = table[greens[i]];
   return interior_greens_plain(greens, table, odds, evens, x, n);
 }
 #endif
