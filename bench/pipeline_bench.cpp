@@ -400,6 +400,53 @@ void BM_SingleShotChain(benchmark::State& state) {
 }
 UCAP_BENCH_BOTH(BM_SingleShotChain, ->ArgName("resolution")->DenseRange(0, 3));
 
+// The processing of one frame of a fast acquisition of the full frame (12-bit words, no
+// unpacking, binning 1), both references on, the scene's blemish list; argument: the
+// resolution (3, grey, runs as the single shot's).
+//   0: references and blemishes over row pairs, rows doubled, block interpolation, color
+//      matrix;
+//   1 (36 bits per pixel): references and blemishes over row pairs, smear,
+//      half-resolution color assembly, color matrix;
+//   2: fields interleaved, references, blemishes, standard interpolation, color matrix.
+void BM_FastFrameChain(benchmark::State& state) {
+  const Scene& s = scene();  // built before the timing starts
+  const int resolution = static_cast<int>(state.range(0));
+  const ucap::Rect sensor{0, 0, W, H};
+  const int32_t blemishes = static_cast<int32_t>(s.blemishes.size());
+  const bool row_pair = resolution < 2;
+  const int rows = row_pair ? H / 2 : H;
+  std::vector<uint16_t> frame(N), work(N), color(3 * N);
+  for (auto _ : state) {
+    if (row_pair) {
+      state.PauseTiming();
+      std::copy_n(s.mosaic.begin(), static_cast<size_t>(rows) * W, frame.begin());
+      state.ResumeTiming();
+    } else {
+      ucap::InterleaveFields(frame.data(), s.mosaic.data(), W, H);
+    }
+    ucap::ApplyReferences(s.refs(), frame.data(), 4000, sensor, 1, true, true, row_pair);
+    ucap::CorrectBlemishes(s.blemishes.data(), blemishes, s.refs(), true, frame.data(), sensor, 1,
+                           4000, row_pair);
+    if (resolution == 0) {
+      ucap::double_rows(work.data(), frame.data(), W, rows);
+      ucap::InterpolateBlocks(*s.tables, color.data(), work.data(), sensor);
+      ucap::ApplyColorMatrix(*s.tables, 1, color.data(), static_cast<int32_t>(N));
+    } else if (resolution == 1) {
+      ucap::CorrectSmear(frame.data(), W, rows);
+      ucap::AssembleHalfColor(*s.tables, color.data(), frame.data(), 1, ucap::Rect{0, 0, W, rows});
+      ucap::ApplyColorMatrix(*s.tables, 1, color.data(), W * rows / 2);
+    } else {
+      ucap::InterpolateColor(*s.tables, color.data(), frame.data(), sensor, 1,
+                             ucap::library_services());
+      ucap::ApplyColorMatrix(*s.tables, 1, color.data(), static_cast<int32_t>(N));
+    }
+    benchmark::DoNotOptimize(color.data());
+    benchmark::DoNotOptimize(frame.data());
+  }
+  report(state, N);
+}
+UCAP_BENCH_BOTH(BM_FastFrameChain, ->ArgName("resolution")->DenseRange(0, 2));
+
 // OpenCV's Bayer demosaicing of the same mosaic, 16-bit (absent without OpenCV).
 void BM_OpenCV(benchmark::State& state) {
   const auto kind = static_cast<ucap_bench::Baseline>(state.range(0));
