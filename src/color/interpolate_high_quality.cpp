@@ -9,6 +9,10 @@
 #include "core/simd.h"
 #include "platform/platform.h"
 
+#if UCAP_HAS_AVX2_BUILD
+#include <immintrin.h>
+#endif
+
 namespace ucap {
 
 namespace {
@@ -422,7 +426,94 @@ UCAP_KERNEL void fit_cells(FitBatch& f) {
 void green_plain(SiteBatch& s) { green_sites(s); }
 void fit_plain(FitBatch& f) { fit_cells(f); }
 UCAP_AVX2_BUILD void green_avx2(SiteBatch& s) { green_sites(s); }
-UCAP_AVX2_BUILD void fit_avx2(FitBatch& f) { fit_cells(f); }
+
+#if UCAP_HAS_AVX2_BUILD
+// uint32 lanes to double, exactly (Wide on four lanes).
+UCAP_AVX2_BUILD inline __m256d wide4(__m128i v) {
+  return _mm256_add_pd(_mm256_cvtepi32_pd(_mm_xor_si128(v, _mm_set1_epi32(INT32_MIN))),
+                       _mm256_set1_pd(2147483648.0));
+}
+
+// Four points, int32 to double.
+UCAP_AVX2_BUILD inline __m256d point4(const uint32_t* v) {
+  return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v)));
+}
+
+// consider on four cells.
+UCAP_AVX2_BUILD inline void consider4(__m256d x, __m256d y, __m256d slope, __m256d intercept,
+                                      __m256d& largest, __m256d& wx, __m256d& wy) {
+  const __m256d e = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(x, slope), intercept), y);
+  const __m256d e2 = _mm256_mul_pd(e, e);
+  const __m256d worse = _mm256_cmp_pd(e2, largest, _CMP_GT_OQ);
+  largest = _mm256_blendv_pd(largest, e2, worse);
+  wx = _mm256_blendv_pd(wx, x, worse);
+  wy = _mm256_blendv_pd(wy, y, worse);
+}
+
+// The second half of fit_cells for the four cells at k: the first line, the search for the
+// point of the largest residual, the refit and the predictions; the sums in integer lanes.
+UCAP_AVX2_BUILD inline void fit_four(FitBatch& f, int32_t k, __m128i sx, __m128i sy,
+                                     __m128i sxx, __m128i sxy) {
+  const __m256d eleven = _mm256_set1_pd(11.0), ten = _mm256_set1_pd(10.0);
+  __m256d Sx = wide4(sx), Sy = wide4(sy), Sxx = wide4(sxx), Sxy = wide4(sxy);
+  __m256d D = _mm256_sub_pd(_mm256_mul_pd(eleven, Sxx), _mm256_mul_pd(Sx, Sx));
+  __m256d slope =
+      _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(eleven, Sxy), _mm256_mul_pd(Sy, Sx)), D);
+  __m256d intercept =
+      _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(Sy, Sxx), _mm256_mul_pd(Sxy, Sx)), D);
+  __m256d largest = _mm256_set1_pd(-1.0);
+  __m256d wx = point4(f.x[0] + k), wy = point4(f.y[0] + k);
+  for (int a = 0; a < 3; ++a) {
+    for (int b = 0; b < 3; ++b) {
+      consider4(point4(f.x[a] + k + b), point4(f.y[a] + k + b), slope, intercept, largest, wx,
+                wy);
+    }
+  }
+  const __m256d top = _mm256_set1_pd(static_cast<double>(kMaxSample)), zero = _mm256_setzero_pd();
+  consider4(top, top, slope, intercept, largest, wx, wy);
+  consider4(zero, zero, slope, intercept, largest, wx, wy);
+  const __m128i iwx = _mm256_cvttpd_epi32(wx), iwy = _mm256_cvttpd_epi32(wy);
+  Sx = wide4(_mm_sub_epi32(sx, iwx));
+  Sy = wide4(_mm_sub_epi32(sy, iwy));
+  Sxx = wide4(_mm_sub_epi32(sxx, _mm_mullo_epi32(iwx, iwx)));
+  Sxy = wide4(_mm_sub_epi32(sxy, _mm_mullo_epi32(iwx, iwy)));
+  D = _mm256_sub_pd(_mm256_mul_pd(ten, Sxx), _mm256_mul_pd(Sx, Sx));
+  slope = _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(ten, Sxy), _mm256_mul_pd(Sy, Sx)), D);
+  intercept = _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(Sy, Sxx), _mm256_mul_pd(Sxy, Sx)), D);
+  for (int p = 0; p < 4; ++p) {
+    const __m256d g =
+        _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(f.g[p] + k)));
+    const __m256d v = _mm256_add_pd(_mm256_mul_pd(slope, g), intercept);
+    const __m256d kept = _mm256_blendv_pd(_mm256_and_pd(v, _mm256_cmp_pd(v, zero, _CMP_GE_OQ)),
+                                          top, _mm256_cmp_pd(v, top, _CMP_GT_OQ));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(f.out[p] + k), _mm256_cvttpd_epi32(kept));
+  }
+}
+
+// fit_cells with the state of eight cells in registers.
+UCAP_AVX2_BUILD void fit_avx2(FitBatch& f) {
+  for (int32_t k = 0; k < kLanes; k += 8) {
+    __m256i sx = _mm256_set1_epi32(kMaxSample), sy = sx;
+    __m256i sxx = _mm256_set1_epi32(1 + kMaxSample * kMaxSample), sxy = sxx;
+    for (int a = 0; a < 3; ++a) {
+      for (int b = 0; b < 3; ++b) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f.x[a] + k + b));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f.y[a] + k + b));
+        sx = _mm256_add_epi32(sx, x);
+        sy = _mm256_add_epi32(sy, y);
+        sxx = _mm256_add_epi32(sxx, _mm256_mullo_epi32(x, x));
+        sxy = _mm256_add_epi32(sxy, _mm256_mullo_epi32(x, y));
+      }
+    }
+    fit_four(f, k, _mm256_castsi256_si128(sx), _mm256_castsi256_si128(sy),
+             _mm256_castsi256_si128(sxx), _mm256_castsi256_si128(sxy));
+    fit_four(f, k + 4, _mm256_extracti128_si256(sx, 1), _mm256_extracti128_si256(sy, 1),
+             _mm256_extracti128_si256(sxx, 1), _mm256_extracti128_si256(sxy, 1));
+  }
+}
+#else
+void fit_avx2(FitBatch& f) { fit_cells(f); }
+#endif
 
 class Stream {
  public:
