@@ -344,7 +344,7 @@ struct FitBatch {
   // Points of cell k: row a (0 above, 1 own, 2 below), column k + b (b = 0, 1, 2).
   const uint32_t* x[3];
   const uint32_t* y[3];
-  int32_t g[4][kLanes];    // greens of the cell's pixels
+  const int32_t* g[4];     // greens of the cell's pixels
   int32_t out[4][kLanes];  // the predicted values
   uint32_t sx[kLanes], sy[kLanes], sxx[kLanes], sxy[kLanes];
   double slope[kLanes], intercept[kLanes], largest[kLanes], wx[kLanes], wy[kLanes];
@@ -517,20 +517,28 @@ void fit_avx2(FitBatch& f) { fit_cells(f); }
 
 class Stream {
  public:
-  // Ring rows of the pairs: kLanes + 2 entries of room past the row's end (read by the
-  // last batch, results unused).
+  // Rows of cells (ring rows of the pairs, mosaic rows split by column parity, greens):
+  // kLanes + 2 entries of room past the row's end (read and written by the last batch,
+  // results unused).
   static size_t ring_span(int32_t W) { return static_cast<size_t>(W / 2) + kLanes + 2; }
   static size_t kept_span(int32_t W) { return static_cast<size_t>(W) + 3; }
+  static constexpr int kCellRows = 12 + 16 + 4;
   static size_t work_bytes(int32_t W) {
-    return 12 * ring_span(W) * sizeof(uint32_t) + 15 * kept_span(W) * sizeof(uint16_t);
+    return kCellRows * ring_span(W) * sizeof(uint32_t) + 15 * kept_span(W) * sizeof(uint16_t);
   }
 
   // `rows` points to the H rows of the image.
   Stream(int32_t W, int32_t H, uint16_t* const* rows, void* work)
       : W_(W), H_(H), cx_(W / 2), cy_(H / 2), p_(rows), wide_(simd::avx2()) {
     uint32_t* ring = static_cast<uint32_t*>(work);
-    for (int i = 0; i < 12; ++i) ring_[i] = ring + static_cast<size_t>(i) * ring_span(W);
-    uint16_t* kept = reinterpret_cast<uint16_t*>(ring + 12 * ring_span(W));
+    const size_t span = ring_span(W);
+    for (int i = 0; i < 12; ++i) ring_[i] = ring + static_cast<size_t>(i) * span;
+    int32_t* cells = reinterpret_cast<int32_t*>(ring + 12 * span);
+    // The lanes past a row's end read these rows' room: zero, not indeterminate.
+    std::fill(cells, cells + 20 * span, 0);
+    for (int i = 0; i < 16; ++i) split_[i] = cells + static_cast<size_t>(i) * span;
+    for (int i = 0; i < 4; ++i) greens_[i] = cells + static_cast<size_t>(16 + i) * span;
+    uint16_t* kept = reinterpret_cast<uint16_t*>(ring + kCellRows * span);
     for (int i = 0; i < 15; ++i) kept_[i] = kept + static_cast<size_t>(i) * kept_span(W) + 2;
   }
 
@@ -580,43 +588,53 @@ class Stream {
     }
   }
 
-  // Neighbours and sample of the site at word w of row `own` into lane k; `other` is the
-  // word of the color on its diagonals.
-  static void gather(SiteBatch& s, int32_t k, const uint16_t* above, const uint16_t* own,
-                     const uint16_t* below, size_t w, int other, int self) {
-    s.left[k] = own[w - 3 + kGreenWord];
-    s.right[k] = own[w + 3 + kGreenWord];
-    s.above[k] = above[w + kGreenWord];
-    s.below[k] = below[w + kGreenWord];
-    s.ul[k] = above[w - 3 + other];
-    s.ur[k] = above[w + 3 + other];
-    s.ll[k] = below[w - 3 + other];
-    s.lr[k] = below[w + 3 + other];
-    s.sample[k] = own[w + self];
+  // The mosaic (green words) of row r at even and odd columns, as read before step 2
+  // changes them; ring of eight rows.
+  int32_t* even(int32_t r) const { return split_[2 * (r % 8)]; }
+  int32_t* odd(int32_t r) const { return split_[2 * (r % 8) + 1]; }
+  void split_up_to(int32_t last) {
+    for (; split_rows_ <= last; ++split_rows_) {
+      const uint16_t* src = p_.row(split_rows_) + kGreenWord;
+      int32_t* e = even(split_rows_);
+      int32_t* o = odd(split_rows_);
+      for (int32_t i = 0; i < cx_; ++i) {
+        e[i] = src[6 * static_cast<size_t>(i)];
+        o[i] = src[6 * static_cast<size_t>(i) + 3];
+      }
+    }
   }
+  // A batch's neighbours: lane k's left, right, above and below at [k], its diagonal
+  // neighbours at ul[k], ul[k + 1] (upper) and ll[k], ll[k + 1] (lower).
+  static void fill(SiteBatch& s, const int32_t* left, const int32_t* right, const int32_t* above,
+                   const int32_t* below, const int32_t* ul, const int32_t* ll,
+                   const int32_t* sample) {
+    std::copy_n(left, kLanes, s.left);
+    std::copy_n(right, kLanes, s.right);
+    std::copy_n(above, kLanes, s.above);
+    std::copy_n(below, kLanes, s.below);
+    std::copy_n(ul, kLanes, s.ul);
+    std::copy_n(ul + 1, kLanes, s.ur);
+    std::copy_n(ll, kLanes, s.ll);
+    std::copy_n(ll + 1, kLanes, s.lr);
+    std::copy_n(sample, kLanes, s.sample);
+  }
+  // Greens of the red (color 0) and blue (1) sites of cell row j; ring of two rows.
+  int32_t* greens(int color, int32_t j) const { return greens_[color * 2 + j % 2]; }
 
-  // 2. Green and pairs of cell row j; the first and last cells by the border forms.
+  // 2. Green and pairs of cell row j; the first and last cells by the border forms. The
+  // sites' neighbours are mosaic samples (greens, and the seeded reds and blues).
   void green(int32_t j) {
     const int32_t r = 2 * j, R = r + 1;
     const int32_t ra = r > 0 ? r - 1 : 1, rb = R + 1 < H_ ? R + 1 : H_ - 2;
-    for (int32_t i : {0, cx_ - 1}) {
-      const CellPairs pairs = cell_green(p_, W_, H_, r, 2 * i);
-      ring(0, 0, j)[i] = pairs.red_x;
-      ring(0, 1, j)[i] = pairs.red_y;
-      ring(1, 0, j)[i] = pairs.blue_x;
-      ring(1, 1, j)[i] = pairs.blue_y;
-    }
-    const uint16_t* above = p_.row(ra);
+    split_up_to(R + 1 < H_ ? R + 1 : R);
     uint16_t* top = p_.row(r);
     uint16_t* bottom = p_.row(R);
-    const uint16_t* below = p_.row(rb);
     for (int32_t i0 = 1; i0 < cx_ - 1; i0 += kLanes) {
       const int32_t n = std::min(kLanes, cx_ - 1 - i0);
-      for (int32_t k = 0; k < n; ++k) {
-        const size_t c = 6 * static_cast<size_t>(i0 + k);  // word of the red site
-        gather(red_, k, above, top, bottom, c, kBlueWord, kRedWord);
-        gather(blue_, k, top, bottom, below, c + 3, kRedWord, kBlueWord);
-      }
+      fill(red_, odd(r) + i0 - 1, odd(r) + i0, even(ra) + i0, even(R) + i0, odd(ra) + i0 - 1,
+           odd(R) + i0 - 1, even(r) + i0);
+      fill(blue_, even(R) + i0, even(R) + i0 + 1, odd(r) + i0, odd(rb) + i0, even(r) + i0,
+           even(rb) + i0, odd(R) + i0);
       if (wide_) {
         green_avx2(red_);
         green_avx2(blue_);
@@ -624,19 +642,25 @@ class Stream {
         green_plain(red_);
         green_plain(blue_);
       }
-      uint32_t* rx = ring(0, 0, j) + i0;
-      uint32_t* ry = ring(0, 1, j) + i0;
-      uint32_t* bx = ring(1, 0, j) + i0;
-      uint32_t* by = ring(1, 1, j) + i0;
+      std::copy_n(red_.green, kLanes, greens(0, j) + i0);
+      std::copy_n(blue_.green, kLanes, greens(1, j) + i0);
+      std::copy_n(red_.x, kLanes, ring(0, 0, j) + i0);
+      std::copy_n(red_.y, kLanes, ring(0, 1, j) + i0);
+      std::copy_n(blue_.x, kLanes, ring(1, 0, j) + i0);
+      std::copy_n(blue_.y, kLanes, ring(1, 1, j) + i0);
       for (int32_t k = 0; k < n; ++k) {
         const size_t c = 6 * static_cast<size_t>(i0 + k);
         top[c + kGreenWord] = static_cast<uint16_t>(red_.green[k]);
         bottom[c + 3 + kGreenWord] = static_cast<uint16_t>(blue_.green[k]);
-        rx[k] = red_.x[k];
-        ry[k] = red_.y[k];
-        bx[k] = blue_.x[k];
-        by[k] = blue_.y[k];
       }
+    }
+    // After the batches, whose lanes past the row's end write over the last cell's pairs.
+    for (int32_t i : {0, cx_ - 1}) {
+      const CellPairs pairs = cell_green(p_, W_, H_, r, 2 * i);
+      ring(0, 0, j)[i] = pairs.red_x;
+      ring(0, 1, j)[i] = pairs.red_y;
+      ring(1, 0, j)[i] = pairs.blue_x;
+      ring(1, 1, j)[i] = pairs.blue_y;
     }
   }
 
@@ -646,15 +670,12 @@ class Stream {
     uint16_t* bottom = p_.row(2 * j + 1);
     for (int32_t i0 = 1; i0 < cx_ - 1; i0 += kLanes) {
       const int32_t n = std::min(kLanes, cx_ - 1 - i0);
-      for (int32_t k = 0; k < n; ++k) {
-        const size_t c = 6 * static_cast<size_t>(i0 + k) + kGreenWord;
-        fits_[0].g[0][k] = fits_[1].g[0][k] = top[c];
-        fits_[0].g[1][k] = fits_[1].g[1][k] = top[c + 3];
-        fits_[0].g[2][k] = fits_[1].g[2][k] = bottom[c];
-        fits_[0].g[3][k] = fits_[1].g[3][k] = bottom[c + 3];
-      }
       for (int color = 0; color < 2; ++color) {
         FitBatch& f = fits_[color];
+        f.g[0] = greens(0, j) + i0;
+        f.g[1] = odd(2 * j) + i0;
+        f.g[2] = even(2 * j + 1) + i0;
+        f.g[3] = greens(1, j) + i0;
         for (int a = 0; a < 3; ++a) {
           f.x[a] = ring(color, 0, j - 1 + a) + i0 - 1;
           f.y[a] = ring(color, 1, j - 1 + a) + i0 - 1;
@@ -728,8 +749,10 @@ class Stream {
   Plane p_;
   bool wide_;
   uint32_t* ring_[12];
+  int32_t* split_[16];
+  int32_t* greens_[4];
   uint16_t* kept_[15];
-  int32_t kept_rows_ = 0, resampled_ = 0;
+  int32_t split_rows_ = 0, kept_rows_ = 0, resampled_ = 0;
   SiteBatch red_{}, blue_{};
   FitBatch fits_[2]{};
 };
