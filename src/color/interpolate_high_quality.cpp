@@ -345,6 +345,7 @@ struct FitBatch {
   const uint32_t* x[3];
   const uint32_t* y[3];
   const int32_t* g[4];     // greens of the cell's pixels
+  uint16_t* dst[2];        // the results' rows (2 pixels a cell)
   int32_t out[4][kLanes];  // the predicted values
   uint32_t sx[kLanes], sy[kLanes], sxx[kLanes], sxy[kLanes];
   double slope[kLanes], intercept[kLanes], largest[kLanes], wx[kLanes], wy[kLanes];
@@ -421,6 +422,12 @@ UCAP_KERNEL void fit_cells(FitBatch& f) {
     for (int32_t k = 0; k < kLanes; ++k)
       f.out[p][k] = Predicted(f.slope[k], f.intercept[k], f.g[p][k]);
   }
+  for (int32_t k = 0; k < kLanes; ++k) {
+    f.dst[0][2 * k] = static_cast<uint16_t>(f.out[0][k]);
+    f.dst[0][2 * k + 1] = static_cast<uint16_t>(f.out[1][k]);
+    f.dst[1][2 * k] = static_cast<uint16_t>(f.out[2][k]);
+    f.dst[1][2 * k + 1] = static_cast<uint16_t>(f.out[3][k]);
+  }
 }
 
 void green_plain(SiteBatch& s) { green_sites(s); }
@@ -480,13 +487,20 @@ UCAP_AVX2_BUILD inline void fit_four(FitBatch& f, int32_t k, __m128i sx, __m128i
   D = _mm256_sub_pd(_mm256_mul_pd(ten, Sxx), _mm256_mul_pd(Sx, Sx));
   slope = _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(ten, Sxy), _mm256_mul_pd(Sy, Sx)), D);
   intercept = _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(Sy, Sxx), _mm256_mul_pd(Sxy, Sx)), D);
+  __m128i out[4];
   for (int p = 0; p < 4; ++p) {
     const __m256d g =
         _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(f.g[p] + k)));
     const __m256d v = _mm256_add_pd(_mm256_mul_pd(slope, g), intercept);
     const __m256d kept = _mm256_blendv_pd(_mm256_and_pd(v, _mm256_cmp_pd(v, zero, _CMP_GE_OQ)),
                                           top, _mm256_cmp_pd(v, top, _CMP_GT_OQ));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(f.out[p] + k), _mm256_cvttpd_epi32(kept));
+    out[p] = _mm256_cvttpd_epi32(kept);
+  }
+  // Both pixels of each cell, in their order along the rows.
+  for (int row = 0; row < 2; ++row) {
+    const __m128i a = out[2 * row], b = out[2 * row + 1];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(f.dst[row] + 2 * k),
+                     _mm_packus_epi32(_mm_unpacklo_epi32(a, b), _mm_unpackhi_epi32(a, b)));
   }
 }
 
@@ -520,26 +534,31 @@ class Stream {
   // Rows of cells (ring rows of the pairs, mosaic rows split by column parity, greens):
   // kLanes + 2 entries of room past the row's end (read and written by the last batch,
   // results unused).
-  static size_t ring_span(int32_t W) { return static_cast<size_t>(W / 2) + kLanes + 2; }
-  static size_t kept_span(int32_t W) { return static_cast<size_t>(W) + 3; }
+  static size_t cell_span(int32_t W) { return static_cast<size_t>(W / 2) + kLanes + 2; }
+  // Rows of the color planes: two stand-ins for columns -2 and -1 on the left, one for
+  // column W and room for the last batch's lanes past the row's end on the right.
+  static size_t plane_span(int32_t W) { return static_cast<size_t>(W) + 2 * kLanes + 4; }
   static constexpr int kCellRows = 12 + 16 + 4;
+  static constexpr int kPlaneRows = 3 * 8 + 3;
   static size_t work_bytes(int32_t W) {
-    return kCellRows * ring_span(W) * sizeof(uint32_t) + 15 * kept_span(W) * sizeof(uint16_t);
+    return kCellRows * cell_span(W) * sizeof(uint32_t) +
+           kPlaneRows * plane_span(W) * sizeof(uint16_t);
   }
 
   // `rows` points to the H rows of the image.
   Stream(int32_t W, int32_t H, uint16_t* const* rows, void* work)
       : W_(W), H_(H), cx_(W / 2), cy_(H / 2), p_(rows), wide_(simd::avx2()) {
     uint32_t* ring = static_cast<uint32_t*>(work);
-    const size_t span = ring_span(W);
+    const size_t span = cell_span(W);
     for (int i = 0; i < 12; ++i) ring_[i] = ring + static_cast<size_t>(i) * span;
     int32_t* cells = reinterpret_cast<int32_t*>(ring + 12 * span);
     // The lanes past a row's end read these rows' room: zero, not indeterminate.
     std::fill(cells, cells + 20 * span, 0);
     for (int i = 0; i < 16; ++i) split_[i] = cells + static_cast<size_t>(i) * span;
     for (int i = 0; i < 4; ++i) greens_[i] = cells + static_cast<size_t>(16 + i) * span;
-    uint16_t* kept = reinterpret_cast<uint16_t*>(ring + kCellRows * span);
-    for (int i = 0; i < 15; ++i) kept_[i] = kept + static_cast<size_t>(i) * kept_span(W) + 2;
+    uint16_t* planes = reinterpret_cast<uint16_t*>(ring + kCellRows * span);
+    for (int i = 0; i < kPlaneRows; ++i)
+      planes_[i] = planes + static_cast<size_t>(i) * plane_span(W) + 2;
   }
 
   void run() {
@@ -556,13 +575,13 @@ class Stream {
       final_end = 2 * j + 2;
       if (j == 1) {
         for (int32_t r : {0, 1}) {
-          for (int32_t c = 2; c <= W_ - 3; ++c) copy_differences(p_, r, c, 2, c);
+          copy_row_differences(r, 2);
           finish_row(r);
         }
       }
       if (j == cy_ - 2) {
         for (int32_t r : {H_ - 2, H_ - 1}) {
-          for (int32_t c = 2; c <= W_ - 3; ++c) copy_differences(p_, r, c, H_ - 3, c);
+          copy_row_differences(r, H_ - 3);
           finish_row(r);
         }
         final_end = H_;
@@ -576,12 +595,17 @@ class Stream {
   uint32_t* ring(int color, int value, int32_t j) const {
     return ring_[color * 6 + value * 3 + j % 3];
   }
+  // Row r of the plane of color word `word` as it stands before the resampling; ring of
+  // eight rows.
+  uint16_t* plane(int word, int32_t r) const { return planes_[word * 8 + r % 8]; }
 
-  // 1. The measured red and blue samples of cell row j into their own words.
+  // 1. The measured red and blue samples of the first two and last two cells of cell
+  // row j into their own words of the image, where the border forms of step 2 read them.
+  // (The other cells read them from the split rows.)
   void seed(int32_t j) const {
     uint16_t* t = p_.row(2 * j);
     uint16_t* b = p_.row(2 * j + 1);
-    for (int32_t i = 0; i < cx_; ++i) {
+    for (int32_t i : {0, 1, cx_ - 2, cx_ - 1}) {
       t[6 * static_cast<size_t>(i) + kRedWord] = t[6 * static_cast<size_t>(i) + kGreenWord];
       b[6 * static_cast<size_t>(i) + 3 + kBlueWord] =
           b[6 * static_cast<size_t>(i) + 3 + kGreenWord];
@@ -603,6 +627,9 @@ class Stream {
       }
     }
   }
+  // Greens of the red (color 0) and blue (1) sites of cell row j; ring of two rows.
+  int32_t* greens(int color, int32_t j) const { return greens_[color * 2 + j % 2]; }
+
   // A batch's neighbours: lane k's left, right, above and below at [k], its diagonal
   // neighbours at ul[k], ul[k + 1] (upper) and ll[k], ll[k + 1] (lower).
   static void fill(SiteBatch& s, const int32_t* left, const int32_t* right, const int32_t* above,
@@ -618,19 +645,15 @@ class Stream {
     std::copy_n(ll + 1, kLanes, s.lr);
     std::copy_n(sample, kLanes, s.sample);
   }
-  // Greens of the red (color 0) and blue (1) sites of cell row j; ring of two rows.
-  int32_t* greens(int color, int32_t j) const { return greens_[color * 2 + j % 2]; }
 
   // 2. Green and pairs of cell row j; the first and last cells by the border forms. The
-  // sites' neighbours are mosaic samples (greens, and the seeded reds and blues).
+  // sites' neighbours are mosaic samples (greens, and the seeded reds and blues). Then the
+  // green plane's rows 2j and 2j + 1, which are final.
   void green(int32_t j) {
     const int32_t r = 2 * j, R = r + 1;
     const int32_t ra = r > 0 ? r - 1 : 1, rb = R + 1 < H_ ? R + 1 : H_ - 2;
     split_up_to(R + 1 < H_ ? R + 1 : R);
-    uint16_t* top = p_.row(r);
-    uint16_t* bottom = p_.row(R);
     for (int32_t i0 = 1; i0 < cx_ - 1; i0 += kLanes) {
-      const int32_t n = std::min(kLanes, cx_ - 1 - i0);
       fill(red_, odd(r) + i0 - 1, odd(r) + i0, even(ra) + i0, even(R) + i0, odd(ra) + i0 - 1,
            odd(R) + i0 - 1, even(r) + i0);
       fill(blue_, even(R) + i0, even(R) + i0 + 1, odd(r) + i0, odd(rb) + i0, even(r) + i0,
@@ -648,34 +671,45 @@ class Stream {
       std::copy_n(red_.y, kLanes, ring(0, 1, j) + i0);
       std::copy_n(blue_.x, kLanes, ring(1, 0, j) + i0);
       std::copy_n(blue_.y, kLanes, ring(1, 1, j) + i0);
-      for (int32_t k = 0; k < n; ++k) {
-        const size_t c = 6 * static_cast<size_t>(i0 + k);
-        top[c + kGreenWord] = static_cast<uint16_t>(red_.green[k]);
-        bottom[c + 3 + kGreenWord] = static_cast<uint16_t>(blue_.green[k]);
-      }
     }
-    // After the batches, whose lanes past the row's end write over the last cell's pairs.
+    // After the batches, whose lanes past the row's end write over the last cell's entries.
     for (int32_t i : {0, cx_ - 1}) {
       const CellPairs pairs = cell_green(p_, W_, H_, r, 2 * i);
       ring(0, 0, j)[i] = pairs.red_x;
       ring(0, 1, j)[i] = pairs.red_y;
       ring(1, 0, j)[i] = pairs.blue_x;
       ring(1, 1, j)[i] = pairs.blue_y;
+      greens(0, j)[i] = p_.G(r, 2 * i);
+      greens(1, j)[i] = p_.G(R, 2 * i + 1);
     }
+    const int32_t* gr = greens(0, j);
+    const int32_t* gb = greens(1, j);
+    const int32_t* ot = odd(r);
+    const int32_t* eb = even(R);
+    uint16_t* top = plane(kGreenWord, r);
+    uint16_t* bottom = plane(kGreenWord, R);
+    for (int32_t i = 0; i < cx_; ++i) {
+      top[2 * i] = static_cast<uint16_t>(gr[i]);
+      top[2 * i + 1] = static_cast<uint16_t>(ot[i]);
+      bottom[2 * i] = static_cast<uint16_t>(eb[i]);
+      bottom[2 * i + 1] = static_cast<uint16_t>(gb[i]);
+    }
+    pad(top);
+    pad(bottom);
   }
 
-  // 3. Red and blue of the interior cells of cell row j, in place.
+  // 3. Red and blue of the interior cells of cell row j.
   void fit(int32_t j) {
-    uint16_t* top = p_.row(2 * j);
-    uint16_t* bottom = p_.row(2 * j + 1);
     for (int32_t i0 = 1; i0 < cx_ - 1; i0 += kLanes) {
-      const int32_t n = std::min(kLanes, cx_ - 1 - i0);
       for (int color = 0; color < 2; ++color) {
         FitBatch& f = fits_[color];
         f.g[0] = greens(0, j) + i0;
         f.g[1] = odd(2 * j) + i0;
         f.g[2] = even(2 * j + 1) + i0;
         f.g[3] = greens(1, j) + i0;
+        const int word = color == 0 ? kRedWord : kBlueWord;
+        f.dst[0] = plane(word, 2 * j) + 2 * i0;
+        f.dst[1] = plane(word, 2 * j + 1) + 2 * i0;
         for (int a = 0; a < 3; ++a) {
           f.x[a] = ring(color, 0, j - 1 + a) + i0 - 1;
           f.y[a] = ring(color, 1, j - 1 + a) + i0 - 1;
@@ -686,60 +720,52 @@ class Stream {
           fit_plain(f);
         }
       }
-      for (int32_t k = 0; k < n; ++k) {
-        const size_t c = 6 * static_cast<size_t>(i0 + k);
-        uint16_t* px[4] = {top + c, top + c + 3, bottom + c, bottom + c + 3};
-        for (int q = 0; q < 4; ++q) {
-          px[q][kRedWord] = static_cast<uint16_t>(fits_[0].out[q][k]);
-          px[q][kBlueWord] = static_cast<uint16_t>(fits_[1].out[q][k]);
-        }
-      }
     }
   }
 
-  // 5.3 and 5.4 for row r.
+  // Red and blue of (r, c) := its green plus the color differences of (rs, cs).
+  void copy_differences(int32_t r, int32_t c, int32_t rs, int32_t cs) const {
+    const int32_t g = plane(kGreenWord, r)[c], gs = plane(kGreenWord, rs)[cs];
+    for (int word : {kRedWord, kBlueWord})
+      plane(word, r)[c] = clamp12(g + (plane(word, rs)[cs] - gs));
+  }
+  // 5. Red and blue of row r's columns 2 to W - 3 from row rs.
+  void copy_row_differences(int32_t r, int32_t rs) const {
+    for (int32_t c = 2; c <= W_ - 3; ++c) copy_differences(r, c, rs, c);
+  }
+  // 5. The first two and last two columns of row r, which is then final.
   void finish_row(int32_t r) const {
-    copy_differences(p_, r, 0, r, 2);
-    copy_differences(p_, r, 1, r, 2);
-    copy_differences(p_, r, W_ - 2, r, W_ - 3);
-    copy_differences(p_, r, W_ - 1, r, W_ - 3);
+    copy_differences(r, 0, r, 2);
+    copy_differences(r, 1, r, 2);
+    copy_differences(r, W_ - 2, r, W_ - 3);
+    copy_differences(r, W_ - 1, r, W_ - 3);
+    pad(plane(kRedWord, r));
+    pad(plane(kBlueWord, r));
+  }
+  // The stand-ins for columns -2, -1 and W.
+  void pad(uint16_t* q) const {
+    q[-2] = q[-1] = q[0];
+    q[W_] = q[W_ - 1];
   }
 
-  // 6. Resampling of the three planes, row by row, as AssembleSingle does it.
-  uint16_t* kept(int word, int32_t r) const { return kept_[word * 5 + r % 4]; }
-  void keep(int32_t r) const {
-    const uint16_t* src = p_.row(r);
-    uint16_t* q0 = kept(0, r);
-    uint16_t* q1 = kept(1, r);
-    uint16_t* q2 = kept(2, r);
-    for (int32_t c = 0; c < W_; ++c) {
-      q0[c] = src[3 * static_cast<size_t>(c)];
-      q1[c] = src[3 * static_cast<size_t>(c) + 1];
-      q2[c] = src[3 * static_cast<size_t>(c) + 2];
-    }
-    for (uint16_t* q : {q0, q1, q2}) {
-      q[-2] = q[-1] = q[0];
-      q[W_] = q[W_ - 1];
-    }
-  }
+  // 6. Resampling of the three planes into the image, row by row, as AssembleSingle does it.
   void resample_up_to(int32_t final_end) {
     while (resampled_ < H_) {
       const int32_t r = resampled_;
       const int32_t need = r + 1 < H_ ? r + 1 : r;
       if (need >= final_end) return;
-      while (kept_rows_ <= need) keep(kept_rows_++);
+      uint16_t* out[3];
       for (int word = 0; word < 3; ++word) {
-        resample_row(kept(word, r), kept(word, r >= 1 ? r - 1 : r), kept(word, r >= 2 ? r - 2 : r),
-                     kept(word, r + 1 < H_ ? r + 1 : r), kept_[word * 5 + 4], W_);
+        out[word] = planes_[24 + word];
+        resample_row(plane(word, r), plane(word, r >= 1 ? r - 1 : r),
+                     plane(word, r >= 2 ? r - 2 : r), plane(word, r + 1 < H_ ? r + 1 : r),
+                     out[word], W_);
       }
       uint16_t* dst = p_.row(r);
-      const uint16_t* o0 = kept_[4];
-      const uint16_t* o1 = kept_[9];
-      const uint16_t* o2 = kept_[14];
       for (int32_t c = 0; c < W_; ++c) {
-        dst[3 * static_cast<size_t>(c)] = o0[c];
-        dst[3 * static_cast<size_t>(c) + 1] = o1[c];
-        dst[3 * static_cast<size_t>(c) + 2] = o2[c];
+        dst[3 * static_cast<size_t>(c)] = out[0][c];
+        dst[3 * static_cast<size_t>(c) + 1] = out[1][c];
+        dst[3 * static_cast<size_t>(c) + 2] = out[2][c];
       }
       ++resampled_;
     }
@@ -751,8 +777,8 @@ class Stream {
   uint32_t* ring_[12];
   int32_t* split_[16];
   int32_t* greens_[4];
-  uint16_t* kept_[15];
-  int32_t split_rows_ = 0, kept_rows_ = 0, resampled_ = 0;
+  uint16_t* planes_[kPlaneRows];
+  int32_t split_rows_ = 0, resampled_ = 0;
   SiteBatch red_{}, blue_{};
   FitBatch fits_[2]{};
 };
