@@ -346,6 +346,10 @@ struct FitBatch {
   const uint32_t* y[3];
   const int32_t* g[4];     // greens of the cell's pixels
   uint16_t* dst[2];        // the results' rows (2 pixels a cell)
+  // For fit_avx2: the sums of x, y, x * x and x * y over points k to k + 2 of row a, and
+  // the points as pairs (x in the low half).
+  const uint32_t* sums[3][4];
+  const uint64_t* xy[3];
   int32_t out[4][kLanes];  // the predicted values
   uint32_t sx[kLanes], sy[kLanes], sxx[kLanes], sxy[kLanes];
   double slope[kLanes], intercept[kLanes], largest[kLanes], wx[kLanes], wy[kLanes];
@@ -446,15 +450,17 @@ UCAP_AVX2_BUILD inline __m256d point4(const uint32_t* v) {
   return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v)));
 }
 
-// consider on four cells.
-UCAP_AVX2_BUILD inline void consider4(__m256d x, __m256d y, __m256d slope, __m256d intercept,
-                                      __m256d& largest, __m256d& wx, __m256d& wy) {
+// consider on four cells; `pair` is the point as x and y in the halves of each lane.
+UCAP_AVX2_BUILD inline void consider4(__m256d x, __m256d y, __m256d pair, __m256d slope,
+                                      __m256d intercept, __m256d& largest, __m256d& worst) {
   const __m256d e = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(x, slope), intercept), y);
   const __m256d e2 = _mm256_mul_pd(e, e);
   const __m256d worse = _mm256_cmp_pd(e2, largest, _CMP_GT_OQ);
   largest = _mm256_blendv_pd(largest, e2, worse);
-  wx = _mm256_blendv_pd(wx, x, worse);
-  wy = _mm256_blendv_pd(wy, y, worse);
+  worst = _mm256_blendv_pd(worst, pair, worse);
+}
+UCAP_AVX2_BUILD inline __m256d pairs4(const uint64_t* v) {
+  return _mm256_castsi256_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v)));
 }
 
 // The second half of fit_cells for the four cells at k: the first line, the search for the
@@ -469,17 +475,20 @@ UCAP_AVX2_BUILD inline void fit_four(FitBatch& f, int32_t k, __m128i sx, __m128i
   __m256d intercept =
       _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(Sy, Sxx), _mm256_mul_pd(Sxy, Sx)), D);
   __m256d largest = _mm256_set1_pd(-1.0);
-  __m256d wx = point4(f.x[0] + k), wy = point4(f.y[0] + k);
+  __m256d worst = pairs4(f.xy[0] + k);
   for (int a = 0; a < 3; ++a) {
     for (int b = 0; b < 3; ++b) {
-      consider4(point4(f.x[a] + k + b), point4(f.y[a] + k + b), slope, intercept, largest, wx,
-                wy);
+      consider4(point4(f.x[a] + k + b), point4(f.y[a] + k + b), pairs4(f.xy[a] + k + b), slope,
+                intercept, largest, worst);
     }
   }
   const __m256d top = _mm256_set1_pd(static_cast<double>(kMaxSample)), zero = _mm256_setzero_pd();
-  consider4(top, top, slope, intercept, largest, wx, wy);
-  consider4(zero, zero, slope, intercept, largest, wx, wy);
-  const __m128i iwx = _mm256_cvttpd_epi32(wx), iwy = _mm256_cvttpd_epi32(wy);
+  consider4(top, top, _mm256_castsi256_pd(_mm256_set1_epi64x((int64_t{kMaxSample} << 32) | kMaxSample)),
+            slope, intercept, largest, worst);
+  consider4(zero, zero, zero, slope, intercept, largest, worst);
+  const __m256i split = _mm256_permutevar8x32_epi32(_mm256_castpd_si256(worst),
+                                                    _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+  const __m128i iwx = _mm256_castsi256_si128(split), iwy = _mm256_extracti128_si256(split, 1);
   Sx = wide4(_mm_sub_epi32(sx, iwx));
   Sy = wide4(_mm_sub_epi32(sy, iwy));
   Sxx = wide4(_mm_sub_epi32(sxx, _mm_mullo_epi32(iwx, iwx)));
@@ -492,9 +501,8 @@ UCAP_AVX2_BUILD inline void fit_four(FitBatch& f, int32_t k, __m128i sx, __m128i
     const __m256d g =
         _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(f.g[p] + k)));
     const __m256d v = _mm256_add_pd(_mm256_mul_pd(slope, g), intercept);
-    const __m256d kept = _mm256_blendv_pd(_mm256_and_pd(v, _mm256_cmp_pd(v, zero, _CMP_GE_OQ)),
-                                          top, _mm256_cmp_pd(v, top, _CMP_GT_OQ));
-    out[p] = _mm256_cvttpd_epi32(kept);
+    // max(v, 0) is 0 for NaN, as Predicted; a -0 where Predicted keeps -0 truncates alike.
+    out[p] = _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(v, zero), top));
   }
   // Both pixels of each cell, in their order along the rows.
   for (int row = 0; row < 2; ++row) {
@@ -504,20 +512,21 @@ UCAP_AVX2_BUILD inline void fit_four(FitBatch& f, int32_t k, __m128i sx, __m128i
   }
 }
 
+UCAP_AVX2_BUILD inline __m256i lanes8(const uint32_t* v) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v));
+}
+
 // fit_cells with the state of eight cells in registers.
 UCAP_AVX2_BUILD void fit_avx2(FitBatch& f) {
   for (int32_t k = 0; k < kLanes; k += 8) {
     __m256i sx = _mm256_set1_epi32(kMaxSample), sy = sx;
     __m256i sxx = _mm256_set1_epi32(1 + kMaxSample * kMaxSample), sxy = sxx;
+    // Wrapping sums: the order of the terms does not matter.
     for (int a = 0; a < 3; ++a) {
-      for (int b = 0; b < 3; ++b) {
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f.x[a] + k + b));
-        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f.y[a] + k + b));
-        sx = _mm256_add_epi32(sx, x);
-        sy = _mm256_add_epi32(sy, y);
-        sxx = _mm256_add_epi32(sxx, _mm256_mullo_epi32(x, x));
-        sxy = _mm256_add_epi32(sxy, _mm256_mullo_epi32(x, y));
-      }
+      sx = _mm256_add_epi32(sx, lanes8(f.sums[a][0] + k));
+      sy = _mm256_add_epi32(sy, lanes8(f.sums[a][1] + k));
+      sxx = _mm256_add_epi32(sxx, lanes8(f.sums[a][2] + k));
+      sxy = _mm256_add_epi32(sxy, lanes8(f.sums[a][3] + k));
     }
     fit_four(f, k, _mm256_castsi256_si128(sx), _mm256_castsi256_si128(sy),
              _mm256_castsi256_si128(sxx), _mm256_castsi256_si128(sxy));
@@ -525,8 +534,24 @@ UCAP_AVX2_BUILD void fit_avx2(FitBatch& f) {
              _mm256_extracti128_si256(sxx, 1), _mm256_extracti128_si256(sxy, 1));
   }
 }
+
+// The sums and pairs of FitBatch over a ring row of n + 2 points (x and y readable to n + 1).
+UCAP_AVX2_BUILD void row_sums_avx2(const uint32_t* __restrict x, const uint32_t* __restrict y,
+                                   uint32_t* __restrict sx, uint32_t* __restrict sy,
+                                   uint32_t* __restrict sxx, uint32_t* __restrict sxy,
+                                   uint64_t* __restrict xy, int32_t n) {
+  for (int32_t m = 0; m < n; ++m) {
+    sx[m] = x[m] + x[m + 1] + x[m + 2];
+    sy[m] = y[m] + y[m + 1] + y[m + 2];
+    sxx[m] = x[m] * x[m] + x[m + 1] * x[m + 1] + x[m + 2] * x[m + 2];
+    sxy[m] = x[m] * y[m] + x[m + 1] * y[m + 1] + x[m + 2] * y[m + 2];
+  }
+  for (int32_t m = 0; m < n + 2; ++m) xy[m] = x[m] | static_cast<uint64_t>(y[m]) << 32;
+}
 #else
 void fit_avx2(FitBatch& f) { fit_cells(f); }
+void row_sums_avx2(const uint32_t*, const uint32_t*, uint32_t*, uint32_t*, uint32_t*, uint32_t*,
+                   uint64_t*, int32_t) {}
 #endif
 
 class Stream {
@@ -538,22 +563,26 @@ class Stream {
   // Rows of the color planes: two stand-ins for columns -2 and -1 on the left, one for
   // column W and room for the last batch's lanes past the row's end on the right.
   static size_t plane_span(int32_t W) { return static_cast<size_t>(W) + 2 * kLanes + 4; }
-  static constexpr int kCellRows = 12 + 16 + 4;
+  static constexpr int kPairRows = 6, kCellRows = 12 + 24 + 16 + 4;
   static constexpr int kPlaneRows = 3 * 8 + 3;
   static size_t work_bytes(int32_t W) {
-    return kCellRows * cell_span(W) * sizeof(uint32_t) +
+    return kPairRows * cell_span(W) * sizeof(uint64_t) +
+           kCellRows * cell_span(W) * sizeof(uint32_t) +
            kPlaneRows * plane_span(W) * sizeof(uint16_t);
   }
 
   // `rows` points to the H rows of the image.
   Stream(int32_t W, int32_t H, uint16_t* const* rows, void* work)
       : W_(W), H_(H), cx_(W / 2), cy_(H / 2), p_(rows), wide_(simd::avx2()) {
-    uint32_t* ring = static_cast<uint32_t*>(work);
     const size_t span = cell_span(W);
-    for (int i = 0; i < 12; ++i) ring_[i] = ring + static_cast<size_t>(i) * span;
-    int32_t* cells = reinterpret_cast<int32_t*>(ring + 12 * span);
+    uint64_t* pairs = static_cast<uint64_t*>(work);
+    for (int i = 0; i < kPairRows; ++i) pairs_[i] = pairs + static_cast<size_t>(i) * span;
+    uint32_t* ring = reinterpret_cast<uint32_t*>(pairs + kPairRows * span);
     // The lanes past a row's end read these rows' room: zero, not indeterminate.
-    std::fill(cells, cells + 20 * span, 0);
+    std::fill(ring, ring + kCellRows * span, 0);
+    for (int i = 0; i < 12; ++i) ring_[i] = ring + static_cast<size_t>(i) * span;
+    for (int i = 0; i < 24; ++i) sums_[i] = ring + static_cast<size_t>(12 + i) * span;
+    int32_t* cells = reinterpret_cast<int32_t*>(ring + 36 * span);
     for (int i = 0; i < 16; ++i) split_[i] = cells + static_cast<size_t>(i) * span;
     for (int i = 0; i < 4; ++i) greens_[i] = cells + static_cast<size_t>(16 + i) * span;
     uint16_t* planes = reinterpret_cast<uint16_t*>(ring + kCellRows * span);
@@ -595,6 +624,11 @@ class Stream {
   uint32_t* ring(int color, int value, int32_t j) const {
     return ring_[color * 6 + value * 3 + j % 3];
   }
+  // fit_avx2's sums (`quantity` as in FitBatch::sums) and pairs of the ring rows.
+  uint32_t* sums(int color, int quantity, int32_t j) const {
+    return sums_[color * 12 + quantity * 3 + j % 3];
+  }
+  uint64_t* pairs(int color, int32_t j) const { return pairs_[color * 3 + j % 3]; }
   // Row r of the plane of color word `word` as it stands before the resampling; ring of
   // eight rows.
   uint16_t* plane(int word, int32_t r) const { return planes_[word * 8 + r % 8]; }
@@ -682,6 +716,12 @@ class Stream {
       greens(0, j)[i] = p_.G(r, 2 * i);
       greens(1, j)[i] = p_.G(R, 2 * i + 1);
     }
+    if (wide_) {
+      for (int color = 0; color < 2; ++color) {
+        row_sums_avx2(ring(color, 0, j), ring(color, 1, j), sums(color, 0, j), sums(color, 1, j),
+                      sums(color, 2, j), sums(color, 3, j), pairs(color, j), cx_ + kLanes - 2);
+      }
+    }
     const int32_t* gr = greens(0, j);
     const int32_t* gb = greens(1, j);
     const int32_t* ot = odd(r);
@@ -713,6 +753,8 @@ class Stream {
         for (int a = 0; a < 3; ++a) {
           f.x[a] = ring(color, 0, j - 1 + a) + i0 - 1;
           f.y[a] = ring(color, 1, j - 1 + a) + i0 - 1;
+          f.xy[a] = pairs(color, j - 1 + a) + i0 - 1;
+          for (int q = 0; q < 4; ++q) f.sums[a][q] = sums(color, q, j - 1 + a) + i0 - 1;
         }
         if (wide_) {
           fit_avx2(f);
@@ -775,6 +817,8 @@ class Stream {
   Plane p_;
   bool wide_;
   uint32_t* ring_[12];
+  uint32_t* sums_[24];
+  uint64_t* pairs_[kPairRows];
   int32_t* split_[16];
   int32_t* greens_[4];
   uint16_t* planes_[kPlaneRows];
