@@ -350,6 +350,8 @@ struct FitBatch {
   // the points as pairs (x in the low half).
   const uint32_t* sums[3][4];
   const uint64_t* xy[3];
+  const double* dx[3];  // the points' x and y as doubles
+  const double* dy[3];
   int32_t out[4][kLanes];  // the predicted values
   uint32_t sx[kLanes], sy[kLanes], sxx[kLanes], sxy[kLanes];
   double slope[kLanes], intercept[kLanes], largest[kLanes], wx[kLanes], wy[kLanes];
@@ -478,8 +480,8 @@ UCAP_AVX2_BUILD inline void fit_four(FitBatch& f, int32_t k, __m128i sx, __m128i
   __m256d worst = pairs4(f.xy[0] + k);
   for (int a = 0; a < 3; ++a) {
     for (int b = 0; b < 3; ++b) {
-      consider4(point4(f.x[a] + k + b), point4(f.y[a] + k + b), pairs4(f.xy[a] + k + b), slope,
-                intercept, largest, worst);
+      consider4(_mm256_loadu_pd(f.dx[a] + k + b), _mm256_loadu_pd(f.dy[a] + k + b),
+                pairs4(f.xy[a] + k + b), slope, intercept, largest, worst);
     }
   }
   const __m256d top = _mm256_set1_pd(static_cast<double>(kMaxSample)), zero = _mm256_setzero_pd();
@@ -539,19 +541,24 @@ UCAP_AVX2_BUILD void fit_avx2(FitBatch& f) {
 UCAP_AVX2_BUILD void row_sums_avx2(const uint32_t* __restrict x, const uint32_t* __restrict y,
                                    uint32_t* __restrict sx, uint32_t* __restrict sy,
                                    uint32_t* __restrict sxx, uint32_t* __restrict sxy,
-                                   uint64_t* __restrict xy, int32_t n) {
+                                   uint64_t* __restrict xy, double* __restrict dx,
+                                   double* __restrict dy, int32_t n) {
   for (int32_t m = 0; m < n; ++m) {
     sx[m] = x[m] + x[m + 1] + x[m + 2];
     sy[m] = y[m] + y[m + 1] + y[m + 2];
     sxx[m] = x[m] * x[m] + x[m + 1] * x[m + 1] + x[m + 2] * x[m + 2];
     sxy[m] = x[m] * y[m] + x[m + 1] * y[m + 1] + x[m + 2] * y[m + 2];
   }
-  for (int32_t m = 0; m < n + 2; ++m) xy[m] = x[m] | static_cast<uint64_t>(y[m]) << 32;
+  for (int32_t m = 0; m < n + 2; ++m) {
+    xy[m] = x[m] | static_cast<uint64_t>(y[m]) << 32;
+    dx[m] = static_cast<int32_t>(x[m]);
+    dy[m] = static_cast<int32_t>(y[m]);
+  }
 }
 #else
 void fit_avx2(FitBatch& f) { fit_cells(f); }
 void row_sums_avx2(const uint32_t*, const uint32_t*, uint32_t*, uint32_t*, uint32_t*, uint32_t*,
-                   uint64_t*, int32_t) {}
+                   uint64_t*, double*, double*, int32_t) {}
 #endif
 
 class Stream {
@@ -563,10 +570,11 @@ class Stream {
   // Rows of the color planes: two stand-ins for columns -2 and -1 on the left, one for
   // column W and room for the last batch's lanes past the row's end on the right.
   static size_t plane_span(int32_t W) { return static_cast<size_t>(W) + 2 * kLanes + 4; }
-  static constexpr int kPairRows = 6, kCellRows = 12 + 24 + 16 + 4;
+  static constexpr int kPairRows = 6, kPointRows = 12, kCellRows = 12 + 24 + 16 + 4;
   static constexpr int kPlaneRows = 3 * 8 + 3;
   static size_t work_bytes(int32_t W) {
     return kPairRows * cell_span(W) * sizeof(uint64_t) +
+           kPointRows * cell_span(W) * sizeof(double) +
            kCellRows * cell_span(W) * sizeof(uint32_t) +
            kPlaneRows * plane_span(W) * sizeof(uint16_t);
   }
@@ -577,7 +585,9 @@ class Stream {
     const size_t span = cell_span(W);
     uint64_t* pairs = static_cast<uint64_t*>(work);
     for (int i = 0; i < kPairRows; ++i) pairs_[i] = pairs + static_cast<size_t>(i) * span;
-    uint32_t* ring = reinterpret_cast<uint32_t*>(pairs + kPairRows * span);
+    double* points = reinterpret_cast<double*>(pairs + kPairRows * span);
+    for (int i = 0; i < kPointRows; ++i) points_[i] = points + static_cast<size_t>(i) * span;
+    uint32_t* ring = reinterpret_cast<uint32_t*>(points + kPointRows * span);
     // The lanes past a row's end read these rows' room: zero, not indeterminate.
     std::fill(ring, ring + kCellRows * span, 0);
     for (int i = 0; i < 12; ++i) ring_[i] = ring + static_cast<size_t>(i) * span;
@@ -629,6 +639,9 @@ class Stream {
     return sums_[color * 12 + quantity * 3 + j % 3];
   }
   uint64_t* pairs(int color, int32_t j) const { return pairs_[color * 3 + j % 3]; }
+  double* points(int color, int value, int32_t j) const {
+    return points_[color * 6 + value * 3 + j % 3];
+  }
   // Row r of the plane of color word `word` as it stands before the resampling; ring of
   // eight rows.
   uint16_t* plane(int word, int32_t r) const { return planes_[word * 8 + r % 8]; }
@@ -719,7 +732,8 @@ class Stream {
     if (wide_) {
       for (int color = 0; color < 2; ++color) {
         row_sums_avx2(ring(color, 0, j), ring(color, 1, j), sums(color, 0, j), sums(color, 1, j),
-                      sums(color, 2, j), sums(color, 3, j), pairs(color, j), cx_ + kLanes - 2);
+                      sums(color, 2, j), sums(color, 3, j), pairs(color, j),
+                      points(color, 0, j), points(color, 1, j), cx_ + kLanes - 2);
       }
     }
     const int32_t* gr = greens(0, j);
@@ -754,6 +768,8 @@ class Stream {
           f.x[a] = ring(color, 0, j - 1 + a) + i0 - 1;
           f.y[a] = ring(color, 1, j - 1 + a) + i0 - 1;
           f.xy[a] = pairs(color, j - 1 + a) + i0 - 1;
+          f.dx[a] = points(color, 0, j - 1 + a) + i0 - 1;
+          f.dy[a] = points(color, 1, j - 1 + a) + i0 - 1;
           for (int q = 0; q < 4; ++q) f.sums[a][q] = sums(color, q, j - 1 + a) + i0 - 1;
         }
         if (wide_) {
@@ -819,6 +835,7 @@ class Stream {
   uint32_t* ring_[12];
   uint32_t* sums_[24];
   uint64_t* pairs_[kPairRows];
+  double* points_[kPointRows];
   int32_t* split_[16];
   int32_t* greens_[4];
   uint16_t* planes_[kPlaneRows];
