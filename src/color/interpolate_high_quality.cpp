@@ -459,8 +459,10 @@ UCAP_AVX2_BUILD inline void consider4(__m256d x, __m256d y, __m256d pair, __m256
   const __m256d e2 = _mm256_mul_pd(e, e);
   const __m256d worse = _mm256_cmp_pd(e2, largest, _CMP_GT_OQ);
   largest = _mm256_max_pd(e2, largest);  // e2 > largest ? e2 : largest
-  // The blend as such: the compiler's own form tests the mask's sign once more.
-  __asm__("vblendvpd %3, %2, %1, %0" : "=x"(worst) : "x"(worst), "x"(pair), "x"(worse));
+  // A byte blend: the compiler turns a double blend by a compared mask into a test of the
+  // mask's sign and the blend.
+  worst = _mm256_castsi256_pd(_mm256_blendv_epi8(
+      _mm256_castpd_si256(worst), _mm256_castpd_si256(pair), _mm256_castpd_si256(worse)));
 }
 UCAP_AVX2_BUILD inline __m256d pairs4(const uint64_t* v) {
   return _mm256_castsi256_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v)));
