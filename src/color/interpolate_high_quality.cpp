@@ -447,11 +447,6 @@ UCAP_AVX2_BUILD inline __m256d wide4(__m128i v) {
                        _mm256_set1_pd(2147483648.0));
 }
 
-// Four points, int32 to double.
-UCAP_AVX2_BUILD inline __m256d point4(const uint32_t* v) {
-  return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v)));
-}
-
 // consider on four cells; `pair` is the point as x and y in the halves of each lane.
 UCAP_AVX2_BUILD inline void consider4(__m256d x, __m256d y, __m256d pair, __m256d slope,
                                       __m256d intercept, __m256d& largest, __m256d& worst) {
@@ -488,8 +483,9 @@ UCAP_AVX2_BUILD inline void fit_four(FitBatch& f, int32_t k, __m128i sx, __m128i
     }
   }
   const __m256d top = _mm256_set1_pd(static_cast<double>(kMaxSample)), zero = _mm256_setzero_pd();
-  consider4(top, top, _mm256_castsi256_pd(_mm256_set1_epi64x((int64_t{kMaxSample} << 32) | kMaxSample)),
-            slope, intercept, largest, worst);
+  const __m256d top_pair =
+      _mm256_castsi256_pd(_mm256_set1_epi64x((int64_t{kMaxSample} << 32) | kMaxSample));
+  consider4(top, top, top_pair, slope, intercept, largest, worst);
   consider4(zero, zero, zero, slope, intercept, largest, worst);
   const __m256i split = _mm256_permutevar8x32_epi32(_mm256_castpd_si256(worst),
                                                     _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
