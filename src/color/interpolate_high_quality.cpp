@@ -440,6 +440,14 @@ void green_plain(SiteBatch& s) { green_sites(s); }
 void fit_plain(FitBatch& f) { fit_cells(f); }
 UCAP_AVX2_BUILD void green_avx2(SiteBatch& s) { green_sites(s); }
 
+// Pixels c to W - 1 of a row := the words of three planes.
+void interleave_from(const uint16_t* const* planes, uint16_t* dst, int32_t c, int32_t W) {
+  for (; c < W; ++c) {
+    for (int color = 0; color < 3; ++color)
+      dst[3 * static_cast<size_t>(c) + color] = planes[color][c];
+  }
+}
+
 #if UCAP_HAS_AVX2_BUILD
 // uint32 lanes to double, exactly (Wide on four lanes).
 UCAP_AVX2_BUILD inline __m256d wide4(__m128i v) {
@@ -554,8 +562,88 @@ UCAP_AVX2_BUILD void row_sums_avx2(const uint32_t* __restrict x, const uint32_t*
     dy[m] = static_cast<int32_t>(y[m]);
   }
 }
+
+UCAP_AVX2_BUILD inline __m256i samples16(const uint16_t* v) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v));
+}
+
+// resample_kernel for rows whose samples (columns -2 to W) are below 4096, sixteen results
+// at a time: the sum of the four samples weighted 6 and the sum of the other eight fit in
+// 16-bit lanes, 6 * S4 - S8 is formed in 32 bits. Reads and writes up to 15 columns past
+// the row's end (their results unused).
+UCAP_AVX2_BUILD void resample_small_avx2(const uint16_t* p0, const uint16_t* pm1,
+                                         const uint16_t* pm2, const uint16_t* pp1, uint16_t* out,
+                                         int32_t W) {
+  const __m256i weights = _mm256_set1_epi32(static_cast<int32_t>(0xFFFF0006u));  // 6, -1
+  const __m256i top = _mm256_set1_epi16(kMaxSample), zero = _mm256_setzero_si256();
+  for (int32_t c = 0; c < W; c += 16) {
+    const __m256i s4 = _mm256_add_epi16(
+        _mm256_add_epi16(samples16(pm1 + c - 1), samples16(pm1 + c)),
+        _mm256_add_epi16(samples16(p0 + c - 1), samples16(p0 + c)));
+    const __m256i s8 = _mm256_add_epi16(
+        _mm256_add_epi16(_mm256_add_epi16(samples16(pm1 + c - 2), samples16(p0 + c - 2)),
+                         _mm256_add_epi16(samples16(pm2 + c - 1), samples16(pm2 + c))),
+        _mm256_add_epi16(_mm256_add_epi16(samples16(pp1 + c - 1), samples16(pp1 + c)),
+                         _mm256_add_epi16(samples16(pm1 + c + 1), samples16(p0 + c + 1))));
+    const __m256i lo =
+        _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(s4, s8), weights), 4);
+    const __m256i hi =
+        _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(s4, s8), weights), 4);
+    const __m256i v = _mm256_min_epi16(_mm256_max_epi16(_mm256_packs_epi32(lo, hi), zero), top);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + c), v);
+  }
+}
+
+// Byte shuffles that spread eight blue, green and red words over three vectors of eight
+// pixels' words: [vector][color][byte], -128 for a byte of another color.
+struct InterleaveMasks {
+  int8_t m[3][3][16];
+};
+constexpr InterleaveMasks interleave_masks() {
+  InterleaveMasks t{};
+  for (int v = 0; v < 3; ++v) {
+    for (int color = 0; color < 3; ++color) {
+      for (int w = 0; w < 8; ++w) {
+        const int k = 8 * v + w;
+        const bool mine = k % 3 == color;
+        t.m[v][color][2 * w] = static_cast<int8_t>(mine ? 2 * (k / 3) : -128);
+        t.m[v][color][2 * w + 1] = static_cast<int8_t>(mine ? 2 * (k / 3) + 1 : -128);
+      }
+    }
+  }
+  return t;
+}
+constexpr InterleaveMasks kInterleave = interleave_masks();
+
+// Row of pixels := the words of three planes.
+UCAP_AVX2_BUILD void interleave_avx2(const uint16_t* const* planes, uint16_t* dst, int32_t W) {
+  __m128i masks[3][3];
+  for (int v = 0; v < 3; ++v) {
+    for (int color = 0; color < 3; ++color) {
+      masks[v][color] =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(kInterleave.m[v][color]));
+    }
+  }
+  int32_t c = 0;
+  for (; c + 8 <= W; c += 8) {
+    __m128i words[3];
+    for (int color = 0; color < 3; ++color)
+      words[color] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(planes[color] + c));
+    for (int v = 0; v < 3; ++v) {
+      const __m128i o = _mm_or_si128(
+          _mm_or_si128(_mm_shuffle_epi8(words[0], masks[v][0]),
+                       _mm_shuffle_epi8(words[1], masks[v][1])),
+          _mm_shuffle_epi8(words[2], masks[v][2]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * static_cast<size_t>(c) + 8 * v), o);
+    }
+  }
+  interleave_from(planes, dst, c, W);
+}
 #else
 void fit_avx2(FitBatch& f) { fit_cells(f); }
+void resample_small_avx2(const uint16_t*, const uint16_t*, const uint16_t*, const uint16_t*,
+                         uint16_t*, int32_t) {}
+void interleave_avx2(const uint16_t* const*, uint16_t*, int32_t) {}
 void row_sums_avx2(const uint32_t*, const uint32_t*, uint32_t*, uint32_t*, uint32_t*, uint32_t*,
                    uint64_t*, double*, double*, int32_t) {}
 #endif
@@ -741,12 +829,17 @@ class Stream {
     const int32_t* eb = even(R);
     uint16_t* top = plane(kGreenWord, r);
     uint16_t* bottom = plane(kGreenWord, R);
+    uint32_t bits_top = 0, bits_bottom = 0;
     for (int32_t i = 0; i < cx_; ++i) {
       top[2 * i] = static_cast<uint16_t>(gr[i]);
       top[2 * i + 1] = static_cast<uint16_t>(ot[i]);
       bottom[2 * i] = static_cast<uint16_t>(eb[i]);
       bottom[2 * i + 1] = static_cast<uint16_t>(gb[i]);
+      bits_top |= top[2 * i] | top[2 * i + 1];
+      bits_bottom |= bottom[2 * i] | bottom[2 * i + 1];
     }
+    small_green_[r % 8] = bits_top <= kMaxSample;
+    small_green_[R % 8] = bits_bottom <= kMaxSample;
     pad(top);
     pad(bottom);
   }
@@ -811,18 +904,27 @@ class Stream {
       const int32_t r = resampled_;
       const int32_t need = r + 1 < H_ ? r + 1 : r;
       if (need >= final_end) return;
+      const int32_t rm1 = r >= 1 ? r - 1 : r, rm2 = r >= 2 ? r - 2 : r;
+      const int32_t rp1 = r + 1 < H_ ? r + 1 : r;
       uint16_t* out[3];
       for (int word = 0; word < 3; ++word) {
         out[word] = planes_[24 + word];
-        resample_row(plane(word, r), plane(word, r >= 1 ? r - 1 : r),
-                     plane(word, r >= 2 ? r - 2 : r), plane(word, r + 1 < H_ ? r + 1 : r),
-                     out[word], W_);
+        // Red and blue are clamped to 12 bits; green is the mosaic's and may not be.
+        const bool small = word != kGreenWord || (small_green_[r % 8] && small_green_[rm1 % 8] &&
+                                                  small_green_[rm2 % 8] && small_green_[rp1 % 8]);
+        if (wide_ && small) {
+          resample_small_avx2(plane(word, r), plane(word, rm1), plane(word, rm2), plane(word, rp1),
+                              out[word], W_);
+        } else {
+          resample_row(plane(word, r), plane(word, rm1), plane(word, rm2), plane(word, rp1),
+                       out[word], W_);
+        }
       }
       uint16_t* dst = p_.row(r);
-      for (int32_t c = 0; c < W_; ++c) {
-        dst[3 * static_cast<size_t>(c)] = out[0][c];
-        dst[3 * static_cast<size_t>(c) + 1] = out[1][c];
-        dst[3 * static_cast<size_t>(c) + 2] = out[2][c];
+      if (wide_) {
+        interleave_avx2(out, dst, W_);
+      } else {
+        interleave_from(out, dst, 0, W_);
       }
       ++resampled_;
     }
@@ -838,6 +940,7 @@ class Stream {
   int32_t* split_[16];
   int32_t* greens_[4];
   uint16_t* planes_[kPlaneRows];
+  bool small_green_[8] = {};  // whether a green plane row's samples are below 4096
   int32_t split_rows_ = 0, resampled_ = 0;
   SiteBatch red_{}, blue_{};
   FitBatch fits_[2]{};

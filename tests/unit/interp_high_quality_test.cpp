@@ -120,6 +120,7 @@ TEST(InterpolateHighQuality, AgreesWithAStepByStepModelOnArbitraryFrames) {
                                 : rng() % 2      ? 4095
                                                  : rng() % 64);
     }
+    if (trial % 6 == 0) mosaic[rng() % mosaic.size()] = 40000;  // one sample above 12 bits
     auto image = mosaic_image(mosaic, w, h);
     ucap::InterpolateHighQuality(2, w, h, image.data(), library_services());
     ASSERT_EQ(image, model_high_quality(mosaic, w, h)) << w << "x" << h << " trial " << trial;
