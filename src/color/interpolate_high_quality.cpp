@@ -280,12 +280,14 @@ namespace {
 
 // ---- The streamed run ----------------------------------------------------------------
 // The steps above, run cell row by cell row so that the image passes through the cache
-// once: seeding of row t + 1 and green of row t, the line fits of row t - 1 (its results
-// go straight into place: the pairs live in a ring of three rows outside the image), the
-// borders of the rows that are then final, and the resampling of every row whose
-// neighbours are final. Every step reads the values it would read in the staged order.
-// The arithmetic runs over plain arrays of up to kLanes sites or cells, which the
-// compiler turns into vector code.
+// once: seeding of row t + 1 and green of row t, the line fits of row t - 1, the borders
+// of the rows that are then final, and the resampling of every row whose neighbours are
+// final. The image is read once (its mosaic, split by column parity into a ring of rows)
+// and written once (the resampled pixels); in between, the pairs, greens and the three
+// color planes live in rings of rows in the work area. Every step computes the values it
+// would compute in the staged order. The arithmetic runs over plain arrays of up to
+// kLanes sites or cells, which the compiler turns into vector code; the line fits and the
+// resampling also have hand-written AVX2 forms giving the same numbers.
 
 constexpr int32_t kLanes = 64;
 
