@@ -9,6 +9,10 @@
 #include "core/simd.h"
 #include "platform/platform.h"
 
+#if UCAP_HAS_AVX2_BUILD
+#include <immintrin.h>
+#endif
+
 namespace ucap {
 
 namespace {
@@ -276,12 +280,14 @@ namespace {
 
 // ---- The streamed run ----------------------------------------------------------------
 // The steps above, run cell row by cell row so that the image passes through the cache
-// once: seeding of row t + 1 and green of row t, the line fits of row t - 1 (its results
-// go straight into place: the pairs live in a ring of three rows outside the image), the
-// borders of the rows that are then final, and the resampling of every row whose
-// neighbours are final. Every step reads the values it would read in the staged order.
-// The arithmetic runs over plain arrays of up to kLanes sites or cells, which the
-// compiler turns into vector code.
+// once: seeding of row t + 1 and green of row t, the line fits of row t - 1, the borders
+// of the rows that are then final, and the resampling of every row whose neighbours are
+// final. The image is read once (its mosaic, split by column parity into a ring of rows)
+// and written once (the resampled pixels); in between, the pairs, greens and the three
+// color planes live in rings of rows in the work area. Every step computes the values it
+// would compute in the staged order. The arithmetic runs over plain arrays of up to
+// kLanes sites or cells, which the compiler turns into vector code; the line fits and the
+// resampling also have hand-written AVX2 forms giving the same numbers.
 
 constexpr int32_t kLanes = 64;
 
@@ -340,7 +346,14 @@ struct FitBatch {
   // Points of cell k: row a (0 above, 1 own, 2 below), column k + b (b = 0, 1, 2).
   const uint32_t* x[3];
   const uint32_t* y[3];
-  int32_t g[4][kLanes];    // greens of the cell's pixels
+  const int32_t* g[4];     // greens of the cell's pixels
+  uint16_t* dst[2];        // the results' rows (2 pixels a cell)
+  // For fit_avx2: the sums of x, y, x * x and x * y over points k to k + 2 of row a, and
+  // the points as pairs (x in the low half).
+  const uint32_t* sums[3][4];
+  const uint64_t* xy[3];
+  const double* dx[3];  // the points' x and y as doubles
+  const double* dy[3];
   int32_t out[4][kLanes];  // the predicted values
   uint32_t sx[kLanes], sy[kLanes], sxx[kLanes], sxy[kLanes];
   double slope[kLanes], intercept[kLanes], largest[kLanes], wx[kLanes], wy[kLanes];
@@ -417,30 +430,263 @@ UCAP_KERNEL void fit_cells(FitBatch& f) {
     for (int32_t k = 0; k < kLanes; ++k)
       f.out[p][k] = Predicted(f.slope[k], f.intercept[k], f.g[p][k]);
   }
+  for (int32_t k = 0; k < kLanes; ++k) {
+    f.dst[0][2 * k] = static_cast<uint16_t>(f.out[0][k]);
+    f.dst[0][2 * k + 1] = static_cast<uint16_t>(f.out[1][k]);
+    f.dst[1][2 * k] = static_cast<uint16_t>(f.out[2][k]);
+    f.dst[1][2 * k + 1] = static_cast<uint16_t>(f.out[3][k]);
+  }
 }
 
 void green_plain(SiteBatch& s) { green_sites(s); }
 void fit_plain(FitBatch& f) { fit_cells(f); }
 UCAP_AVX2_BUILD void green_avx2(SiteBatch& s) { green_sites(s); }
-UCAP_AVX2_BUILD void fit_avx2(FitBatch& f) { fit_cells(f); }
+
+// Pixels c to W - 1 of a row := the words of three planes.
+void interleave_from(const uint16_t* const* planes, uint16_t* dst, int32_t c, int32_t W) {
+  for (; c < W; ++c) {
+    for (int color = 0; color < 3; ++color)
+      dst[3 * static_cast<size_t>(c) + color] = planes[color][c];
+  }
+}
+
+#if UCAP_HAS_AVX2_BUILD
+// uint32 lanes to double, exactly (Wide on four lanes).
+UCAP_AVX2_BUILD inline __m256d wide4(__m128i v) {
+  return _mm256_add_pd(_mm256_cvtepi32_pd(_mm_xor_si128(v, _mm_set1_epi32(INT32_MIN))),
+                       _mm256_set1_pd(2147483648.0));
+}
+
+// consider on four cells; `pair` is the point as x and y in the halves of each lane.
+UCAP_AVX2_BUILD inline void consider4(__m256d x, __m256d y, __m256d pair, __m256d slope,
+                                      __m256d intercept, __m256d& largest, __m256d& worst) {
+  const __m256d e = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(x, slope), intercept), y);
+  const __m256d e2 = _mm256_mul_pd(e, e);
+  const __m256d worse = _mm256_cmp_pd(e2, largest, _CMP_GT_OQ);
+  largest = _mm256_max_pd(e2, largest);  // e2 > largest ? e2 : largest
+  // A byte blend: the compiler turns a double blend by a compared mask into a test of the
+  // mask's sign and the blend.
+  worst = _mm256_castsi256_pd(_mm256_blendv_epi8(
+      _mm256_castpd_si256(worst), _mm256_castpd_si256(pair), _mm256_castpd_si256(worse)));
+}
+UCAP_AVX2_BUILD inline __m256d pairs4(const uint64_t* v) {
+  return _mm256_castsi256_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v)));
+}
+
+// The second half of fit_cells for the four cells at k: the first line, the search for the
+// point of the largest residual, the refit and the predictions; the sums in integer lanes.
+UCAP_AVX2_BUILD inline void fit_four(FitBatch& f, int32_t k, __m128i sx, __m128i sy,
+                                     __m128i sxx, __m128i sxy) {
+  const __m256d eleven = _mm256_set1_pd(11.0), ten = _mm256_set1_pd(10.0);
+  __m256d Sx = wide4(sx), Sy = wide4(sy), Sxx = wide4(sxx), Sxy = wide4(sxy);
+  __m256d D = _mm256_sub_pd(_mm256_mul_pd(eleven, Sxx), _mm256_mul_pd(Sx, Sx));
+  __m256d slope =
+      _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(eleven, Sxy), _mm256_mul_pd(Sy, Sx)), D);
+  __m256d intercept =
+      _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(Sy, Sxx), _mm256_mul_pd(Sxy, Sx)), D);
+  __m256d largest = _mm256_set1_pd(-1.0);
+  __m256d worst = pairs4(f.xy[0] + k);
+  for (int a = 0; a < 3; ++a) {
+    for (int b = 0; b < 3; ++b) {
+      consider4(_mm256_loadu_pd(f.dx[a] + k + b), _mm256_loadu_pd(f.dy[a] + k + b),
+                pairs4(f.xy[a] + k + b), slope, intercept, largest, worst);
+    }
+  }
+  const __m256d top = _mm256_set1_pd(static_cast<double>(kMaxSample)), zero = _mm256_setzero_pd();
+  const __m256d top_pair =
+      _mm256_castsi256_pd(_mm256_set1_epi64x((int64_t{kMaxSample} << 32) | kMaxSample));
+  consider4(top, top, top_pair, slope, intercept, largest, worst);
+  consider4(zero, zero, zero, slope, intercept, largest, worst);
+  const __m256i split = _mm256_permutevar8x32_epi32(_mm256_castpd_si256(worst),
+                                                    _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+  const __m128i iwx = _mm256_castsi256_si128(split), iwy = _mm256_extracti128_si256(split, 1);
+  Sx = wide4(_mm_sub_epi32(sx, iwx));
+  Sy = wide4(_mm_sub_epi32(sy, iwy));
+  Sxx = wide4(_mm_sub_epi32(sxx, _mm_mullo_epi32(iwx, iwx)));
+  Sxy = wide4(_mm_sub_epi32(sxy, _mm_mullo_epi32(iwx, iwy)));
+  D = _mm256_sub_pd(_mm256_mul_pd(ten, Sxx), _mm256_mul_pd(Sx, Sx));
+  slope = _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(ten, Sxy), _mm256_mul_pd(Sy, Sx)), D);
+  intercept = _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(Sy, Sxx), _mm256_mul_pd(Sxy, Sx)), D);
+  __m128i out[4];
+  for (int p = 0; p < 4; ++p) {
+    const __m256d g =
+        _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(f.g[p] + k)));
+    const __m256d v = _mm256_add_pd(_mm256_mul_pd(slope, g), intercept);
+    // max(v, 0) is 0 for NaN, as Predicted; a -0 where Predicted keeps -0 truncates alike.
+    out[p] = _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(v, zero), top));
+  }
+  // Both pixels of each cell, in their order along the rows.
+  for (int row = 0; row < 2; ++row) {
+    const __m128i a = out[2 * row], b = out[2 * row + 1];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(f.dst[row] + 2 * k),
+                     _mm_packus_epi32(_mm_unpacklo_epi32(a, b), _mm_unpackhi_epi32(a, b)));
+  }
+}
+
+UCAP_AVX2_BUILD inline __m256i lanes8(const uint32_t* v) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v));
+}
+
+// fit_cells with the state of eight cells in registers.
+UCAP_AVX2_BUILD void fit_avx2(FitBatch& f) {
+  for (int32_t k = 0; k < kLanes; k += 8) {
+    __m256i sx = _mm256_set1_epi32(kMaxSample), sy = sx;
+    __m256i sxx = _mm256_set1_epi32(1 + kMaxSample * kMaxSample), sxy = sxx;
+    // Wrapping sums: the order of the terms does not matter.
+    for (int a = 0; a < 3; ++a) {
+      sx = _mm256_add_epi32(sx, lanes8(f.sums[a][0] + k));
+      sy = _mm256_add_epi32(sy, lanes8(f.sums[a][1] + k));
+      sxx = _mm256_add_epi32(sxx, lanes8(f.sums[a][2] + k));
+      sxy = _mm256_add_epi32(sxy, lanes8(f.sums[a][3] + k));
+    }
+    fit_four(f, k, _mm256_castsi256_si128(sx), _mm256_castsi256_si128(sy),
+             _mm256_castsi256_si128(sxx), _mm256_castsi256_si128(sxy));
+    fit_four(f, k + 4, _mm256_extracti128_si256(sx, 1), _mm256_extracti128_si256(sy, 1),
+             _mm256_extracti128_si256(sxx, 1), _mm256_extracti128_si256(sxy, 1));
+  }
+}
+
+// The sums and pairs of FitBatch over a ring row of n + 2 points (x and y readable to n + 1).
+UCAP_AVX2_BUILD void row_sums_avx2(const uint32_t* __restrict x, const uint32_t* __restrict y,
+                                   uint32_t* __restrict sx, uint32_t* __restrict sy,
+                                   uint32_t* __restrict sxx, uint32_t* __restrict sxy,
+                                   uint64_t* __restrict xy, double* __restrict dx,
+                                   double* __restrict dy, int32_t n) {
+  for (int32_t m = 0; m < n; ++m) {
+    sx[m] = x[m] + x[m + 1] + x[m + 2];
+    sy[m] = y[m] + y[m + 1] + y[m + 2];
+    sxx[m] = x[m] * x[m] + x[m + 1] * x[m + 1] + x[m + 2] * x[m + 2];
+    sxy[m] = x[m] * y[m] + x[m + 1] * y[m + 1] + x[m + 2] * y[m + 2];
+  }
+  for (int32_t m = 0; m < n + 2; ++m) {
+    xy[m] = x[m] | static_cast<uint64_t>(y[m]) << 32;
+    dx[m] = static_cast<int32_t>(x[m]);
+    dy[m] = static_cast<int32_t>(y[m]);
+  }
+}
+
+UCAP_AVX2_BUILD inline __m256i samples16(const uint16_t* v) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v));
+}
+
+// resample_kernel for rows whose samples (columns -2 to W) are below 4096, sixteen results
+// at a time: the sum of the four samples weighted 6 and the sum of the other eight fit in
+// 16-bit lanes, 6 * S4 - S8 is formed in 32 bits. Reads and writes up to 15 columns past
+// the row's end (their results unused).
+UCAP_AVX2_BUILD void resample_small_avx2(const uint16_t* p0, const uint16_t* pm1,
+                                         const uint16_t* pm2, const uint16_t* pp1, uint16_t* out,
+                                         int32_t W) {
+  const __m256i weights = _mm256_set1_epi32(static_cast<int32_t>(0xFFFF0006u));  // 6, -1
+  const __m256i top = _mm256_set1_epi16(kMaxSample), zero = _mm256_setzero_si256();
+  for (int32_t c = 0; c < W; c += 16) {
+    const __m256i s4 = _mm256_add_epi16(
+        _mm256_add_epi16(samples16(pm1 + c - 1), samples16(pm1 + c)),
+        _mm256_add_epi16(samples16(p0 + c - 1), samples16(p0 + c)));
+    const __m256i s8 = _mm256_add_epi16(
+        _mm256_add_epi16(_mm256_add_epi16(samples16(pm1 + c - 2), samples16(p0 + c - 2)),
+                         _mm256_add_epi16(samples16(pm2 + c - 1), samples16(pm2 + c))),
+        _mm256_add_epi16(_mm256_add_epi16(samples16(pp1 + c - 1), samples16(pp1 + c)),
+                         _mm256_add_epi16(samples16(pm1 + c + 1), samples16(p0 + c + 1))));
+    const __m256i lo =
+        _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(s4, s8), weights), 4);
+    const __m256i hi =
+        _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(s4, s8), weights), 4);
+    const __m256i v = _mm256_min_epi16(_mm256_max_epi16(_mm256_packs_epi32(lo, hi), zero), top);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + c), v);
+  }
+}
+
+// Byte shuffles that spread eight blue, green and red words over three vectors of eight
+// pixels' words: [vector][color][byte], -128 for a byte of another color.
+struct InterleaveMasks {
+  int8_t m[3][3][16];
+};
+constexpr InterleaveMasks interleave_masks() {
+  InterleaveMasks t{};
+  for (int v = 0; v < 3; ++v) {
+    for (int color = 0; color < 3; ++color) {
+      for (int w = 0; w < 8; ++w) {
+        const int k = 8 * v + w;
+        const bool mine = k % 3 == color;
+        t.m[v][color][2 * w] = static_cast<int8_t>(mine ? 2 * (k / 3) : -128);
+        t.m[v][color][2 * w + 1] = static_cast<int8_t>(mine ? 2 * (k / 3) + 1 : -128);
+      }
+    }
+  }
+  return t;
+}
+constexpr InterleaveMasks kInterleave = interleave_masks();
+
+// Row of pixels := the words of three planes.
+UCAP_AVX2_BUILD void interleave_avx2(const uint16_t* const* planes, uint16_t* dst, int32_t W) {
+  __m128i masks[3][3];
+  for (int v = 0; v < 3; ++v) {
+    for (int color = 0; color < 3; ++color) {
+      masks[v][color] =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(kInterleave.m[v][color]));
+    }
+  }
+  int32_t c = 0;
+  for (; c + 8 <= W; c += 8) {
+    __m128i words[3];
+    for (int color = 0; color < 3; ++color)
+      words[color] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(planes[color] + c));
+    for (int v = 0; v < 3; ++v) {
+      const __m128i o = _mm_or_si128(
+          _mm_or_si128(_mm_shuffle_epi8(words[0], masks[v][0]),
+                       _mm_shuffle_epi8(words[1], masks[v][1])),
+          _mm_shuffle_epi8(words[2], masks[v][2]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * static_cast<size_t>(c) + 8 * v), o);
+    }
+  }
+  interleave_from(planes, dst, c, W);
+}
+#else
+void fit_avx2(FitBatch& f) { fit_cells(f); }
+void resample_small_avx2(const uint16_t*, const uint16_t*, const uint16_t*, const uint16_t*,
+                         uint16_t*, int32_t) {}
+void interleave_avx2(const uint16_t* const*, uint16_t*, int32_t) {}
+void row_sums_avx2(const uint32_t*, const uint32_t*, uint32_t*, uint32_t*, uint32_t*, uint32_t*,
+                   uint64_t*, double*, double*, int32_t) {}
+#endif
 
 class Stream {
  public:
-  // Ring rows of the pairs: kLanes + 2 entries of room past the row's end (read by the
-  // last batch, results unused).
-  static size_t ring_span(int32_t W) { return static_cast<size_t>(W / 2) + kLanes + 2; }
-  static size_t kept_span(int32_t W) { return static_cast<size_t>(W) + 3; }
+  // Rows of cells (ring rows of the pairs, mosaic rows split by column parity, greens):
+  // kLanes + 2 entries of room past the row's end (read and written by the last batch,
+  // results unused).
+  static size_t cell_span(int32_t W) { return static_cast<size_t>(W / 2) + kLanes + 2; }
+  // Rows of the color planes: two stand-ins for columns -2 and -1 on the left, one for
+  // column W and room for the last batch's lanes past the row's end on the right.
+  static size_t plane_span(int32_t W) { return static_cast<size_t>(W) + 2 * kLanes + 4; }
+  static constexpr int kPairRows = 6, kPointRows = 12, kCellRows = 12 + 24 + 16 + 4;
+  static constexpr int kPlaneRows = 3 * 8 + 3;
   static size_t work_bytes(int32_t W) {
-    return 12 * ring_span(W) * sizeof(uint32_t) + 15 * kept_span(W) * sizeof(uint16_t);
+    return kPairRows * cell_span(W) * sizeof(uint64_t) +
+           kPointRows * cell_span(W) * sizeof(double) +
+           kCellRows * cell_span(W) * sizeof(uint32_t) +
+           kPlaneRows * plane_span(W) * sizeof(uint16_t);
   }
 
   // `rows` points to the H rows of the image.
   Stream(int32_t W, int32_t H, uint16_t* const* rows, void* work)
       : W_(W), H_(H), cx_(W / 2), cy_(H / 2), p_(rows), wide_(simd::avx2()) {
-    uint32_t* ring = static_cast<uint32_t*>(work);
-    for (int i = 0; i < 12; ++i) ring_[i] = ring + static_cast<size_t>(i) * ring_span(W);
-    uint16_t* kept = reinterpret_cast<uint16_t*>(ring + 12 * ring_span(W));
-    for (int i = 0; i < 15; ++i) kept_[i] = kept + static_cast<size_t>(i) * kept_span(W) + 2;
+    const size_t span = cell_span(W);
+    uint64_t* pairs = static_cast<uint64_t*>(work);
+    for (int i = 0; i < kPairRows; ++i) pairs_[i] = pairs + static_cast<size_t>(i) * span;
+    double* points = reinterpret_cast<double*>(pairs + kPairRows * span);
+    for (int i = 0; i < kPointRows; ++i) points_[i] = points + static_cast<size_t>(i) * span;
+    uint32_t* ring = reinterpret_cast<uint32_t*>(points + kPointRows * span);
+    // The lanes past a row's end read these rows' room: zero, not indeterminate.
+    std::fill(ring, ring + kCellRows * span, 0);
+    for (int i = 0; i < 12; ++i) ring_[i] = ring + static_cast<size_t>(i) * span;
+    for (int i = 0; i < 24; ++i) sums_[i] = ring + static_cast<size_t>(12 + i) * span;
+    int32_t* cells = reinterpret_cast<int32_t*>(ring + 36 * span);
+    for (int i = 0; i < 16; ++i) split_[i] = cells + static_cast<size_t>(i) * span;
+    for (int i = 0; i < 4; ++i) greens_[i] = cells + static_cast<size_t>(16 + i) * span;
+    uint16_t* planes = reinterpret_cast<uint16_t*>(ring + kCellRows * span);
+    for (int i = 0; i < kPlaneRows; ++i)
+      planes_[i] = planes + static_cast<size_t>(i) * plane_span(W) + 2;
   }
 
   void run() {
@@ -457,13 +703,13 @@ class Stream {
       final_end = 2 * j + 2;
       if (j == 1) {
         for (int32_t r : {0, 1}) {
-          for (int32_t c = 2; c <= W_ - 3; ++c) copy_differences(p_, r, c, 2, c);
+          copy_row_differences(r, 2);
           finish_row(r);
         }
       }
       if (j == cy_ - 2) {
         for (int32_t r : {H_ - 2, H_ - 1}) {
-          for (int32_t c = 2; c <= W_ - 3; ++c) copy_differences(p_, r, c, H_ - 3, c);
+          copy_row_differences(r, H_ - 3);
           finish_row(r);
         }
         final_end = H_;
@@ -477,55 +723,77 @@ class Stream {
   uint32_t* ring(int color, int value, int32_t j) const {
     return ring_[color * 6 + value * 3 + j % 3];
   }
+  // fit_avx2's sums (`quantity` as in FitBatch::sums) and pairs of the ring rows.
+  uint32_t* sums(int color, int quantity, int32_t j) const {
+    return sums_[color * 12 + quantity * 3 + j % 3];
+  }
+  uint64_t* pairs(int color, int32_t j) const { return pairs_[color * 3 + j % 3]; }
+  double* points(int color, int value, int32_t j) const {
+    return points_[color * 6 + value * 3 + j % 3];
+  }
+  // Row r of the plane of color word `word` as it stands before the resampling; ring of
+  // eight rows.
+  uint16_t* plane(int word, int32_t r) const { return planes_[word * 8 + r % 8]; }
 
-  // 1. The measured red and blue samples of cell row j into their own words.
+  // 1. The measured red and blue samples of the first two and last two cells of cell
+  // row j into their own words of the image, where the border forms of step 2 read them.
+  // (The other cells read them from the split rows.)
   void seed(int32_t j) const {
     uint16_t* t = p_.row(2 * j);
     uint16_t* b = p_.row(2 * j + 1);
-    for (int32_t i = 0; i < cx_; ++i) {
+    for (int32_t i : {0, 1, cx_ - 2, cx_ - 1}) {
       t[6 * static_cast<size_t>(i) + kRedWord] = t[6 * static_cast<size_t>(i) + kGreenWord];
       b[6 * static_cast<size_t>(i) + 3 + kBlueWord] =
           b[6 * static_cast<size_t>(i) + 3 + kGreenWord];
     }
   }
 
-  // Neighbours and sample of the site at word w of row `own` into lane k; `other` is the
-  // word of the color on its diagonals.
-  static void gather(SiteBatch& s, int32_t k, const uint16_t* above, const uint16_t* own,
-                     const uint16_t* below, size_t w, int other, int self) {
-    s.left[k] = own[w - 3 + kGreenWord];
-    s.right[k] = own[w + 3 + kGreenWord];
-    s.above[k] = above[w + kGreenWord];
-    s.below[k] = below[w + kGreenWord];
-    s.ul[k] = above[w - 3 + other];
-    s.ur[k] = above[w + 3 + other];
-    s.ll[k] = below[w - 3 + other];
-    s.lr[k] = below[w + 3 + other];
-    s.sample[k] = own[w + self];
+  // The mosaic (green words) of row r at even and odd columns, as read before step 2
+  // changes them; ring of eight rows.
+  int32_t* even(int32_t r) const { return split_[2 * (r % 8)]; }
+  int32_t* odd(int32_t r) const { return split_[2 * (r % 8) + 1]; }
+  void split_up_to(int32_t last) {
+    for (; split_rows_ <= last; ++split_rows_) {
+      const uint16_t* src = p_.row(split_rows_) + kGreenWord;
+      int32_t* e = even(split_rows_);
+      int32_t* o = odd(split_rows_);
+      for (int32_t i = 0; i < cx_; ++i) {
+        e[i] = src[6 * static_cast<size_t>(i)];
+        o[i] = src[6 * static_cast<size_t>(i) + 3];
+      }
+    }
+  }
+  // Greens of the red (color 0) and blue (1) sites of cell row j; ring of two rows.
+  int32_t* greens(int color, int32_t j) const { return greens_[color * 2 + j % 2]; }
+
+  // A batch's neighbours: lane k's left, right, above and below at [k], its diagonal
+  // neighbours at ul[k], ul[k + 1] (upper) and ll[k], ll[k + 1] (lower).
+  static void fill(SiteBatch& s, const int32_t* left, const int32_t* right, const int32_t* above,
+                   const int32_t* below, const int32_t* ul, const int32_t* ll,
+                   const int32_t* sample) {
+    std::copy_n(left, kLanes, s.left);
+    std::copy_n(right, kLanes, s.right);
+    std::copy_n(above, kLanes, s.above);
+    std::copy_n(below, kLanes, s.below);
+    std::copy_n(ul, kLanes, s.ul);
+    std::copy_n(ul + 1, kLanes, s.ur);
+    std::copy_n(ll, kLanes, s.ll);
+    std::copy_n(ll + 1, kLanes, s.lr);
+    std::copy_n(sample, kLanes, s.sample);
   }
 
-  // 2. Green and pairs of cell row j; the first and last cells by the border forms.
+  // 2. Green and pairs of cell row j; the first and last cells by the border forms. The
+  // sites' neighbours are mosaic samples (greens, and the seeded reds and blues). Then the
+  // green plane's rows 2j and 2j + 1, which are final.
   void green(int32_t j) {
     const int32_t r = 2 * j, R = r + 1;
     const int32_t ra = r > 0 ? r - 1 : 1, rb = R + 1 < H_ ? R + 1 : H_ - 2;
-    for (int32_t i : {0, cx_ - 1}) {
-      const CellPairs pairs = cell_green(p_, W_, H_, r, 2 * i);
-      ring(0, 0, j)[i] = pairs.red_x;
-      ring(0, 1, j)[i] = pairs.red_y;
-      ring(1, 0, j)[i] = pairs.blue_x;
-      ring(1, 1, j)[i] = pairs.blue_y;
-    }
-    const uint16_t* above = p_.row(ra);
-    uint16_t* top = p_.row(r);
-    uint16_t* bottom = p_.row(R);
-    const uint16_t* below = p_.row(rb);
+    split_up_to(R + 1 < H_ ? R + 1 : R);
     for (int32_t i0 = 1; i0 < cx_ - 1; i0 += kLanes) {
-      const int32_t n = std::min(kLanes, cx_ - 1 - i0);
-      for (int32_t k = 0; k < n; ++k) {
-        const size_t c = 6 * static_cast<size_t>(i0 + k);  // word of the red site
-        gather(red_, k, above, top, bottom, c, kBlueWord, kRedWord);
-        gather(blue_, k, top, bottom, below, c + 3, kRedWord, kBlueWord);
-      }
+      fill(red_, odd(r) + i0 - 1, odd(r) + i0, even(ra) + i0, even(R) + i0, odd(ra) + i0 - 1,
+           odd(R) + i0 - 1, even(r) + i0);
+      fill(blue_, even(R) + i0, even(R) + i0 + 1, odd(r) + i0, odd(rb) + i0, even(r) + i0,
+           even(rb) + i0, odd(R) + i0);
       if (wide_) {
         green_avx2(red_);
         green_avx2(blue_);
@@ -533,40 +801,70 @@ class Stream {
         green_plain(red_);
         green_plain(blue_);
       }
-      uint32_t* rx = ring(0, 0, j) + i0;
-      uint32_t* ry = ring(0, 1, j) + i0;
-      uint32_t* bx = ring(1, 0, j) + i0;
-      uint32_t* by = ring(1, 1, j) + i0;
-      for (int32_t k = 0; k < n; ++k) {
-        const size_t c = 6 * static_cast<size_t>(i0 + k);
-        top[c + kGreenWord] = static_cast<uint16_t>(red_.green[k]);
-        bottom[c + 3 + kGreenWord] = static_cast<uint16_t>(blue_.green[k]);
-        rx[k] = red_.x[k];
-        ry[k] = red_.y[k];
-        bx[k] = blue_.x[k];
-        by[k] = blue_.y[k];
+      std::copy_n(red_.green, kLanes, greens(0, j) + i0);
+      std::copy_n(blue_.green, kLanes, greens(1, j) + i0);
+      std::copy_n(red_.x, kLanes, ring(0, 0, j) + i0);
+      std::copy_n(red_.y, kLanes, ring(0, 1, j) + i0);
+      std::copy_n(blue_.x, kLanes, ring(1, 0, j) + i0);
+      std::copy_n(blue_.y, kLanes, ring(1, 1, j) + i0);
+    }
+    // After the batches, whose lanes past the row's end write over the last cell's entries.
+    for (int32_t i : {0, cx_ - 1}) {
+      const CellPairs pairs = cell_green(p_, W_, H_, r, 2 * i);
+      ring(0, 0, j)[i] = pairs.red_x;
+      ring(0, 1, j)[i] = pairs.red_y;
+      ring(1, 0, j)[i] = pairs.blue_x;
+      ring(1, 1, j)[i] = pairs.blue_y;
+      greens(0, j)[i] = p_.G(r, 2 * i);
+      greens(1, j)[i] = p_.G(R, 2 * i + 1);
+    }
+    if (wide_) {
+      for (int color = 0; color < 2; ++color) {
+        row_sums_avx2(ring(color, 0, j), ring(color, 1, j), sums(color, 0, j), sums(color, 1, j),
+                      sums(color, 2, j), sums(color, 3, j), pairs(color, j),
+                      points(color, 0, j), points(color, 1, j), cx_ + kLanes - 2);
       }
     }
+    const int32_t* gr = greens(0, j);
+    const int32_t* gb = greens(1, j);
+    const int32_t* ot = odd(r);
+    const int32_t* eb = even(R);
+    uint16_t* top = plane(kGreenWord, r);
+    uint16_t* bottom = plane(kGreenWord, R);
+    uint32_t bits_top = 0, bits_bottom = 0;
+    for (int32_t i = 0; i < cx_; ++i) {
+      top[2 * i] = static_cast<uint16_t>(gr[i]);
+      top[2 * i + 1] = static_cast<uint16_t>(ot[i]);
+      bottom[2 * i] = static_cast<uint16_t>(eb[i]);
+      bottom[2 * i + 1] = static_cast<uint16_t>(gb[i]);
+      bits_top |= top[2 * i] | top[2 * i + 1];
+      bits_bottom |= bottom[2 * i] | bottom[2 * i + 1];
+    }
+    small_green_[r % 8] = bits_top <= kMaxSample;
+    small_green_[R % 8] = bits_bottom <= kMaxSample;
+    pad(top);
+    pad(bottom);
   }
 
-  // 3. Red and blue of the interior cells of cell row j, in place.
+  // 3. Red and blue of the interior cells of cell row j.
   void fit(int32_t j) {
-    uint16_t* top = p_.row(2 * j);
-    uint16_t* bottom = p_.row(2 * j + 1);
     for (int32_t i0 = 1; i0 < cx_ - 1; i0 += kLanes) {
-      const int32_t n = std::min(kLanes, cx_ - 1 - i0);
-      for (int32_t k = 0; k < n; ++k) {
-        const size_t c = 6 * static_cast<size_t>(i0 + k) + kGreenWord;
-        fits_[0].g[0][k] = fits_[1].g[0][k] = top[c];
-        fits_[0].g[1][k] = fits_[1].g[1][k] = top[c + 3];
-        fits_[0].g[2][k] = fits_[1].g[2][k] = bottom[c];
-        fits_[0].g[3][k] = fits_[1].g[3][k] = bottom[c + 3];
-      }
       for (int color = 0; color < 2; ++color) {
         FitBatch& f = fits_[color];
+        f.g[0] = greens(0, j) + i0;
+        f.g[1] = odd(2 * j) + i0;
+        f.g[2] = even(2 * j + 1) + i0;
+        f.g[3] = greens(1, j) + i0;
+        const int word = color == 0 ? kRedWord : kBlueWord;
+        f.dst[0] = plane(word, 2 * j) + 2 * i0;
+        f.dst[1] = plane(word, 2 * j + 1) + 2 * i0;
         for (int a = 0; a < 3; ++a) {
           f.x[a] = ring(color, 0, j - 1 + a) + i0 - 1;
           f.y[a] = ring(color, 1, j - 1 + a) + i0 - 1;
+          f.xy[a] = pairs(color, j - 1 + a) + i0 - 1;
+          f.dx[a] = points(color, 0, j - 1 + a) + i0 - 1;
+          f.dy[a] = points(color, 1, j - 1 + a) + i0 - 1;
+          for (int q = 0; q < 4; ++q) f.sums[a][q] = sums(color, q, j - 1 + a) + i0 - 1;
         }
         if (wide_) {
           fit_avx2(f);
@@ -574,60 +872,61 @@ class Stream {
           fit_plain(f);
         }
       }
-      for (int32_t k = 0; k < n; ++k) {
-        const size_t c = 6 * static_cast<size_t>(i0 + k);
-        uint16_t* px[4] = {top + c, top + c + 3, bottom + c, bottom + c + 3};
-        for (int q = 0; q < 4; ++q) {
-          px[q][kRedWord] = static_cast<uint16_t>(fits_[0].out[q][k]);
-          px[q][kBlueWord] = static_cast<uint16_t>(fits_[1].out[q][k]);
-        }
-      }
     }
   }
 
-  // 5.3 and 5.4 for row r.
+  // Red and blue of (r, c) := its green plus the color differences of (rs, cs).
+  void copy_differences(int32_t r, int32_t c, int32_t rs, int32_t cs) const {
+    const int32_t g = plane(kGreenWord, r)[c], gs = plane(kGreenWord, rs)[cs];
+    for (int word : {kRedWord, kBlueWord})
+      plane(word, r)[c] = clamp12(g + (plane(word, rs)[cs] - gs));
+  }
+  // 5. Red and blue of row r's columns 2 to W - 3 from row rs.
+  void copy_row_differences(int32_t r, int32_t rs) const {
+    for (int32_t c = 2; c <= W_ - 3; ++c) copy_differences(r, c, rs, c);
+  }
+  // 5. The first two and last two columns of row r, which is then final.
   void finish_row(int32_t r) const {
-    copy_differences(p_, r, 0, r, 2);
-    copy_differences(p_, r, 1, r, 2);
-    copy_differences(p_, r, W_ - 2, r, W_ - 3);
-    copy_differences(p_, r, W_ - 1, r, W_ - 3);
+    copy_differences(r, 0, r, 2);
+    copy_differences(r, 1, r, 2);
+    copy_differences(r, W_ - 2, r, W_ - 3);
+    copy_differences(r, W_ - 1, r, W_ - 3);
+    pad(plane(kRedWord, r));
+    pad(plane(kBlueWord, r));
+  }
+  // The stand-ins for columns -2, -1 and W.
+  void pad(uint16_t* q) const {
+    q[-2] = q[-1] = q[0];
+    q[W_] = q[W_ - 1];
   }
 
-  // 6. Resampling of the three planes, row by row, as AssembleSingle does it.
-  uint16_t* kept(int word, int32_t r) const { return kept_[word * 5 + r % 4]; }
-  void keep(int32_t r) const {
-    const uint16_t* src = p_.row(r);
-    uint16_t* q0 = kept(0, r);
-    uint16_t* q1 = kept(1, r);
-    uint16_t* q2 = kept(2, r);
-    for (int32_t c = 0; c < W_; ++c) {
-      q0[c] = src[3 * static_cast<size_t>(c)];
-      q1[c] = src[3 * static_cast<size_t>(c) + 1];
-      q2[c] = src[3 * static_cast<size_t>(c) + 2];
-    }
-    for (uint16_t* q : {q0, q1, q2}) {
-      q[-2] = q[-1] = q[0];
-      q[W_] = q[W_ - 1];
-    }
-  }
+  // 6. Resampling of the three planes into the image, row by row, as AssembleSingle does it.
   void resample_up_to(int32_t final_end) {
     while (resampled_ < H_) {
       const int32_t r = resampled_;
       const int32_t need = r + 1 < H_ ? r + 1 : r;
       if (need >= final_end) return;
-      while (kept_rows_ <= need) keep(kept_rows_++);
+      const int32_t rm1 = r >= 1 ? r - 1 : r, rm2 = r >= 2 ? r - 2 : r;
+      const int32_t rp1 = r + 1 < H_ ? r + 1 : r;
+      uint16_t* out[3];
       for (int word = 0; word < 3; ++word) {
-        resample_row(kept(word, r), kept(word, r >= 1 ? r - 1 : r), kept(word, r >= 2 ? r - 2 : r),
-                     kept(word, r + 1 < H_ ? r + 1 : r), kept_[word * 5 + 4], W_);
+        out[word] = planes_[24 + word];
+        // Red and blue are clamped to 12 bits; green is the mosaic's and may not be.
+        const bool small = word != kGreenWord || (small_green_[r % 8] && small_green_[rm1 % 8] &&
+                                                  small_green_[rm2 % 8] && small_green_[rp1 % 8]);
+        if (wide_ && small) {
+          resample_small_avx2(plane(word, r), plane(word, rm1), plane(word, rm2), plane(word, rp1),
+                              out[word], W_);
+        } else {
+          resample_row(plane(word, r), plane(word, rm1), plane(word, rm2), plane(word, rp1),
+                       out[word], W_);
+        }
       }
       uint16_t* dst = p_.row(r);
-      const uint16_t* o0 = kept_[4];
-      const uint16_t* o1 = kept_[9];
-      const uint16_t* o2 = kept_[14];
-      for (int32_t c = 0; c < W_; ++c) {
-        dst[3 * static_cast<size_t>(c)] = o0[c];
-        dst[3 * static_cast<size_t>(c) + 1] = o1[c];
-        dst[3 * static_cast<size_t>(c) + 2] = o2[c];
+      if (wide_) {
+        interleave_avx2(out, dst, W_);
+      } else {
+        interleave_from(out, dst, 0, W_);
       }
       ++resampled_;
     }
@@ -637,8 +936,14 @@ class Stream {
   Plane p_;
   bool wide_;
   uint32_t* ring_[12];
-  uint16_t* kept_[15];
-  int32_t kept_rows_ = 0, resampled_ = 0;
+  uint32_t* sums_[24];
+  uint64_t* pairs_[kPairRows];
+  double* points_[kPointRows];
+  int32_t* split_[16];
+  int32_t* greens_[4];
+  uint16_t* planes_[kPlaneRows];
+  bool small_green_[8] = {};  // whether a green plane row's samples are below 4096
+  int32_t split_rows_ = 0, resampled_ = 0;
   SiteBatch red_{}, blue_{};
   FitBatch fits_[2]{};
 };

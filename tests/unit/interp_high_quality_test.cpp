@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "color/interpolation.h"
+#include "core/simd.h"
 #include "flow/stage_adapters.h"
 #include "core/reporter.h"
 #include "interp_test_util.h"
@@ -107,7 +108,10 @@ std::vector<uint16_t> model_high_quality(const std::vector<uint16_t>& mosaic, in
 TEST(InterpolateHighQuality, AgreesWithAStepByStepModelOnArbitraryFrames) {
   std::mt19937 rng(17);
   for (int trial = 0; trial < 40; ++trial) {
-    const int w = 6 + 2 * static_cast<int>(rng() % 12), h = 6 + 2 * static_cast<int>(rng() % 10);
+    // Both builds of the kernels, on widths below and above one batch of cells.
+    ucap::simd::allow_avx2(trial % 2 == 0);
+    const int w = 6 + 2 * static_cast<int>(rng() % (trial < 30 ? 12 : 80));
+    const int h = 6 + 2 * static_cast<int>(rng() % 10);
     std::vector<uint16_t> mosaic(w * h);
     // Arbitrary samples, a gentle field, and extremes that drive the fits past 0 and 4095.
     for (auto& v : mosaic) {
@@ -116,10 +120,12 @@ TEST(InterpolateHighQuality, AgreesWithAStepByStepModelOnArbitraryFrames) {
                                 : rng() % 2      ? 4095
                                                  : rng() % 64);
     }
+    if (trial % 6 == 0) mosaic[rng() % mosaic.size()] = 40000;  // one sample above 12 bits
     auto image = mosaic_image(mosaic, w, h);
     ucap::InterpolateHighQuality(2, w, h, image.data(), library_services());
     ASSERT_EQ(image, model_high_quality(mosaic, w, h)) << w << "x" << h << " trial " << trial;
   }
+  ucap::simd::allow_avx2(true);
 }
 
 TEST(FitLine, DropsThePointWithTheLargestResidual) {
