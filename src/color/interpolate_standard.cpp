@@ -1,23 +1,29 @@
-// The standard interpolator keeps every intermediate value in the image itself:
+// The standard interpolator runs down the image one cell row at a time, each step as soon
+// as the rows it needs are ready, so that the work stays in the cache: samples of row
+// t + 1, first ratio and first row median of row t, first column median, refinement and
+// second row median of row t - 1, second column median and color of row t - 2. Every
+// step reads exactly the values it would read if each step ran over the whole image
+// before the next.
 //
-//   site  word 0                          word 1                    word 2
-//   R     second row-filtered red ratio   red sample, then green    red ratio
-//   Gr    copy of the cell's blue         green sample              first row-filtered red ratio
-//   Gb    first row-filtered blue ratio   green sample              copy of the cell's red
-//   B     blue ratio                      blue sample, then green   second row-filtered blue ratio
-//
-// Ratios are unsigned 16-bit with 1024 = 1.0. The steps run cell row by cell row, each as
-// soon as the rows it needs are ready, so that the work stays in the cache: first green
-// and ratio (row t), first median and refinement (row t - 1), second median (row t - 2),
-// color (row t - 3). Every step reads exactly the values it would read if each step ran
-// over the whole image before the next.
+// The intermediate values live in planar rows of one entry per cell (samples, row-median
+// ratios, refined greens), a few rows deep, rather than in the image's spare words: in
+// that form the arithmetic runs over plain arrays, which the compiler vectorises (the
+// double-precision divisions are the costly part). The image is read once, for its
+// samples, and written once, with the finished pixels. The first green estimate is not
+// kept: the second one replaces it before anything reads it.
 #include <algorithm>
 #include <cstddef>
+#include <memory>
+#include <new>
 
 #include "color/color_bands.h"
 #include "color/interpolation.h"
 #include "core/bands.h"
 #include "core/simd.h"
+
+#if UCAP_HAS_AVX2_BUILD
+#include <immintrin.h>
+#endif
 
 namespace ucap {
 
@@ -41,117 +47,230 @@ inline int32_t divide(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<double>(a) / static_cast<double>(b));
 }
 
-inline uint16_t mid3(uint16_t a, uint16_t b, uint16_t c) {
-  return std::max(std::min(a, b), std::min(std::max(a, b), c));
-}
 inline int32_t mid3(int32_t a, int32_t b, int32_t c) { return max_of(min_of(a, b), min_of(max_of(a, b), c)); }
 
-// The red or blue sites of up to kBatch cells of one row, laid out so that the arithmetic
-// runs over plain arrays: the divisions are the costly part, and in this form the
-// compiler computes several at once. The arithmetic always runs over the whole batch (a
-// fixed trip count vectorises even at -O2); entries past n hold earlier valid inputs or
-// zeros and their results are not used.
-constexpr int32_t kBatch = 128;
-struct Batch {
-  int32_t n = 0;
-  // The four green neighbours (above, left, right, below) and the site's own sample.
-  int32_t a[kBatch] = {}, l[kBatch] = {}, r[kBatch] = {}, d[kBatch] = {}, sample[kBatch] = {};
-  // Refinement only: the first row-filtered ratios of the cell and of the cells above and
-  // below it.
-  int32_t up[kBatch] = {}, mid[kBatch] = {}, down[kBatch] = {};
-  int32_t green[kBatch] = {}, ratio[kBatch] = {};
+// The four green neighbours of a row of red or blue sites: above, left, right, below.
+struct Neighbours {
+  const uint16_t* a;
+  const uint16_t* l;
+  const uint16_t* r;
+  const uint16_t* d;
 };
 
-// The two middle values of four: g2 and g3 of the ascending order.
-inline void middle(int32_t a, int32_t b, int32_t c, int32_t d, int32_t& g2, int32_t& g3) {
-  const int32_t x = max_of(min_of(a, b), min_of(c, d)), y = min_of(max_of(a, b), max_of(c, d));
-  g2 = min_of(x, y);
-  g3 = max_of(x, y);
-}
-
-// First green and ratio of every site: the sample held between the two middle neighbours
-// L = g2 and U = g3, and the sample's ratio to that green.
-UCAP_KERNEL void first_estimates_kernel(Batch& b) {
-  for (int32_t k = 0; k < kBatch; ++k) {
-    int32_t L, U;
-    middle(b.a[k], b.l[k], b.r[k], b.d[k], L, U);
-    const int32_t s = b.sample[k];
+// First ratio of each site: the sample held between the two middle neighbours L = g2 and
+// U = g3 is the first green, and the ratio is the sample's to that green.
+UCAP_KERNEL void first_ratios(const Neighbours& g, const uint16_t* __restrict sample, int32_t n,
+                              uint16_t* __restrict ratio) {
+  for (int32_t k = 0; k < n; ++k) {
+    const int32_t a = g.a[k], l = g.l[k], r = g.r[k], d = g.d[k];
+    const int32_t x = max_of(min_of(a, l), min_of(r, d)), y = min_of(max_of(a, l), max_of(r, d));
+    const int32_t L = min_of(x, y), U = max_of(x, y);
+    const int32_t s = sample[k];
     // The green the ratio is taken against: U above the range, L at or below it, none inside.
     const int32_t against = select(s > U, U, select(s <= L, L, 0));
     const int32_t q = min_of(kMaxRatio, divide(s * kUnit, max_of(against, 1)));
-    const bool none = L == 0;
-    b.green[k] = select(none, 0, min_of(max_of(s, L), U));
-    b.ratio[k] = select(none | (against == 0), kUnit, q);
+    ratio[k] = static_cast<uint16_t>(select((L == 0) | (against == 0), kUnit, q));
   }
 }
 
-// Second green from the column-filtered ratio, then the refined green and ratio.
-UCAP_KERNEL void refinements_kernel(Batch& b) {
-  for (int32_t k = 0; k < kBatch; ++k) {
-    const int32_t smoothed = mid3(b.up[k], b.mid[k], b.down[k]);
-    const int32_t v = b.sample[k];
+// Second green from the column median (of up, mid and down) of the row-median ratio, then
+// the refined green and ratio.
+UCAP_KERNEL void refinements(const Neighbours& g, const uint16_t* __restrict sample,
+                             const uint16_t* __restrict up, const uint16_t* __restrict mid,
+                             const uint16_t* __restrict down, int32_t n,
+                             uint16_t* __restrict green, uint16_t* __restrict ratio) {
+  for (int32_t k = 0; k < n; ++k) {
+    const int32_t smoothed = mid3(up[k], mid[k], down[k]);
+    const int32_t v = sample[k];
     const int32_t c = min_of(kMaxSample, divide(v * kUnit, smoothed + 1));
-    const int32_t lo1 = min_of(b.a[k], b.l[k]), hi1 = max_of(b.a[k], b.l[k]);
-    const int32_t lo2 = min_of(b.r[k], b.d[k]), hi2 = max_of(b.r[k], b.d[k]);
+    const int32_t a = g.a[k], l = g.l[k], r = g.r[k], d = g.d[k];
+    const int32_t lo1 = min_of(a, l), hi1 = max_of(a, l);
+    const int32_t lo2 = min_of(r, d), hi2 = max_of(r, d);
     const int32_t g1 = min_of(lo1, lo2), g4 = max_of(max_of(hi1, hi2), 1);
     const int32_t x = max_of(lo1, lo2), y = min_of(hi1, hi2);
     const int32_t g2 = min_of(x, y), g3 = max_of(x, y);
     const int32_t att = kUnit - divide((g4 - g1) * 512, g4);
     const int32_t base = max_of(min_of(max_of(c, g2), g3), 1);
     // At least 1024 - att >= 0.
-    const int32_t ratio = min_of(kMaxRatio, divide((v - base) * att, base) + kUnit);
+    const int32_t q = min_of(kMaxRatio, divide((v - base) * att, base) + kUnit);
     const bool none = g2 == 0;
-    b.green[k] = select(none, 0, base);
-    b.ratio[k] = select(none, kUnit, ratio);
+    green[k] = static_cast<uint16_t>(select(none, 0, base));
+    ratio[k] = static_cast<uint16_t>(select(none, kUnit, q));
   }
 }
 
-inline uint16_t Color(uint32_t green, uint32_t ratio) {
-  return static_cast<uint16_t>(std::min<uint32_t>(kMaxSample, (green * ratio + 512) >> 10));
+// Median of each ratio with its left and right neighbours; the first and last cells pass
+// their own ratio on (the middle value of x, x, y is x). `ratio` has a spare entry on
+// either side.
+UCAP_KERNEL void row_median(uint16_t* __restrict ratio, int32_t n, uint16_t* __restrict out) {
+  ratio[-1] = ratio[0];
+  ratio[n] = ratio[n - 1];
+  for (int32_t k = 0; k < n; ++k) out[k] = static_cast<uint16_t>(mid3(ratio[k - 1], ratio[k], ratio[k + 1]));
 }
 
-// Red and blue of the four pixels of up to kBatch cells from their greens and the cells'
-// final ratios.
-struct ColorBatch {
-  uint32_t red_ratio[kBatch] = {}, blue_ratio[kBatch] = {}, green[4][kBatch] = {};
-  uint16_t red[4][kBatch] = {}, blue[4][kBatch] = {};
+inline uint32_t Color(uint32_t green, uint32_t ratio) {
+  return std::min<uint32_t>(kMaxSample, (green * ratio + 512) >> 10);
+}
+
+// The cells' samples from word 1 of the red-site row `top` and the blue-site row `bottom`,
+// from cell k0 on.
+struct Samples {
+  uint16_t* red;
+  uint16_t* gr;
+  uint16_t* gb;
+  uint16_t* blue;
 };
-UCAP_KERNEL void colors_kernel(ColorBatch& c) {
-  for (int p = 0; p < 4; ++p) {
-    for (int32_t k = 0; k < kBatch; ++k) {
-      c.red[p][k] = Color(c.green[p][k], c.red_ratio[k]);
-      c.blue[p][k] = Color(c.green[p][k], c.blue_ratio[k]);
+UCAP_KERNEL void extract_from(const uint16_t* top, const uint16_t* bottom, int32_t k0, int32_t n,
+                              const Samples& s) {
+  for (int32_t k = k0; k < n; ++k) {
+    const size_t at = 6 * static_cast<size_t>(k);
+    s.red[k] = top[at + 1];
+    s.gr[k] = top[at + 4];
+    s.gb[k] = bottom[at + 1];
+    s.blue[k] = bottom[at + 4];
+  }
+}
+
+// One cell row's finished pixels, from cell k0 on: the greens of its four sites and the
+// column medians of its row-median ratios.
+struct ColorRow {
+  const uint16_t* red_green;
+  const uint16_t* gr;
+  const uint16_t* gb;
+  const uint16_t* blue_green;
+  const uint16_t* red[3];   // row-median red ratios of the rows above, here and below
+  const uint16_t* blue[3];  // the same of blue
+};
+UCAP_KERNEL void colors_from(const ColorRow& c, int32_t k0, int32_t n, uint16_t* top,
+                             uint16_t* bottom) {
+  for (int32_t k = k0; k < n; ++k) {
+    const uint32_t fr = static_cast<uint32_t>(mid3(c.red[0][k], c.red[1][k], c.red[2][k]));
+    const uint32_t fb = static_cast<uint32_t>(mid3(c.blue[0][k], c.blue[1][k], c.blue[2][k]));
+    const uint32_t green[4] = {c.red_green[k], c.gr[k], c.gb[k], c.blue_green[k]};
+    uint16_t* px[4] = {top + 6 * static_cast<size_t>(k), top + 6 * static_cast<size_t>(k) + 3,
+                       bottom + 6 * static_cast<size_t>(k), bottom + 6 * static_cast<size_t>(k) + 3};
+    for (int p = 0; p < 4; ++p) {
+      px[p][0] = static_cast<uint16_t>(Color(green[p], fb));
+      px[p][1] = static_cast<uint16_t>(green[p]);
+      px[p][2] = static_cast<uint16_t>(Color(green[p], fr));
     }
   }
 }
 
-void first_estimates_plain(Batch& b) { first_estimates_kernel(b); }
-void refinements_plain(Batch& b) { refinements_kernel(b); }
-void colors_plain(ColorBatch& c) { colors_kernel(c); }
-UCAP_AVX2_BUILD void first_estimates_avx2(Batch& b) { first_estimates_kernel(b); }
-UCAP_AVX2_BUILD void refinements_avx2(Batch& b) { refinements_kernel(b); }
-UCAP_AVX2_BUILD void colors_avx2(ColorBatch& c) { colors_kernel(c); }
-
-void first_estimates(Batch& b) {
-  if (simd::avx2()) {
-    first_estimates_avx2(b);
-  } else {
-    first_estimates_plain(b);
+// Sample extraction and pixel assembly for every processor.
+struct PlainRows {
+  static void extract(const uint16_t* top, const uint16_t* bottom, int32_t n, const Samples& s) {
+    extract_from(top, bottom, 0, n, s);
   }
-}
-void Refinements(Batch& b) {
-  if (simd::avx2()) {
-    refinements_avx2(b);
-  } else {
-    refinements_plain(b);
+  static void colors(const ColorRow& c, int32_t n, uint16_t* top, uint16_t* bottom) {
+    colors_from(c, 0, n, top, bottom);
   }
+};
+
+#if UCAP_HAS_AVX2_BUILD
+#define UCAP_AVX2_INLINE inline __attribute__((target("avx2"), always_inline))
+
+// Eight cells of one pixel row (48 words) as two vectors of eight 32-bit values: word 1
+// and word 4 of each cell.
+UCAP_AVX2_INLINE void split_cells(const uint16_t* p, __m256i& w1, __m256i& w4) {
+  const __m256i d0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i d1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
+  const __m256i d2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+  // Word 1 of cell k is the high half of double word 3k, word 4 the low half of 3k + 2.
+  const __m256i a0 = _mm256_permutevar8x32_epi32(d0, _mm256_setr_epi32(0, 3, 6, 0, 0, 0, 0, 0));
+  const __m256i a1 = _mm256_permutevar8x32_epi32(d1, _mm256_setr_epi32(0, 0, 0, 1, 4, 7, 0, 0));
+  const __m256i a2 = _mm256_permutevar8x32_epi32(d2, _mm256_setr_epi32(0, 0, 0, 0, 0, 0, 2, 5));
+  const __m256i b0 = _mm256_permutevar8x32_epi32(d0, _mm256_setr_epi32(2, 5, 0, 0, 0, 0, 0, 0));
+  const __m256i b1 = _mm256_permutevar8x32_epi32(d1, _mm256_setr_epi32(0, 0, 0, 3, 6, 0, 0, 0));
+  const __m256i b2 = _mm256_permutevar8x32_epi32(d2, _mm256_setr_epi32(0, 0, 0, 0, 0, 1, 4, 7));
+  const __m256i a = _mm256_blend_epi32(_mm256_blend_epi32(a0, a1, 0x38), a2, 0xC0);
+  const __m256i b = _mm256_blend_epi32(_mm256_blend_epi32(b0, b1, 0x1C), b2, 0xE0);
+  w1 = _mm256_srli_epi32(a, 16);
+  w4 = _mm256_and_si256(b, _mm256_set1_epi32(0xFFFF));
 }
 
-// Word offsets of the four sites of cell i within its two pixel rows.
-inline size_t r_at(int32_t i) { return 6 * static_cast<size_t>(i); }
-inline size_t gr_at(int32_t i) { return 6 * static_cast<size_t>(i) + 3; }
-inline size_t gb_at(int32_t i) { return 6 * static_cast<size_t>(i); }
-inline size_t b_at(int32_t i) { return 6 * static_cast<size_t>(i) + 3; }
+// Two vectors of eight 32-bit values below 65536 as sixteen words: first x, then y.
+UCAP_AVX2_INLINE __m256i pack_words(__m256i x, __m256i y) {
+  return _mm256_permute4x64_epi64(_mm256_packus_epi32(x, y), 0xD8);
+}
+
+UCAP_AVX2_INLINE __m256i perm(__m256i v, int i0, int i1, int i2, int i3, int i4, int i5, int i6,
+                               int i7) {
+  return _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(i0, i1, i2, i3, i4, i5, i6, i7));
+}
+
+// Three vectors of eight double words interleaved: p0 q0 r0 p1 q1 r1 ... into out[0..23].
+UCAP_AVX2_INLINE void store_interleaved(uint16_t* out, __m256i p, __m256i q, __m256i r) {
+  // p0 q0 r0 p1 q1 r1 p2 q2
+  const __m256i o0 = _mm256_blend_epi32(
+      _mm256_blend_epi32(perm(p, 0, 0, 0, 1, 0, 0, 2, 0), perm(q, 0, 0, 0, 0, 1, 0, 0, 2), 0x92),
+      perm(r, 0, 0, 0, 0, 0, 1, 0, 0), 0x24);
+  // r2 p3 q3 r3 p4 q4 r4 p5
+  const __m256i o1 = _mm256_blend_epi32(
+      _mm256_blend_epi32(perm(p, 0, 3, 0, 0, 4, 0, 0, 5), perm(q, 0, 0, 3, 0, 0, 4, 0, 0), 0x24),
+      perm(r, 2, 0, 0, 3, 0, 0, 4, 0), 0x49);
+  // q5 r5 p6 q6 r6 p7 q7 r7
+  const __m256i o2 = _mm256_blend_epi32(
+      _mm256_blend_epi32(perm(p, 0, 0, 6, 0, 0, 7, 0, 0), perm(q, 5, 0, 0, 6, 0, 0, 7, 0), 0x49),
+      perm(r, 0, 5, 0, 0, 6, 0, 0, 7), 0x92);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), o0);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16), o1);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), o2);
+}
+
+UCAP_AVX2_INLINE __m256i load8(const uint16_t* p) {
+  return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+UCAP_AVX2_INLINE __m256i mid3_8(const uint16_t* const (&rows)[3], int32_t k) {
+  const __m256i a = load8(rows[0] + k), b = load8(rows[1] + k), c = load8(rows[2] + k);
+  return _mm256_max_epi32(_mm256_min_epi32(a, b), _mm256_min_epi32(_mm256_max_epi32(a, b), c));
+}
+UCAP_AVX2_INLINE __m256i color8(__m256i green, __m256i ratio) {
+  const __m256i v = _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(green, ratio), _mm256_set1_epi32(512)), 10);
+  return _mm256_min_epu32(v, _mm256_set1_epi32(kMaxSample));
+}
+// The pixels (blue, green, red) of two sites with greens g0 and g1 as three vectors of
+// double words, stored interleaved.
+UCAP_AVX2_INLINE void store_sites(uint16_t* out, __m256i g0, __m256i g1, __m256i fr, __m256i fb) {
+  const __m256i p = _mm256_or_si256(color8(g0, fb), _mm256_slli_epi32(g0, 16));
+  const __m256i q = _mm256_or_si256(color8(g0, fr), _mm256_slli_epi32(color8(g1, fb), 16));
+  const __m256i r = _mm256_or_si256(g1, _mm256_slli_epi32(color8(g1, fr), 16));
+  store_interleaved(out, p, q, r);
+}
+
+// Called once per row; noinline keeps them out of the callers' non-AVX2 lambdas.
+#define UCAP_AVX2_ROW __attribute__((target("avx2"), noinline))
+struct Avx2Rows {
+  UCAP_AVX2_ROW static void extract(const uint16_t* top, const uint16_t* bottom, int32_t n,
+                                       const Samples& s) {
+    int32_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+      const size_t at = 6 * static_cast<size_t>(k);
+      __m256i red, gr, gb, blue;
+      split_cells(top + at, red, gr);
+      split_cells(bottom + at, gb, blue);
+      const __m256i rg = pack_words(red, gr), bb = pack_words(gb, blue);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(s.red + k), _mm256_castsi256_si128(rg));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(s.gr + k), _mm256_extracti128_si256(rg, 1));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(s.gb + k), _mm256_castsi256_si128(bb));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(s.blue + k), _mm256_extracti128_si256(bb, 1));
+    }
+    extract_from(top, bottom, k, n, s);
+  }
+  UCAP_AVX2_ROW static void colors(const ColorRow& c, int32_t n, uint16_t* top, uint16_t* bottom) {
+    int32_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+      const __m256i fr = mid3_8(c.red, k), fb = mid3_8(c.blue, k);
+      const size_t at = 6 * static_cast<size_t>(k);
+      store_sites(top + at, load8(c.red_green + k), load8(c.gr + k), fr, fb);
+      store_sites(bottom + at, load8(c.gb + k), load8(c.blue_green + k), fr, fb);
+    }
+    colors_from(c, k, n, top, bottom);
+  }
+};
+#undef UCAP_AVX2_ROW
+#undef UCAP_AVX2_INLINE
+#endif
 
 class Cells {
  public:
@@ -169,186 +288,138 @@ class Cells {
   uint16_t* top(int32_t j) const { return row(2 * j); }
   uint16_t* bottom(int32_t j) const { return row(2 * j + 1); }
 
-  // Green neighbours of the red sites of cells i0.. of row j into the batch: the pixel
-  // below stands for the missing one above in the top row, the one to the right for the
-  // missing left one.
-  void red_neighbours(int32_t i0, int32_t j, Batch& out) const {
-    const uint16_t* t = top(j);
-    const uint16_t* b = bottom(j);
-    const uint16_t* above = j == 0 ? b : bottom(j - 1);
-    for (int32_t k = 0; k < out.n; ++k) {
-      const int32_t i = i0 + k;
-      out.a[k] = above[r_at(i) + 1];
-      out.r[k] = t[gr_at(i) + 1];
-      out.l[k] = i == 0 ? out.r[k] : t[r_at(i) - 2];
-      out.d[k] = b[gb_at(i) + 1];
-    }
-  }
-  // Green neighbours of the blue sites, mirrored likewise at the bottom row and the right
-  // column.
-  void blue_neighbours(int32_t i0, int32_t j, Batch& out) const {
-    const uint16_t* t = top(j);
-    const uint16_t* b = bottom(j);
-    const uint16_t* below = j + 1 == cy_ ? t : top(j + 1);
-    for (int32_t k = 0; k < out.n; ++k) {
-      const int32_t i = i0 + k;
-      out.a[k] = t[gr_at(i) + 1];
-      out.l[k] = b[gb_at(i) + 1];
-      out.r[k] = i + 1 == cx_ ? out.l[k] : b[b_at(i) + 4];
-      out.d[k] = below[b_at(i) + 1];
-    }
-  }
-
-  // Runs `compute` over the red and the blue sites of cell row j, a batch at a time:
-  // `fill(i, k, red, blue)` adds what the computation needs besides the neighbours for
-  // cell i at batch entry k; the new green and ratio of each site go back into its words.
-  template <typename Fill, typename Compute>
-  void sites(int32_t j, Fill fill, Compute compute) const {
-    uint16_t* t = top(j);
-    uint16_t* b = bottom(j);
-    Batch red, blue;
-    for (int32_t i0 = 0; i0 < cx_; i0 += kBatch) {
-      red.n = blue.n = std::min(kBatch, cx_ - i0);
-      red_neighbours(i0, j, red);
-      blue_neighbours(i0, j, blue);
-      for (int32_t k = 0; k < red.n; ++k) fill(i0 + k, k, red, blue);
-      compute(red);
-      compute(blue);
-      for (int32_t k = 0; k < red.n; ++k) {
-        const int32_t i = i0 + k;
-        t[r_at(i) + 1] = static_cast<uint16_t>(red.green[k]);
-        t[r_at(i) + 2] = static_cast<uint16_t>(red.ratio[k]);
-        b[b_at(i) + 1] = static_cast<uint16_t>(blue.green[k]);
-        b[b_at(i) + 0] = static_cast<uint16_t>(blue.ratio[k]);
-      }
-    }
-  }
-
-  // Copies of the samples, first green and ratio, first row filter of cell row j.
-  void first(int32_t j) const {
-    uint16_t* t = top(j);
-    uint16_t* b = bottom(j);
-    sites(
-        j,
-        [&](int32_t i, int32_t k, Batch& red, Batch& blue) {
-          red.sample[k] = b[gb_at(i) + 2] = t[r_at(i) + 1];
-          blue.sample[k] = t[gr_at(i) + 0] = b[b_at(i) + 1];
-        },
-        first_estimates);
-    row_filter(t, r_at(0) + 2, t, gr_at(0) + 2);
-    row_filter(b, b_at(0) + 0, b, gb_at(0) + 0);
-  }
-
-  // First column filter, second green, refinement and second row filter of cell row j.
-  void refinement(int32_t j) const {
-    uint16_t* t = top(j);
-    uint16_t* b = bottom(j);
-    const uint16_t* tu = top(std::max(j - 1, 0));
-    const uint16_t* td = top(std::min(j + 1, cy_ - 1));
-    const uint16_t* bu = bottom(std::max(j - 1, 0));
-    const uint16_t* bd = bottom(std::min(j + 1, cy_ - 1));
-    sites(
-        j,
-        [&](int32_t i, int32_t k, Batch& red, Batch& blue) {
-          const size_t gr = gr_at(i) + 2, gb = gb_at(i) + 0;
-          red.up[k] = tu[gr];
-          red.mid[k] = t[gr];
-          red.down[k] = td[gr];
-          red.sample[k] = b[gb_at(i) + 2];
-          blue.up[k] = bu[gb];
-          blue.mid[k] = b[gb];
-          blue.down[k] = bd[gb];
-          blue.sample[k] = t[gr_at(i) + 0];
-        },
-        Refinements);
-    row_filter(t, r_at(0) + 2, t, r_at(0) + 0);
-    row_filter(b, b_at(0) + 0, b, b_at(0) + 2);
-  }
-
-  // Second column filter of cell row j: the final ratios.
-  void final_ratios(int32_t j) const {
-    uint16_t* t = top(j);
-    uint16_t* b = bottom(j);
-    const uint16_t* tu = top(std::max(j - 1, 0));
-    const uint16_t* td = top(std::min(j + 1, cy_ - 1));
-    const uint16_t* bu = bottom(std::max(j - 1, 0));
-    const uint16_t* bd = bottom(std::min(j + 1, cy_ - 1));
-    for (int32_t i = 0; i < cx_; ++i) {
-      const size_t r = r_at(i) + 0, bl = b_at(i) + 2;
-      t[r_at(i) + 2] = mid3(tu[r], t[r], td[r]);
-      b[b_at(i) + 0] = mid3(bu[bl], b[bl], bd[bl]);
-    }
-  }
-
-  // Red and blue of the four pixels of every cell of row j.
-  void Colors(int32_t j, ColorBatch& c) const {
-    uint16_t* t = top(j);
-    uint16_t* b = bottom(j);
-    const bool wide = simd::avx2();
-    for (int32_t i0 = 0; i0 < cx_; i0 += kBatch) {
-      const int32_t n = std::min(kBatch, cx_ - i0);
-      for (int32_t k = 0; k < n; ++k) {
-        const int32_t i = i0 + k;
-        c.red_ratio[k] = t[r_at(i) + 2];
-        c.blue_ratio[k] = b[b_at(i) + 0];
-        c.green[0][k] = t[r_at(i) + 1];
-        c.green[1][k] = t[gr_at(i) + 1];
-        c.green[2][k] = b[gb_at(i) + 1];
-        c.green[3][k] = b[b_at(i) + 1];
-      }
-      if (wide) {
-        colors_avx2(c);
-      } else {
-        colors_plain(c);
-      }
-      for (int32_t k = 0; k < n; ++k) {
-        const int32_t i = i0 + k;
-        uint16_t* px[4] = {t + r_at(i), t + gr_at(i), b + gb_at(i), b + b_at(i)};
-        for (int p = 0; p < 4; ++p) {
-          px[p][2] = c.red[p][k];
-          px[p][0] = c.blue[p][k];
-        }
-      }
-    }
-  }
-
  private:
-  // Median of each ratio (at word `from` of every cell's site) with its left and right
-  // neighbours into word `to`; the first and last cells pass their own ratio on.
-  void row_filter(const uint16_t* src, size_t from, uint16_t* dst, size_t to) const {
-    if (cx_ == 1) {
-      dst[to] = src[from];
-      return;
-    }
-    dst[to] = mid3(src[from], src[from], src[from + 6]);
-    for (int32_t i = 1; i + 1 < cx_; ++i) {
-      const size_t k = 6 * static_cast<size_t>(i);
-      dst[to + k] = mid3(src[from + k - 6], src[from + k], src[from + k + 6]);
-    }
-    const size_t last = 6 * static_cast<size_t>(cx_ - 1);
-    dst[to + last] = mid3(src[from + last - 6], src[from + last], src[from + last]);
-  }
-
   uint16_t* image_ = nullptr;
   size_t stride_ = 0;
   uint16_t* const* rows_ = nullptr;
   int32_t cx_, cy_;
 };
 
+// The planar rows, each of cx entries with kSpare spare entries on either side: samples of
+// four cell rows, row-median first and refined ratios of three, refined greens of two, and
+// two rows for ratios before their row median.
+constexpr int32_t kSpare = 16;
+constexpr int32_t kPlanes = 4 * 4 + 2 * 3 + 2 * 3 + 2 * 2 + 2;
+// Images up to the sensor's width keep them on the stack.
+constexpr int32_t kStackCells = (kMaxSensorWidth / 2 + 15) / 16 * 16;
+
+constexpr size_t plane_stride(int32_t cx) { return static_cast<size_t>((cx + 15) / 16 * 16 + 2 * kSpare); }
+
+class Planes {
+ public:
+  Planes(uint16_t* base, int32_t cx) : base_(base), stride_(plane_stride(cx)) {}
+  uint16_t* at(int32_t index) const { return base_ + static_cast<size_t>(index) * stride_ + kSpare; }
+  // Samples of cell row j.
+  Samples samples(int32_t j) const {
+    const int32_t s = 4 * (j % 4);
+    return {at(s), at(s + 1), at(s + 2), at(s + 3)};
+  }
+  // Row-median first (pass 0) or refined (pass 1) ratios of red (color 0) or blue (1) of
+  // cell row j.
+  uint16_t* median(int32_t pass, int32_t color, int32_t j) const {
+    return at(16 + 6 * pass + 2 * (j % 3) + color);
+  }
+  uint16_t* green(int32_t color, int32_t j) const { return at(28 + 2 * (j % 2) + color); }
+  uint16_t* ratio(int32_t color) const { return at(32 + color); }
+
+ private:
+  uint16_t* base_;
+  size_t stride_;
+};
+
+template <typename Rows>
+UCAP_KERNEL void interpolate_rows(const Cells& cells, const Planes& planes) {
+  const int32_t n = cells.cx(), cy = cells.cy();
+  const auto last = [cy](int32_t j) { return std::min(j, cy - 1); };
+  const auto first = [](int32_t j) { return std::max(j, 0); };
+  // Samples of row j; the spare entries stand for the missing left neighbour of the first
+  // red site and the missing right one of the last blue site.
+  const auto extract = [&](int32_t j) {
+    const Samples s = planes.samples(j);
+    Rows::extract(cells.top(j), cells.bottom(j), n, s);
+    s.gr[-1] = s.gr[0];
+    s.gb[n] = s.gb[n - 1];
+  };
+  const auto red_neighbours = [&](int32_t j) {
+    const Samples here = planes.samples(j);
+    const Samples up = planes.samples(first(j - 1));
+    return Neighbours{j == 0 ? here.gb : up.gb, here.gr - 1, here.gr, here.gb};
+  };
+  const auto blue_neighbours = [&](int32_t j) {
+    const Samples here = planes.samples(j);
+    const Samples down = planes.samples(last(j + 1));
+    return Neighbours{here.gr, here.gb, here.gb + 1, down.gr};
+  };
+  extract(0);
+  for (int32_t t = 0; t < cy + 2; ++t) {
+    if (t + 1 < cy) extract(t + 1);
+    if (t < cy) {
+      const Samples s = planes.samples(t);
+      first_ratios(red_neighbours(t), s.red, n, planes.ratio(0));
+      first_ratios(blue_neighbours(t), s.blue, n, planes.ratio(1));
+      for (int32_t color = 0; color < 2; ++color) {
+        row_median(planes.ratio(color), n, planes.median(0, color, t));
+      }
+    }
+    if (t >= 1 && t - 1 < cy) {
+      const int32_t j = t - 1;
+      const Samples s = planes.samples(j);
+      for (int32_t color = 0; color < 2; ++color) {
+        refinements(color == 0 ? red_neighbours(j) : blue_neighbours(j), color == 0 ? s.red : s.blue,
+                    planes.median(0, color, first(j - 1)), planes.median(0, color, j),
+                    planes.median(0, color, last(j + 1)), n, planes.green(color, j),
+                    planes.ratio(color));
+        row_median(planes.ratio(color), n, planes.median(1, color, j));
+      }
+    }
+    if (t >= 2) {
+      const int32_t j = t - 2;
+      const Samples s = planes.samples(j);
+      const ColorRow c{planes.green(0, j),
+                       s.gr,
+                       s.gb,
+                       planes.green(1, j),
+                       {planes.median(1, 0, first(j - 1)), planes.median(1, 0, j),
+                        planes.median(1, 0, last(j + 1))},
+                       {planes.median(1, 1, first(j - 1)), planes.median(1, 1, j),
+                        planes.median(1, 1, last(j + 1))}};
+      Rows::colors(c, n, cells.top(j), cells.bottom(j));
+    }
+  }
+}
+
+void interpolate_rows_plain(const Cells& cells, const Planes& planes) {
+  interpolate_rows<PlainRows>(cells, planes);
+}
+#if UCAP_HAS_AVX2_BUILD
+UCAP_AVX2_BUILD void interpolate_rows_avx2(const Cells& cells, const Planes& planes) {
+  interpolate_rows<Avx2Rows>(cells, planes);
+}
+#endif
+
+void interpolate_cells(const Cells& cells) {
+  alignas(32) uint16_t stack[kPlanes * plane_stride(kStackCells)];
+  uint16_t* base = stack;
+  // Wider than the sensor: the planes come from the heap, and without them nothing is done.
+  std::unique_ptr<uint16_t[]> heap;
+  if (cells.cx() > kStackCells) {
+    heap.reset(new (std::nothrow) uint16_t[kPlanes * plane_stride(cells.cx())]);
+    if (!heap) return;
+    base = heap.get();
+  }
+  const Planes planes(base, cells.cx());
+#if UCAP_HAS_AVX2_BUILD
+  if (simd::avx2()) {
+    interpolate_rows_avx2(cells, planes);
+    return;
+  }
+#endif
+  interpolate_rows_plain(cells, planes);
+}
+
 }  // namespace
 
 namespace {
-
-void interpolate_cells(const Cells& cells) {
-  const int32_t cy = cells.cy();
-  ColorBatch colors;
-  for (int32_t t = 0; t < cy + 3; ++t) {
-    if (t < cy) cells.first(t);
-    if (t >= 1 && t - 1 < cy) cells.refinement(t - 1);
-    if (t >= 2 && t - 2 < cy) cells.final_ratios(t - 2);
-    if (t >= 3) cells.Colors(t - 3, colors);
-  }
-}
 
 // Rows a band computes beyond its own on either side (run_color_bands). Values computed at
 // a band's false top or bottom edge spread 3 cell rows inwards (first estimates 1, column
