@@ -16,7 +16,6 @@
 #include <memory>
 #include <new>
 
-#include "color/color_bands.h"
 #include "color/interpolation.h"
 #include "core/bands.h"
 #include "core/simd.h"
@@ -131,6 +130,18 @@ UCAP_KERNEL void extract_from(const uint16_t* top, const uint16_t* bottom, int32
   }
 }
 
+// The same from the raw mosaic rows `top` and `bottom` through the channel gain tables.
+UCAP_KERNEL void map_from(const uint16_t* top, const uint16_t* bottom, const ColorTables& tables,
+                          int32_t k0, int32_t n, const Samples& s) {
+  for (int32_t k = k0; k < n; ++k) {
+    const size_t at = 2 * static_cast<size_t>(k);
+    s.red[k] = table_lookup(tables.gain[kRed], top[at]);
+    s.gr[k] = table_lookup(tables.gain[kGreen], top[at + 1]);
+    s.gb[k] = table_lookup(tables.gain[kGreen], bottom[at]);
+    s.blue[k] = table_lookup(tables.gain[kBlue], bottom[at + 1]);
+  }
+}
+
 // One cell row's finished pixels, from cell k0 on: the greens of its four sites and the
 // column medians of its row-median ratios.
 struct ColorRow {
@@ -162,6 +173,10 @@ struct PlainRows {
   static void extract(const uint16_t* top, const uint16_t* bottom, int32_t n, const Samples& s) {
     extract_from(top, bottom, 0, n, s);
   }
+  static void map(const uint16_t* top, const uint16_t* bottom, const ColorTables& tables, int32_t n,
+                  const Samples& s) {
+    map_from(top, bottom, tables, 0, n, s);
+  }
   static void colors(const ColorRow& c, int32_t n, uint16_t* top, uint16_t* bottom) {
     colors_from(c, 0, n, top, bottom);
   }
@@ -189,6 +204,21 @@ UCAP_AVX2_INLINE void split_cells(const uint16_t* p, __m256i& w1, __m256i& w4) {
   w4 = _mm256_and_si256(b, _mm256_set1_epi32(0xFFFF));
 }
 
+// The gain table entries of the samples of eight cells of one raw row (16 words): of the
+// even columns through `even`, of the odd ones through `odd`. Each entry is read as a
+// double word and its high half dropped; after the last entry of a gain table come more
+// tables, so that read stays inside them.
+static_assert(offsetof(ColorTables, term) == sizeof(ColorTables::gain));
+UCAP_AVX2_INLINE void map_cells(const uint16_t* p, const uint16_t* even, const uint16_t* odd,
+                                __m256i& e, __m256i& o) {
+  const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i low = _mm256_set1_epi32(0xFFFF), top = _mm256_set1_epi32(kMaxSample);
+  const __m256i ie = _mm256_min_epu32(_mm256_and_si256(d, low), top);
+  const __m256i io = _mm256_min_epu32(_mm256_srli_epi32(d, 16), top);
+  e = _mm256_and_si256(_mm256_i32gather_epi32(reinterpret_cast<const int*>(even), ie, 2), low);
+  o = _mm256_and_si256(_mm256_i32gather_epi32(reinterpret_cast<const int*>(odd), io, 2), low);
+}
+
 // Two vectors of eight 32-bit values below 65536 as sixteen words: first x, then y.
 UCAP_AVX2_INLINE __m256i pack_words(__m256i x, __m256i y) {
   return _mm256_permute4x64_epi64(_mm256_packus_epi32(x, y), 0xD8);
@@ -197,6 +227,16 @@ UCAP_AVX2_INLINE __m256i pack_words(__m256i x, __m256i y) {
 UCAP_AVX2_INLINE __m256i perm(__m256i v, int i0, int i1, int i2, int i3, int i4, int i5, int i6,
                                int i7) {
   return _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(i0, i1, i2, i3, i4, i5, i6, i7));
+}
+
+// The samples of eight cells from k on.
+UCAP_AVX2_INLINE void store_samples(const Samples& s, int32_t k, __m256i red, __m256i gr, __m256i gb,
+                                    __m256i blue) {
+  const __m256i rg = pack_words(red, gr), bb = pack_words(gb, blue);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(s.red + k), _mm256_castsi256_si128(rg));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(s.gr + k), _mm256_extracti128_si256(rg, 1));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(s.gb + k), _mm256_castsi256_si128(bb));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(s.blue + k), _mm256_extracti128_si256(bb, 1));
 }
 
 // Three vectors of eight double words interleaved: p0 q0 r0 p1 q1 r1 ... into out[0..23].
@@ -249,13 +289,21 @@ struct Avx2Rows {
       __m256i red, gr, gb, blue;
       split_cells(top + at, red, gr);
       split_cells(bottom + at, gb, blue);
-      const __m256i rg = pack_words(red, gr), bb = pack_words(gb, blue);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(s.red + k), _mm256_castsi256_si128(rg));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(s.gr + k), _mm256_extracti128_si256(rg, 1));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(s.gb + k), _mm256_castsi256_si128(bb));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(s.blue + k), _mm256_extracti128_si256(bb, 1));
+      store_samples(s, k, red, gr, gb, blue);
     }
     extract_from(top, bottom, k, n, s);
+  }
+  UCAP_AVX2_ROW static void map(const uint16_t* top, const uint16_t* bottom,
+                                const ColorTables& tables, int32_t n, const Samples& s) {
+    int32_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+      const size_t at = 2 * static_cast<size_t>(k);
+      __m256i red, gr, gb, blue;
+      map_cells(top + at, tables.gain[kRed], tables.gain[kGreen], red, gr);
+      map_cells(bottom + at, tables.gain[kGreen], tables.gain[kBlue], gb, blue);
+      store_samples(s, k, red, gr, gb, blue);
+    }
+    map_from(top, bottom, tables, k, n, s);
   }
   UCAP_AVX2_ROW static void colors(const ColorRow& c, int32_t n, uint16_t* top, uint16_t* bottom) {
     int32_t k = 0;
@@ -327,8 +375,21 @@ class Planes {
   size_t stride_;
 };
 
+// A run of the interpolator over the cell rows of `cells`, whose pixels it writes in cell
+// rows [write_begin, write_end). The samples are word 1 of the same image, or with a
+// mosaic the raw samples of its rows (`mosaic_stride` words apart, row 0 that of the
+// image) through the channel gain tables.
+struct Run {
+  Cells cells;
+  int32_t write_begin, write_end;
+  const uint16_t* mosaic = nullptr;
+  size_t mosaic_stride = 0;
+  const ColorTables* tables = nullptr;
+};
+
 template <typename Rows>
-UCAP_KERNEL void interpolate_rows(const Cells& cells, const Planes& planes) {
+UCAP_KERNEL void interpolate_rows(const Run& run, const Planes& planes) {
+  const Cells& cells = run.cells;
   const int32_t n = cells.cx(), cy = cells.cy();
   const auto last = [cy](int32_t j) { return std::min(j, cy - 1); };
   const auto first = [](int32_t j) { return std::max(j, 0); };
@@ -336,14 +397,19 @@ UCAP_KERNEL void interpolate_rows(const Cells& cells, const Planes& planes) {
   // red site and the missing right one of the last blue site.
   const auto extract = [&](int32_t j) {
     const Samples s = planes.samples(j);
-    Rows::extract(cells.top(j), cells.bottom(j), n, s);
+    if (run.mosaic != nullptr) {
+      const uint16_t* top = run.mosaic + 2 * static_cast<size_t>(j) * run.mosaic_stride;
+      Rows::map(top, top + run.mosaic_stride, *run.tables, n, s);
+    } else {
+      Rows::extract(cells.top(j), cells.bottom(j), n, s);
+    }
     s.gr[-1] = s.gr[0];
     s.gb[n] = s.gb[n - 1];
   };
   const auto red_neighbours = [&](int32_t j) {
     const Samples here = planes.samples(j);
     const Samples up = planes.samples(first(j - 1));
-    return Neighbours{j == 0 ? here.gb : up.gb, here.gr - 1, here.gr, here.gb};
+    return Neighbours{up.gb, here.gr - 1, here.gr, here.gb};
   };
   const auto blue_neighbours = [&](int32_t j) {
     const Samples here = planes.samples(j);
@@ -372,7 +438,7 @@ UCAP_KERNEL void interpolate_rows(const Cells& cells, const Planes& planes) {
         row_median(planes.ratio(color), n, planes.median(1, color, j));
       }
     }
-    if (t >= 2) {
+    if (t - 2 >= run.write_begin && t - 2 < run.write_end) {
       const int32_t j = t - 2;
       const Samples s = planes.samples(j);
       const ColorRow c{planes.green(0, j),
@@ -388,63 +454,62 @@ UCAP_KERNEL void interpolate_rows(const Cells& cells, const Planes& planes) {
   }
 }
 
-void interpolate_rows_plain(const Cells& cells, const Planes& planes) {
-  interpolate_rows<PlainRows>(cells, planes);
+void interpolate_rows_plain(const Run& run, const Planes& planes) {
+  interpolate_rows<PlainRows>(run, planes);
 }
 #if UCAP_HAS_AVX2_BUILD
-UCAP_AVX2_BUILD void interpolate_rows_avx2(const Cells& cells, const Planes& planes) {
-  interpolate_rows<Avx2Rows>(cells, planes);
+UCAP_AVX2_BUILD void interpolate_rows_avx2(const Run& run, const Planes& planes) {
+  interpolate_rows<Avx2Rows>(run, planes);
 }
 #endif
 
-void interpolate_cells(const Cells& cells) {
+void interpolate(const Run& run) {
+  const int32_t cx = run.cells.cx();
   alignas(32) uint16_t stack[kPlanes * plane_stride(kStackCells)];
   uint16_t* base = stack;
   // Wider than the sensor: the planes come from the heap, and without them nothing is done.
   std::unique_ptr<uint16_t[]> heap;
-  if (cells.cx() > kStackCells) {
-    heap.reset(new (std::nothrow) uint16_t[kPlanes * plane_stride(cells.cx())]);
+  if (cx > kStackCells) {
+    heap.reset(new (std::nothrow) uint16_t[kPlanes * plane_stride(cx)]);
     if (!heap) return;
     base = heap.get();
   }
-  const Planes planes(base, cells.cx());
+  const Planes planes(base, cx);
 #if UCAP_HAS_AVX2_BUILD
   if (simd::avx2()) {
-    interpolate_rows_avx2(cells, planes);
+    interpolate_rows_avx2(run, planes);
     return;
   }
 #endif
-  interpolate_rows_plain(cells, planes);
+  interpolate_rows_plain(run, planes);
 }
 
-}  // namespace
-
-namespace {
-
-// Rows a band computes beyond its own on either side (run_color_bands). Values computed at
-// a band's false top or bottom edge spread 3 cell rows inwards (first estimates 1, column
-// filter of the refinement 1, final column filter 1).
-constexpr int32_t kHalo = 8;
-constexpr int32_t kBandRows = 128;
+// Cell rows a band computes beyond its own on either side: values computed at a band's
+// false top or bottom edge spread 3 cell rows inwards (first ratios 1, column median of
+// the refinement 1, final column median 1).
+constexpr int32_t kHaloCells = 4;
+constexpr int32_t kBandCells = 64;
 
 }  // namespace
 
 void InterpolateStandard(int32_t width, int32_t height, uint16_t* image) {
   if (image == nullptr || !standard_interpolation_fits(width, height)) return;
-  interpolate_cells(Cells(image, width, height));
+  interpolate(Run{Cells(image, width, height), 0, height / 2});
 }
 
-void interpolate_standard_bands(int32_t width, int32_t height, uint16_t* image,
-                                const StageServices& services) {
-  if (image == nullptr || !standard_interpolation_fits(width, height)) return;
-  if (bands::threads() <= 1 || height < 2 * kBandRows) {
-    InterpolateStandard(width, height, image);
-    return;
-  }
-  const bool split = for_color_bands(
-      width, height, image, kHalo, kBandRows, 0, services,
-      [&](const ColorBand& band) { interpolate_cells(Cells(band.rows, width, band.height)); });
-  if (!split) InterpolateStandard(width, height, image);
+void interpolate_standard_mosaic(const ColorTables& tables, uint16_t* out, const uint16_t* raw,
+                                 int32_t width, int32_t height) {
+  if (out == nullptr || raw == nullptr || !standard_interpolation_fits(width, height)) return;
+  // The raw mosaic stays as it is, so bands need no copies of their neighbours' rows: each
+  // reads its halo from the mosaic and writes only its own rows.
+  const int32_t cy = height / 2;
+  const size_t stride = static_cast<size_t>(width);
+  bands::for_bands(cy, 1, kBandCells, [&](int32_t begin, int32_t end) {
+    const int32_t first = std::max(0, begin - kHaloCells), last = std::min(cy, end + kHaloCells);
+    const size_t row = 2 * static_cast<size_t>(first);
+    interpolate(Run{Cells(out + row * 3 * stride, width, 2 * (last - first)), begin - first,
+                    end - first, raw + row * stride, stride, &tables});
+  });
 }
 
 }  // namespace ucap
