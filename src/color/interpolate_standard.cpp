@@ -170,6 +170,14 @@ UCAP_KERNEL void colors_from(const ColorRow& c, int32_t k0, int32_t n, uint16_t*
 
 // Sample extraction and pixel assembly for every processor.
 struct PlainRows {
+  static void first(const Neighbours& g, const uint16_t* sample, int32_t n, uint16_t* ratio) {
+    first_ratios(g, sample, n, ratio);
+  }
+  static void refine(const Neighbours& g, const uint16_t* sample, const uint16_t* up,
+                     const uint16_t* mid, const uint16_t* down, int32_t n, uint16_t* green,
+                     uint16_t* ratio) {
+    refinements(g, sample, up, mid, down, n, green, ratio);
+  }
   static void extract(const uint16_t* top, const uint16_t* bottom, int32_t n, const Samples& s) {
     extract_from(top, bottom, 0, n, s);
   }
@@ -258,8 +266,86 @@ UCAP_AVX2_INLINE void store_interleaved(uint16_t* out, __m256i p, __m256i q, __m
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), o2);
 }
 
+// Eight words as double words, and back (values below 65536).
 UCAP_AVX2_INLINE __m256i load8(const uint16_t* p) {
   return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+UCAP_AVX2_INLINE void store8(uint16_t* p, __m256i v) {
+  const __m256i w = _mm256_permute4x64_epi64(_mm256_packus_epi32(v, v), 0x08);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(w));
+}
+
+// min(floor(a / b), cap) for 0 <= a < 2^27 held exactly by a float (below 2^24, or a 16-bit
+// value times a power of two), 1 <= b <= 65536 and cap < 2^24, eight at a time.
+// The float quotient f is a / b correctly rounded, and a / b lies in [q, q + 1) with q the
+// exact quotient; q and q + 1 are floats as long as q < 2^24, so f lies in [q, q + 1] and
+// truncates to q or q + 1; once q >= 2^24, f >= 2^24 > cap. So t = min(trunc(f), cap + 1) is
+// q or q + 1 when q <= cap, and cap + 1 <= q otherwise; the remainder a - t * b (no more than
+// a + b in size) is negative exactly when t = q + 1.
+UCAP_AVX2_INLINE __m256i quotient(__m256i a, __m256i b, int32_t cap) {
+  const __m256 f = _mm256_div_ps(_mm256_cvtepi32_ps(a), _mm256_cvtepi32_ps(b));
+  const __m256i t = _mm256_cvttps_epi32(_mm256_min_ps(f, _mm256_set1_ps(static_cast<float>(cap + 1))));
+  const __m256i r = _mm256_sub_epi32(a, _mm256_mullo_epi32(t, b));
+  return _mm256_min_epi32(_mm256_add_epi32(t, _mm256_srai_epi32(r, 31)), _mm256_set1_epi32(cap));
+}
+// a / b truncated toward zero in double precision, as divide().
+UCAP_AVX2_INLINE __m256i divide8(__m256i a, __m256i b) {
+  const __m128i lo = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(a)),
+                                                       _mm256_cvtepi32_pd(_mm256_castsi256_si128(b))));
+  const __m128i hi = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(a, 1)),
+                                                       _mm256_cvtepi32_pd(_mm256_extracti128_si256(b, 1))));
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+}
+
+UCAP_AVX2_INLINE __m256i select8(__m256i c, __m256i a, __m256i b) { return _mm256_blendv_epi8(b, a, c); }
+
+// first_ratios and refinements eight sites at a time, with the quotients above; the
+// refined ratio's dividend can exceed what a float holds, and then comes from divide8.
+UCAP_AVX2_INLINE __m256i first_ratios8(const Neighbours& g, const uint16_t* sample, int32_t k) {
+  const __m256i a = load8(g.a + k), l = load8(g.l + k), r = load8(g.r + k), d = load8(g.d + k);
+  const __m256i x = _mm256_max_epi32(_mm256_min_epi32(a, l), _mm256_min_epi32(r, d));
+  const __m256i y = _mm256_min_epi32(_mm256_max_epi32(a, l), _mm256_max_epi32(r, d));
+  const __m256i L = _mm256_min_epi32(x, y), U = _mm256_max_epi32(x, y);
+  const __m256i s = load8(sample + k), zero = _mm256_setzero_si256();
+  const __m256i against =
+      select8(_mm256_cmpgt_epi32(s, U), U, _mm256_andnot_si256(_mm256_cmpgt_epi32(s, L), L));
+  const __m256i q = quotient(_mm256_slli_epi32(s, 10), _mm256_max_epi32(against, _mm256_set1_epi32(1)), kMaxRatio);
+  const __m256i none = _mm256_or_si256(_mm256_cmpeq_epi32(L, zero), _mm256_cmpeq_epi32(against, zero));
+  return select8(none, _mm256_set1_epi32(kUnit), q);
+}
+
+UCAP_AVX2_INLINE void refinements8(const Neighbours& g, const uint16_t* sample, const uint16_t* up,
+                                   const uint16_t* mid, const uint16_t* down, int32_t k,
+                                   uint16_t* green, uint16_t* ratio) {
+  const __m256i u = load8(up + k), m = load8(mid + k), w = load8(down + k);
+  const __m256i smoothed = _mm256_max_epi32(_mm256_min_epi32(u, m), _mm256_min_epi32(_mm256_max_epi32(u, m), w));
+  const __m256i one = _mm256_set1_epi32(1), zero = _mm256_setzero_si256();
+  const __m256i v = load8(sample + k);
+  const __m256i c = quotient(_mm256_slli_epi32(v, 10), _mm256_add_epi32(smoothed, one), kMaxSample);
+  const __m256i a = load8(g.a + k), l = load8(g.l + k), r = load8(g.r + k), d = load8(g.d + k);
+  const __m256i lo1 = _mm256_min_epi32(a, l), hi1 = _mm256_max_epi32(a, l);
+  const __m256i lo2 = _mm256_min_epi32(r, d), hi2 = _mm256_max_epi32(r, d);
+  const __m256i g1 = _mm256_min_epi32(lo1, lo2);
+  const __m256i g4 = _mm256_max_epi32(_mm256_max_epi32(hi1, hi2), one);
+  const __m256i x = _mm256_max_epi32(lo1, lo2), y = _mm256_min_epi32(hi1, hi2);
+  const __m256i g2 = _mm256_min_epi32(x, y), g3 = _mm256_max_epi32(x, y);
+  // (g4 - g1) * 512 / g4 <= 512.
+  const __m256i att = _mm256_sub_epi32(_mm256_set1_epi32(kUnit),
+                                       quotient(_mm256_slli_epi32(_mm256_sub_epi32(g4, g1), 9), g4, 512));
+  const __m256i base = _mm256_max_epi32(_mm256_min_epi32(_mm256_max_epi32(c, g2), g3), one);
+  const __m256i num = _mm256_mullo_epi32(_mm256_sub_epi32(v, base), att);
+  const __m256i size = _mm256_abs_epi32(num);
+  __m256i q;
+  if (_mm256_movemask_epi8(_mm256_cmpgt_epi32(size, _mm256_set1_epi32((1 << 24) - 1))) == 0) {
+    // Past kMaxRatio - kUnit the ratio is kMaxRatio whatever the quotient.
+    q = _mm256_sign_epi32(quotient(size, base, kMaxRatio - kUnit + 1), num);
+  } else {
+    q = divide8(num, base);
+  }
+  const __m256i q1 = _mm256_min_epi32(_mm256_add_epi32(q, _mm256_set1_epi32(kUnit)), _mm256_set1_epi32(kMaxRatio));
+  const __m256i none = _mm256_cmpeq_epi32(g2, zero);
+  store8(green + k, _mm256_andnot_si256(none, base));
+  store8(ratio + k, select8(none, _mm256_set1_epi32(kUnit), q1));
 }
 UCAP_AVX2_INLINE __m256i mid3_8(const uint16_t* const (&rows)[3], int32_t k) {
   const __m256i a = load8(rows[0] + k), b = load8(rows[1] + k), c = load8(rows[2] + k);
@@ -281,6 +367,20 @@ UCAP_AVX2_INLINE void store_sites(uint16_t* out, __m256i g0, __m256i g1, __m256i
 // Called once per row; noinline keeps them out of the callers' non-AVX2 lambdas.
 #define UCAP_AVX2_ROW __attribute__((target("avx2"), noinline))
 struct Avx2Rows {
+  UCAP_AVX2_ROW static void first(const Neighbours& g, const uint16_t* sample, int32_t n,
+                                  uint16_t* ratio) {
+    int32_t k = 0;
+    for (; k + 8 <= n; k += 8) store8(ratio + k, first_ratios8(g, sample, k));
+    first_ratios(Neighbours{g.a + k, g.l + k, g.r + k, g.d + k}, sample + k, n - k, ratio + k);
+  }
+  UCAP_AVX2_ROW static void refine(const Neighbours& g, const uint16_t* sample, const uint16_t* up,
+                                   const uint16_t* mid, const uint16_t* down, int32_t n,
+                                   uint16_t* green, uint16_t* ratio) {
+    int32_t k = 0;
+    for (; k + 8 <= n; k += 8) refinements8(g, sample, up, mid, down, k, green, ratio);
+    refinements(Neighbours{g.a + k, g.l + k, g.r + k, g.d + k}, sample + k, up + k, mid + k,
+                down + k, n - k, green + k, ratio + k);
+  }
   UCAP_AVX2_ROW static void extract(const uint16_t* top, const uint16_t* bottom, int32_t n,
                                        const Samples& s) {
     int32_t k = 0;
@@ -421,8 +521,8 @@ UCAP_KERNEL void interpolate_rows(const Run& run, const Planes& planes) {
     if (t + 1 < cy) extract(t + 1);
     if (t < cy) {
       const Samples s = planes.samples(t);
-      first_ratios(red_neighbours(t), s.red, n, planes.ratio(0));
-      first_ratios(blue_neighbours(t), s.blue, n, planes.ratio(1));
+      Rows::first(red_neighbours(t), s.red, n, planes.ratio(0));
+      Rows::first(blue_neighbours(t), s.blue, n, planes.ratio(1));
       for (int32_t color = 0; color < 2; ++color) {
         row_median(planes.ratio(color), n, planes.median(0, color, t));
       }
@@ -431,7 +531,7 @@ UCAP_KERNEL void interpolate_rows(const Run& run, const Planes& planes) {
       const int32_t j = t - 1;
       const Samples s = planes.samples(j);
       for (int32_t color = 0; color < 2; ++color) {
-        refinements(color == 0 ? red_neighbours(j) : blue_neighbours(j), color == 0 ? s.red : s.blue,
+        Rows::refine(color == 0 ? red_neighbours(j) : blue_neighbours(j), color == 0 ? s.red : s.blue,
                     planes.median(0, color, first(j - 1)), planes.median(0, color, j),
                     planes.median(0, color, last(j + 1)), n, planes.green(color, j),
                     planes.ratio(color));
