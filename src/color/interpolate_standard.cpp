@@ -6,11 +6,16 @@
 // before the next.
 //
 // The intermediate values live in planar rows of one entry per cell (samples, row-median
-// ratios, refined greens), a few rows deep, rather than in the image's spare words: in
-// that form the arithmetic runs over plain arrays, which the compiler vectorises (the
-// double-precision divisions are the costly part). The image is read once, for its
-// samples, and written once, with the finished pixels. The first green estimate is not
-// kept: the second one replaces it before anything reads it.
+// ratios, refined greens), a few rows deep, rather than in the image's spare words, so that
+// the arithmetic runs over plain arrays. The samples are read once, from word 1 of the
+// image or straight from the raw mosaic through the gain tables, and the finished pixels
+// written once. The first green estimate is not kept: the second one replaces it before
+// anything reads it.
+//
+// Each row step exists twice: element by element for every processor (PlainRows), and
+// written out in AVX2 (Avx2Rows), which takes the image rows apart and puts the pixels
+// together with vector permutes and computes the quotients in single precision with an
+// exact correction. Both give every quotient exactly, so the images are the same.
 #include <algorithm>
 #include <cstddef>
 #include <memory>
@@ -46,7 +51,9 @@ inline int32_t divide(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<double>(a) / static_cast<double>(b));
 }
 
-inline int32_t mid3(int32_t a, int32_t b, int32_t c) { return max_of(min_of(a, b), min_of(max_of(a, b), c)); }
+inline int32_t mid3(int32_t a, int32_t b, int32_t c) {
+  return max_of(min_of(a, b), min_of(max_of(a, b), c));
+}
 
 // The four green neighbours of a row of red or blue sites: above, left, right, below.
 struct Neighbours {
@@ -76,8 +83,8 @@ UCAP_KERNEL void first_ratios(const Neighbours& g, const uint16_t* __restrict sa
 // the refined green and ratio.
 UCAP_KERNEL void refinements(const Neighbours& g, const uint16_t* __restrict sample,
                              const uint16_t* __restrict up, const uint16_t* __restrict mid,
-                             const uint16_t* __restrict down, int32_t n,
-                             uint16_t* __restrict green, uint16_t* __restrict ratio) {
+                             const uint16_t* __restrict down, int32_t n, uint16_t* __restrict green,
+                             uint16_t* __restrict ratio) {
   for (int32_t k = 0; k < n; ++k) {
     const int32_t smoothed = mid3(up[k], mid[k], down[k]);
     const int32_t v = sample[k];
@@ -104,7 +111,8 @@ UCAP_KERNEL void refinements(const Neighbours& g, const uint16_t* __restrict sam
 UCAP_KERNEL void row_median(uint16_t* __restrict ratio, int32_t n, uint16_t* __restrict out) {
   ratio[-1] = ratio[0];
   ratio[n] = ratio[n - 1];
-  for (int32_t k = 0; k < n; ++k) out[k] = static_cast<uint16_t>(mid3(ratio[k - 1], ratio[k], ratio[k + 1]));
+  for (int32_t k = 0; k < n; ++k)
+    out[k] = static_cast<uint16_t>(mid3(ratio[k - 1], ratio[k], ratio[k + 1]));
 }
 
 inline uint32_t Color(uint32_t green, uint32_t ratio) {
@@ -159,7 +167,8 @@ UCAP_KERNEL void colors_from(const ColorRow& c, int32_t k0, int32_t n, uint16_t*
     const uint32_t fb = static_cast<uint32_t>(mid3(c.blue[0][k], c.blue[1][k], c.blue[2][k]));
     const uint32_t green[4] = {c.red_green[k], c.gr[k], c.gb[k], c.blue_green[k]};
     uint16_t* px[4] = {top + 6 * static_cast<size_t>(k), top + 6 * static_cast<size_t>(k) + 3,
-                       bottom + 6 * static_cast<size_t>(k), bottom + 6 * static_cast<size_t>(k) + 3};
+                       bottom + 6 * static_cast<size_t>(k),
+                       bottom + 6 * static_cast<size_t>(k) + 3};
     for (int p = 0; p < 4; ++p) {
       px[p][0] = static_cast<uint16_t>(Color(green[p], fb));
       px[p][1] = static_cast<uint16_t>(green[p]);
@@ -168,7 +177,7 @@ UCAP_KERNEL void colors_from(const ColorRow& c, int32_t k0, int32_t n, uint16_t*
   }
 }
 
-// Sample extraction and pixel assembly for every processor.
+// The row steps for every processor.
 struct PlainRows {
   static void first(const Neighbours& g, const uint16_t* sample, int32_t n, uint16_t* ratio) {
     first_ratios(g, sample, n, ratio);
@@ -233,13 +242,13 @@ UCAP_AVX2_INLINE __m256i pack_words(__m256i x, __m256i y) {
 }
 
 UCAP_AVX2_INLINE __m256i perm(__m256i v, int i0, int i1, int i2, int i3, int i4, int i5, int i6,
-                               int i7) {
+                              int i7) {
   return _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(i0, i1, i2, i3, i4, i5, i6, i7));
 }
 
 // The samples of eight cells from k on.
-UCAP_AVX2_INLINE void store_samples(const Samples& s, int32_t k, __m256i red, __m256i gr, __m256i gb,
-                                    __m256i blue) {
+UCAP_AVX2_INLINE void store_samples(const Samples& s, int32_t k, __m256i red, __m256i gr,
+                                    __m256i gb, __m256i blue) {
   const __m256i rg = pack_words(red, gr), bb = pack_words(gb, blue);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(s.red + k), _mm256_castsi256_si128(rg));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(s.gr + k), _mm256_extracti128_si256(rg, 1));
@@ -284,20 +293,25 @@ UCAP_AVX2_INLINE void store8(uint16_t* p, __m256i v) {
 // a + b in size) is negative exactly when t = q + 1.
 UCAP_AVX2_INLINE __m256i quotient(__m256i a, __m256i b, int32_t cap) {
   const __m256 f = _mm256_div_ps(_mm256_cvtepi32_ps(a), _mm256_cvtepi32_ps(b));
-  const __m256i t = _mm256_cvttps_epi32(_mm256_min_ps(f, _mm256_set1_ps(static_cast<float>(cap + 1))));
+  const __m256i t =
+      _mm256_cvttps_epi32(_mm256_min_ps(f, _mm256_set1_ps(static_cast<float>(cap + 1))));
   const __m256i r = _mm256_sub_epi32(a, _mm256_mullo_epi32(t, b));
   return _mm256_min_epi32(_mm256_add_epi32(t, _mm256_srai_epi32(r, 31)), _mm256_set1_epi32(cap));
 }
 // a / b truncated toward zero in double precision, as divide().
 UCAP_AVX2_INLINE __m256i divide8(__m256i a, __m256i b) {
-  const __m128i lo = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(a)),
-                                                       _mm256_cvtepi32_pd(_mm256_castsi256_si128(b))));
-  const __m128i hi = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(a, 1)),
-                                                       _mm256_cvtepi32_pd(_mm256_extracti128_si256(b, 1))));
+  const __m128i lo =
+      _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(a)),
+                                        _mm256_cvtepi32_pd(_mm256_castsi256_si128(b))));
+  const __m128i hi =
+      _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(a, 1)),
+                                        _mm256_cvtepi32_pd(_mm256_extracti128_si256(b, 1))));
   return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
 }
 
-UCAP_AVX2_INLINE __m256i select8(__m256i c, __m256i a, __m256i b) { return _mm256_blendv_epi8(b, a, c); }
+UCAP_AVX2_INLINE __m256i select8(__m256i c, __m256i a, __m256i b) {
+  return _mm256_blendv_epi8(b, a, c);
+}
 
 // first_ratios and refinements eight sites at a time, with the quotients above; the
 // refined ratio's dividend can exceed what a float holds, and then comes from divide8.
@@ -309,8 +323,10 @@ UCAP_AVX2_INLINE __m256i first_ratios8(const Neighbours& g, const uint16_t* samp
   const __m256i s = load8(sample + k), zero = _mm256_setzero_si256();
   const __m256i against =
       select8(_mm256_cmpgt_epi32(s, U), U, _mm256_andnot_si256(_mm256_cmpgt_epi32(s, L), L));
-  const __m256i q = quotient(_mm256_slli_epi32(s, 10), _mm256_max_epi32(against, _mm256_set1_epi32(1)), kMaxRatio);
-  const __m256i none = _mm256_or_si256(_mm256_cmpeq_epi32(L, zero), _mm256_cmpeq_epi32(against, zero));
+  const __m256i q = quotient(_mm256_slli_epi32(s, 10),
+                             _mm256_max_epi32(against, _mm256_set1_epi32(1)), kMaxRatio);
+  const __m256i none =
+      _mm256_or_si256(_mm256_cmpeq_epi32(L, zero), _mm256_cmpeq_epi32(against, zero));
   return select8(none, _mm256_set1_epi32(kUnit), q);
 }
 
@@ -318,7 +334,8 @@ UCAP_AVX2_INLINE void refinements8(const Neighbours& g, const uint16_t* sample, 
                                    const uint16_t* mid, const uint16_t* down, int32_t k,
                                    uint16_t* green, uint16_t* ratio) {
   const __m256i u = load8(up + k), m = load8(mid + k), w = load8(down + k);
-  const __m256i smoothed = _mm256_max_epi32(_mm256_min_epi32(u, m), _mm256_min_epi32(_mm256_max_epi32(u, m), w));
+  const __m256i smoothed =
+      _mm256_max_epi32(_mm256_min_epi32(u, m), _mm256_min_epi32(_mm256_max_epi32(u, m), w));
   const __m256i one = _mm256_set1_epi32(1), zero = _mm256_setzero_si256();
   const __m256i v = load8(sample + k);
   const __m256i c = quotient(_mm256_slli_epi32(v, 10), _mm256_add_epi32(smoothed, one), kMaxSample);
@@ -330,8 +347,8 @@ UCAP_AVX2_INLINE void refinements8(const Neighbours& g, const uint16_t* sample, 
   const __m256i x = _mm256_max_epi32(lo1, lo2), y = _mm256_min_epi32(hi1, hi2);
   const __m256i g2 = _mm256_min_epi32(x, y), g3 = _mm256_max_epi32(x, y);
   // (g4 - g1) * 512 / g4 <= 512.
-  const __m256i att = _mm256_sub_epi32(_mm256_set1_epi32(kUnit),
-                                       quotient(_mm256_slli_epi32(_mm256_sub_epi32(g4, g1), 9), g4, 512));
+  const __m256i att = _mm256_sub_epi32(
+      _mm256_set1_epi32(kUnit), quotient(_mm256_slli_epi32(_mm256_sub_epi32(g4, g1), 9), g4, 512));
   const __m256i base = _mm256_max_epi32(_mm256_min_epi32(_mm256_max_epi32(c, g2), g3), one);
   const __m256i num = _mm256_mullo_epi32(_mm256_sub_epi32(v, base), att);
   const __m256i size = _mm256_abs_epi32(num);
@@ -342,7 +359,8 @@ UCAP_AVX2_INLINE void refinements8(const Neighbours& g, const uint16_t* sample, 
   } else {
     q = divide8(num, base);
   }
-  const __m256i q1 = _mm256_min_epi32(_mm256_add_epi32(q, _mm256_set1_epi32(kUnit)), _mm256_set1_epi32(kMaxRatio));
+  const __m256i q1 =
+      _mm256_min_epi32(_mm256_add_epi32(q, _mm256_set1_epi32(kUnit)), _mm256_set1_epi32(kMaxRatio));
   const __m256i none = _mm256_cmpeq_epi32(g2, zero);
   store8(green + k, _mm256_andnot_si256(none, base));
   store8(ratio + k, select8(none, _mm256_set1_epi32(kUnit), q1));
@@ -352,7 +370,8 @@ UCAP_AVX2_INLINE __m256i mid3_8(const uint16_t* const (&rows)[3], int32_t k) {
   return _mm256_max_epi32(_mm256_min_epi32(a, b), _mm256_min_epi32(_mm256_max_epi32(a, b), c));
 }
 UCAP_AVX2_INLINE __m256i color8(__m256i green, __m256i ratio) {
-  const __m256i v = _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(green, ratio), _mm256_set1_epi32(512)), 10);
+  const __m256i v = _mm256_srli_epi32(
+      _mm256_add_epi32(_mm256_mullo_epi32(green, ratio), _mm256_set1_epi32(512)), 10);
   return _mm256_min_epu32(v, _mm256_set1_epi32(kMaxSample));
 }
 // The pixels (blue, green, red) of two sites with greens g0 and g1 as three vectors of
@@ -364,7 +383,9 @@ UCAP_AVX2_INLINE void store_sites(uint16_t* out, __m256i g0, __m256i g1, __m256i
   store_interleaved(out, p, q, r);
 }
 
-// Called once per row; noinline keeps them out of the callers' non-AVX2 lambdas.
+// The row steps in AVX2, eight cells at a time and the rest of a row element by element.
+// They are called once per row; noinline keeps them out of the callers' lambdas, which are
+// not compiled for AVX2.
 #define UCAP_AVX2_ROW __attribute__((target("avx2"), noinline))
 struct Avx2Rows {
   UCAP_AVX2_ROW static void first(const Neighbours& g, const uint16_t* sample, int32_t n,
@@ -382,7 +403,7 @@ struct Avx2Rows {
                 down + k, n - k, green + k, ratio + k);
   }
   UCAP_AVX2_ROW static void extract(const uint16_t* top, const uint16_t* bottom, int32_t n,
-                                       const Samples& s) {
+                                    const Samples& s) {
     int32_t k = 0;
     for (; k + 8 <= n; k += 8) {
       const size_t at = 6 * static_cast<size_t>(k);
@@ -420,26 +441,21 @@ struct Avx2Rows {
 #undef UCAP_AVX2_INLINE
 #endif
 
+// The cell rows of a w x h color image.
 class Cells {
  public:
-  // The image, contiguous or as a table of its h row pointers.
   Cells(uint16_t* image, int32_t w, int32_t h)
       : image_(image), stride_(3 * static_cast<size_t>(w)), cx_(w / 2), cy_(h / 2) {}
-  Cells(uint16_t* const* rows, int32_t w, int32_t h) : rows_(rows), cx_(w / 2), cy_(h / 2) {}
 
   int32_t cx() const { return cx_; }
   int32_t cy() const { return cy_; }
   // The red-site row and the blue-site row of cell row j.
-  uint16_t* row(int32_t r) const {
-    return rows_ != nullptr ? rows_[r] : image_ + static_cast<size_t>(r) * stride_;
-  }
-  uint16_t* top(int32_t j) const { return row(2 * j); }
-  uint16_t* bottom(int32_t j) const { return row(2 * j + 1); }
+  uint16_t* top(int32_t j) const { return image_ + 2 * static_cast<size_t>(j) * stride_; }
+  uint16_t* bottom(int32_t j) const { return top(j) + stride_; }
 
  private:
-  uint16_t* image_ = nullptr;
-  size_t stride_ = 0;
-  uint16_t* const* rows_ = nullptr;
+  uint16_t* image_;
+  size_t stride_;
   int32_t cx_, cy_;
 };
 
@@ -451,12 +467,16 @@ constexpr int32_t kPlanes = 4 * 4 + 2 * 3 + 2 * 3 + 2 * 2 + 2;
 // Images up to the sensor's width keep them on the stack.
 constexpr int32_t kStackCells = (kMaxSensorWidth / 2 + 15) / 16 * 16;
 
-constexpr size_t plane_stride(int32_t cx) { return static_cast<size_t>((cx + 15) / 16 * 16 + 2 * kSpare); }
+constexpr size_t plane_stride(int32_t cx) {
+  return static_cast<size_t>((cx + 15) / 16 * 16 + 2 * kSpare);
+}
 
 class Planes {
  public:
   Planes(uint16_t* base, int32_t cx) : base_(base), stride_(plane_stride(cx)) {}
-  uint16_t* at(int32_t index) const { return base_ + static_cast<size_t>(index) * stride_ + kSpare; }
+  uint16_t* at(int32_t index) const {
+    return base_ + static_cast<size_t>(index) * stride_ + kSpare;
+  }
   // Samples of cell row j.
   Samples samples(int32_t j) const {
     const int32_t s = 4 * (j % 4);
@@ -531,10 +551,10 @@ UCAP_KERNEL void interpolate_rows(const Run& run, const Planes& planes) {
       const int32_t j = t - 1;
       const Samples s = planes.samples(j);
       for (int32_t color = 0; color < 2; ++color) {
-        Rows::refine(color == 0 ? red_neighbours(j) : blue_neighbours(j), color == 0 ? s.red : s.blue,
-                    planes.median(0, color, first(j - 1)), planes.median(0, color, j),
-                    planes.median(0, color, last(j + 1)), n, planes.green(color, j),
-                    planes.ratio(color));
+        Rows::refine(color == 0 ? red_neighbours(j) : blue_neighbours(j),
+                     color == 0 ? s.red : s.blue, planes.median(0, color, first(j - 1)),
+                     planes.median(0, color, j), planes.median(0, color, last(j + 1)), n,
+                     planes.green(color, j), planes.ratio(color));
         row_median(planes.ratio(color), n, planes.median(1, color, j));
       }
     }
@@ -565,7 +585,7 @@ UCAP_AVX2_BUILD void interpolate_rows_avx2(const Run& run, const Planes& planes)
 
 void interpolate(const Run& run) {
   const int32_t cx = run.cells.cx();
-  alignas(32) uint16_t stack[kPlanes * plane_stride(kStackCells)];
+  alignas(16) uint16_t stack[kPlanes * plane_stride(kStackCells)];
   uint16_t* base = stack;
   // Wider than the sensor: the planes come from the heap, and without them nothing is done.
   std::unique_ptr<uint16_t[]> heap;
