@@ -202,6 +202,12 @@ struct PlainRows {
 #if UCAP_HAS_AVX2_BUILD
 #define UCAP_AVX2_INLINE inline __attribute__((target("avx2"), always_inline))
 
+// Element k of the result is element i_k of v.
+UCAP_AVX2_INLINE __m256i perm(__m256i v, int i0, int i1, int i2, int i3, int i4, int i5, int i6,
+                              int i7) {
+  return _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(i0, i1, i2, i3, i4, i5, i6, i7));
+}
+
 // Eight cells of one pixel row (48 words) as two vectors of eight 32-bit values: word 1
 // and word 4 of each cell.
 UCAP_AVX2_INLINE void split_cells(const uint16_t* p, __m256i& w1, __m256i& w4) {
@@ -209,14 +215,12 @@ UCAP_AVX2_INLINE void split_cells(const uint16_t* p, __m256i& w1, __m256i& w4) {
   const __m256i d1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
   const __m256i d2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
   // Word 1 of cell k is the high half of double word 3k, word 4 the low half of 3k + 2.
-  const __m256i a0 = _mm256_permutevar8x32_epi32(d0, _mm256_setr_epi32(0, 3, 6, 0, 0, 0, 0, 0));
-  const __m256i a1 = _mm256_permutevar8x32_epi32(d1, _mm256_setr_epi32(0, 0, 0, 1, 4, 7, 0, 0));
-  const __m256i a2 = _mm256_permutevar8x32_epi32(d2, _mm256_setr_epi32(0, 0, 0, 0, 0, 0, 2, 5));
-  const __m256i b0 = _mm256_permutevar8x32_epi32(d0, _mm256_setr_epi32(2, 5, 0, 0, 0, 0, 0, 0));
-  const __m256i b1 = _mm256_permutevar8x32_epi32(d1, _mm256_setr_epi32(0, 0, 0, 3, 6, 0, 0, 0));
-  const __m256i b2 = _mm256_permutevar8x32_epi32(d2, _mm256_setr_epi32(0, 0, 0, 0, 0, 1, 4, 7));
-  const __m256i a = _mm256_blend_epi32(_mm256_blend_epi32(a0, a1, 0x38), a2, 0xC0);
-  const __m256i b = _mm256_blend_epi32(_mm256_blend_epi32(b0, b1, 0x1C), b2, 0xE0);
+  // Blending d0, d1 and d2 in turns gathers the double words 3k (or 3k + 2) of all eight
+  // cells, out of order; one permute sorts them.
+  const __m256i a =
+      perm(_mm256_blend_epi32(_mm256_blend_epi32(d0, d1, 0x92), d2, 0x24), 0, 3, 6, 1, 4, 7, 2, 5);
+  const __m256i b =
+      perm(_mm256_blend_epi32(_mm256_blend_epi32(d1, d2, 0x92), d0, 0x24), 2, 5, 0, 3, 6, 1, 4, 7);
   w1 = _mm256_srli_epi32(a, 16);
   w4 = _mm256_and_si256(b, _mm256_set1_epi32(0xFFFF));
 }
@@ -241,11 +245,6 @@ UCAP_AVX2_INLINE __m256i pack_words(__m256i x, __m256i y) {
   return _mm256_permute4x64_epi64(_mm256_packus_epi32(x, y), 0xD8);
 }
 
-UCAP_AVX2_INLINE __m256i perm(__m256i v, int i0, int i1, int i2, int i3, int i4, int i5, int i6,
-                              int i7) {
-  return _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(i0, i1, i2, i3, i4, i5, i6, i7));
-}
-
 // The samples of eight cells from k on.
 UCAP_AVX2_INLINE void store_samples(const Samples& s, int32_t k, __m256i red, __m256i gr,
                                     __m256i gb, __m256i blue) {
@@ -258,18 +257,15 @@ UCAP_AVX2_INLINE void store_samples(const Samples& s, int32_t k, __m256i red, __
 
 // Three vectors of eight double words interleaved: p0 q0 r0 p1 q1 r1 ... into out[0..23].
 UCAP_AVX2_INLINE void store_interleaved(uint16_t* out, __m256i p, __m256i q, __m256i r) {
-  // p0 q0 r0 p1 q1 r1 p2 q2
-  const __m256i o0 = _mm256_blend_epi32(
-      _mm256_blend_epi32(perm(p, 0, 0, 0, 1, 0, 0, 2, 0), perm(q, 0, 0, 0, 0, 1, 0, 0, 2), 0x92),
-      perm(r, 0, 0, 0, 0, 0, 1, 0, 0), 0x24);
-  // r2 p3 q3 r3 p4 q4 r4 p5
-  const __m256i o1 = _mm256_blend_epi32(
-      _mm256_blend_epi32(perm(p, 0, 3, 0, 0, 4, 0, 0, 5), perm(q, 0, 0, 3, 0, 0, 4, 0, 0), 0x24),
-      perm(r, 2, 0, 0, 3, 0, 0, 4, 0), 0x49);
-  // q5 r5 p6 q6 r6 p7 q7 r7
-  const __m256i o2 = _mm256_blend_epi32(
-      _mm256_blend_epi32(perm(p, 0, 0, 6, 0, 0, 7, 0, 0), perm(q, 5, 0, 0, 6, 0, 0, 7, 0), 0x49),
-      perm(r, 0, 5, 0, 0, 6, 0, 0, 7), 0x92);
+  // Permuted so that each output takes every third double word from each of them:
+  // p' = p0 p3 p6 p1 p4 p7 p2 p5, q' = q5 q0 q3 q6 q1 q4 q7 q2, r' = r2 r5 r0 r3 r6 r1 r4 r7.
+  const __m256i p1 = perm(p, 0, 3, 6, 1, 4, 7, 2, 5);
+  const __m256i q1 = perm(q, 5, 0, 3, 6, 1, 4, 7, 2);
+  const __m256i r1 = perm(r, 2, 5, 0, 3, 6, 1, 4, 7);
+  // p0 q0 r0 p1 q1 r1 p2 q2, r2 p3 q3 r3 p4 q4 r4 p5, q5 r5 p6 q6 r6 p7 q7 r7
+  const __m256i o0 = _mm256_blend_epi32(_mm256_blend_epi32(p1, q1, 0x92), r1, 0x24);
+  const __m256i o1 = _mm256_blend_epi32(_mm256_blend_epi32(r1, p1, 0x92), q1, 0x24);
+  const __m256i o2 = _mm256_blend_epi32(_mm256_blend_epi32(q1, r1, 0x92), p1, 0x24);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), o0);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16), o1);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), o2);
