@@ -41,11 +41,11 @@ void InterpolateColor(const ColorTables& tables, uint16_t* out, const uint16_t* 
   const bool high = quality >= 2 && high_quality_interpolation_fits(w, h);
   if (!high && !standard_interpolation_fits(w, h)) return;
   if (out == nullptr || raw == nullptr) return;
-  map_mosaic(tables, out, raw, w, h);
   if (high) {
+    map_mosaic(tables, out, raw, w, h);
     InterpolateHighQuality(quality, w, h, out, services);
   } else {
-    interpolate_standard_bands(w, h, out, services);
+    interpolate_standard_mosaic(tables, out, raw, w, h);
   }
 }
 
@@ -91,8 +91,7 @@ void InterpolateBinned(const ColorTables& tables, uint16_t* out, const uint16_t*
   if (!work) return;
   uint16_t* reduced = work.as<uint16_t>();
   bin_columns(reduced, raw, W, out_h, b);
-  map_mosaic(tables, out, reduced, out_w, out_h);
-  interpolate_standard_bands(out_w, out_h, out, services);
+  interpolate_standard_mosaic(tables, out, reduced, out_w, out_h);
 }
 
 }  // namespace ucap

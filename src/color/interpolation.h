@@ -48,9 +48,10 @@ void InterpolateBinned(const ColorTables& tables, uint16_t* out, const uint16_t*
 // Color ratios on the cells, green at full resolution, in place in `image` whose word 1
 // holds the mapped mosaic.
 void InterpolateStandard(int32_t width, int32_t height, uint16_t* image);
-// The same in row bands on the pool (whole, as InterpolateStandard, without a work area).
-void interpolate_standard_bands(int32_t width, int32_t height, uint16_t* image,
-                                const StageServices& services);
+// map_mosaic of `raw` into `image` followed by InterpolateStandard, in one pass that reads
+// the raw samples through the tables as it goes (the same image), in row bands on the pool.
+void interpolate_standard_mosaic(const ColorTables& tables, uint16_t* image, const uint16_t* raw,
+                                 int32_t width, int32_t height);
 
 // Each pixel takes its colors from the 2 x 2 block whose top-left corner it is; maps the
 // samples itself.

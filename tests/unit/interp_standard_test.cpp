@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "color/interpolation.h"
+#include "core/simd.h"
 #include "interp_test_util.h"
 
 namespace {
@@ -115,6 +116,32 @@ TEST(InterpolateStandard, AgreesWithAStepByStepModelOnArbitraryFrames) {
     auto image = mosaic_image(mosaic, w, h);
     ucap::InterpolateStandard(w, h, image.data());
     ASSERT_EQ(image, model_interpolation(mosaic, w, h)) << w << "x" << h << " kind " << kind;
+  }
+}
+
+// Word 1 of the image may hold any 16-bit value: the AVX2 build's quotients then meet their
+// largest dividends and their caps, and must still give the plain build's image. Trial 0
+// is a flat field (red and blue 36860, greens 10 and 399) whose refined ratios divide
+// 19142025 exactly by 399, a dividend no float holds; the others are random, with widths
+// that leave every remainder of the eight-cell vector steps.
+TEST(InterpolateStandard, Avx2BuildGivesThePlainImageForAnySamples) {
+  std::mt19937 rng(11);
+  for (int trial = 0; trial < 24; ++trial) {
+    const int w = 2 * (16 + trial), h = 2 + 2 * (trial % 5);
+    std::vector<uint16_t> mosaic(static_cast<size_t>(w) * h);
+    for (size_t i = 0; i < mosaic.size(); ++i) {
+      const int x = static_cast<int>(i % w), y = static_cast<int>(i / w);
+      mosaic[i] = static_cast<uint16_t>(trial == 0 ? (x % 2 == y % 2 ? 36860 : y % 2 ? 399 : 10)
+                                        : trial % 2 ? rng()
+                                        : rng() % 3 ? 60000 + rng() % 5536
+                                                    : rng() % 8);
+    }
+    auto plain = mosaic_image(mosaic, w, h), wide = plain;
+    ucap::simd::allow_avx2(false);
+    ucap::InterpolateStandard(w, h, plain.data());
+    ucap::simd::allow_avx2(true);
+    ucap::InterpolateStandard(w, h, wide.data());
+    ASSERT_EQ(plain, wide) << w << "x" << h;
   }
 }
 
