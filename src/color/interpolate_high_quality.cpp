@@ -5,6 +5,7 @@
 
 #include "color/color_bands.h"
 #include "color/interpolation.h"
+#include "core/interleave.h"
 #include "core/reporter.h"
 #include "core/simd.h"
 #include "platform/platform.h"
@@ -442,14 +443,6 @@ void green_plain(SiteBatch& s) { green_sites(s); }
 void fit_plain(FitBatch& f) { fit_cells(f); }
 UCAP_AVX2_BUILD void green_avx2(SiteBatch& s) { green_sites(s); }
 
-// Pixels c to W - 1 of a row := the words of three planes.
-void interleave_from(const uint16_t* const* planes, uint16_t* dst, int32_t c, int32_t W) {
-  for (; c < W; ++c) {
-    for (int color = 0; color < 3; ++color)
-      dst[3 * static_cast<size_t>(c) + color] = planes[color][c];
-  }
-}
-
 #if UCAP_HAS_AVX2_BUILD
 // uint32 lanes to double, exactly (Wide on four lanes).
 UCAP_AVX2_BUILD inline __m256d wide4(__m128i v) {
@@ -596,56 +589,10 @@ UCAP_AVX2_BUILD void resample_small_avx2(const uint16_t* p0, const uint16_t* pm1
   }
 }
 
-// Byte shuffles that spread eight blue, green and red words over three vectors of eight
-// pixels' words: [vector][color][byte], -128 for a byte of another color.
-struct InterleaveMasks {
-  int8_t m[3][3][16];
-};
-constexpr InterleaveMasks interleave_masks() {
-  InterleaveMasks t{};
-  for (int v = 0; v < 3; ++v) {
-    for (int color = 0; color < 3; ++color) {
-      for (int w = 0; w < 8; ++w) {
-        const int k = 8 * v + w;
-        const bool mine = k % 3 == color;
-        t.m[v][color][2 * w] = static_cast<int8_t>(mine ? 2 * (k / 3) : -128);
-        t.m[v][color][2 * w + 1] = static_cast<int8_t>(mine ? 2 * (k / 3) + 1 : -128);
-      }
-    }
-  }
-  return t;
-}
-constexpr InterleaveMasks kInterleave = interleave_masks();
-
-// Row of pixels := the words of three planes.
-UCAP_AVX2_BUILD void interleave_avx2(const uint16_t* const* planes, uint16_t* dst, int32_t W) {
-  __m128i masks[3][3];
-  for (int v = 0; v < 3; ++v) {
-    for (int color = 0; color < 3; ++color) {
-      masks[v][color] =
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(kInterleave.m[v][color]));
-    }
-  }
-  int32_t c = 0;
-  for (; c + 8 <= W; c += 8) {
-    __m128i words[3];
-    for (int color = 0; color < 3; ++color)
-      words[color] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(planes[color] + c));
-    for (int v = 0; v < 3; ++v) {
-      const __m128i o = _mm_or_si128(
-          _mm_or_si128(_mm_shuffle_epi8(words[0], masks[v][0]),
-                       _mm_shuffle_epi8(words[1], masks[v][1])),
-          _mm_shuffle_epi8(words[2], masks[v][2]));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * static_cast<size_t>(c) + 8 * v), o);
-    }
-  }
-  interleave_from(planes, dst, c, W);
-}
 #else
 void fit_avx2(FitBatch& f) { fit_cells(f); }
 void resample_small_avx2(const uint16_t*, const uint16_t*, const uint16_t*, const uint16_t*,
                          uint16_t*, int32_t) {}
-void interleave_avx2(const uint16_t* const*, uint16_t*, int32_t) {}
 void row_sums_avx2(const uint32_t*, const uint32_t*, uint32_t*, uint32_t*, uint32_t*, uint32_t*,
                    uint64_t*, double*, double*, int32_t) {}
 #endif
@@ -922,12 +869,7 @@ class Stream {
                        out[word], W_);
         }
       }
-      uint16_t* dst = p_.row(r);
-      if (wide_) {
-        interleave_avx2(out, dst, W_);
-      } else {
-        interleave_from(out, dst, 0, W_);
-      }
+      interleave_colors(p_.row(r), out[0], out[1], out[2], W_);
       ++resampled_;
     }
   }
