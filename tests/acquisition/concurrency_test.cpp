@@ -67,7 +67,10 @@ int32_t setting_or_query(int i) {
   }
 }
 
-void count_reset(uint64_t user) { reinterpret_cast<std::atomic<int>*>(user)->fetch_add(1); }
+// Bus resets seen. It outlives the test: the monitor may have read the callback just before
+// the test switches it off and still be on its way to calling it.
+std::atomic<int> g_resets{0};
+void count_reset(uint64_t) { g_resets.fetch_add(1); }
 
 // What the first shot's progress callback shares with the other threads.
 struct FirstShot {
@@ -89,8 +92,8 @@ TEST_F(Concurrency, SettingsQueriesAndBusResetsWhileShotsAndStreamsRun) {
   UcapSetErrorMessages(0);  // the refusals are many
   std::vector<uint16_t> white(200 * 160, 4096);
   ASSERT_EQ(UcapSetWhiteTable(white.data()), 0);
-  std::atomic<int> resets{0};
-  ASSERT_EQ(UcapSetBusresetCallback(&count_reset, reinterpret_cast<uint64_t>(&resets)), 0);
+  g_resets.store(0);
+  ASSERT_EQ(UcapSetBusresetCallback(&count_reset, 0), 0);
   std::atomic<bool> done{false};
   std::set<int32_t> acquired, changed;  // results seen, each set by one thread
   Buffer image(kAnyImageBytes, 9);
@@ -125,7 +128,7 @@ TEST_F(Concurrency, SettingsQueriesAndBusResetsWhileShotsAndStreamsRun) {
   EXPECT_TRUE(changed.count(10) == 1);  // the setters refused while the first shot held
   EXPECT_TRUE(image.tail_untouched());
   ucap_vcam_bus_reset();
-  EXPECT_TRUE(eventually([&] { return resets.load() > 0; }));
+  EXPECT_TRUE(eventually([&] { return g_resets.load() > 0; }));
   expect_no_transfer();
   ASSERT_EQ(UcapSetBusresetCallback(nullptr, 0), 0);
   UcapSetErrorMessages(1);
