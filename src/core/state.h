@@ -23,6 +23,9 @@ struct ProcessState {
   std::atomic<int32_t> message_switch{1};
   std::atomic<int32_t> blemish_switch{1};
 
+  // The callback and its user value change and are read as one pair, under the guard
+  // (held only for the copy, never while the callback runs).
+  std::atomic_flag bus_reset_guard;
   std::atomic<UcapBusResetCallback> bus_reset_callback{nullptr};
   std::atomic<uint64_t> bus_reset_user{0};
 

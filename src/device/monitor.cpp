@@ -26,6 +26,21 @@ struct AliveFlag {
   ~AliveFlag() { alive.store(0); }
 };
 
+// Holds the registration guard: a callback is never called with another registration's
+// user value.
+class RegistrationGuard {
+ public:
+  explicit RegistrationGuard(std::atomic_flag& flag) : flag_(flag) {
+    while (flag_.test_and_set(std::memory_order_acquire)) platform::sleep_ms(0);
+  }
+  ~RegistrationGuard() { flag_.clear(std::memory_order_release); }
+  RegistrationGuard(const RegistrationGuard&) = delete;
+  RegistrationGuard& operator=(const RegistrationGuard&) = delete;
+
+ private:
+  std::atomic_flag& flag_;
+};
+
 }  // namespace
 
 uint32_t bus_reset_monitor(void* table) {
@@ -74,10 +89,16 @@ uint32_t bus_reset_monitor(void* table) {
       close_all(h, ov);
       return 0;
     }
-    UcapBusResetCallback callback = s.bus_reset_callback.load();
+    UcapBusResetCallback callback = nullptr;
+    uint64_t user = 0;
+    {
+      const RegistrationGuard guard(s.bus_reset_guard);
+      callback = s.bus_reset_callback.load();
+      user = s.bus_reset_user.load();
+    }
     if (callback != nullptr) {
       const ShutRefused refused;  // UcapClose waits for this thread: the callback may not call it
-      callback(s.bus_reset_user.load());
+      callback(user);
     }
     platform::reset_event(event);
     if (!arm()) {
@@ -89,6 +110,7 @@ uint32_t bus_reset_monitor(void* table) {
 
 void set_bus_reset_callback(UcapBusResetCallback callback, uint64_t user) {
   ProcessState& s = state();
+  const RegistrationGuard guard(s.bus_reset_guard);
   s.bus_reset_user.store(user);
   s.bus_reset_callback.store(callback);
 }

@@ -110,3 +110,33 @@ TEST_F(MonitorTest, CallbackCannotStartOrShutTheLibrary) {
 }
 
 }  // namespace
+
+// A registration is one pair: while the application switches between two callbacks with
+// their own user values, every call gets the user value registered with its callback.
+std::atomic<int> g_mismatches{0};
+void on_reset_a(uint64_t user) {
+  if (user != 0xA) g_mismatches.fetch_add(1);
+  g_calls.fetch_add(1);
+}
+void on_reset_b(uint64_t user) {
+  if (user != 0xB) g_mismatches.fetch_add(1);
+  g_calls.fetch_add(1);
+}
+
+TEST_F(MonitorTest, CallbackAlwaysGetsItsOwnUserValue) {
+  ASSERT_TRUE(armed_monitor(0));
+  g_mismatches.store(0);
+  std::atomic<bool> done{false};
+  std::thread switching([&] {
+    while (!done.load()) {
+      UcapSetBusresetCallback(on_reset_a, 0xA);
+      UcapSetBusresetCallback(on_reset_b, 0xB);
+    }
+  });
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (g_calls.load() < 2000 && std::chrono::steady_clock::now() < until) ucap_vcam_bus_reset();
+  done.store(true);
+  switching.join();
+  EXPECT_GE(g_calls.load(), 100);
+  EXPECT_EQ(g_mismatches.load(), 0);
+}
