@@ -109,17 +109,12 @@ TEST_F(MonitorTest, CallbackCannotStartOrShutTheLibrary) {
   EXPECT_EQ(closing.get(), 0);
 }
 
-}  // namespace
-
 // A registration is one pair: while the application switches between two callbacks with
 // their own user values, every call gets the user value registered with its callback.
 std::atomic<int> g_mismatches{0};
-void on_reset_a(uint64_t user) {
-  if (user != 0xA) g_mismatches.fetch_add(1);
-  g_calls.fetch_add(1);
-}
-void on_reset_b(uint64_t user) {
-  if (user != 0xB) g_mismatches.fetch_add(1);
+template <uint64_t kOwnUser>
+void on_reset_expecting(uint64_t user) {
+  if (user != kOwnUser) g_mismatches.fetch_add(1);
   g_calls.fetch_add(1);
 }
 
@@ -129,8 +124,8 @@ TEST_F(MonitorTest, CallbackAlwaysGetsItsOwnUserValue) {
   std::atomic<bool> done{false};
   std::thread switching([&] {
     while (!done.load()) {
-      UcapSetBusresetCallback(on_reset_a, 0xA);
-      UcapSetBusresetCallback(on_reset_b, 0xB);
+      UcapSetBusresetCallback(on_reset_expecting<0xA>, 0xA);
+      UcapSetBusresetCallback(on_reset_expecting<0xB>, 0xB);
     }
   });
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -140,3 +135,5 @@ TEST_F(MonitorTest, CallbackAlwaysGetsItsOwnUserValue) {
   EXPECT_GE(g_calls.load(), 100);
   EXPECT_EQ(g_mismatches.load(), 0);
 }
+
+}  // namespace
