@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "errors.h"
+#include "image_files.h"
 #include "progress.h"
 #include "ucap/ucap.h"
 
@@ -29,11 +30,32 @@ size_t image_words(const ImageInfo& info) {
 // is started again this often in a row before the stream gives up.
 constexpr int kRestartsInARow = 3;
 
+// Size, channels and settings of the images the camera delivers now.
+ImageInfo current_image_info(const Session& session) {
+  const int i = session.index();
+  ImageInfo info;
+  int32_t w = 0, h = 0, binning = 1, exposure = 0;
+  check(UcapmGetCurrentDataSize(i, &w, &h), "data size");
+  check(UcapmGetCurrentBinning(i, &binning), "binning");
+  check(UcapmGetCurrentExposure(i, &exposure), "exposure");
+  check(UcapmGetCurrentImageSize(i, &info.region), "image size");
+  info.width = w;
+  info.height = h;
+  info.bits = UcapmGetCurrentBitsPerPixel(i);
+  info.channels = info.bits == 36 ? 3 : 1;
+  info.resolution = UcapmGetCurrentResolution(i);
+  info.binning = binning;
+  info.exposure_us = exposure;
+  info.camera_id = session.camera_id();
+  info.date = utc_now();
+  return info;
+}
+
 }  // namespace
 
 int run_snap(const CameraOptions& camera, const CaptureOptions& capture, const SnapOptions& snap) {
   Session session(camera);
-  apply_capture_options(session, capture);
+  apply_capture_options(session.index(), session.sensor_width(), session.sensor_height(), capture);
   ImageInfo info = current_image_info(session);
   info.name = file_name(snap.output);
   std::vector<uint16_t> image(image_words(info));
@@ -64,7 +86,7 @@ int run_snap(const CameraOptions& camera, const CaptureOptions& capture, const S
 
 int run_stream(const CameraOptions& camera, const CaptureOptions& capture, const StreamOptions& stream) {
   Session session(camera);
-  apply_capture_options(session, capture);
+  apply_capture_options(session.index(), session.sensor_width(), session.sensor_height(), capture);
   ImageInfo info = current_image_info(session);
   info.name = stream.output.empty() ? "" : file_name(stream.output);
   std::vector<uint16_t> image(image_words(info));

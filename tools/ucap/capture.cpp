@@ -29,10 +29,7 @@ std::optional<int64_t> parse_exposure(const std::string& text) {
   return std::nullopt;
 }
 
-void apply_capture_options(const Session& session, const CaptureOptions& options) {
-  const int i = session.index();
-  const auto w = static_cast<uint32_t>(session.sensor_width());
-  const auto h = static_cast<uint32_t>(session.sensor_height());
+void apply_capture_options(int i, uint32_t w, uint32_t h, const CaptureOptions& options) {
   std::optional<Reference> black, white;
   if (!options.black_ref.empty()) black = read_reference(options.black_ref, ReferenceKind::kBlack, w, h);
   if (!options.white_table.empty()) white = read_reference(options.white_table, ReferenceKind::kWhite, w, h);
@@ -80,26 +77,6 @@ void apply_capture_options(const Session& session, const CaptureOptions& options
     const auto& wb = options.white_balance;
     check(UcapmSetWhiteBalance(i, wb[0], wb[1], wb[2]), "white balance");
   }
-}
-
-ImageInfo current_image_info(const Session& session) {
-  const int i = session.index();
-  ImageInfo info;
-  int32_t w = 0, h = 0, binning = 1, exposure = 0;
-  check(UcapmGetCurrentDataSize(i, &w, &h), "data size");
-  check(UcapmGetCurrentBinning(i, &binning), "binning");
-  check(UcapmGetCurrentExposure(i, &exposure), "exposure");
-  check(UcapmGetCurrentImageSize(i, &info.region), "image size");
-  info.width = w;
-  info.height = h;
-  info.bits = UcapmGetCurrentBitsPerPixel(i);
-  info.channels = info.bits == 36 ? 3 : 1;
-  info.resolution = UcapmGetCurrentResolution(i);
-  info.binning = binning;
-  info.exposure_us = exposure;
-  info.camera_id = session.camera_id();
-  info.date = utc_now();
-  return info;
 }
 
 }  // namespace tool

@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "image_files.h"
-#include "session.h"
 
 namespace tool {
 
@@ -28,9 +26,9 @@ std::optional<int64_t> parse_exposure(const std::string& text);
 // file), then sets resolution, pixel depth, binning, region, exposure, references, color
 // processing and white balance. A resolution given without a pixel depth keeps the current
 // one if the resolution offers it, else takes the one it offers.
-void apply_capture_options(const Session& session, const CaptureOptions& options);
-
-// Size, channels and settings of the images the camera delivers now.
-ImageInfo current_image_info(const Session& session);
+// The calibration files must fit a sensor of `sensor_width` x `sensor_height`. Throws a
+// Failure naming the setting the library refused.
+void apply_capture_options(int index, uint32_t sensor_width, uint32_t sensor_height,
+                           const CaptureOptions& options);
 
 }  // namespace tool
