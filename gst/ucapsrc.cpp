@@ -482,6 +482,17 @@ GstFlowReturn ucap_create(GstPushSrc* push, GstBuffer** out) {
   return GST_FLOW_OK;
 }
 
+// A live source is not asked for frames while paused: the camera's stream is stopped too.
+GstStateChangeReturn ucap_change_state(GstElement* element, GstStateChange transition) {
+  const GstStateChangeReturn rc = GST_ELEMENT_CLASS(gst_ucap_src_parent_class)->change_state(element, transition);
+  if (transition == GST_STATE_CHANGE_PLAYING_TO_PAUSED) {
+    g_mutex_lock(&GST_BASE_SRC(element)->live_lock);  // held by the streaming thread around create()
+    stop_stream(GST_UCAP_SRC(element));
+    g_mutex_unlock(&GST_BASE_SRC(element)->live_lock);
+  }
+  return rc;
+}
+
 // ---- properties ------------------------------------------------------------------------------
 
 void set_string(std::string& to, const GValue* value) {
@@ -627,6 +638,7 @@ static void gst_ucap_src_class_init(GstUcapSrcClass* klass) {
                                         "Images of a ucap 1394 microscopy camera (live, fast acquisition)",
                                         "ucap");
   gst_element_class_add_static_pad_template(element, &src_template);
+  element->change_state = ucap_change_state;
   base->start = ucap_start;
   base->stop = ucap_stop;
   base->get_caps = ucap_get_caps;
