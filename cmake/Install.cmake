@@ -37,6 +37,11 @@ if(TARGET ucap_tool)
   set_target_properties(ucap_tool PROPERTIES INSTALL_RPATH "$ORIGIN/${tool_to_library}")
   install(TARGETS ucap_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+if(TARGET gstucap)
+  ucap_relative_to_library(gst_to_library ${CMAKE_INSTALL_LIBDIR}/gstreamer-1.0)
+  set_target_properties(gstucap PROPERTIES INSTALL_RPATH "$ORIGIN/${gst_to_library}")
+  install(TARGETS gstucap LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/gstreamer-1.0)
+endif()
 
 # CMake package.
 set(ucap_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/ucap)

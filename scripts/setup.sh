@@ -5,7 +5,10 @@ need=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev libtiff-dev libcl
       libopencv-imgproc-dev   # OpenCV: the benchmark's baseline only
       clang libclang-rt-dev   # clang and its runtimes (libFuzzer, sanitizers): the fuzz targets
       libpng-dev zlib1g-dev pkg-config  # the ucap tool's image and calibration files; ucap.pc
-      python3 python3-numpy python3-pytest python3-tifffile)  # the Python package and its tests
+      python3 python3-numpy python3-pytest python3-tifffile  # the Python package and its tests
+      libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev  # the GStreamer plugin (gst/) ...
+      gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good  # ... its pipelines
+      python3-gi gir1.2-gstreamer-1.0 python3-opencv)  # ... and its tests
 missing=()
 for p in "${need[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
