@@ -63,8 +63,9 @@ def test_inspect_documents_every_property_and_both_formats():
 @pytest.mark.parametrize("resolution, bits, binning, roi, scale", [
     (3, 12, 1, None, "true"),            # grey, GRAY16_LE -> 16-bit PNG, widened
     (3, 12, 1, None, "false"),           # grey, the library's values as they are
-    (1, 12, 2, (4, 2, 60, 40), "true"),  # grey at half resolution, binned, a region
+    (1, 12, 2, (4, 2, 61, 40), "true"),  # grey at half resolution, binned, a region of odd width
     (2, 36, 1, None, "true"),            # color, BGRA64_LE -> 8-bit RGBA PNG
+    (2, 36, 1, None, "false"),           # color as it is (the PNG keeps its top four bits)
     (0, 36, 1, None, "true"),            # full color (the stream's block interpolation)
 ])
 def test_pngenc_frames_are_the_librarys_images(tmp_path, resolution, bits, binning, roi, scale):
