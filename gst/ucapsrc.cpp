@@ -142,13 +142,14 @@ struct Impl {
   std::atomic<guint64> dropped{0};
   std::atomic<GstClockTime> latency{0};
 
-  // Between start() and stop(); create() only.
+  // Between start() and stop(): the streaming thread in create(); the stream also in
+  // change_state() under the live lock, which create() runs under.
   bool open = false;
   bool streaming = false;
   Wanted applied;
   std::pair<uint32_t, uint32_t> sensor;
   GstVideoInfo info;
-  GstCaps* caps = nullptr;
+  GstCaps* caps = nullptr;  // object lock for readers on other threads; written by start() and create()
   guint64 frames = 0;
 };
 
@@ -207,8 +208,11 @@ void configure(GstUcapSrc* self, const Wanted& w) {
                             static_cast<guint>(width), static_cast<guint>(height));
   GST_VIDEO_INFO_FPS_N(&s.info) = 0;  // the camera's own pace: variable
   GST_VIDEO_INFO_FPS_D(&s.info) = 1;
-  gst_clear_caps(&s.caps);
-  s.caps = gst_video_info_to_caps(&s.info);
+  GstCaps* caps = gst_video_info_to_caps(&s.info);
+  GST_OBJECT_LOCK(self);  // get_caps() reads them on any thread
+  std::swap(caps, s.caps);
+  GST_OBJECT_UNLOCK(self);
+  gst_clear_caps(&caps);
   s.applied = w;
 }
 
@@ -366,13 +370,18 @@ gboolean ucap_stop(GstBaseSrc* base) {
   stop_stream(self);
   if (s.open) close_library();
   s.open = false;
+  GST_OBJECT_LOCK(self);
   gst_clear_caps(&s.caps);
+  GST_OBJECT_UNLOCK(self);
   return TRUE;
 }
 
 GstCaps* ucap_get_caps(GstBaseSrc* base, GstCaps* filter) {
   Impl& s = impl(base);
-  GstCaps* caps = s.caps ? gst_caps_ref(s.caps) : gst_pad_get_pad_template_caps(GST_BASE_SRC_PAD(base));
+  GST_OBJECT_LOCK(base);
+  GstCaps* caps = s.caps ? gst_caps_ref(s.caps) : nullptr;
+  GST_OBJECT_UNLOCK(base);
+  if (!caps) caps = gst_pad_get_pad_template_caps(GST_BASE_SRC_PAD(base));
   if (filter) {
     GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
     gst_caps_unref(caps);
