@@ -91,6 +91,24 @@ def test_pngenc_frames_are_the_librarys_images(tmp_path, resolution, bits, binni
         assert image.dtype == expected.dtype and np.array_equal(image, expected), f.name
 
 
+def test_calibration_files_are_loaded_or_refused(tmp_path):
+    """The tool's files: a black reference is loaded and switched on; a damaged one stops the start."""
+    black = np.random.default_rng(1).integers(0, 40, (194, 256)).astype(np.uint16)
+    good, cut = tmp_path / "black.ucapref", tmp_path / "cut.ucapref"
+    ucap.write_reference(good, "black", black)
+    cut.write_bytes(good.read_bytes()[:-2])
+    with open_camera(EXACT) as cam:
+        cam.configure(resolution=3)
+        cam.black_ref, cam.use_black_ref = black, True
+        expected = next(cam.stream(1))
+    for path, status in ((good, 0), (cut, 255)):  # 255: the pipeline never started
+        result = launch("%s ! multifilesink location=%s/%%d.raw" % (
+            source(EXACT, resolution=3, scale_16bit="false", num_buffers=1, black_ref=path), tmp_path))
+        assert result.returncode == status, result.stdout + result.stderr
+    assert "refused, nothing loaded: truncated" in result.stdout + result.stderr
+    assert np.array_equal(np.fromfile(tmp_path / "0.raw", np.uint16).reshape(expected.shape), expected)
+
+
 @pytest.mark.parametrize("fault, status, buffers, message", [
     ("drop_frames=1:3", 0, 8, "A frame never arrived; the stream goes on (1 dropped)"),
     ("detach_after=3", 1, 3, "The camera is gone (unplugged?)"),
