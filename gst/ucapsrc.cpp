@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <optional>
