@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing ucap needs on a fresh Debian machine.
 set -euo pipefail
-need=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev libtiff-dev libcli11-dev binutils
+need=(cmake ninja-build ccache g++ make libgtest-dev libbenchmark-dev libtiff-dev libcli11-dev binutils
       libopencv-imgproc-dev   # OpenCV: the benchmark's baseline only
       clang libclang-rt-dev   # clang and its runtimes (libFuzzer, sanitizers): the fuzz targets
       libpng-dev zlib1g-dev pkg-config  # the ucap tool's image and calibration files; ucap.pc
