@@ -389,7 +389,7 @@ UCAP_API int32_t UcapGetResolutionValues(int32_t resolution, int32_t *width, int
  * \param resolution 0..3.
  * \param width Receives the width in pixels.
  * \param height Receives the height in pixels.
- * \param third Receives 0 for resolution 0, else the resolution itself.
+ * \param third Receives the resolution itself.
  * \return 0; 3 bad index; 8 a pointer is null or the resolution is not 0..3.
  */
 UCAP_API int32_t UcapmGetResolutionValues(int32_t index, int32_t resolution, int32_t *width,
@@ -593,7 +593,7 @@ UCAP_API int32_t UcapGetCurrentExposure(void);                 /* value */
  * \param microseconds Receives it in microseconds. \return 0; 3 bad index; 8 null. */
 UCAP_API int32_t UcapmGetCurrentExposure(int32_t index, int32_t *microseconds);
 /** \brief Camera-0 form of UcapmShutterControl(). \param enable Non-zero: drive the
- * shutter. \param level 0 or non-zero: the output's active level.
+ * shutter. \param level 0 or non-zero: which output level.
  * \return As UcapmShutterControl(); 3 when there is no camera. */
 UCAP_API int32_t UcapShutterControl(int32_t enable, int32_t level);
 /**
@@ -602,7 +602,8 @@ UCAP_API int32_t UcapShutterControl(int32_t enable, int32_t level);
  * Starts enabled, level 0.
  * \param index Camera index.
  * \param enable Non-zero: the shutter output is driven.
- * \param level 0: active low; non-zero: active high.
+ * \param level Which of the camera's two shutter output levels: 0 (the start value) or
+ *   non-zero.
  * \return 0; 3 bad index; 10 an acquisition runs; 27 the camera could not be written (the
  *   values stay stored).
  */
@@ -615,9 +616,8 @@ UCAP_API int32_t UcapSetShutterDelay(int32_t open_us, int32_t close_us);
  * \brief The shutter's open and close delays, in microseconds (the camera takes whole
  * ticks of 250 us, rounded toward zero); written to the camera at once. Start at 0.
  * \param index Camera index.
- * \param open_us Open delay, -1023999..1023999 us (a positive value opens before the
- *   exposure).
- * \param close_us Close delay, -1023999..1023999 us.
+ * \param open_us Open delay, -1023999..1023999 us (signed).
+ * \param close_us Close delay, -1023999..1023999 us (signed).
  * \return 0; 3 bad index; 8 a delay beyond 4095 ticks (nothing stored); 10 an
  *   acquisition runs; 27 the camera could not be written (the values stay stored).
  */
@@ -649,7 +649,8 @@ UCAP_API int32_t UcapSetHardwareTriggerPolarity(int32_t polarity);
  * \brief Which edge of the trigger input starts a frame. Stored unchanged and taken
  * from the next acquisition on, also while one runs.
  * \param index Camera index.
- * \param polarity 0 or non-zero: the camera's trigger kinds 2 and 3.
+ * \param polarity 0 or non-zero: the two edges the camera can wait for (its trigger
+ *   kinds 2 and 3).
  * \return 0; 3 bad index.
  */
 UCAP_API int32_t UcapmSetHardwareTriggerPolarity(int32_t index, int32_t polarity);
@@ -731,7 +732,8 @@ UCAP_API int32_t UcapSetWhiteBalance(double red, double green, double blue);
  * \param red Response of red, non-zero.
  * \param green Response of green, non-zero.
  * \param blue Response of blue, non-zero.
- * \return 0; 3 bad index; 5 a value is zero (nothing changes); 10 an acquisition runs.
+ * \return 0; 3 bad index; 5 a value is zero or the gains are not finite numbers
+ *   (nothing changes); 10 an acquisition runs.
  */
 UCAP_API int32_t UcapmSetWhiteBalance(int32_t index, double red, double green, double blue);
 /** \brief Camera-0 form of UcapmSetImageWhiteBalance(). \param red Measured red.
@@ -947,7 +949,7 @@ UCAP_API int32_t UcapAcquisition(uint16_t *image, int32_t size, UcapProgressCall
  * \return 0; 3 bad index, or UcapClose() ended the shot; 4 aborted by the callback;
  *   6 image null or too small; 7 not enough memory; 8 the region or settings cannot be
  *   taken by the camera; 10 another acquisition of the camera runs; 11 the worker
- *   thread could not be created; 20 to 27 or 1031 to 1042 the capture set-up, the frame
+ *   thread could not be created; 20 to 26 or 1031 to 1042 the capture set-up, the frame
  *   transfer or the clean-up failed (\ref errors).
  */
 UCAP_API int32_t UcapmAcquisition(int32_t index, uint16_t *image, int32_t size,
@@ -981,7 +983,7 @@ UCAP_API int32_t UcapStartFastAcquisition(void);
  * \param index Camera index.
  * \return 0; 1 the worker thread could not be created; 3 bad index; 4 an abort is still
  *   under way; 8 the region or settings cannot be taken by the camera; 10 a stream or
- *   another acquisition of the camera runs; 20 to 25, 27 or 1031 to 1041 the capture
+ *   another acquisition of the camera runs; 20 to 23, 25 or 1031 to 1042 the capture
  *   set-up failed (\ref errors).
  */
 UCAP_API int32_t UcapmStartFastAcquisition(int32_t index);
@@ -1001,8 +1003,8 @@ UCAP_API int32_t UcapIsFastAcquisitionReady(uint16_t *image, int32_t size, int32
  * \return Not a plain code: 1 a frame was delivered into image; 0 no frame yet (or an
  *   abort is under way); negated codes: -3 bad index, or UcapClose() ended the stream;
  *   -6 image null or too small (the stream stops); -7 not enough memory; -11 no stream
- *   runs, or the next worker could not be created; -21, -24 the frame did not arrive
- *   (the stream stops).
+ *   runs, or the next worker could not be created; -21, -24 (or -3: the camera is gone)
+ *   the frame did not arrive (the stream stops).
  */
 UCAP_API int32_t UcapmIsFastAcquisitionReady(int32_t index, uint16_t *image, int32_t size,
                                              int32_t go_on);

@@ -384,19 +384,25 @@ class Camera:
     # ---- calibration ----------------------------------------------------------------
     def calibrate_black(self, progress=None):
         """Measures the black reference (keep the sensor dark: two full-sensor exposures, the
-        second about 16.4 s). `progress(elapsed_s, total_s)` as for snap()."""
+        second about 16.4 s). `progress(elapsed_s, total_s)` as for snap(). UcapError 12 when
+        the sensor was not dark. On success the reference is present (black_ref), its
+        switch (use_black_ref) as it was."""
         with _Watch(progress, _seconds) as watch:
             code = lib().UcapmCalculateBlackRefEx(self._i(), watch.callback, 0)
         watch.finish(code, "UcapmCalculateBlackRefEx")
 
     def calibrate_white(self, progress=None):
         """Measures the white table on an evenly lit empty field at the current exposure
-        (four frames). `progress(frames_done, 4)`."""
+        (four frames). `progress(frames_done, 4)`. UcapError 13 (too bright: shorten the
+        exposure) or 14 (too dark: lengthen it); on success white_table holds the gains, its
+        switch (use_white_ref) as it was."""
         with _Watch(progress, _frames) as watch:
             code = lib().UcapmCalculateWhiteRefEx(self._i(), watch.callback, 0)
         watch.finish(code, "UcapmCalculateWhiteRefEx")
 
     def write_firmware(self, text):
-        """Downloads firmware given as text (bytes or str, lines ended by CR LF) and starts it."""
+        """Downloads firmware given as text (bytes or str, lines ended by CR LF, one byte per
+        line as eight '0'/'1' characters) and starts it; UcapError 8 for a malformed text
+        (nothing sent), 27 when the camera could not be written."""
         data = text.encode("ascii") if isinstance(text, str) else bytes(text)
         check(lib().UcapmWriteFirmware(self._i(), data, len(data)), "UcapmWriteFirmware")
