@@ -256,6 +256,7 @@ UCAP_API int32_t UcapClose(void);
  * \brief Camera-0 form of UcapmInfo().
  * \param info Receives the information record.
  * \return 0; 3 no camera; 8 info is null.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapInfo(UcapInfoRecord *info);
 /**
@@ -263,16 +264,19 @@ UCAP_API int32_t UcapInfo(UcapInfoRecord *info);
  * \param index Camera index.
  * \param info Receives the record.
  * \return 0; 3 bad index; 8 info is null.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmInfo(int32_t index, UcapInfoRecord *info);
 /**
  * \brief Number of cameras attached now (searched afresh; needs no UcapInit()).
  * \return The number of attached cameras, 0 when there is none.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapGetNumberofCameras(void);
 /**
  * \brief Whether a camera is attached now (searched afresh; needs no UcapInit()).
  * \return 0 when a camera is attached, else 16 (\ref UCAP_ERR_NOT_ATTACHED).
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UCapIsAvailable(void);            /* 0 when a camera is attached, else 16 */
 /**
@@ -280,11 +284,13 @@ UCAP_API int32_t UCapIsAvailable(void);            /* 0 when a camera is attache
  * process; they start on. The value is stored unchanged. Needs no UcapInit().
  * \param on Non-zero: show messages; 0: suppress them.
  * \return 0.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapSetErrorMessages(int32_t on);
 /**
  * \brief The error-message switch as UcapSetErrorMessages() stored it.
  * \return The switch itself (not a code): 1 at load, else the last value set.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapGetCurrentErrorMessages(void); /* returns the switch itself */
 /**
@@ -305,6 +311,7 @@ UCAP_API int32_t UcapSetBusresetCallback(UcapBusResetCallback callback, uint64_t
  * \param offset First byte, 0..2047.
  * \param count Number of bytes.
  * \return The number; 0 for a count below 1 or when there is no camera.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API uint32_t ReadEprom(uint16_t offset, int16_t count);
 
@@ -330,6 +337,7 @@ UCAP_API uint32_t ReadEprom(uint16_t offset, int16_t count);
  * \param text The firmware text.
  * \param length Its length in bytes.
  * \return As UcapmWriteFirmware(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapWriteFirmware(const char *text, int32_t length);
 /**
@@ -370,15 +378,20 @@ UCAP_API int32_t UcapmWriteFirmware(int32_t index, const char *text, int32_t len
  */
 
 /* ---- resolution, pixel depth, binning ------------------------------------- */
-/** \brief Number of resolutions (camera-0 form; needs no camera). \return 4. */
+/** \brief Number of resolutions (camera-0 form; needs no camera). \return 4.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapGetNumberOfResolutions(void);
-/** \brief Number of resolutions. \param index Ignored. \return 4. */
+/** \brief Number of resolutions. \param index Ignored. \return 4.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmGetNumberOfResolutions(int32_t index);
 /**
  * \brief Camera-0 form of UcapmGetResolutionValues().
  * \param resolution 0..3. \param width Receives the width. \param height Receives the
  * height. \param third Receives the third value.
  * \return As UcapmGetResolutionValues(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapGetResolutionValues(int32_t resolution, int32_t *width, int32_t *height,
                                          int32_t *third);
@@ -391,11 +404,14 @@ UCAP_API int32_t UcapGetResolutionValues(int32_t resolution, int32_t *width, int
  * \param height Receives the height in pixels.
  * \param third Receives the resolution itself.
  * \return 0; 3 bad index; 8 a pointer is null or the resolution is not 0..3.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmGetResolutionValues(int32_t index, int32_t resolution, int32_t *width,
                                           int32_t *height, int32_t *third);
 /** \brief Camera-0 form of UcapmSetResolution(). \param resolution 0..3.
- * \return As UcapmSetResolution(); 3 when there is no camera. */
+ * \return As UcapmSetResolution(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapSetResolution(int32_t resolution);
 /**
  * \brief Chooses the resolution (table above). Stores it only: pixel depth, binning and
@@ -404,16 +420,23 @@ UCAP_API int32_t UcapSetResolution(int32_t resolution);
  * \param index Camera index.
  * \param resolution 0..3.
  * \return 0; 3 bad index; 8 not 0..3; 10 an acquisition runs.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmSetResolution(int32_t index, int32_t resolution);
 /** \brief Camera-0 form of UcapmGetCurrentResolution().
- * \return The resolution itself (0 when there is no camera). */
+ * \return The resolution itself (0 when there is no camera).
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapGetCurrentResolution(void);               /* value */
 /** \brief The current resolution. \param index Camera index.
- * \return The resolution itself, 0..3 (0 for a bad index). */
+ * \return The resolution itself, 0..3 (0 for a bad index).
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmGetCurrentResolution(int32_t index);     /* value */
 /** \brief Camera-0 form of UcapmHasBitsPerPixel(). \param bits 12 or 36.
- * \return 1 when allowed, else 0 (also when there is no camera). */
+ * \return 1 when allowed, else 0 (also when there is no camera).
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapHasBitsPerPixel(int32_t bits);            /* value 0/1 */
 /**
  * \brief Whether a pixel depth is allowed at the current resolution (table above).
@@ -421,10 +444,13 @@ UCAP_API int32_t UcapHasBitsPerPixel(int32_t bits);            /* value 0/1 */
  * \param bits Bits per pixel to test.
  * \param result Receives 1 when allowed, else 0.
  * \return 0; 3 bad index; 8 result is null.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmHasBitsPerPixel(int32_t index, int32_t bits, int32_t *result);
 /** \brief Camera-0 form of UcapmSetBitsPerPixel(). \param bits 12 or 36.
- * \return As UcapmSetBitsPerPixel(); 3 when there is no camera. */
+ * \return As UcapmSetBitsPerPixel(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapSetBitsPerPixel(int32_t bits);
 /**
  * \brief Chooses the pixel depth: 36 (color, three words per pixel) or 12 (grey, one
@@ -434,16 +460,23 @@ UCAP_API int32_t UcapSetBitsPerPixel(int32_t bits);
  * \param index Camera index.
  * \param bits 12 or 36.
  * \return 0; 3 bad index; 8 another value; 10 an acquisition runs.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmSetBitsPerPixel(int32_t index, int32_t bits);
 /** \brief Camera-0 form of UcapmGetCurrentBitsPerPixel().
- * \return 12 or 36 (0 when there is no camera). */
+ * \return 12 or 36 (0 when there is no camera).
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapGetCurrentBitsPerPixel(void);             /* value */
 /** \brief The current pixel depth. \param index Camera index.
- * \return 12 or 36 itself (0 for a bad index). */
+ * \return 12 or 36 itself (0 for a bad index).
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmGetCurrentBitsPerPixel(int32_t index);   /* value */
 /** \brief Camera-0 form of UcapmHasBinning(). \param factor Binning factor to test.
- * \return 1 when allowed, else 0 (also when there is no camera). */
+ * \return 1 when allowed, else 0 (also when there is no camera).
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapHasBinning(int32_t factor);               /* value 0/1 */
 /**
  * \brief Whether a binning factor is allowed at the current resolution and pixel depth
@@ -452,10 +485,13 @@ UCAP_API int32_t UcapHasBinning(int32_t factor);               /* value 0/1 */
  * \param factor Binning factor to test.
  * \param result Receives 1 when allowed, else 0.
  * \return 0; 3 bad index; 8 result is null.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmHasBinning(int32_t index, int32_t factor, int32_t *result);
 /** \brief Camera-0 form of UcapmSetBinning(). \param factor Binning factor.
- * \return As UcapmSetBinning(); 3 when there is no camera. */
+ * \return As UcapmSetBinning(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapSetBinning(int32_t factor);
 /**
  * \brief Chooses the binning factor: the camera sums b x b sensor pixels (table above).
@@ -465,19 +501,26 @@ UCAP_API int32_t UcapSetBinning(int32_t factor);
  * \param factor Binning factor, 1..5 as the table allows.
  * \return 0; 3 bad index; 8 not allowed at the current resolution and pixel depth;
  *   10 an acquisition runs.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmSetBinning(int32_t index, int32_t factor);
 /** \brief Camera-0 form of UcapmGetCurrentBinning().
- * \return The binning factor itself (0 when there is no camera). */
+ * \return The binning factor itself (0 when there is no camera).
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapGetCurrentBinning(void);                  /* value */
 /** \brief The current binning factor. \param index Camera index.
- * \param factor Receives the factor, 1..5. \return 0; 3 bad index; 8 factor is null. */
+ * \param factor Receives the factor, 1..5. \return 0; 3 bad index; 8 factor is null.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmGetCurrentBinning(int32_t index, int32_t *factor);
 
 /* ---- image size, frame, data size ----------------------------------------- */
 /** \brief Camera-0 form of UcapmSetImageSize().
  * \param rect Region in current-resolution pixels, or null for the whole field.
- * \return As UcapmSetImageSize(); 3 when there is no camera. */
+ * \return As UcapmSetImageSize(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapSetImageSize(const UcapRect *rect);       /* NULL: whole size */
 /**
  * \brief Chooses the region the next acquisition captures, in the pixels of the current
@@ -490,10 +533,13 @@ UCAP_API int32_t UcapSetImageSize(const UcapRect *rect);       /* NULL: whole si
  * \param rect The region (right and bottom exclusive), or null for the whole field.
  * \return 0; 3 bad index; 8 right or bottom beyond the whole field; 10 an acquisition
  *   runs.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmSetImageSize(int32_t index, const UcapRect *rect);
 /** \brief Camera-0 form of UcapmGetCurrentImageSize(). \param rect Receives the region.
- * \return As UcapmGetCurrentImageSize(); 3 when there is no camera. */
+ * \return As UcapmGetCurrentImageSize(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapGetCurrentImageSize(UcapRect *rect);
 /**
  * \brief The region the next acquisition captures, in the pixels of the current
@@ -501,11 +547,14 @@ UCAP_API int32_t UcapGetCurrentImageSize(UcapRect *rect);
  * \param index Camera index.
  * \param rect Receives the region.
  * \return 0; 3 bad index; 8 rect is null.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmGetCurrentImageSize(int32_t index, UcapRect *rect);
 /** \brief Camera-0 form of UcapmSetFrameSize().
  * \param rect Region in sensor pixels, or null for the whole field.
- * \return As UcapmSetFrameSize(); 3 when there is no camera. */
+ * \return As UcapmSetFrameSize(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapSetFrameSize(const UcapRect *rect);       /* NULL: whole sensor */
 /**
  * \brief Chooses the region the next acquisition captures, in sensor pixels whatever the
@@ -515,10 +564,13 @@ UCAP_API int32_t UcapSetFrameSize(const UcapRect *rect);       /* NULL: whole se
  * \param index Camera index.
  * \param rect The region (right and bottom exclusive), or null for the whole field.
  * \return 0; 3 bad index; 10 an acquisition runs.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmSetFrameSize(int32_t index, const UcapRect *rect);
 /** \brief Camera-0 form of UcapmGetCurrentFrameSize(). \param rect Receives the frame.
- * \return As UcapmGetCurrentFrameSize(); 3 when there is no camera. */
+ * \return As UcapmGetCurrentFrameSize(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapGetCurrentFrameSize(UcapRect *rect);
 /**
  * \brief The frame rectangle in sensor pixels: as UcapmSetFrameSize() received it, or
@@ -526,11 +578,14 @@ UCAP_API int32_t UcapGetCurrentFrameSize(UcapRect *rect);
  * \param index Camera index.
  * \param rect Receives the frame.
  * \return 0; 3 bad index; 8 rect is null.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmGetCurrentFrameSize(int32_t index, UcapRect *rect);
 /** \brief Camera-0 form of UcapmGetCurrentDataSize(). \param width Receives the width.
  * \param height Receives the height.
- * \return As UcapmGetCurrentDataSize(); 3 when there is no camera. */
+ * \return As UcapmGetCurrentDataSize(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapGetCurrentDataSize(int32_t *width, int32_t *height);
 /**
  * \brief Size in pixels of the image the next acquisition delivers (width and height of
@@ -540,12 +595,17 @@ UCAP_API int32_t UcapGetCurrentDataSize(int32_t *width, int32_t *height);
  * \param width Receives the width in pixels.
  * \param height Receives the height in pixels.
  * \return 0; 3 bad index; 8 a pointer is null or the size does not fit 32 bits.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmGetCurrentDataSize(int32_t index, int32_t *width, int32_t *height);
-/** \brief Whether the image size can be set (needs no camera). \return 1. */
+/** \brief Whether the image size can be set (needs no camera). \return 1.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapHasImageSize(void);                       /* value 1 */
 /** \brief Whether the image size can be set. \param index Ignored.
- * \param result Receives 1. \return 0; 8 result is null. */
+ * \param result Receives 1. \return 0; 8 result is null.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmHasImageSize(int32_t index, int32_t *result);
 
 /** @} */
@@ -562,7 +622,9 @@ UCAP_API int32_t UcapmHasImageSize(int32_t index, int32_t *result);
 /* ---- exposure, shutter, trigger, packing, blemishes ----------------------- */
 /** \brief Camera-0 form of UcapmGetExposureRange(). \param min_us Receives 250.
  * \param max_us Receives 60000000. \param step_us Receives 250.
- * \return As UcapmGetExposureRange(). */
+ * \return As UcapmGetExposureRange().
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapGetExposureRange(int32_t *min_us, int32_t *max_us, int32_t *step_us);
 /**
  * \brief The exposure range: 250 us to 60 s in steps of 250 us (the camera's tick).
@@ -572,11 +634,14 @@ UCAP_API int32_t UcapGetExposureRange(int32_t *min_us, int32_t *max_us, int32_t 
  * \param max_us Receives 60000000.
  * \param step_us Receives 250.
  * \return 0; 8 a pointer is null.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmGetExposureRange(int32_t index, int32_t *min_us, int32_t *max_us,
                                        int32_t *step_us);
 /** \brief Camera-0 form of UcapmSetExposure(). \param microseconds 250..60000000.
- * \return As UcapmSetExposure(); 3 when there is no camera. */
+ * \return As UcapmSetExposure(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapSetExposure(int32_t microseconds);
 /**
  * \brief Sets the exposure time. Stored unchanged; the camera exposes whole ticks of
@@ -584,17 +649,24 @@ UCAP_API int32_t UcapSetExposure(int32_t microseconds);
  * \param index Camera index.
  * \param microseconds 250..60000000.
  * \return 0; 3 bad index; 8 out of range; 10 an acquisition runs.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmSetExposure(int32_t index, int32_t microseconds);
 /** \brief Camera-0 form of UcapmGetCurrentExposure().
- * \return The exposure in microseconds itself (0 when there is no camera). */
+ * \return The exposure in microseconds itself (0 when there is no camera).
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapGetCurrentExposure(void);                 /* value */
 /** \brief The exposure time. \param index Camera index.
- * \param microseconds Receives it in microseconds. \return 0; 3 bad index; 8 null. */
+ * \param microseconds Receives it in microseconds. \return 0; 3 bad index; 8 null.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmGetCurrentExposure(int32_t index, int32_t *microseconds);
 /** \brief Camera-0 form of UcapmShutterControl(). \param enable Non-zero: drive the
  * shutter. \param level 0 or non-zero: which output level.
- * \return As UcapmShutterControl(); 3 when there is no camera. */
+ * \return As UcapmShutterControl(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapShutterControl(int32_t enable, int32_t level);
 /**
  * \brief Whether the camera drives an external shutter during the exposure, and on which
@@ -606,11 +678,14 @@ UCAP_API int32_t UcapShutterControl(int32_t enable, int32_t level);
  *   non-zero.
  * \return 0; 3 bad index; 10 an acquisition runs; 27 the camera could not be written (the
  *   values stay stored).
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmShutterControl(int32_t index, int32_t enable, int32_t level);
 /** \brief Camera-0 form of UcapmSetShutterDelay(). \param open_us Open delay in
  * microseconds. \param close_us Close delay in microseconds.
- * \return As UcapmSetShutterDelay(); 3 when there is no camera. */
+ * \return As UcapmSetShutterDelay(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapSetShutterDelay(int32_t open_us, int32_t close_us);
 /**
  * \brief The shutter's open and close delays, in microseconds (the camera takes whole
@@ -620,18 +695,25 @@ UCAP_API int32_t UcapSetShutterDelay(int32_t open_us, int32_t close_us);
  * \param close_us Close delay, -1023999..1023999 us (signed).
  * \return 0; 3 bad index; 8 a delay beyond 4095 ticks (nothing stored); 10 an
  *   acquisition runs; 27 the camera could not be written (the values stay stored).
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmSetShutterDelay(int32_t index, int32_t open_us, int32_t close_us);
 /** \brief Camera-0 form of UcapmGetCurrentShutterDelay(). \param open_us Receives the
  * open delay. \param close_us Receives the close delay.
- * \return As UcapmGetCurrentShutterDelay(); 3 when there is no camera. */
+ * \return As UcapmGetCurrentShutterDelay(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapGetCurrentShutterDelay(int32_t *open_us, int32_t *close_us);
 /** \brief The shutter delays as stored. \param index Camera index.
  * \param open_us Receives the open delay in microseconds. \param close_us Receives the
- * close delay in microseconds. \return 0; 3 bad index; 8 a pointer is null. */
+ * close delay in microseconds. \return 0; 3 bad index; 8 a pointer is null.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmGetCurrentShutterDelay(int32_t index, int32_t *open_us, int32_t *close_us);
 /** \brief Camera-0 form of UcapmEnableHardwareTrigger(). \param on Non-zero: wait for
- * the trigger. \return 0; 3 when there is no camera. */
+ * the trigger. \return 0; 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapEnableHardwareTrigger(int32_t on);
 /**
  * \brief Whether each frame waits for a pulse on the camera's trigger input (no time
@@ -640,10 +722,13 @@ UCAP_API int32_t UcapEnableHardwareTrigger(int32_t on);
  * \param index Camera index.
  * \param on Non-zero: wait for the trigger.
  * \return 0; 3 bad index.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmEnableHardwareTrigger(int32_t index, int32_t on);
 /** \brief Camera-0 form of UcapmSetHardwareTriggerPolarity(). \param polarity 0 or
- * non-zero. \return 0; 3 when there is no camera. */
+ * non-zero. \return 0; 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapSetHardwareTriggerPolarity(int32_t polarity);
 /**
  * \brief Which edge of the trigger input starts a frame. Stored unchanged and taken
@@ -652,13 +737,18 @@ UCAP_API int32_t UcapSetHardwareTriggerPolarity(int32_t polarity);
  * \param polarity 0 or non-zero: the two edges the camera can wait for (its trigger
  *   kinds 2 and 3).
  * \return 0; 3 bad index.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmSetHardwareTriggerPolarity(int32_t index, int32_t polarity);
 /** \brief Camera-0 form of UcapmIsHardwareTriggerEnabled(). \param on Receives the
- * switch. \return As UcapmIsHardwareTriggerEnabled(); 3 when there is no camera. */
+ * switch. \return As UcapmIsHardwareTriggerEnabled(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapIsHardwareTriggerEnabled(int32_t *on);
 /** \brief The hardware trigger switch as stored. \param index Camera index.
- * \param on Receives the switch. \return 0; 3 bad index; 8 on is null. */
+ * \param on Receives the switch. \return 0; 3 bad index; 8 on is null.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmIsHardwareTriggerEnabled(int32_t index, int32_t *on);
 /**
  * \brief Whether the camera may send its samples packed (three bytes per two 12-bit
@@ -667,6 +757,7 @@ UCAP_API int32_t UcapmIsHardwareTriggerEnabled(int32_t index, int32_t *on);
  * \param on Non-zero: pack.
  * \return 0; 3 bad index; 8 switching on when camera mode 0 cannot pack; 10 an
  *   acquisition runs.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmEnablePacking(int32_t index, int32_t on);
 /* Sets the process-wide blemish switch; returns the camera's blemish-list-valid flag. */
@@ -674,6 +765,7 @@ UCAP_API int32_t UcapmEnablePacking(int32_t index, int32_t on);
  * \brief Camera-0 form of Ucapm_corrblems().
  * \param on Non-zero: correct defective pixels.
  * \return Camera 0's blemish-list-valid flag (0 when there is no camera).
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t Ucap_corrblems(int32_t on);
 /**
@@ -684,6 +776,7 @@ UCAP_API int32_t Ucap_corrblems(int32_t on);
  * \param on Non-zero: correct the pixels of the blemish list.
  * \return Not a code: 1 when the camera's blemish list was read from its EEPROM (so the
  *   correction works for it), else 0 (also for a bad index).
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t Ucapm_corrblems(int32_t index, int32_t on);
 
@@ -703,7 +796,9 @@ UCAP_API int32_t Ucapm_corrblems(int32_t index, int32_t on);
 
 /* ---- color processing, white balance, saturation ------------------------- */
 /** \brief Camera-0 form of UcapmEnableColorProcessing(); returns nothing.
- * \param on Non-zero: apply the color matrix. */
+ * \param on Non-zero: apply the color matrix.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API void UcapEnableColorProcessing(int32_t on);
 /**
  * \brief Whether the color matrix (saturation) is applied to 36-bit images. Starts off.
@@ -711,17 +806,24 @@ UCAP_API void UcapEnableColorProcessing(int32_t on);
  * \param index Camera index.
  * \param on Non-zero: apply the color matrix.
  * \return 0; 3 bad index.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmEnableColorProcessing(int32_t index, int32_t on);
 /** \brief Camera-0 form of UcapmIsColorProcessingEnabled().
- * \return The switch itself (0 when there is no camera). */
+ * \return The switch itself (0 when there is no camera).
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapIsColorProcessingEnabled(void);           /* value */
 /** \brief The color-processing switch as stored. \param index Camera index.
- * \param on Receives the switch. \return 0; 3 bad index; 8 on is null. */
+ * \param on Receives the switch. \return 0; 3 bad index; 8 on is null.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmIsColorProcessingEnabled(int32_t index, int32_t *on);
 /** \brief Camera-0 form of UcapmSetWhiteBalance(). \param red Red value.
  * \param green Green value. \param blue Blue value.
- * \return As UcapmSetWhiteBalance(); 3 when there is no camera. */
+ * \return As UcapmSetWhiteBalance(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapSetWhiteBalance(double red, double green, double blue);
 /**
  * \brief Sets the white balance: the relative response of the red, green and blue sites
@@ -734,11 +836,14 @@ UCAP_API int32_t UcapSetWhiteBalance(double red, double green, double blue);
  * \param blue Response of blue, non-zero.
  * \return 0; 3 bad index; 5 a value is zero or the gains are not finite numbers
  *   (nothing changes); 10 an acquisition runs.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmSetWhiteBalance(int32_t index, double red, double green, double blue);
 /** \brief Camera-0 form of UcapmSetImageWhiteBalance(). \param red Measured red.
  * \param green Measured green. \param blue Measured blue.
- * \return As UcapmSetImageWhiteBalance(); 3 when there is no camera. */
+ * \return As UcapmSetImageWhiteBalance(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapSetImageWhiteBalance(double red, double green, double blue);
 /**
  * \brief Corrects the white balance from the mean color measured on an image area that
@@ -750,11 +855,14 @@ UCAP_API int32_t UcapSetImageWhiteBalance(double red, double green, double blue)
  * \param blue Measured blue, greater than 0.
  * \return 0; 3 bad index; 5 a value not greater than 0, or the color matrix cannot be
  *   inverted (nothing changes); 10 an acquisition runs.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmSetImageWhiteBalance(int32_t index, double red, double green, double blue);
 /** \brief Camera-0 form of UcapmSetColorSaturation(). \param red Red saturation.
  * \param green Green saturation. \param blue Blue saturation.
- * \return As UcapmSetColorSaturation(); 3 when there is no camera. */
+ * \return As UcapmSetColorSaturation(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapSetColorSaturation(double red, double green, double blue);
 /**
  * \brief Sets the color saturation of each output color (start 1, 1, 1): 0 leaves the
@@ -767,21 +875,28 @@ UCAP_API int32_t UcapSetColorSaturation(double red, double green, double blue);
  * \return 0; 3 bad index; 5 the current white balance cannot be rebuilt; 8 a value so
  *   large (or not a number) that the matrix has no finite coefficients (nothing changes);
  *   10 an acquisition runs.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmSetColorSaturation(int32_t index, double red, double green, double blue);
 /** \brief Camera-0 form of UcapmGetCurrentWhiteBalance(). \param red Receives red.
  * \param green Receives green. \param blue Receives blue.
- * \return As UcapmGetCurrentWhiteBalance(); 3 when there is no camera. */
+ * \return As UcapmGetCurrentWhiteBalance(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapGetCurrentWhiteBalance(double *red, double *green, double *blue);
 /** \brief The white balance as stored by UcapmSetWhiteBalance() or
  * UcapmSetImageWhiteBalance(). \param index Camera index. \param red Receives red.
  * \param green Receives green. \param blue Receives blue.
- * \return 0; 3 bad index; 8 a pointer is null. */
+ * \return 0; 3 bad index; 8 a pointer is null.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmGetCurrentWhiteBalance(int32_t index, double *red, double *green,
                                              double *blue);
 /* Rebuilds the gain and matrix term tables from three white-balance values. */
 /** \brief Camera-0 form of Ucapm_setwhite(). \param rgb Red, green, blue.
- * \return As Ucapm_setwhite(); 3 when there is no camera. */
+ * \return As Ucapm_setwhite(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t Ucap_setwhite(const double *rgb);
 /**
  * \brief Rebuilds the color tables from three white-balance values without storing them
@@ -790,6 +905,7 @@ UCAP_API int32_t Ucap_setwhite(const double *rgb);
  * \param rgb Three doubles: red, green, blue.
  * \return 0; 3 bad index; 5 a value is zero or the gains are not finite (nothing
  *   changes); 8 rgb is null; 10 an acquisition runs.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t Ucapm_setwhite(int32_t index, const double *rgb);
 
@@ -811,7 +927,9 @@ UCAP_API int32_t Ucapm_setwhite(int32_t index, const double *rgb);
 /* ---- reference stores ------------------------------------------------------ */
 /** \brief Camera-0 form of UcapmSaveBlackRef(). \param buffer Receives the store.
  * \param size Bytes of buffer, (H + 2) x W x 2.
- * \return As UcapmSaveBlackRef(); 3 when there is no camera. */
+ * \return As UcapmSaveBlackRef(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapSaveBlackRef(void *buffer, int32_t size);
 /**
  * \brief Copies the black reference store out, for the application to keep (restore it
@@ -822,11 +940,14 @@ UCAP_API int32_t UcapSaveBlackRef(void *buffer, int32_t size);
  * \param size Bytes of buffer: exactly (H + 2) x W x 2.
  * \return 0; 3 bad index; 8 buffer null, size not exactly the store's, or no black
  *   reference (nothing written).
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmSaveBlackRef(int32_t index, void *buffer, int32_t size);
 /** \brief Camera-0 form of UcapmRestoreBlackRef(). \param buffer A saved store.
  * \param size Bytes of buffer. \return As UcapmRestoreBlackRef(); 3 when there is no
- * camera. */
+ * camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapRestoreBlackRef(const void *buffer, int32_t size);
 /**
  * \brief Installs a black reference store saved by UcapmSaveBlackRef() (the contents are
@@ -835,10 +956,13 @@ UCAP_API int32_t UcapRestoreBlackRef(const void *buffer, int32_t size);
  * \param buffer The store, (H + 2) x W words.
  * \param size Bytes of buffer: exactly (H + 2) x W x 2.
  * \return 0; 3 bad index; 8 buffer null or wrong size (nothing changes).
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmRestoreBlackRef(int32_t index, const void *buffer, int32_t size);
 /** \brief Camera-0 form of UcapmSetBlackRef(). \param on Non-zero: apply.
- * \return As UcapmSetBlackRef(); 3 when there is no camera. */
+ * \return As UcapmSetBlackRef(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapSetBlackRef(int32_t on);
 /**
  * \brief Switches the black reference correction of the next acquisitions on or off.
@@ -846,23 +970,34 @@ UCAP_API int32_t UcapSetBlackRef(int32_t on);
  * \param on Non-zero: apply (stored as 1).
  * \return 0; 3 bad index; 8 switching on with no black reference; 10 an acquisition
  *   runs.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmSetBlackRef(int32_t index, int32_t on);
 /** \brief Camera-0 form of UcapmGetCurrentBlackRef().
- * \return The switch itself, 0 or 1 (0 when there is no camera). */
+ * \return The switch itself, 0 or 1 (0 when there is no camera).
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapGetCurrentBlackRef(void);                 /* value */
 /** \brief The black reference switch. \param index Camera index.
- * \param on Receives 0 or 1. \return 0; 3 bad index; 8 on is null. */
+ * \param on Receives 0 or 1. \return 0; 3 bad index; 8 on is null.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmGetCurrentBlackRef(int32_t index, int32_t *on);
 /** \brief Camera-0 form of UcapmHasBlackRef().
- * \return 1 when a black reference is present, else 0 (also when there is no camera). */
+ * \return 1 when a black reference is present, else 0 (also when there is no camera).
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapHasBlackRef(void);                        /* value */
 /** \brief Whether a black reference is present (calculated or restored).
  * \param index Camera index. \param present Receives 0 or 1.
- * \return 0; 3 bad index; 8 present is null. */
+ * \return 0; 3 bad index; 8 present is null.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmHasBlackRef(int32_t index, int32_t *present);
 /** \brief Camera-0 form of UcapmSetWhiteRef(). \param on Non-zero: apply.
- * \return As UcapmSetWhiteRef(); 3 when there is no camera. */
+ * \return As UcapmSetWhiteRef(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapSetWhiteRef(int32_t on);
 /**
  * \brief Switches the white reference (flat-field) correction of the next acquisitions
@@ -871,23 +1006,34 @@ UCAP_API int32_t UcapSetWhiteRef(int32_t on);
  * \param on Non-zero: apply (stored as 1).
  * \return 0; 3 bad index; 8 switching on with no white reference; 10 an acquisition
  *   runs.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmSetWhiteRef(int32_t index, int32_t on);
 /** \brief Camera-0 form of UcapmGetCurrentWhiteRef().
- * \return The switch itself, 0 or 1 (0 when there is no camera). */
+ * \return The switch itself, 0 or 1 (0 when there is no camera).
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapGetCurrentWhiteRef(void);                 /* value */
 /** \brief The white reference switch. \param index Camera index.
- * \param on Receives 0 or 1. \return 0; 3 bad index; 8 on is null. */
+ * \param on Receives 0 or 1. \return 0; 3 bad index; 8 on is null.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmGetCurrentWhiteRef(int32_t index, int32_t *on);
 /** \brief Camera-0 form of UcapmHasWhiteRef().
- * \return 1 when a white reference is present, else 0 (also when there is no camera). */
+ * \return 1 when a white reference is present, else 0 (also when there is no camera).
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapHasWhiteRef(void);                        /* value */
 /** \brief Whether a white reference is present (calculated or loaded).
  * \param index Camera index. \param present Receives 0 or 1.
- * \return 0; 3 bad index; 8 present is null. */
+ * \return 0; 3 bad index; 8 present is null.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmHasWhiteRef(int32_t index, int32_t *present);
 /** \brief Camera-0 form of UcapmSetWhiteTable(). \param table W x H gains.
- * \return As UcapmSetWhiteTable(); 3 when there is no camera. */
+ * \return As UcapmSetWhiteTable(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapSetWhiteTable(const uint16_t *table);     /* sensor width x height words */
 /**
  * \brief Loads the white table: one gain per sensor pixel, 4096 = 1.0, W x H words in
@@ -896,16 +1042,20 @@ UCAP_API int32_t UcapSetWhiteTable(const uint16_t *table);     /* sensor width x
  * \param index Camera index.
  * \param table W x H words (there is no size argument: it must hold them all).
  * \return 0; 3 bad index; 8 table is null.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmSetWhiteTable(int32_t index, const uint16_t *table);
 /** \brief Camera-0 form of UcapmGetWhiteTable(). \param table Receives W x H gains.
- * \return As UcapmGetWhiteTable(); 3 when there is no camera. */
+ * \return As UcapmGetWhiteTable(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapGetWhiteTable(uint16_t *table);
 /**
  * \brief Copies the white table out (layout as UcapmSetWhiteTable()).
  * \param index Camera index.
  * \param table Receives W x H words.
  * \return 0; 3 bad index; 8 table is null or there is no white reference.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmGetWhiteTable(int32_t index, uint16_t *table);
 
@@ -930,7 +1080,9 @@ UCAP_API int32_t UcapmGetWhiteTable(int32_t index, uint16_t *table);
  * (result 4; exposures above 2 s and triggered shots are cancelled at once). */
 /** \brief Camera-0 form of UcapmAcquisition(). \param image Receives the image.
  * \param size Bytes of image. \param callback Progress callback, or null.
- * \return As UcapmAcquisition(); 3 when there is no camera. */
+ * \return As UcapmAcquisition(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapAcquisition(uint16_t *image, int32_t size, UcapProgressCallback callback);
 /**
  * \brief Takes one image with the current settings into the caller's buffer; blocks for
@@ -957,13 +1109,17 @@ UCAP_API int32_t UcapmAcquisition(int32_t index, uint16_t *image, int32_t size,
 /** \brief Camera-0 form of UcapmAcquisitionEx(). \param image Receives the image.
  * \param size Bytes of image. \param callback Progress callback, or null.
  * \param user Value handed to the callback.
- * \return As UcapmAcquisition(); 3 when there is no camera. */
+ * \return As UcapmAcquisition(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapAcquisitionEx(uint16_t *image, int32_t size, UcapProgressCallbackEx callback,
                                    intptr_t user);
 /** \brief UcapmAcquisition() with a callback that receives a user value.
  * \param index Camera index. \param image Receives the image. \param size Bytes of image.
  * \param callback Progress callback, or null. \param user Value handed to the callback.
- * \return As UcapmAcquisition(). */
+ * \return As UcapmAcquisition().
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmAcquisitionEx(int32_t index, uint16_t *image, int32_t size,
                                     UcapProgressCallbackEx callback, intptr_t user);
 
@@ -972,7 +1128,9 @@ UCAP_API int32_t UcapmAcquisitionEx(int32_t index, uint16_t *image, int32_t size
  * error codes. With go_on 0 the delivered frame is the last one; an abort stops
  * the stream at any time. */
 /** \brief Camera-0 form of UcapmStartFastAcquisition().
- * \return As UcapmStartFastAcquisition(); 3 when there is no camera. */
+ * \return As UcapmStartFastAcquisition(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapStartFastAcquisition(void);
 /**
  * \brief Starts a stream of frames with the current settings: the camera delivers frames
@@ -989,7 +1147,9 @@ UCAP_API int32_t UcapStartFastAcquisition(void);
 UCAP_API int32_t UcapmStartFastAcquisition(int32_t index);
 /** \brief Camera-0 form of UcapmIsFastAcquisitionReady(). \param image Receives the
  * frame. \param size Bytes of image. \param go_on 0: this is the last frame.
- * \return As UcapmIsFastAcquisitionReady(); -3 when there is no camera. */
+ * \return As UcapmIsFastAcquisitionReady(); -3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapIsFastAcquisitionReady(uint16_t *image, int32_t size, int32_t go_on);
 /**
  * \brief Collects the next frame of a stream, if it has arrived: processes it into the
@@ -1005,11 +1165,14 @@ UCAP_API int32_t UcapIsFastAcquisitionReady(uint16_t *image, int32_t size, int32
  *   -6 image null or too small (the stream stops); -7 not enough memory; -11 no stream
  *   runs, or the next worker could not be created; -21, -24 (or -3: the camera is gone)
  *   the frame did not arrive (the stream stops).
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmIsFastAcquisitionReady(int32_t index, uint16_t *image, int32_t size,
                                              int32_t go_on);
 /** \brief Camera-0 form of UcapmAbortFastAcquisition().
- * \return As UcapmAbortFastAcquisition(); 3 when there is no camera. */
+ * \return As UcapmAbortFastAcquisition(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapAbortFastAcquisition(void);
 /**
  * \brief Stops a stream at once: waits for a frame being collected on another thread,
@@ -1018,6 +1181,7 @@ UCAP_API int32_t UcapAbortFastAcquisition(void);
  * \param index Camera index.
  * \return 0; 3 bad index; 4 an abort is already under way, or the device could not be
  *   opened to cancel the frame; 11 no stream runs.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmAbortFastAcquisition(int32_t index);
 
@@ -1027,7 +1191,9 @@ UCAP_API int32_t UcapmAbortFastAcquisition(int32_t index);
  * White reference: an evenly lit empty field at the exposure in use; four
  * frames, the callback called as (0, 4, 1) first and (i, 4, 2) after frame i. */
 /** \brief Camera-0 form of UcapmCalculateBlackRef(). \param callback Progress callback,
- * or null. \return As UcapmCalculateBlackRef(); 3 when there is no camera. */
+ * or null. \return As UcapmCalculateBlackRef(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapCalculateBlackRef(UcapProgressCallback callback);
 /**
  * \brief Measures the black reference: keep the sensor dark. Takes two full-sensor
@@ -1044,11 +1210,15 @@ UCAP_API int32_t UcapCalculateBlackRef(UcapProgressCallback callback);
 UCAP_API int32_t UcapmCalculateBlackRef(int32_t index, UcapProgressCallback callback);
 /** \brief Camera-0 form of UcapmCalculateBlackRefEx(). \param callback Progress
  * callback, or null. \param user Value handed to the callback.
- * \return As UcapmCalculateBlackRef(); 3 when there is no camera. */
+ * \return As UcapmCalculateBlackRef(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapCalculateBlackRefEx(UcapProgressCallbackEx callback, intptr_t user);
 /** \brief UcapmCalculateBlackRef() with a callback that receives a user value.
  * \param index Camera index. \param callback Progress callback, or null.
- * \param user Value handed to the callback. \return As UcapmCalculateBlackRef(). */
+ * \param user Value handed to the callback. \return As UcapmCalculateBlackRef().
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmCalculateBlackRefEx(int32_t index, UcapProgressCallbackEx callback,
                                           intptr_t user);
 /* Installs a black reference from a work buffer of (sensor height + 2) x sensor
@@ -1062,10 +1232,13 @@ UCAP_API int32_t UcapmCalculateBlackRefEx(int32_t index, UcapProgressCallbackEx 
  *   row), the row means (the first H words of the last row).
  * \return 0; 3 record is not a camera record of the library; 8 buffer is null;
  *   10 an acquisition of the camera runs.
+ * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t Ucapm_setBlackRef(void *record, const uint16_t *buffer);
 /** \brief Camera-0 form of UcapmCalculateWhiteRef(). \param callback Progress callback,
- * or null. \return As UcapmCalculateWhiteRef(); 3 when there is no camera. */
+ * or null. \return As UcapmCalculateWhiteRef(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapCalculateWhiteRef(UcapProgressCallback callback);
 /**
  * \brief Measures the white reference (flat field): point the camera at an evenly lit
@@ -1083,26 +1256,38 @@ UCAP_API int32_t UcapCalculateWhiteRef(UcapProgressCallback callback);
 UCAP_API int32_t UcapmCalculateWhiteRef(int32_t index, UcapProgressCallback callback);
 /** \brief Camera-0 form of UcapmCalculateWhiteRefEx(). \param callback Progress
  * callback, or null. \param user Value handed to the callback.
- * \return As UcapmCalculateWhiteRef(); 3 when there is no camera. */
+ * \return As UcapmCalculateWhiteRef(); 3 when there is no camera.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapCalculateWhiteRefEx(UcapProgressCallbackEx callback, intptr_t user);
 /** \brief UcapmCalculateWhiteRef() with a callback that receives a user value.
  * \param index Camera index. \param callback Progress callback, or null.
- * \param user Value handed to the callback. \return As UcapmCalculateWhiteRef(). */
+ * \param user Value handed to the callback. \return As UcapmCalculateWhiteRef().
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmCalculateWhiteRefEx(int32_t index, UcapProgressCallbackEx callback,
                                           intptr_t user);
 
 /* ---- capabilities ---------------------------------------------------------- */
 /** \brief Whether the frame can be set (camera-0 form).
- * \return 1 when there is a camera, else 0. */
+ * \return 1 when there is a camera, else 0.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapHasFrame(void);                           /* value */
 /** \brief Whether the frame can be set. \param index Camera index.
- * \param result Receives 1. \return 0; 3 bad index; 8 result is null. */
+ * \param result Receives 1. \return 0; 3 bad index; 8 result is null.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmHasFrame(int32_t index, int32_t *result);
 /** \brief Whether fast acquisition is offered (camera-0 form).
- * \return 1 when there is a camera, else 0. */
+ * \return 1 when there is a camera, else 0.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapHasFastAcquisition(void);                 /* value */
 /** \brief Whether fast acquisition is offered. \param index Camera index.
- * \param result Receives 1. \return 0; 3 bad index; 8 result is null. */
+ * \param result Receives 1. \return 0; 3 bad index; 8 result is null.
+ * \remark Threads: see \ref threads.
+ */
 UCAP_API int32_t UcapmHasFastAcquisition(int32_t index, int32_t *result);
 
 /** @} */
@@ -1111,6 +1296,7 @@ UCAP_API int32_t UcapmHasFastAcquisition(int32_t index, int32_t *result);
  * \defgroup compat Kept for compatibility
  * \brief Exports that do nothing and ignore their arguments (the Ucapm ones their index
  * too); they exist so that applications written for earlier versions link and run.
+ * They may be called from any thread at any time, with or without UcapInit().
  * @{
  */
 
