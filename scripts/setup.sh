@@ -5,6 +5,7 @@ need=(cmake ninja-build ccache g++ make libgtest-dev libbenchmark-dev libtiff-de
       libopencv-imgproc-dev   # OpenCV: the benchmark's baseline only
       clang libclang-rt-dev   # clang and its runtimes (libFuzzer, sanitizers): the fuzz targets
       libpng-dev zlib1g-dev pkg-config  # the ucap tool's image and calibration files; ucap.pc
+      doxygen                 # the HTML reference (the docs target)
       python3 python3-numpy python3-pytest python3-tifffile)  # the Python package and its tests
 missing=()
 for p in "${need[@]}"; do
