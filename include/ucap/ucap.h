@@ -169,8 +169,6 @@ enum {
  * @{
  */
 
-/* Camera information: vendor word 3, unique identifier (low word), always 1,
- * EEPROM word 36. */
 /** \brief Camera information, filled by UcapmInfo(): four words read from the camera once
  * at UcapInit(). */
 typedef struct UcapInfoRecord {
@@ -180,7 +178,6 @@ typedef struct UcapInfoRecord {
   uint32_t eeprom_word36;  /**< EEPROM bytes 144..147, big-endian (ReadEprom(144, 4)). */
 } UcapInfoRecord;
 
-/* Rectangle: right and bottom exclusive. */
 /** \brief Rectangle in pixels: right and bottom exclusive (width = right - left,
  * height = bottom - top). Which pixels it counts in depends on the export. */
 typedef struct UcapRect {
@@ -195,7 +192,6 @@ typedef struct UcapRect {
 /** \var UcapRect::bottom
  * Row after the last (exclusive). */
 
-/* Progress callbacks: (elapsed or step, total, phase[, user]); non-zero asks to stop. */
 /**
  * \brief Progress callback of an acquisition or reference calculation, called on the
  * thread that called the export.
@@ -212,7 +208,6 @@ typedef int32_t (*UcapProgressCallback)(int32_t elapsed, int32_t total, int32_t 
  * to the Ex exports. */
 typedef int32_t (*UcapProgressCallbackEx)(int32_t elapsed, int32_t total, int32_t phase,
                                           intptr_t user);
-/* Bus-reset callback, called on the library's monitor thread. */
 /** \brief Bus-reset callback (UcapSetBusresetCallback()): called once per 1394 bus reset
  * (a camera plugged in or out) on the library's monitor thread, with the user value given
  * when it was set. Threads: see \ref threads. */
@@ -227,7 +222,6 @@ typedef void (*UcapBusResetCallback)(uint64_t user);
  * @{
  */
 
-/* ---- start-up, information, messages -------------------------------------- */
 /**
  * \brief Finds and opens every attached camera and gives each its start settings.
  *
@@ -303,7 +297,6 @@ UCAP_API int32_t UcapGetCurrentErrorMessages(void); /* returns the switch itself
  * \return 0.
  */
 UCAP_API int32_t UcapSetBusresetCallback(UcapBusResetCallback callback, uint64_t user);
-/* Big-endian number from `count` bytes of camera 0's EEPROM image at `offset`. */
 /**
  * \brief Big-endian number from `count` bytes of camera 0's EEPROM image (2048 bytes,
  * read at UcapInit()) at byte `offset`. Bytes beyond the image are not read; of more than
@@ -324,14 +317,6 @@ UCAP_API uint32_t ReadEprom(uint16_t offset, int16_t count);
  */
 
 /* ---- firmware download ------------------------------------------------------ */
-/* Loads firmware given as text into the camera and starts it. The text holds `length`
- * bytes (no terminating zero needed) of lines ended by CR LF, one firmware byte per
- * line: the last eight characters before the CR, most significant first, '1' a one bit
- * and any other character a zero bit; a space starts a comment that runs to the CR. A
- * last line without CR LF counts like the others. 8 for a malformed text (nothing is
- * sent) or an image beyond 16 MiB, 10 while an acquisition runs, 27 when writing to the
- * camera failed (the firmware is then not started). Takes about 2.5 s after the blocks
- * are written. */
 /**
  * \brief Camera-0 form of UcapmWriteFirmware().
  * \param text The firmware text.
@@ -377,7 +362,6 @@ UCAP_API int32_t UcapmWriteFirmware(int32_t index, const char *text, int32_t len
  * @{
  */
 
-/* ---- resolution, pixel depth, binning ------------------------------------- */
 /** \brief Number of resolutions (camera-0 form; needs no camera). \return 4.
  * \remark Threads: see \ref threads.
  */
@@ -515,7 +499,6 @@ UCAP_API int32_t UcapGetCurrentBinning(void);                  /* value */
  */
 UCAP_API int32_t UcapmGetCurrentBinning(int32_t index, int32_t *factor);
 
-/* ---- image size, frame, data size ----------------------------------------- */
 /** \brief Camera-0 form of UcapmSetImageSize().
  * \param rect Region in current-resolution pixels, or null for the whole field.
  * \return As UcapmSetImageSize(); 3 when there is no camera.
@@ -619,7 +602,6 @@ UCAP_API int32_t UcapmHasImageSize(int32_t index, int32_t *result);
  * @{
  */
 
-/* ---- exposure, shutter, trigger, packing, blemishes ----------------------- */
 /** \brief Camera-0 form of UcapmGetExposureRange(). \param min_us Receives 250.
  * \param max_us Receives 60000000. \param step_us Receives 250.
  * \return As UcapmGetExposureRange().
@@ -760,7 +742,6 @@ UCAP_API int32_t UcapmIsHardwareTriggerEnabled(int32_t index, int32_t *on);
  * \remark Threads: see \ref threads.
  */
 UCAP_API int32_t UcapmEnablePacking(int32_t index, int32_t on);
-/* Sets the process-wide blemish switch; returns the camera's blemish-list-valid flag. */
 /**
  * \brief Camera-0 form of Ucapm_corrblems().
  * \param on Non-zero: correct defective pixels.
@@ -794,7 +775,6 @@ UCAP_API int32_t Ucapm_corrblems(int32_t index, int32_t on);
  * @{
  */
 
-/* ---- color processing, white balance, saturation ------------------------- */
 /** \brief Camera-0 form of UcapmEnableColorProcessing(); returns nothing.
  * \param on Non-zero: apply the color matrix.
  * \remark Threads: see \ref threads.
@@ -892,7 +872,6 @@ UCAP_API int32_t UcapGetCurrentWhiteBalance(double *red, double *green, double *
  */
 UCAP_API int32_t UcapmGetCurrentWhiteBalance(int32_t index, double *red, double *green,
                                              double *blue);
-/* Rebuilds the gain and matrix term tables from three white-balance values. */
 /** \brief Camera-0 form of Ucapm_setwhite(). \param rgb Red, green, blue.
  * \return As Ucapm_setwhite(); 3 when there is no camera.
  * \remark Threads: see \ref threads.
@@ -924,7 +903,6 @@ UCAP_API int32_t Ucapm_setwhite(int32_t index, const double *rgb);
  * @{
  */
 
-/* ---- reference stores ------------------------------------------------------ */
 /** \brief Camera-0 form of UcapmSaveBlackRef(). \param buffer Receives the store.
  * \param size Bytes of buffer, (H + 2) x W x 2.
  * \return As UcapmSaveBlackRef(); 3 when there is no camera.
@@ -1071,13 +1049,6 @@ UCAP_API int32_t UcapmGetWhiteTable(int32_t index, uint16_t *table);
  * @{
  */
 
-/* ---- image acquisition ------------------------------------------------------
- * Images are 16-bit words holding 12-bit values: one grey word per pixel (12 bits
- * per pixel) or blue, green, red words per pixel (36 bits per pixel), rows without
- * gaps. `size` is the buffer size in bytes; it must hold the current data size.
- * The progress callback is called on the calling thread every 50 ms of the
- * exposure as (elapsed ms, total ms, 2); a non-zero result aborts the shot
- * (result 4; exposures above 2 s and triggered shots are cancelled at once). */
 /** \brief Camera-0 form of UcapmAcquisition(). \param image Receives the image.
  * \param size Bytes of image. \param callback Progress callback, or null.
  * \return As UcapmAcquisition(); 3 when there is no camera.
@@ -1123,10 +1094,6 @@ UCAP_API int32_t UcapAcquisitionEx(uint16_t *image, int32_t size, UcapProgressCa
 UCAP_API int32_t UcapmAcquisitionEx(int32_t index, uint16_t *image, int32_t size,
                                     UcapProgressCallbackEx callback, intptr_t user);
 
-/* Fast acquisition: start, then poll the readiness check; it answers 1 when a
- * frame was delivered into the buffer, 0 when none is ready yet, and negated
- * error codes. With go_on 0 the delivered frame is the last one; an abort stops
- * the stream at any time. */
 /** \brief Camera-0 form of UcapmStartFastAcquisition().
  * \return As UcapmStartFastAcquisition(); 3 when there is no camera.
  * \remark Threads: see \ref threads.
@@ -1185,11 +1152,6 @@ UCAP_API int32_t UcapAbortFastAcquisition(void);
  */
 UCAP_API int32_t UcapmAbortFastAcquisition(int32_t index);
 
-/* ---- reference calculations --------------------------------------------------
- * Black reference: keep the sensor dark; two full-sensor exposures (250 us and
- * about 16.4 s), the callback called during them as during a single shot.
- * White reference: an evenly lit empty field at the exposure in use; four
- * frames, the callback called as (0, 4, 1) first and (i, 4, 2) after frame i. */
 /** \brief Camera-0 form of UcapmCalculateBlackRef(). \param callback Progress callback,
  * or null. \return As UcapmCalculateBlackRef(); 3 when there is no camera.
  * \remark Threads: see \ref threads.
@@ -1221,8 +1183,6 @@ UCAP_API int32_t UcapCalculateBlackRefEx(UcapProgressCallbackEx callback, intptr
  */
 UCAP_API int32_t UcapmCalculateBlackRefEx(int32_t index, UcapProgressCallbackEx callback,
                                           intptr_t user);
-/* Installs a black reference from a work buffer of (sensor height + 2) x sensor
- * width words; `record` is a camera record of the library (3 for any other). */
 /**
  * \brief Installs a black reference from the calculation's work buffer and marks it
  * present; the library's own calculation uses it. Applications restore saved references
@@ -1268,7 +1228,6 @@ UCAP_API int32_t UcapCalculateWhiteRefEx(UcapProgressCallbackEx callback, intptr
 UCAP_API int32_t UcapmCalculateWhiteRefEx(int32_t index, UcapProgressCallbackEx callback,
                                           intptr_t user);
 
-/* ---- capabilities ---------------------------------------------------------- */
 /** \brief Whether the frame can be set (camera-0 form).
  * \return 1 when there is a camera, else 0.
  * \remark Threads: see \ref threads.
@@ -1300,7 +1259,6 @@ UCAP_API int32_t UcapmHasFastAcquisition(int32_t index, int32_t *result);
  * @{
  */
 
-/* ---- kept for compatibility: these do nothing and ignore their arguments --- */
 /** \brief Does nothing. \return 0. */
 UCAP_API int32_t UcapGetCurrentFadingCorrection(void);         /* 0 */
 /** \brief Does nothing. \return 0. */
@@ -1351,7 +1309,6 @@ UCAP_API int32_t UcapmIsSharpenerEnabled(int32_t index, int32_t *on);        /* 
 UCAP_API int32_t UcapmSetBloomingVoltage(int32_t index, int32_t value);      /* 15 */
 /** \brief Not supported. \param index Ignored. \param filter Ignored. \return 15. */
 UCAP_API int32_t UcapmSetMultiShotFilter(int32_t index, int32_t filter);     /* 15 */
-/* These four have no result of their own; they return 0. */
 /** \brief Does nothing. \param on Ignored. \return 0. */
 UCAP_API int32_t UcapEnableSharpener(int32_t on);
 /** \brief Does nothing. \return 0. */
