@@ -316,7 +316,6 @@ UCAP_API uint32_t ReadEprom(uint16_t offset, int16_t count);
  * @{
  */
 
-/* ---- firmware download ------------------------------------------------------ */
 /**
  * \brief Camera-0 form of UcapmWriteFirmware().
  * \param text The firmware text.
