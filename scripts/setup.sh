@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what building and testing ucap needs on a fresh Debian machine.
 set -euo pipefail
-need=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev libtiff-dev libcli11-dev binutils
+need=(cmake ninja-build ccache g++ make libgtest-dev libbenchmark-dev libtiff-dev libcli11-dev binutils
       libopencv-imgproc-dev   # OpenCV: the benchmark's baseline only
       clang libclang-rt-dev   # clang and its runtimes (libFuzzer, sanitizers): the fuzz targets
       libpng-dev zlib1g-dev pkg-config  # the ucap tool's image and calibration files; ucap.pc
+      doxygen                 # the HTML reference (the docs target)
       python3 python3-numpy python3-pytest python3-tifffile  # the Python package and its tests
       libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev  # the GStreamer plugin (gst/) ...
       gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good  # ... its pipelines

@@ -1,4 +1,8 @@
-/*
+/**
+ * \file ucap/vcam.h
+ * \brief The virtual camera: a simulated 1394 driver and camera for trying and testing
+ * the library without the hardware.
+ *
  * Control surface of the virtual camera: a simulated 1394 driver and camera that
  * stands where the kernel driver and the real camera stand. Exported by builds
  * of the library that carry it (tests, tools, newcomers on machines without the
@@ -8,8 +12,17 @@
  * Configurations are strings of space-separated key=value words. Unknown keys and
  * malformed values are refused (negative result, nothing changed), never ignored.
  * Hexadecimal values take an optional 0x; counts are decimal; error codes are Win32
- * codes, decimal or 0x-hexadecimal, never 0 unless a key says otherwise.
+ * codes, decimal or 0x-hexadecimal, never 0 unless a key says otherwise. The keys:
+ * \ref vcam_keys.
+ */
+
+/**
+ * \page vcam_keys Virtual camera configuration keys
  *
+ * Configurations given to ucap_vcam_attach() and ucap_vcam_set() are strings of
+ * space-separated key=value words:
+ *
+ * \verbatim
  * Identity (ucap_vcam_attach only):
  *   model=standard|lumens|foreign  device path vendor&model: vela_optic&tessera_lx20,
  *                        vela_optic_lumens&tessera_lx20, or another vendor's camera of
@@ -112,6 +125,7 @@
  *                           only the low 12 bits. A frame stamp overwrites its two samples
  *   misreport=ADDR:HEX      the register at ADDR reads HEX from now on, whatever the
  *                           camera holds (a camera reporting nonsense); ADDR:- ends it
+ * \endverbatim
  * Unplugging: ucap_vcam_detach. Register reads and writes the camera does not decode,
  * and vendor writes without open access, fail with ERROR_GEN_FAILURE (31).
  */
@@ -124,39 +138,69 @@
 extern "C" {
 #endif
 
-/* Detaches every virtual camera and clears every fault; ids start again at 0. Returns 0. */
+/**
+ * \defgroup vcam Virtual camera control
+ * \brief Attaching, configuring and watching virtual cameras (builds with the virtual
+ * camera only). Configuration keys: \ref vcam_keys.
+ *
+ * These calls may come from any thread at any time, also while the library uses the
+ * cameras; each is atomic towards the library. A change made while the library has a
+ * camera open reaches it as a real camera's change would (a bus reset, an unplugged
+ * device). Threads of the library itself: see \ref threads.
+ * @{
+ */
+
+/** \brief Detaches every virtual camera and clears every fault; ids start again at 0.
+ * \return 0. */
 UCAP_API int ucap_vcam_reset(void);
-/* Attaches one camera (a bus reset follows); returns its id (>= 0) or a negative value
- * for a bad configuration. */
+/** \brief Attaches one camera (a bus reset follows).
+ * \param config Configuration (\ref vcam_keys), zero-terminated; "" for the defaults.
+ * \return The camera's id (>= 0), or a negative value for a bad configuration (nothing
+ *   attached). */
 UCAP_API int ucap_vcam_attach(const char *config);
-/* Unplugs a camera (a bus reset follows); its open handles fail every request with
- * ERROR_DEVICE_NOT_CONNECTED and a frame wait ends. 0, or negative for an unknown id. */
+/** \brief Unplugs a camera (a bus reset follows); its open handles fail every request
+ * with ERROR_DEVICE_NOT_CONNECTED and a frame wait ends.
+ * \param id Camera id from ucap_vcam_attach().
+ * \return 0, or negative for an unknown id. */
 UCAP_API int ucap_vcam_detach(int id);
-/* Changes settings or faults of an attached camera (keys above that are not attach
- * only). 0, or negative. */
+/** \brief Changes settings or faults of an attached camera (the keys of \ref vcam_keys
+ * that are not attach only).
+ * \param id Camera id.
+ * \param config Configuration, zero-terminated.
+ * \return 0, or negative for an unknown id or a bad configuration (nothing changed). */
 UCAP_API int ucap_vcam_set(int id, const char *config);
-/* Fires a bus reset: completes every pending bus-reset notification. Returns 0. */
+/** \brief Fires a bus reset: completes every pending bus-reset notification.
+ * \return 0. */
 UCAP_API int ucap_vcam_bus_reset(void);
-/* Register trace of a camera: one line per register access it carried out ("R", "W",
+/** \brief Register trace of a camera: one line per register access it carried out ("R", "W",
  * "BR" or "BW", the lower address and the value (a block: its first quadlet) as 8
  * upper-case hex digits each, e.g. "W F0F00144 010200C0\n"), including the writes the
  * driver makes to arm a frame. Returns the bytes the whole trace needs including the
  * terminating zero; when buf is null or size is smaller than that, copies nothing and
  * keeps the trace; otherwise copies it, zero-terminated, and clears it. Negative for an
  * unknown id. Detached cameras keep their trace until ucap_vcam_reset. A trace that
- * nobody reads stops growing at 8 MiB. */
+ * nobody reads stops growing at 8 MiB.
+ * \param id Camera id.
+ * \param buf Receives the trace, or null to ask for its size.
+ * \param size Bytes of buf.
+ * \return Bytes the whole trace needs including the terminating zero; negative for an
+ *   unknown id. */
 UCAP_API int ucap_vcam_trace(int id, char *buf, int size);
-/* A pulse on the camera's trigger input: 0 when a frame armed with a trigger kind was
- * waiting for it, 1 when nothing waited (the pulse is lost), negative for an unknown or
- * detached camera. */
+/** \brief A pulse on the camera's trigger input.
+ * \param id Camera id.
+ * \return 0 when a frame armed with a trigger kind was waiting for it, 1 when nothing
+ *   waited (the pulse is lost), negative for an unknown or detached camera. */
 UCAP_API int ucap_vcam_trigger(int id);
-/* Frames the camera has delivered into a frame buffer since it was attached. */
+/** \brief Frames the camera has delivered into a frame buffer since it was attached.
+ * \param id Camera id.
+ * \return The count, or negative for an unknown id. */
 UCAP_API int ucap_vcam_frame_count(int id);
-/* Driver request log of a camera, with the copy rules of ucap_vcam_trace: one line for each
- * request on its handles except register reads and writes (the trace has those) and
- * bus-reset notifications. A line is the request's name and its arguments as key=value
- * (handles, registers and wait kinds hexadecimal with 0x, the rest decimal), and
- * " error=CODE" when the driver refused it or it failed:
+/** \brief Driver request log of a camera, with the copy rules of ucap_vcam_trace(): one
+ * line for each request on its handles except register reads and writes (the trace has
+ * those) and bus-reset notifications. A line is the request's name and its arguments as
+ * key=value (handles, registers and wait kinds hexadecimal with 0x, the rest decimal),
+ * and " error=CODE" when the driver refused it or it failed:
+ * \verbatim
  *   frame_buffer size=N                      node_address
  *   wait_setup kind=0x80 timeout=MS register=0xF0E0061C
  *   alloc_bandwidth bytes=N speed=S handle=0xH
@@ -170,30 +214,48 @@ UCAP_API int ucap_vcam_frame_count(int id);
  *   cancel_wait                              stop handle=0xH
  *   free_resources handle=0xH                free_bandwidth handle=0xH
  *   ioctl code=0xC                           (a control code the driver does not know)
- * An attach refused before arming logs "attach ... error=CODE" only. */
+ * \endverbatim
+ * An attach refused before arming logs "attach ... error=CODE" only.
+ * \param id Camera id.
+ * \param buf Receives the log, or null to ask for its size.
+ * \param size Bytes of buf.
+ * \return Bytes the whole log needs including the terminating zero; negative for an
+ *   unknown id. */
 UCAP_API int ucap_vcam_requests(int id, char *buf, int size);
-/* Firmware memory (1 MiB) as the camera received it through the memory command: copies
- * size bytes from offset into buf (0xFF where no block was written). Returns the end of the
- * highest block written (0 before the first), or negative for an unknown id or a range
- * outside the memory. buf may be null with size 0. */
+/** \brief Firmware memory (1 MiB) as the camera received it through the memory command:
+ * copies size bytes from offset into buf (0xFF where no block was written).
+ * \param id Camera id.
+ * \param offset First byte of the memory.
+ * \param buf Receives the bytes; may be null with size 0.
+ * \param size Bytes to copy.
+ * \return The end of the highest block written (0 before the first), or negative for an
+ *   unknown id or a range outside the memory. */
 UCAP_API int ucap_vcam_firmware(int id, int offset, unsigned char *buf, int size);
-/* How many start commands (0x40000000 to vendor 0x008) the camera accepted since it was
- * attached (0: the firmware was never started), or negative for an unknown id. */
+/** \brief How many start commands (0x40000000 to vendor 0x008) the camera accepted since
+ * it was attached.
+ * \param id Camera id.
+ * \return The count (0: the firmware was never started), or negative for an unknown id. */
 UCAP_API int ucap_vcam_firmware_started(int id);
 
-/* The books of one camera (or, with id -1, of the whole bus), for leak checks. */
+/** \brief The books of one camera (or, with id -1, of the whole bus), for leak checks
+ * (ucap_vcam_usage()). */
 typedef struct UcapVcamUsage {
-  int handles;            /* open device handles, overlapped ones included */
-  int notifications;      /* bus-reset notifications pending on those handles */
-  int frame_buffers;      /* driver frame buffers held: 0 or 2 per camera */
-  int bandwidth_handles;  /* isochronous bandwidth allocations ... */
-  int bandwidth_units;    /* ... and their units (of 4915 per cycle on the bus) */
-  int channels;           /* isochronous channels allocated */
-  int resources;          /* isochronous resource handles allocated */
+  int handles;            /**< open device handles, overlapped ones included */
+  int notifications;      /**< bus-reset notifications pending on those handles */
+  int frame_buffers;      /**< driver frame buffers held: 0 or 2 per camera */
+  int bandwidth_handles;  /**< isochronous bandwidth allocations ... */
+  int bandwidth_units;    /**< ... and their units (of 4915 per cycle on the bus) */
+  int channels;           /**< isochronous channels allocated */
+  int resources;          /**< isochronous resource handles allocated */
 } UcapVcamUsage;
-/* Fills *usage; 0, or negative for an unknown id or a null pointer. Unplugging gives back
- * the camera's frame buffers and isochronous resources; its handles stay open until closed. */
+/** \brief Fills *usage with the driver's books. Unplugging gives back the camera's frame
+ * buffers and isochronous resources; its handles stay open until closed.
+ * \param id Camera id, or -1 for the whole bus.
+ * \param usage Receives the books.
+ * \return 0, or negative for an unknown id or a null pointer. */
 UCAP_API int ucap_vcam_usage(int id, UcapVcamUsage *usage);
+
+/** @} */
 
 #ifdef __cplusplus
 }

@@ -88,9 +88,22 @@ class Camera:
     down; virtual cameras (ucap.vcam) must be configured before that. Settings are those of
     the library: resolution 0..3, bits 12 (grey) or 36 (color), binning 1..5, exposure in
     seconds, roi in the coordinates of the current resolution. Library result codes other
-    than 0 raise UcapError."""
+    than 0 raise UcapError.
+
+    Resolutions (pixel depths and binnings each allows):
+      0  full sensor, color (36); binning 1
+      1  half resolution: 36 bits with binning 1, 3, 5, or 12 bits with binning 1, 2, 4
+      2  full sensor, color (36); binning 1 to 5
+      3  full sensor, the raw color mosaic as grey values (12); binning 1
+
+    Images are numpy uint16 arrays of 12-bit values (0..4095): (height, width) grey, or
+    (height, width, 3) in red, green, blue order (the C library's buffers are blue, green,
+    red; the package reorders them). One thread at a time per camera; a stream or a
+    calibration blocks the camera's settings (UcapError 10) until it ends."""
 
     def __init__(self, index=0):
+        """Opens camera `index` (0 is the first found); UcapError 3 when there is no such
+        camera. Starts the library for the first open camera."""
         sensors = _library.start()
         if index not in sensors:
             _library.stop()
@@ -100,6 +113,7 @@ class Camera:
         self._open = True
 
     def close(self):
+        """Closes the camera (again: nothing); the library shuts down after the last one."""
         if getattr(self, "_open", False):
             self._open = False
             _library.stop()
@@ -133,6 +147,7 @@ class Camera:
     # ---- identity -------------------------------------------------------------------
     @property
     def index(self):
+        """The camera's index in the library (0 is the first found)."""
         return self._index
 
     @property
@@ -142,6 +157,8 @@ class Camera:
 
     @property
     def info(self):
+        """The information record (UcapmInfo) as a dict: vendor_word3, unique_id_low, one
+        (always 1) and eeprom_word36."""
         record = _library.InfoRecord()
         check(lib().UcapmInfo(self._i(), ctypes.byref(record)), "UcapmInfo")
         return {name: getattr(record, name) for name, _ in record._fields_}
@@ -149,11 +166,12 @@ class Camera:
     # ---- geometry -------------------------------------------------------------------
     @property
     def resolution(self):
+        """The resolution, 0..3 (see the class). Setting it also picks the pixel depth the
+        resolution offers when the current one is not; UcapError 8 for another value."""
         return lib().UcapmGetCurrentResolution(self._i())
 
     @resolution.setter
     def resolution(self, value):
-        """Also picks the pixel depth the resolution offers when the current one is not."""
         i = self._i()
         check(lib().UcapmSetResolution(i, value), "UcapmSetResolution")
         if not self._offers_bits(self.bits):
@@ -169,6 +187,8 @@ class Camera:
 
     @property
     def bits(self):
+        """Bits per pixel: 36 (color) or 12 (grey). At resolution 1 setting it also moves
+        the binning to one the new depth allows (3 <-> 2, 5 <-> 4)."""
         return lib().UcapmGetCurrentBitsPerPixel(self._i())
 
     @bits.setter
@@ -177,6 +197,8 @@ class Camera:
 
     @property
     def binning(self):
+        """Binning factor 1..5, as the resolution and pixel depth allow (UcapError 8
+        otherwise); the roi is aligned to it anew."""
         return self._get("UcapmGetCurrentBinning")
 
     @binning.setter
@@ -185,14 +207,16 @@ class Camera:
 
     @property
     def roi(self):
-        """(left, top, right, bottom) in the coordinates of the current resolution."""
+        """The region the next image covers: (left, top, right, bottom), right and bottom
+        exclusive, in the pixels of the current resolution and binning (sensor pixels at
+        resolution 0, blocks of 2b x 2b at resolution 1, of b x b at 2 and 3). Setting a
+        rectangle aligns it down to what the camera takes; None selects the whole field."""
         rect = Rect()
         check(lib().UcapmGetCurrentImageSize(self._i(), ctypes.byref(rect)), "UcapmGetCurrentImageSize")
         return (rect.left, rect.top, rect.right, rect.bottom)
 
     @roi.setter
     def roi(self, value):
-        """A rectangle, or None for the whole field."""
         rect = None if value is None else ctypes.byref(Rect(*value))
         check(lib().UcapmSetImageSize(self._i(), rect), "UcapmSetImageSize")
 
@@ -229,6 +253,7 @@ class Camera:
 
     @property
     def color_processing(self):
+        """Whether the color matrix (saturation) is applied to color images; off at start."""
         return bool(self._get("UcapmIsColorProcessingEnabled"))
 
     @color_processing.setter
@@ -237,7 +262,8 @@ class Camera:
 
     @property
     def white_balance(self):
-        """(red, green, blue)."""
+        """(red, green, blue): the relative response of the sensor's colors to white light
+        (start 1.37, 1.93, 1.0); UcapError 5 when a value is 0."""
         boxes = [ctypes.c_double(0) for _ in range(3)]
         check(lib().UcapmGetCurrentWhiteBalance(self._i(), *map(ctypes.byref, boxes)),
               "UcapmGetCurrentWhiteBalance")
@@ -283,6 +309,8 @@ class Camera:
 
     @property
     def use_black_ref(self):
+        """Whether images are corrected with the black reference (UcapError 8 when
+        switching on before there is one)."""
         return bool(self._get("UcapmGetCurrentBlackRef"))
 
     @use_black_ref.setter
@@ -301,6 +329,8 @@ class Camera:
 
     @property
     def use_white_ref(self):
+        """Whether images are corrected with the white table (UcapError 8 when switching on
+        before there is one)."""
         return bool(self._get("UcapmGetCurrentWhiteRef"))
 
     @use_white_ref.setter
@@ -354,19 +384,25 @@ class Camera:
     # ---- calibration ----------------------------------------------------------------
     def calibrate_black(self, progress=None):
         """Measures the black reference (keep the sensor dark: two full-sensor exposures, the
-        second about 16.4 s). `progress(elapsed_s, total_s)` as for snap()."""
+        second about 16.4 s). `progress(elapsed_s, total_s)` as for snap(). UcapError 12 when
+        the sensor was not dark. On success the reference is present (black_ref), its
+        switch (use_black_ref) as it was."""
         with _Watch(progress, _seconds) as watch:
             code = lib().UcapmCalculateBlackRefEx(self._i(), watch.callback, 0)
         watch.finish(code, "UcapmCalculateBlackRefEx")
 
     def calibrate_white(self, progress=None):
         """Measures the white table on an evenly lit empty field at the current exposure
-        (four frames). `progress(frames_done, 4)`."""
+        (four frames). `progress(frames_done, 4)`. UcapError 13 (too bright: shorten the
+        exposure) or 14 (too dark: lengthen it); on success white_table holds the gains, its
+        switch (use_white_ref) as it was."""
         with _Watch(progress, _frames) as watch:
             code = lib().UcapmCalculateWhiteRefEx(self._i(), watch.callback, 0)
         watch.finish(code, "UcapmCalculateWhiteRefEx")
 
     def write_firmware(self, text):
-        """Downloads firmware given as text (bytes or str, lines ended by CR LF) and starts it."""
+        """Downloads firmware given as text (bytes or str, lines ended by CR LF, one byte per
+        line as eight '0'/'1' characters) and starts it; UcapError 8 for a malformed text
+        (nothing sent), 27 when the camera could not be written."""
         data = text.encode("ascii") if isinstance(text, str) else bytes(text)
         check(lib().UcapmWriteFirmware(self._i(), data, len(data)), "UcapmWriteFirmware")

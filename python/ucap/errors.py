@@ -49,5 +49,6 @@ class UcapError(Exception):
 
 
 def check(code, function):
+    """Raises UcapError(code, function) unless code is 0."""
     if code != 0:
         raise UcapError(code, function)

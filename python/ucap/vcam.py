@@ -25,6 +25,7 @@ def attach(config=""):
 
 
 def detach(camera_id):
+    """Unplugs a camera (a bus reset follows); ValueError for an unknown id."""
     _checked(lib().ucap_vcam_detach(camera_id), "detach %d" % camera_id)
 
 
@@ -34,6 +35,7 @@ def set(camera_id, config):  # noqa: A001 - the surface's own name
 
 
 def bus_reset():
+    """Fires a bus reset: the library's bus-reset callback runs."""
     lib().ucap_vcam_bus_reset()
 
 
