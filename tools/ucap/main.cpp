@@ -81,6 +81,7 @@ int usage_error(const CLI::App& app, const std::string& message) {
 int main(int argc, char** argv) {
   tool::install_interrupt_handler();
   CLI::App app{"ucap: the 1394 color camera from the command line"};
+  app.set_version_flag("--version", "ucap " UCAP_VERSION, "print the version and exit");
   app.require_subcommand(1);
   app.fallthrough();
   tool::CameraOptions camera;
