@@ -1,5 +1,5 @@
 # What `cmake --install` puts in place: the shared library (with its soname), the public
-# headers, the `ucap` tool, a CMake package (find_package(ucap) gives ucap::ucap), a
+# headers, the `ucap` tool and its manual page, a CMake package (find_package(ucap) gives ucap::ucap), a
 # pkg-config file (ucap.pc) and the Python package. Every path the installed files name is
 # relative to the file that names it, so an installed tree may be moved as a whole.
 include(GNUInstallDirs)
@@ -36,6 +36,9 @@ if(TARGET ucap_tool)
   ucap_relative_to_library(tool_to_library ${CMAKE_INSTALL_BINDIR})
   set_target_properties(ucap_tool PROPERTIES INSTALL_RPATH "$ORIGIN/${tool_to_library}")
   install(TARGETS ucap_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+if(TARGET ucap_man)
+  install(FILES ${PROJECT_BINARY_DIR}/tools/ucap.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
 # CMake package.

@@ -208,7 +208,7 @@ def test_a_bad_calibration_file_is_refused(tmp_path, references, change, kind, s
 
 
 @pytest.mark.parametrize("args, status, says", [
-    (["snap"], 2, "usage: ucap snap -o FILE.tif"),
+    (["snap"], 2, "usage: ucap snap -o FILE.ome.tif"),
     (["stream", "-o", "x.tif"], 2, "stream needs --frames N or --seconds S"),
     (["snap", "-o", "x.tif", "--binning", "2"], 1,
      "binning 2: error 8 (invalid argument, a geometry the camera cannot take"),
