@@ -59,11 +59,12 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/ucap.pc.in ${PROJECT_BINARY_DIR}/ucap
 install(FILES ${PROJECT_BINARY_DIR}/ucap.pc DESTINATION ${ucap_pkgconfig_dir})
 
 # Python package: into the dist-packages folder of Debian's python3 under the prefix
-# (/usr/local/lib/python3.X/dist-packages is on its path), with a note where the library is.
+# (/usr/local/lib/python3.X/dist-packages is on its path; under /usr, Debian's packages use
+# /usr/lib/python3/dist-packages), with a note where the library is.
 if(NOT DEFINED UCAP_INSTALL_PYTHONDIR)
   set(python_dir lib/python3/dist-packages)
   find_program(UCAP_DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
-  if(UCAP_DEBIAN_PYTHON)
+  if(UCAP_DEBIAN_PYTHON AND NOT CMAKE_INSTALL_PREFIX STREQUAL "/usr")
     execute_process(COMMAND ${UCAP_DEBIAN_PYTHON} -c "import sys; print('%d.%d' % sys.version_info[:2])"
                     OUTPUT_VARIABLE python_version OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed)
     if(NOT failed)

@@ -5,7 +5,7 @@ need=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev libtiff-dev libcl
       libopencv-imgproc-dev   # OpenCV: the benchmark's baseline only
       clang libclang-rt-dev   # clang and its runtimes (libFuzzer, sanitizers): the fuzz targets
       libpng-dev zlib1g-dev pkg-config  # the ucap tool's image and calibration files; ucap.pc
-      help2man                # the tool's manual page, from its help
+      help2man dpkg-dev       # the tool's manual page, from its help; the Debian package's dependencies
       python3 python3-numpy python3-pytest python3-tifffile)  # the Python package and its tests
 missing=()
 for p in "${need[@]}"; do
