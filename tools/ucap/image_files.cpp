@@ -42,8 +42,13 @@ Failure tiff_failure(const std::string& path, const char* what) {
 std::string time_now(const char* format, bool utc) {
   const std::time_t now = std::time(nullptr);
   std::tm parts{};
+#ifdef _WIN32
+  if (utc) gmtime_s(&parts, &now);
+  else localtime_s(&parts, &now);
+#else
   if (utc) gmtime_r(&now, &parts);
   else localtime_r(&now, &parts);
+#endif
   char text[32];
   std::strftime(text, sizeof text, format, &parts);
   return text;
