@@ -61,7 +61,9 @@ install(FILES ${PROJECT_BINARY_DIR}/ucap.pc DESTINATION ${ucap_pkgconfig_dir})
 # Python package: into the dist-packages folder of Debian's python3 under the prefix
 # (/usr/local/lib/python3.X/dist-packages is on its path; under /usr, Debian's packages use
 # /usr/lib/python3/dist-packages), with a note where the library is.
-if(NOT DEFINED UCAP_INSTALL_PYTHONDIR)
+# A folder chosen here is chosen again when the prefix changes; one given by hand stays.
+if(NOT DEFINED UCAP_INSTALL_PYTHONDIR OR (UCAP_INSTALL_PYTHONDIR STREQUAL UCAP_PYTHONDIR_CHOSEN AND
+                                          NOT UCAP_PYTHONDIR_PREFIX STREQUAL CMAKE_INSTALL_PREFIX))
   set(python_dir lib/python3/dist-packages)
   find_program(UCAP_DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
   if(UCAP_DEBIAN_PYTHON AND NOT CMAKE_INSTALL_PREFIX STREQUAL "/usr")
@@ -71,7 +73,9 @@ if(NOT DEFINED UCAP_INSTALL_PYTHONDIR)
       set(python_dir lib/python${python_version}/dist-packages)
     endif()
   endif()
-  set(UCAP_INSTALL_PYTHONDIR ${python_dir} CACHE STRING "Where `cmake --install` puts the Python package")
+  set(UCAP_INSTALL_PYTHONDIR ${python_dir} CACHE STRING "Where `cmake --install` puts the Python package" FORCE)
+  set(UCAP_PYTHONDIR_CHOSEN ${python_dir} CACHE INTERNAL "")
+  set(UCAP_PYTHONDIR_PREFIX ${CMAKE_INSTALL_PREFIX} CACHE INTERNAL "")
 endif()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/ucap DESTINATION ${UCAP_INSTALL_PYTHONDIR}
   FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
