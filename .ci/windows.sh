@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows x64 stage: cross-builds ucap.dll (the test build with the virtual camera
 # and, beside it, the product DLL) and every test program with MinGW-w64, then runs the
-# whole test suite under Wine.
+# whole test suite under Wine; then makes the Windows zip and tries its ucap.exe under Wine
+# (.ci/windows_zip.sh).
 #
 # Environment: UCAP_WINDOWS_BUILD (build directory, default build/windows),
 # WINEPREFIX (default build/wineprefix), JOBS (default nproc).
@@ -11,7 +12,8 @@ build=${UCAP_WINDOWS_BUILD:-$root/build/windows}
 jobs=${JOBS:-$(nproc)}
 
 # ---- tools: MinGW-w64 with the posix thread model, Wine, GoogleTest's sources ---------------
-need=(g++-mingw-w64-x86-64-posix wine wine64 googletest cmake ninja-build)
+need=(g++-mingw-w64-x86-64-posix wine wine64 googletest cmake ninja-build
+      libz-mingw-w64-dev dpkg-dev zip unzip binutils python3-numpy python3-tifffile)  # the zip and its check
 missing=()
 for p in "${need[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -50,3 +52,6 @@ cmake --build "$build" -j"$jobs"
 # that fails in its own right fails twice; the Linux stages before this one run every
 # suite without second chances.
 ctest --test-dir "$build" --output-on-failure -j"$jobs" --repeat until-pass:2
+
+echo "== Windows zip: product DLL, import libraries, virtual-camera DLL, ucap.exe, headers, examples, Python"
+"$root/.ci/windows_zip.sh"

@@ -1,5 +1,5 @@
 # What `cmake --install` puts in place: the shared library (with its soname), the public
-# headers, the `ucap` tool, a CMake package (find_package(ucap) gives ucap::ucap), a
+# headers, the `ucap` tool and its manual page, a CMake package (find_package(ucap) gives ucap::ucap), a
 # pkg-config file (ucap.pc) and the Python package. Every path the installed files name is
 # relative to the file that names it, so an installed tree may be moved as a whole.
 include(GNUInstallDirs)
@@ -42,6 +42,9 @@ if(TARGET gstucap)
   set_target_properties(gstucap PROPERTIES INSTALL_RPATH "$ORIGIN/${gst_to_library}")
   install(TARGETS gstucap LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/gstreamer-1.0)
 endif()
+if(TARGET ucap_man)
+  install(FILES ${PROJECT_BINARY_DIR}/tools/ucap.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 
 # CMake package.
 set(ucap_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/ucap)
@@ -61,18 +64,23 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/ucap.pc.in ${PROJECT_BINARY_DIR}/ucap
 install(FILES ${PROJECT_BINARY_DIR}/ucap.pc DESTINATION ${ucap_pkgconfig_dir})
 
 # Python package: into the dist-packages folder of Debian's python3 under the prefix
-# (/usr/local/lib/python3.X/dist-packages is on its path), with a note where the library is.
-if(NOT DEFINED UCAP_INSTALL_PYTHONDIR)
+# (/usr/local/lib/python3.X/dist-packages is on its path; under /usr, Debian's packages use
+# /usr/lib/python3/dist-packages), with a note where the library is.
+# A folder chosen here is chosen again when the prefix changes; one given by hand stays.
+if(NOT DEFINED UCAP_INSTALL_PYTHONDIR OR (UCAP_INSTALL_PYTHONDIR STREQUAL UCAP_PYTHONDIR_CHOSEN AND
+                                          NOT UCAP_PYTHONDIR_PREFIX STREQUAL CMAKE_INSTALL_PREFIX))
   set(python_dir lib/python3/dist-packages)
   find_program(UCAP_DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
-  if(UCAP_DEBIAN_PYTHON)
+  if(UCAP_DEBIAN_PYTHON AND NOT CMAKE_INSTALL_PREFIX STREQUAL "/usr")
     execute_process(COMMAND ${UCAP_DEBIAN_PYTHON} -c "import sys; print('%d.%d' % sys.version_info[:2])"
                     OUTPUT_VARIABLE python_version OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed)
     if(NOT failed)
       set(python_dir lib/python${python_version}/dist-packages)
     endif()
   endif()
-  set(UCAP_INSTALL_PYTHONDIR ${python_dir} CACHE STRING "Where `cmake --install` puts the Python package")
+  set(UCAP_INSTALL_PYTHONDIR ${python_dir} CACHE STRING "Where `cmake --install` puts the Python package" FORCE)
+  set(UCAP_PYTHONDIR_CHOSEN ${python_dir} CACHE INTERNAL "")
+  set(UCAP_PYTHONDIR_PREFIX ${CMAKE_INSTALL_PREFIX} CACHE INTERNAL "")
 endif()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/ucap DESTINATION ${UCAP_INSTALL_PYTHONDIR}
   FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)

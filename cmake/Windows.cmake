@@ -21,6 +21,16 @@ if(MSVC)
   set_directory_properties(PROPERTIES COMPILE_OPTIONS "${ucap_options}")
 endif()
 
+# A version resource for a DLL or program (`file`: its file name, `type`: VFT_DLL or
+# VFT_APP): the project's version in the file's properties.
+function(ucap_windows_version target file type description)
+  set(UCAP_RC_FILE ${file})
+  set(UCAP_RC_TYPE ${type})
+  set(UCAP_RC_DESCRIPTION ${description})
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc @ONLY)
+  target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+endfunction()
+
 # Named ucap.dll and ucap.lib (no "lib" prefix) for every toolchain. Exported names come
 # from UCAP_API (__declspec(dllexport)) on the C declarations: unmangled and, on x64,
 # undecorated. MinGW also writes ucap.def, from which MSVC's lib.exe can make an import
@@ -28,6 +38,7 @@ endif()
 function(ucap_windows_dll target)
   set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "" IMPORT_SUFFIX ".lib")
   target_link_libraries(${target} PRIVATE setupapi user32)
+  ucap_windows_version(${target} ucap.dll VFT_DLL "ucap: camera driver library")
   if(MINGW)
     target_link_options(${target} PRIVATE
       "-Wl,--output-def,$<TARGET_FILE_DIR:${target}>/${target}.def")

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The main job: builds the library, its command-line tool (and GStreamer plugin), then takes a picture with the
-# default virtual camera: build/run/snap.tif (16-bit OME-TIFF) and build/run/snap.png (8-bit
+# The main job: builds the library, its command-line tool (and GStreamer plugin), then takes a
+# picture with the default virtual camera: build/run/snap.ome.tif (16-bit OME-TIFF) and build/run/snap.png (8-bit
 # preview). Arguments, if any, go to the tool instead (see `scripts/run.sh --help`), e.g.
-# `scripts/run.sh info` or `scripts/run.sh snap -o my.tif --exposure 2s`.
+# `scripts/run.sh info` or `scripts/run.sh snap -o my.ome.tif --exposure 2s`.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -13,6 +13,6 @@ targets=(ucap_tool)
 grep -q '^UCAP_BUILD_GST:BOOL=ON' "$root/build/run/CMakeCache.txt" && targets+=(gstucap)
 cmake --build "$root/build/run" -j"$(nproc)" --target "${targets[@]}"
 if [ $# -eq 0 ]; then
-  set -- snap -o "$root/build/run/snap.tif" --preview "$root/build/run/snap.png"
+  set -- snap -o "$root/build/run/snap.ome.tif" --preview "$root/build/run/snap.png"
 fi
 exec "$root/build/run/tools/ucap" "$@"

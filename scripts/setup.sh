@@ -6,6 +6,7 @@ need=(cmake ninja-build ccache g++ make libgtest-dev libbenchmark-dev libtiff-de
       clang libclang-rt-dev   # clang and its runtimes (libFuzzer, sanitizers): the fuzz targets
       libpng-dev zlib1g-dev pkg-config  # the ucap tool's image and calibration files; ucap.pc
       doxygen                 # the HTML reference (the docs target)
+      help2man dpkg-dev       # the tool's manual page, from its help; the Debian package's dependencies
       python3 python3-numpy python3-pytest python3-tifffile  # the Python package and its tests
       libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev  # the GStreamer plugin (gst/) ...
       gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good  # ... its pipelines

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds ucap and runs every test suite: the normal build with the soaks, the Python
 # package, the tool's files and the installed tree (pytest), the GStreamer element (pytest:
-# pipelines, OpenCV; again under the sanitizers), AddressSanitizer +
+# pipelines, OpenCV; again under the sanitizers), the Debian package, AddressSanitizer +
 # UndefinedBehaviorSanitizer, the fuzz targets' corpora replayed through libFuzzer,
 # ThreadSanitizer for the threaded suites, and (unless --no-windows) the Windows DLL under
 # Wine. The soaks (label "soak") run in every Linux build: in the AddressSanitizer build
@@ -32,7 +32,8 @@ build() {  # dir, extra cmake args...
 # The first stage builds exactly as the README tells users (Release), with warnings as
 # errors, so a warning that only the optimiser finds cannot slip in.
 echo "== build and test (Release, as the README builds)"
-build "$root/build/ci" -DCMAKE_BUILD_TYPE=Release -DUCAP_WERROR=ON
+build "$root/build/ci" -DCMAKE_BUILD_TYPE=Release -DUCAP_WERROR=ON -DCMAKE_INSTALL_PREFIX=/usr \
+  -DUCAP_INSTALL_PYTHONDIR=lib/python3/dist-packages  # Debian's layout, for the package stage
 ctest --test-dir "$root/build/ci" --output-on-failure -j"$jobs" -LE soak
 echo "== soaks (Release)"
 ctest --test-dir "$root/build/ci" --output-on-failure -j"$jobs" -L soak
@@ -66,6 +67,32 @@ else
   echo "== SKIPPED: the GStreamer stage: no plugin built or no cv2/gi for $python"
   skipped="$skipped (SKIPPED: the GStreamer stage)"
 fi
+
+# The Debian package of the build above, installed into this machine as a user would, used
+# (a picture, the C example through pkg-config and find_package, the Python package from
+# Debian's path, the manual page) with nothing of the source tree, then purged: no file of it
+# may stay behind.
+echo "== Debian package (cpack): install, use, purge"
+(cd "$root/build/ci" && cpack -G DEB -B "$root/build/ci/package" >/dev/null)
+deb=$(ls "$root"/build/ci/package/ucap_*_amd64.deb)
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
+apt=(env DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o DPkg::Lock::Timeout=600)
+$SUDO "${apt[@]}" install "$deb" >/dev/null
+packaged=$(dpkg-query -L ucap)
+scratch=$(mktemp -d)
+(cd "$scratch" && env -u UCAP_LIBRARY -u LD_LIBRARY_PATH -u PYTHONPATH -u PYTHONDONTWRITEBYTECODE bash -ec "
+  ucap --vcam sensor=256x192 snap -o a.ome.tif
+  /usr/bin/python3 -c 'import ucap; assert ucap.camera_count() == 1'
+  cc '$root/examples/c/snap.c' \$(pkg-config --cflags --libs ucap) -o snap && ./snap
+  cmake -S '$root/examples/c' -B example -G Ninja >/dev/null && cmake --build example >/dev/null && example/snap
+  test -f /usr/share/man/man1/ucap.1")
+rm -rf "$scratch"
+$SUDO "${apt[@]}" purge ucap >/dev/null
+for f in $packaged; do
+  [ -d "$f" ] && [ ! -L "$f" ] && [ "$f" != /usr/lib/python3/dist-packages/ucap ] && continue  # shared folders
+  if [ -e "$f" ] || [ -L "$f" ]; then echo "left behind after purge: $f" >&2; exit 1; fi
+done
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 build "$root/build/asan" -DCMAKE_BUILD_TYPE=Debug -DUCAP_WERROR=ON -DUCAP_SANITIZE=address -DUCAP_BUILD_BENCH=OFF -DUCAP_BUILD_TOOLS=OFF

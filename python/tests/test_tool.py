@@ -1,6 +1,8 @@
 """The ucap tool against virtual cameras: its files read back with tifffile, Ctrl-C, the
 calibration files, errors and usage."""
 
+import os
+import resource
 import signal
 import struct
 import subprocess
@@ -97,6 +99,66 @@ def test_ctrl_c_aborts_a_long_snap_and_the_next_one_works(tmp_path):
     assert again.returncode == 0 and out.exists()
 
 
+def file_size_limit(size):
+    """A disk that fills up at `size` bytes per file; writes past it fail (no SIGXFSZ)."""
+    def apply():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+    return apply
+
+
+def stream_pages(path):
+    """The frames of a grey stream file with frame stamps, checked against both descriptions."""
+    with tifffile.TiffFile(path) as tif:
+        _, pixels, _ = ome(tif)
+        frames = tif.series[0].asarray().reshape(-1, 192, 256)
+        assert tif.pages[0].description1.split()[1:] == ["images=%d" % len(frames), "frames=%d" % len(frames)]
+        assert pixels.get("SizeT") == str(len(frames)) and len(tif.pages) in (len(frames), len(frames) + 1)
+    assert list(frames[:, 0, 0] + (frames[:, 0, 1].astype(int) << 12)) == list(range(1, len(frames) + 1))
+    return len(frames)
+
+
+# A full disk (a file size limit) hit while a stream adds its 40 pages (the first, a later
+# one), or after them while the full description (40 planes with times) is added: every
+# complete frame stays readable.
+@pytest.mark.parametrize("limit, frames, says", [
+    (150_000, 1, "cannot write"),
+    (3_900_000, 39, "cannot write"),
+    (3_948_000, 40, "no room left for the description in full; the file holds its 40 images without their times"),
+])
+def test_a_stream_onto_a_full_disk_keeps_every_complete_frame(tmp_path, limit, frames, says):
+    out = tmp_path / "s.ome.tif"
+    result = run_tool("--vcam", EXACT + " frame_stamp=1", "stream", "--frames", 40, "--resolution", 3, "-o", out,
+                      preexec_fn=file_size_limit(limit))
+    assert result.returncode == 1 and "s.ome.tif: " + says in result.stderr
+    assert stream_pages(out) == frames
+
+
+def test_a_killed_stream_keeps_its_frames(tmp_path):
+    out = tmp_path / "k.ome.tif"
+    stream = subprocess.Popen([str(TOOL), "--vcam", EXACT + " frame_stamp=1", "stream", "--seconds", "60",
+                               "--resolution", "3", "-o", out], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 30
+    while (not out.exists() or out.stat().st_size < 2_000_000) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    stream.kill()
+    stream.wait()
+    assert stream_pages(out) >= 19
+
+
+# A picture or calibration file that cannot be written whole leaves the older file of that
+# name as it was, and nothing else.
+@pytest.mark.parametrize("command", [["snap", "-o"], ["snap", "--preview", "a.png", "-o"],
+                                     ["calibrate", "black", "-o"]])
+def test_a_failed_write_keeps_the_older_file(tmp_path, command):
+    out = tmp_path / "old"
+    out.write_bytes(b"an older file")
+    result = run_tool("--vcam", "sensor=256x192 scene=dark timescale=100", *command, out, cwd=tmp_path,
+                      preexec_fn=file_size_limit(50_000))
+    assert result.returncode == 1 and str(out) + ": cannot" in result.stderr
+    assert out.read_bytes() == b"an older file" and os.listdir(tmp_path) == ["old"]
+
+
 @pytest.fixture(scope="module")
 def references(tmp_path_factory):
     """A black reference and a white table of a 256 x 192 sensor, made by the tool."""
@@ -146,7 +208,7 @@ def test_a_bad_calibration_file_is_refused(tmp_path, references, change, kind, s
 
 
 @pytest.mark.parametrize("args, status, says", [
-    (["snap"], 2, "usage: ucap snap -o FILE.tif"),
+    (["snap"], 2, "usage: ucap snap -o FILE.ome.tif"),
     (["stream", "-o", "x.tif"], 2, "stream needs --frames N or --seconds S"),
     (["snap", "-o", "x.tif", "--binning", "2"], 1,
      "binning 2: error 8 (invalid argument, a geometry the camera cannot take"),

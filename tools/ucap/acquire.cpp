@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "errors.h"
 #include "image_files.h"
+#include "pending_file.h"
 #include "progress.h"
 #include "ucap/ucap.h"
 
@@ -72,13 +73,17 @@ int run_snap(const CameraOptions& camera, const CaptureOptions& capture, const S
   check(rc, "taking the picture");
 
   if (info.channels == 3) bgr_to_rgb(image);
-  OmeTiffWriter tiff(snap.output, info, 1, false);
-  tiff.write_page(image.data(), -1);
-  tiff.close();
+  write_whole(snap.output, [&](const std::string& path) {
+    OmeTiffWriter tiff(path, info, 1, false);
+    tiff.write_page(image.data(), -1);
+    tiff.close();
+  });
   std::printf("%s: %d x %d %s, 16-bit, exposure %g ms\n", snap.output.c_str(), info.width, info.height,
               kind_of(info), info.exposure_us / 1000.0);
   if (!snap.preview.empty()) {
-    write_preview(snap.preview, image.data(), info.width, info.height, info.channels);
+    write_whole(snap.preview, [&](const std::string& path) {
+      write_preview(path, image.data(), info.width, info.height, info.channels);
+    });
     std::printf("%s: 8-bit preview\n", snap.preview.c_str());
   }
   return 0;

@@ -16,6 +16,9 @@ static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_alw
               "the signal handler needs lock-free atomics");
 
 extern "C" void on_interrupt(int) {
+#ifdef _WIN32
+  std::signal(SIGINT, on_interrupt);  // the C runtime resets the handler on every Ctrl-C
+#endif
   const int n = presses.fetch_add(1) + 1;
   if (n >= 3 && !shielded.load()) _exit(130);
 }
@@ -23,11 +26,15 @@ extern "C" void on_interrupt(int) {
 }  // namespace
 
 void install_interrupt_handler() {
+#ifdef _WIN32
+  std::signal(SIGINT, on_interrupt);
+#else
   struct sigaction action {};
   action.sa_handler = on_interrupt;
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
+#endif
 }
 
 int interrupts() { return presses.load(); }

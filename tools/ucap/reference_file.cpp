@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "errors.h"
+#include "pending_file.h"
 
 namespace tool {
 namespace {
@@ -63,10 +64,12 @@ void write_reference(const std::string& path, const Reference& reference) {
   }
   put32(&bytes[kChecksumAt],
         checksum(bytes.data(), bytes.data() + kHeaderBytes, bytes.size() - kHeaderBytes));
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) throw Failure(path + ": cannot write the " + reference_name(reference.kind));
+  write_whole(path, [&](const std::string& pending) {
+    std::ofstream out(pending, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) throw Failure(path + ": cannot write the " + reference_name(reference.kind));
+  });
 }
 
 Reference read_reference(const std::string& path, ReferenceKind kind, uint32_t width,
