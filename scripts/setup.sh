@@ -5,7 +5,9 @@ need=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev libtiff-dev libcl
       libopencv-imgproc-dev   # OpenCV: the benchmark's baseline only
       clang libclang-rt-dev   # clang and its runtimes (libFuzzer, sanitizers): the fuzz targets
       libpng-dev zlib1g-dev pkg-config  # the ucap tool's image and calibration files; ucap.pc
-      python3 python3-numpy python3-pytest python3-tifffile)  # the Python package and its tests
+      python3 python3-numpy python3-pytest python3-tifffile  # the Python package and its tests
+      libcpp-httplib-dev nlohmann-json3-dev libturbojpeg0-dev  # `ucap serve`: HTTP, JSON, JPEG
+      chromium chromium-driver python3-selenium)  # the live page's browser tests
 missing=()
 for p in "${need[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
