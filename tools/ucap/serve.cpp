@@ -198,11 +198,11 @@ class Server {
                            std::string::npos;
     if (!plain) throw BadRequest("file name \"" + name.substr(0, 64) + "\": use letters, digits, '.', '_' and '-' only");
     const fs::path path = output_dir_ / name;
+    // Links are never followed: a symbolic or hard link could lead anywhere.
     std::error_code error;
-    if (fs::is_symlink(fs::symlink_status(path, error))) {
-      const fs::path target = fs::weakly_canonical(path, error);
-      if (error || target.parent_path() != output_dir_) throw BadRequest("file " + name + " leads out of the output directory");
-    }
+    const fs::file_status status = fs::symlink_status(path, error);
+    if (fs::is_symlink(status) || (fs::is_regular_file(status) && fs::hard_link_count(path, error) > 1))
+      throw BadRequest("file " + name + " is a link; links out of the output directory are not followed");
     return path;
   }
 
