@@ -308,18 +308,22 @@ void Server::live(const httplib::Request& req, httplib::Response& res) {
   view.low = int_param(req, "low", 0, 4094, 0);
   view.high = int_param(req, "high", 1, 4095, 4095);
   view.mark_saturated = int_param(req, "mark", 0, 1, 1) == 1;
+  // A page shows at most this many frames a second; a faster camera has frames skipped.
+  const auto gap = std::chrono::microseconds(1000000 / int_param(req, "fps", 1, 240, 30));
   if (streams_.fetch_add(1) >= kMaxStreams) {
     streams_.fetch_sub(1);
     send(res, 503, {{"error", "too many live views open"}});
     return;
   }
   auto last = std::make_shared<uint64_t>(0);
-  auto idle = std::make_shared<int>(0);
+  auto sent = std::make_shared<std::chrono::steady_clock::time_point>();
+  auto watching = std::make_shared<std::shared_ptr<void>>(cam.watch());
   res.set_header("Cache-Control", "no-store");
   res.set_chunked_content_provider(
       "text/event-stream",
-      [this, &cam, view, automatic, last, idle](size_t, httplib::DataSink& sink) mutable {
+      [this, &cam, view, automatic, last, sent, gap](size_t, httplib::DataSink& sink) {
         if (stopping_.load()) return false;
+        std::this_thread::sleep_until(*sent + gap);
         const std::shared_ptr<const LiveFrame> frame = cam.next_frame(*last, std::chrono::milliseconds(500));
         std::string event;
         if (!frame) {
@@ -327,6 +331,7 @@ void Server::live(const httplib::Request& req, httplib::Response& res) {
           event = "event: status\ndata: " + status_json(cam).dump() + "\n\n";
         } else {
           *last = frame->number;
+          *sent = std::chrono::steady_clock::now();
           const ImageStats& stats = frame->stats();
           PreviewRequest request = view;
           if (automatic) request.low = stats.low, request.high = stats.high;
@@ -343,7 +348,10 @@ void Server::live(const httplib::Request& req, httplib::Response& res) {
         }
         return sink.write(event.data(), event.size());
       },
-      [this](bool) { streams_.fetch_sub(1); });
+      [this, watching](bool) {
+        watching->reset();
+        streams_.fetch_sub(1);
+      });
 }
 
 void Server::change_settings(LiveCamera& cam, const json& body) {
@@ -467,6 +475,7 @@ void Server::routes() {
     LiveCamera& cam = camera_of(req);
     const json body = body_of(req, {"name"});
     const fs::path path = file_in_output(body.contains("name") ? string_field(body, "name", 128) : stamp_name("snap-", ".ome.tif"));
+    const auto watching = cam.watch();
     const LiveStatus status = cam.status();
     const auto frame = cam.next_frame(status.frames, std::chrono::milliseconds(10000));
     if (!frame) throw Failure("no frame arrived: " + status.message);

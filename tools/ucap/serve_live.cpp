@@ -17,6 +17,11 @@ double now_seconds() {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+int64_t now_ms() { return static_cast<int64_t>(now_seconds() * 1000); }
+
+// A stream nobody watches stops after this long.
+constexpr int64_t kIdleMs = 1500;
+
 bool gone(int32_t code) { return code == UCAP_ERR_NO_CAMERA || code == UCAP_ERR_NOT_ATTACHED; }
 
 }  // namespace
@@ -26,7 +31,7 @@ const ImageStats& LiveFrame::stats() const {
   return stats_;
 }
 
-LiveCamera::LiveCamera(const Session& owner, int index) : session_(owner, index) {
+LiveCamera::LiveCamera(const Session& owner, int index) : session_(owner, index), last_viewed_ms_(now_ms()) {
   status_.state = "stopped";
   thread_ = std::thread([this] { loop(); });
 }
@@ -68,13 +73,20 @@ void LiveCamera::post(std::function<void()> work) {
 void LiveCamera::run(const std::function<void()>& work) {
   auto done = std::make_shared<std::promise<void>>();
   std::future<void> result = done->get_future();
-  post([&work, done] {
+  post([this, &work, done] {
+    std::exception_ptr failure;
     try {
       work();
-      done->set_value();
     } catch (...) {
-      done->set_exception(std::current_exception());
+      failure = std::current_exception();
     }
+    // The caller sees the settings as the work left them.
+    const std::string settings = read_settings();
+    {
+      std::lock_guard lock(mutex_);
+      settings_ = settings;
+    }
+    failure ? done->set_exception(failure) : done->set_value();
   });
   result.get();
 }
@@ -98,6 +110,14 @@ void LiveCamera::end_job(const std::string& result, const std::string& error) {
   status_.job.running = false;
   status_.job.result = result;
   status_.job.error = error;
+}
+
+std::shared_ptr<void> LiveCamera::watch() {
+  viewers_.fetch_add(1);
+  return std::shared_ptr<void>(nullptr, [this](void*) {
+    last_viewed_ms_.store(now_ms());
+    viewers_.fetch_sub(1);
+  });
 }
 
 void LiveCamera::set_focus_region(Box region) {
@@ -230,6 +250,14 @@ void LiveCamera::loop() {
       work();
       continue;
     }
+    if (viewers_.load() == 0 && !tap_ && now_ms() - last_viewed_ms_.load() > kIdleMs) {
+      if (streaming_) {
+        stop_stream();
+        fail("idle", "nobody is watching this camera");
+      }
+      rest(50);
+      continue;
+    }
     if (!streaming_) {
       if (!start_stream()) {
         rest(500);
@@ -262,8 +290,7 @@ void LiveCamera::loop() {
   if (tap_) tap_ = nullptr;
   std::lock_guard lock(mutex_);
   frame_ready_.notify_all();
-  // Work still queued is never run: its callers learn so.
-  for (auto& work : work_) (void)work;
+  // Work still queued is never run: its callers learn so (a broken promise).
   work_.clear();
 }
 

@@ -47,7 +47,7 @@ struct JobState {
 };
 
 struct LiveStatus {
-  std::string state;       // "live", "stopped", "unplugged", "error"
+  std::string state;       // "live", "stopped", "idle" (nobody watches), "unplugged", "error"
   std::string message;
   uint64_t frames = 0, dropped = 0;
   double rate = 0;         // frames per second over the last frames
@@ -87,6 +87,10 @@ class LiveCamera {
   void tap(std::function<bool(const LiveFrame&)> sink) { tap_ = std::move(sink); }
   void set_focus_region(Box region);
 
+  // Someone looks at the stream while the returned token lives. A camera nobody has looked at
+  // for a moment stops its stream (streams of several cameras share the bus's bandwidth).
+  std::shared_ptr<void> watch();
+
  private:
   void loop();
   bool start_stream();
@@ -97,6 +101,8 @@ class LiveCamera {
 
   Session session_;
   std::atomic<bool> quit_{false}, stop_job_{false};
+  std::atomic<int> viewers_{0};
+  std::atomic<int64_t> last_viewed_ms_;
 
   mutable std::mutex mutex_;  // guards everything down to the camera thread's own
   std::condition_variable frame_ready_;
