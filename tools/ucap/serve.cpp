@@ -343,7 +343,7 @@ void Server::live(const httplib::Request& req, httplib::Response& res) {
                     {"scale", preview.scale}, {"low", request.low}, {"high", request.high},
                     {"sharpness", stats.sharpness}, {"saturated", stats.saturated}, {"histogram", stats.histogram},
                     {"exposure_us", frame->info->exposure_us}, {"rate", status.rate}, {"dropped", status.dropped},
-                    {"frames", status.frames}, {"jpeg", base64(preview.jpeg)}};
+                    {"frames", status.frames}, {"arrived_ms", frame->arrived_ms}, {"jpeg", base64(preview.jpeg)}};
           event = "data: " + e.dump() + "\n\n";
         }
         return sink.write(event.data(), event.size());
@@ -468,7 +468,11 @@ void Server::routes() {
     for (int y = box[1]; y < box[3]; ++y)
       for (int x = box[0]; x < box[2]; ++x)
         for (size_t c = 0; c < 3; ++c) sum[c] += im.words[(static_cast<size_t>(y) * im.width + x) * 3 + c];
-    cam.run([&] { check(UcapmSetImageWhiteBalance(cam.index(), sum[0], sum[1], sum[2]), "balance on this region"); });
+    // The region's mean colour relative to its green: what makes it grey (the green level stays).
+    if (!(sum[1] > 0)) throw BadRequest("region: the green of this region is black");
+    cam.run([&] {
+      check(UcapmSetImageWhiteBalance(cam.index(), sum[0] / sum[1], 1.0, sum[2] / sum[1]), "balance on this region");
+    });
     send(res, 200, json::parse(cam.settings()));
   }));
   http_.Post("/api/snap", guarded([this](const httplib::Request& req, httplib::Response& res) {

@@ -210,6 +210,8 @@ void LiveCamera::stop_stream() {
 
 void LiveCamera::publish(std::vector<uint16_t>& words) {
   auto frame = std::make_shared<LiveFrame>();
+  frame->arrived_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::system_clock::now().time_since_epoch()).count();
   frame->image = Image{info_->width, info_->height, info_->channels, std::move(words)};
   words.assign(frame->image.words.size(), 0);
   if (frame->image.channels == 3) bgr_to_rgb(frame->image.words);

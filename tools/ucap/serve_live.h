@@ -25,6 +25,7 @@ namespace tool {
 // A frame as the page's streams take it: shared, never changed after it is published.
 struct LiveFrame {
   uint64_t number = 0;     // frames of this camera published since the server started
+  int64_t arrived_ms = 0;  // when it arrived, milliseconds since 1970 (for the page's latency)
   Image image;             // RGB order
   std::shared_ptr<const ImageInfo> info;
   Box focus_region;

@@ -101,7 +101,8 @@ def test_live_settings_files(browser):
     start = driver.execute_script("return [ucapPage.frames, ucapPage.number]")
     time.sleep(3)
     end = driver.execute_script("return [ucapPage.frames, ucapPage.number]")
-    print("page showed %d of %d frames" % (end[0] - start[0], end[1] - start[1]))
+    latency = statistics.median(driver.execute_script("return ucapPage.latency"))
+    print("page showed %d of %d frames, median %g ms from arrival to display" % (end[0] - start[0], end[1] - start[1], latency))
     # Exposure: the level follows; binning and region: the size follows.
     dim = driver.execute_script("return ucapPage.last.high")
     assert apply(driver, **{"exposure-in": "250ms"})["exposure_us"] == 250000
