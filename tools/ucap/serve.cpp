@@ -356,6 +356,7 @@ void Server::live(const httplib::Request& req, httplib::Response& res) {
 
 void Server::change_settings(LiveCamera& cam, const json& body) {
   const json now = json::parse(cam.settings());
+  if (!now.contains("resolution")) throw Failure("the camera has not answered yet: " + cam.status().message);
   CaptureOptions before;
   before.resolution = now.at("resolution").get<int>();
   before.bits = now.at("bits").get<int>();
