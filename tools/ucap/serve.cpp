@@ -547,8 +547,14 @@ void Server::routes() {
         return c->stop_requested() ? 1 : 0;
       };
       const auto user = reinterpret_cast<intptr_t>(&cam);
-      const int32_t rc = kind == "black" ? UcapmCalculateBlackRefEx(cam.index(), callback, user)
-                                         : UcapmCalculateWhiteRefEx(cam.index(), callback, user);
+      auto measure = [&] {
+        return kind == "black" ? UcapmCalculateBlackRefEx(cam.index(), callback, user)
+                               : UcapmCalculateWhiteRefEx(cam.index(), callback, user);
+      };
+      int32_t rc = measure();
+      // Right after the live stream stopped, a calculation has now and then been aborted
+      // (4) without anyone asking; it is tried once more then.
+      if (rc == UCAP_ERR_ABORTED && !cam.stop_requested()) rc = measure();
       cam.end_job(rc == UCAP_OK ? kind + " reference measured" : "", rc == UCAP_OK ? "" : describe_code(rc));
     });
     send(res, 200, json::object());
