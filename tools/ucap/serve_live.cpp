@@ -71,14 +71,15 @@ void LiveCamera::post(std::function<void()> work) {
 }
 
 void LiveCamera::run(const std::function<void()>& work) {
-  auto done = std::make_shared<std::promise<void>>();
-  std::future<void> result = done->get_future();
+  // What went wrong travels back as text: an exception object is not shared between threads.
+  auto done = std::make_shared<std::promise<std::optional<std::string>>>();
+  std::future<std::optional<std::string>> result = done->get_future();
   post([this, &work, done] {
-    std::exception_ptr failure;
+    std::optional<std::string> failure;
     try {
       work();
-    } catch (...) {
-      failure = std::current_exception();
+    } catch (const std::exception& e) {
+      failure = e.what();
     }
     // The caller sees the settings as the work left them.
     const std::string settings = read_settings();
@@ -86,9 +87,15 @@ void LiveCamera::run(const std::function<void()>& work) {
       std::lock_guard lock(mutex_);
       settings_ = settings;
     }
-    failure ? done->set_exception(failure) : done->set_value();
+    done->set_value(std::move(failure));
   });
-  result.get();
+  std::optional<std::string> failure;
+  try {
+    failure = result.get();
+  } catch (const std::future_error&) {
+    failure = "the server is stopping";
+  }
+  if (failure) throw Failure(*failure);
 }
 
 bool LiveCamera::begin_job(const std::string& kind, const std::string& unit, double total) {

@@ -71,8 +71,9 @@ class LiveCamera {
   // The camera's settings as the camera thread last read them (JSON text).
   std::string settings() const;
 
-  // Runs `work` on the camera thread with the stream stopped, waits for it and throws what it
-  // threw; the stream starts again afterwards (with the settings read anew).
+  // Runs `work` on the camera thread with the stream stopped, waits for it and throws a
+  // Failure with the message of what it threw; the stream starts again afterwards (with the
+  // settings read anew).
   void run(const std::function<void()>& work);
   // Queues `work` the same way without waiting.
   void post(std::function<void()> work);
