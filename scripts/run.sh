@@ -2,7 +2,8 @@
 # The main job: builds the library, its command-line tool (and GStreamer plugin), then takes a
 # picture with the default virtual camera: build/run/snap.ome.tif (16-bit OME-TIFF) and build/run/snap.png (8-bit
 # preview). Arguments, if any, go to the tool instead (see `scripts/run.sh --help`), e.g.
-# `scripts/run.sh info` or `scripts/run.sh snap -o my.ome.tif --exposure 2s`.
+# `scripts/run.sh info`, `scripts/run.sh snap -o my.ome.tif --exposure 2s` or `scripts/run.sh serve`
+# (the live page in the browser).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"

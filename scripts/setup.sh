@@ -10,7 +10,9 @@ need=(cmake ninja-build ccache g++ make libgtest-dev libbenchmark-dev libtiff-de
       python3 python3-numpy python3-pytest python3-tifffile  # the Python package and its tests
       libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev  # the GStreamer plugin (gst/) ...
       gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good  # ... its pipelines
-      python3-gi gir1.2-gstreamer-1.0 python3-opencv)  # ... and its tests
+      python3-gi gir1.2-gstreamer-1.0 python3-opencv  # ... and its tests
+      libcpp-httplib-dev nlohmann-json3-dev libturbojpeg0-dev  # `ucap serve`: HTTP, JSON, JPEG
+      chromium chromium-driver python3-selenium)  # the live page's browser tests
 missing=()
 for p in "${need[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

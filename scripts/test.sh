@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds ucap and runs every test suite: the normal build with the soaks, the Python
-# package, the tool's files and the installed tree (pytest), the GStreamer element (pytest:
-# pipelines, OpenCV; again under the sanitizers), the Debian package, AddressSanitizer +
+# package, the tool's files and the installed tree (pytest), the live page in chromium, the
+# GStreamer element (pytest: pipelines, OpenCV; again under the sanitizers), the Debian package,
+# AddressSanitizer +
 # UndefinedBehaviorSanitizer, the fuzz targets' corpora replayed through libFuzzer,
 # ThreadSanitizer for the threaded suites, and (unless --no-windows) the Windows DLL under
 # Wine. The soaks (label "soak") run in every Linux build: in the AddressSanitizer build
@@ -53,6 +54,16 @@ if "$python" -c 'import numpy, pytest, tifffile' 2>/dev/null; then
 else
   echo "== SKIPPED: the Python stage: $python cannot import numpy, pytest and tifffile"
   skipped=" (SKIPPED: the Python stage)"
+fi
+
+# `ucap serve` with Debian's chromium driven headless, and its door, on the same build.
+echo "== ucap serve: the live page in chromium, and the server's safety rules (pytest)"
+if "$python" -c 'import selenium, tifffile' 2>/dev/null && command -v chromedriver >/dev/null; then
+  UCAP_BUILD="$root/build/ci" PYTHONDONTWRITEBYTECODE=1 \
+    "$python" -m pytest -p no:cacheprovider -q -rs "$root/tools/ucap/tests"
+else
+  echo "== SKIPPED: the live page stage: no selenium or chromedriver"
+  skipped="$skipped (SKIPPED: the live page stage)"
 fi
 
 # The GStreamer element (built with the rest when Debian's GStreamer packages are there):

@@ -293,6 +293,9 @@ bool parse_config(const char* text, bool attaching, Settings* cfg_out, CameraFau
       else if (v == "gradient") sp.scene = Scene::kGradient;
       else if (v == "bar") sp.scene = Scene::kBar;
       else return false;
+    } else if (key == "blur") {
+      ++sensor_count;
+      if (!parse_double(v, 0.0, 100.0, &sp.blur)) return false;
     } else if (key == "level") {
       ++sensor_count;
       if (!parse_double(v, 0.0, 1e7, &sp.level)) return false;

@@ -5,6 +5,8 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <mutex>
 
 namespace vcam {
 namespace {
@@ -48,7 +50,8 @@ int color(int x, int y) {
   return 1;
 }
 
-double scene(const SensorParams& p, int w, int h, int x, int y) {
+// Reflectance of the scene at (x, y) in color c (the chart's patches differ per color).
+double scene(const SensorParams& p, int w, int h, int x, int y, int c) {
   switch (p.scene) {
     case Scene::kFlat: return 1.0;
     case Scene::kDark: return 0.0;
@@ -62,7 +65,65 @@ double scene(const SensorParams& p, int w, int h, int x, int y) {
   if (fx < 0 || fy < 0 || fx >= 6.0 || fy >= 4.0) return 0.05;
   int px = static_cast<int>(fx), py = static_cast<int>(fy);
   if (fx - px < 0.05 || fx - px > 0.95 || fy - py < 0.05 || fy - py > 0.95) return 0.05;
-  return kChart[static_cast<size_t>(py * 6 + px)][static_cast<size_t>(color(x, y))];
+  return kChart[static_cast<size_t>(py * 6 + px)][static_cast<size_t>(c)];
+}
+
+// The scene through a defocused lens over columns [x0, x0 + cols) and rows [0, rows): each
+// color's scene convolved with a Gaussian of standard deviation p.blur (the sensor's edge
+// rows and columns repeated beyond it), taken at every pixel in that pixel's own color.
+std::vector<float> blur_scene(const SensorParams& p, int w, int h, int x0, int cols, int rows) {
+  const int r = static_cast<int>(std::ceil(3.0 * p.blur));
+  std::vector<float> kernel(static_cast<size_t>(2 * r + 1));
+  double sum = 0;
+  for (int k = -r; k <= r; ++k) sum += kernel[static_cast<size_t>(k + r)] = static_cast<float>(std::exp(-0.5 * k * k / (p.blur * p.blur)));
+  for (float& k : kernel) k = static_cast<float>(k / sum);
+  const size_t wide = static_cast<size_t>(cols + 2 * r), tall = static_cast<size_t>(rows + 2 * r);
+  std::vector<float> source(wide), across(tall * static_cast<size_t>(cols)), out(static_cast<size_t>(rows) * static_cast<size_t>(cols));
+  for (int c = 0; c < 3; ++c) {
+    for (size_t j = 0; j < tall; ++j) {
+      const int y = std::clamp(static_cast<int>(j) - r, 0, h - 1);
+      for (size_t i = 0; i < wide; ++i)
+        source[i] = static_cast<float>(scene(p, w, h, std::clamp(x0 + static_cast<int>(i) - r, 0, w - 1), y, c));
+      float* row = &across[j * static_cast<size_t>(cols)];
+      for (int i = 0; i < cols; ++i) {
+        float v = 0;
+        for (size_t k = 0; k < kernel.size(); ++k) v += kernel[k] * source[static_cast<size_t>(i) + k];
+        row[i] = v;
+      }
+    }
+    for (int y = 0; y < rows; ++y)
+      for (int i = 0; i < cols; ++i) {
+        if (color(x0 + i, y) != c) continue;
+        float v = 0;
+        for (size_t k = 0; k < kernel.size(); ++k) v += kernel[k] * across[(static_cast<size_t>(y) + k) * static_cast<size_t>(cols) + static_cast<size_t>(i)];
+        out[static_cast<size_t>(y) * static_cast<size_t>(cols) + static_cast<size_t>(i)] = v;
+      }
+  }
+  return out;
+}
+
+// The blurred scenes of the last few geometries: a stream renders the same one every frame.
+std::shared_ptr<const std::vector<float>> blurred_scene(const SensorParams& p, int w, int h, int x0, int cols,
+                                                        int rows) {
+  struct Entry {
+    Scene scene;
+    double blur;
+    std::array<int, 5> box;
+    std::shared_ptr<const std::vector<float>> values;
+  };
+  static std::mutex mutex;
+  static std::vector<Entry> cache;
+  const std::array<int, 5> box{w, h, x0, cols, rows};
+  {
+    std::lock_guard lock(mutex);
+    for (const Entry& e : cache)
+      if (e.scene == p.scene && e.blur == p.blur && e.box == box) return e.values;
+  }
+  auto values = std::make_shared<const std::vector<float>>(blur_scene(p, w, h, x0, cols, rows));
+  std::lock_guard lock(mutex);
+  if (cache.size() >= 4) cache.erase(cache.begin());
+  cache.push_back({p.scene, p.blur, box, values});
+  return values;
 }
 
 struct Model {
@@ -72,6 +133,9 @@ struct Model {
   double dark_charge;   // counts of dark charge over this exposure
   std::array<double, 3> response;  // per color, the strongest 1
   std::vector<uint8_t> defect;  // 1 stuck high, 2 dead, per sensor pixel (or empty)
+  // With blur: the blurred scene over rows [0, ...) and columns [blur_x0, blur_x0 + blur_cols).
+  std::shared_ptr<const std::vector<float>> blurred = nullptr;
+  int blur_x0 = 0, blur_cols = 0;
 
   // Fixed-pattern hash of one pixel.
   uint64_t pixel(int x, int y) const {
@@ -80,7 +144,8 @@ struct Model {
   }
   // Light falling on one pixel during the exposure, in counts.
   double light(int x, int y, uint64_t ph) const {
-    double s = scene(p, w, h, x, y);
+    double s = blurred ? (*blurred)[static_cast<size_t>(y) * static_cast<size_t>(blur_cols) + static_cast<size_t>(x - blur_x0)]
+                       : scene(p, w, h, x, y, color(x, y));
     if (s == 0.0) return 0.0;
     // Gain: the sum of two uniform numbers, scaled to unit variance.
     double n = static_cast<double>(ph & 0xFFFFFFFF) * 0x1p-32 + static_cast<double>(ph >> 32) * 0x1p-32 - 1.0;
@@ -167,6 +232,11 @@ std::vector<uint16_t> render_frame(const SensorParams& p, int sensor_w, int sens
   for (int i = 0; i < rows; ++i)
     for (int y : covered_rows(g, i, sensor_h, p.color_rows)) first = std::min(first, y);
   size_t W = static_cast<size_t>(g.width);
+  if (p.blur > 0) {
+    m.blurred = blurred_scene(p, sensor_w, sensor_h, g.left, g.width, last + 1);
+    m.blur_x0 = g.left;
+    m.blur_cols = g.width;
+  }
   std::vector<double> above(W, 0.0);  // light of the rows above, per column
   if (p.smear > 0) {
     for (int y = 0; y < first; ++y)

@@ -20,6 +20,7 @@ enum class Scene { kChart, kFlat, kDark, kGradient, kBar };
 
 struct SensorParams {
   Scene scene = Scene::kChart;
+  double blur = 0.0;        // defocus: Gaussian blur of the scene, standard deviation in pixels
   double level = 1500.0;    // signal of a white pixel of the strongest color, counts per 100 ms
   // Relative response of the red, green and blue sites to white light (the color filters
   // and the silicon together); the strongest color gets `level`, the others their share.

@@ -57,6 +57,8 @@
  *   scene=chart|flat|dark|gradient|bar   color chart (default), flat field, darkness,
  *                        horizontal ramp, or darkness with a white bar across the width
  *                        from 1/8 to 3/8 of the height (edges on even rows)
+ *   blur=X               defocus: the scene blurred by a Gaussian of standard deviation X
+ *                        pixels (each color on its own), 0..100 (default 0: sharp)
  *   level=X              signal of a white pixel of the strongest color (response=) in
  *                        counts per 100 ms (default 1500)
  *   response=R,G,B       relative response of the red, green and blue sites to white

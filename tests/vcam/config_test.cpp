@@ -15,6 +15,7 @@ TEST_F(Config, MalformedAttachConfigurationsAreRefused) {
       "blemishes=1:2,3",  "blemishes=3000:1", "blemish_count=-1",   "id=a#b",
       "id=",              "level=-1",         "noise=yes",          "timescale=0",
       "timescale=0.5",    "scene=stars",      "dark=1e400",         "smear=nan",
+      "blur=-1",          "blur=101",
       "fail_read=F0F00070:1",  "fail_read=F0F00071:1:31", "fail_write=vendor+70:1:0",
       "fail_ioctl=zz:1:31",    "fail_open=x",     "fail_detail=1:0", "lapse=2",
       "node=63",          "output=0:3000x10", "output=9:10x10",     "busy_polls=-1",

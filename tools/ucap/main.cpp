@@ -4,6 +4,7 @@
 //   ucap snap -o FILE.ome.tif    one image as OME-TIFF (and a PNG preview)
 //   ucap stream --frames N       fast acquisition into a multi-page OME-TIFF
 //   ucap calibrate black|white   measure a reference and save it to a calibration file
+//   ucap serve                   live view and control page in the browser
 //   ucap firmware FILE           download a firmware text into the camera
 // Global options: --vcam CONFIG (repeatable), -c/--camera N, --library-messages.
 #include <CLI/CLI.hpp>
@@ -28,6 +29,7 @@ const std::map<std::string, std::string> kUsage = {
     {"stream", "ucap stream --frames N | --seconds S [-o FILE.ome.tif] [capture options as for snap]"},
     {"calibrate", "ucap calibrate black|white -o FILE [--exposure T] [--black-ref FILE]"},
     {"firmware", "ucap firmware FILE"},
+    {"serve", "ucap serve [--port 8321] [--listen ADDR] [--output-dir DIR] [--token T] [--allowed-host NAME]..."},
 };
 
 // Resolution, pixel depth, binning, region, exposure, references, color: for snap and stream.
@@ -77,7 +79,7 @@ void add_black_ref_option(CLI::App* command, tool::CaptureOptions& o) {
 }
 
 int usage_error(const CLI::App& app, const std::string& message) {
-  std::string usage = "ucap [--vcam CONFIG]... [-c N] list|info|snap|stream|calibrate|firmware ...";
+  std::string usage = "ucap [--vcam CONFIG]... [-c N] list|info|snap|stream|calibrate|serve|firmware ...";
   for (const CLI::App* command : app.get_subcommands({})) {
     if (command->count() > 0) usage = kUsage.at(command->get_name());
   }
@@ -175,6 +177,17 @@ int main(int argc, char** argv) {
       ->required()
       ->check(CLI::ExistingFile);
 
+#ifdef UCAP_WITH_SERVE  // builds with cpp-httplib, nlohmann-json and libjpeg-turbo
+  tool::ServeOptions serve_options;
+  auto* serve = app.add_subcommand("serve", "live view and control page in the browser");
+  serve->add_option("--port", serve_options.port, "TCP port (default 8321; 0: any free one)")->check(CLI::Range(0, 65535));
+  serve->add_option("--listen", serve_options.listen, "address to listen on (default 127.0.0.1)");
+  serve->add_option("--output-dir", serve_options.output_dir, "directory for snaps, recordings and calibration files")
+      ->check(CLI::ExistingDirectory);
+  serve->add_option("--token", serve_options.token, "access token (made up and printed when needed and not given)");
+  serve->add_option("--allowed-host", serve_options.allowed_hosts, "a further Host name the server answers to");
+#endif
+
   try {
     app.parse(argc, argv);
     if (*stream && frames->count() == 0 && seconds->count() == 0)
@@ -194,6 +207,9 @@ int main(int argc, char** argv) {
       return tool::run_calibrate(camera, capture, calibrate_options);
     }
     if (*firmware) return tool::run_firmware(camera, firmware_file);
+#ifdef UCAP_WITH_SERVE
+    if (*serve) return tool::run_serve(camera, serve_options);
+#endif
   } catch (const tool::Failure& failure) {
     std::fprintf(stderr, "ucap: %s\n", failure.what());
     return failure.status();

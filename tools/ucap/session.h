@@ -19,6 +19,8 @@ void configure_virtual_cameras(const std::vector<std::string>& configs);
 class Session {
  public:
   explicit Session(const CameraOptions& options);
+  // Another camera of the same started library: a view that leaves closing to `owner`.
+  Session(const Session& owner, int index);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -36,6 +38,7 @@ class Session {
   int count_ = 0;
   int sensor_width_ = 0;
   int sensor_height_ = 0;
+  bool owner_ = true;
 };
 
 }  // namespace tool

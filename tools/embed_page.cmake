@@ -1,0 +1,12 @@
+# Writes the file IN as the C++ string tool::kServePage into OUT, in pieces a compiler takes.
+file(READ ${IN} page HEX)
+string(LENGTH "${page}" length)
+set(body "")
+set(at 0)
+while(at LESS length)
+  string(SUBSTRING "${page}" ${at} 8192 piece)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "\\\\x\\1" piece "${piece}")
+  string(APPEND body "    \"${piece}\"\n")
+  math(EXPR at "${at} + 8192")
+endwhile()
+file(WRITE ${OUT} "namespace tool {\nextern const char kServePage[];\nconst char kServePage[] =\n${body}    \"\";\n}  // namespace tool\n")
