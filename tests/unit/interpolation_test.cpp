@@ -133,17 +133,19 @@ TEST(InterpolateStandard, AgreesWithAStepByStepModelOnArbitraryFrames) {
 // at their largest dividends and caps; the blocks' and the half-resolution assembly's table
 // look-ups) must still give the plain builds' images. Trial 0 is a flat field (red and blue
 // 36860, greens 10 and 399) whose refined ratios divide 19142025 exactly by 399, a dividend
-// no float holds; the others are random, with widths that leave every remainder of the
-// eight-cell vector steps.
+// no float holds; the others are random (every fourth a 12-bit mosaic with a word above 12
+// bits here and there, as the vector steps stop at one), with widths that leave every
+// remainder of the eight-cell vector steps.
 TEST(Interpolators, Avx2BuildsGiveThePlainImagesForAnySamples) {
   const auto t = identity_gains();
   std::mt19937 rng(11);
   for (int trial = 0; trial < 24; ++trial) {
-    const int w = 2 * (16 + trial), h = 2 + 2 * (trial % 5);
+    const int w = 2 * (16 + trial) + (trial % 3 == 1 ? 512 : 0), h = 2 + 2 * (trial % 5);
     std::vector<uint16_t> mosaic(static_cast<size_t>(w) * h);
     for (size_t i = 0; i < mosaic.size(); ++i) {
       const int x = static_cast<int>(i % w), y = static_cast<int>(i / w);
       mosaic[i] = static_cast<uint16_t>(trial == 0 ? (x % 2 == y % 2 ? 36860 : y % 2 ? 399 : 10)
+                                        : trial % 4 == 3 ? (i % 97 == 0 ? 4096 + rng() % 61439 : rng() % 4096)
                                         : trial % 2 ? rng()
                                         : rng() % 3 ? 60000 + rng() % 5536
                                                     : rng() % 8);
