@@ -68,15 +68,21 @@ TEST_F(DiscoveryTest, NoCameraCountsZero) {
 }
 
 TEST_F(DiscoveryTest, CamerasAreNumberedInSortedOrderSkippingForeignDevices) {
-  // Attach order differs from sort order; a foreign device of the same class sits among them.
-  // Keys: 300000000000000 -> 0000000030, and so on.
+  // Attach order differs from sort order, with two cameras, then with three and a foreign
+  // device of the same class among them. Keys: 300000000000000 -> 0000000030, and so on.
+  UcapInfoRecord info;
   ASSERT_GE(ucap_vcam_attach("id=300000000000000 uid=3"), 0);
-  ASSERT_GE(ucap_vcam_attach("model=foreign id=100000000000000"), 0);
   ASSERT_GE(ucap_vcam_attach("model=lumens id=200000000000000 uid=2"), 0);
+  ASSERT_EQ(UcapInit(), 0);
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(UcapmInfo(i, &info), 0);
+    EXPECT_EQ(info.unique_id_low, static_cast<uint32_t>(i + 2)) << "camera " << i << " of two";
+  }
+  ASSERT_EQ(UcapClose(), 0);
+  ASSERT_GE(ucap_vcam_attach("model=foreign id=100000000000000"), 0);
   ASSERT_GE(ucap_vcam_attach("id=100000000000000 uid=1"), 0);
   EXPECT_EQ(UcapGetNumberofCameras(), 3);
   ASSERT_EQ(UcapInit(), 0);
-  UcapInfoRecord info;
   for (int i = 0; i < 3; ++i) {
     ASSERT_EQ(UcapmInfo(i, &info), 0);
     EXPECT_EQ(info.unique_id_low, static_cast<uint32_t>(i + 1)) << "camera " << i;

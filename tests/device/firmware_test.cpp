@@ -29,17 +29,14 @@ std::string repeat(const std::string& line, int times) {
   return text;
 }
 
-// The text in a heap block of exactly its length, so that a read past it is caught.
-ucap::device::FirmwareImage parse(const std::string& text) {
-  std::vector<char> exact(text.begin(), text.end());
-  return parse_firmware(exact.data(), static_cast<int32_t>(exact.size()));
-}
-
-TEST(FirmwareText, LinesCommentsAndLineEnds) {
+TEST(FirmwareText, LinesCommentsLineEndsAndMalformedTexts) {
   struct Case {
     const char* what;
     std::string text;
-    Bytes bytes;  // before padding
+    Bytes bytes;          // before padding
+    int32_t code = 0;     // refused texts give no bytes
+    int32_t length = -2;  // -2: the text's own
+    bool null = false;
   };
   const Case cases[] = {
       {"two lines", "10000001\r\n11111111\r\n", {0x81, 0xFF}},
@@ -53,31 +50,18 @@ TEST(FirmwareText, LinesCommentsAndLineEnds) {
       {"short lines", repeat("1\r\n", 200), Bytes(200, 0x01)},
       {"a second block", repeat("11110000 a long comment on every line\r\n", 129), Bytes(129, 0xF0)},
       {"no bytes", "", {}},
+      {"lone CR inside", "00000001\r00000010\r\n", {}, 8},
+      {"negative length", "00000001\r\n", {}, 8, -1},
+      {"null text", "", {}, 8, 10, true},
+      {"null text, length 0", "", {}, 0, 0, true},
   };
   for (const Case& c : cases) {
-    ucap::device::FirmwareImage image = parse(c.text);
-    EXPECT_EQ(image.code, 0) << c.what;
-    EXPECT_EQ(image.bytes, padded(c.bytes)) << c.what;
-  }
-}
-
-TEST(FirmwareText, MalformedTextsAndArguments) {
-  struct Case {
-    const char* what;
-    const char* text;
-    int32_t length;
-    int32_t code;
-  };
-  const Case cases[] = {
-      {"lone CR inside", "00000001\r00000010\r\n", 19, 8},
-      {"negative length", "00000001\r\n", -1, 8},
-      {"null text", nullptr, 10, 8},
-      {"null text, length 0", nullptr, 0, 0},
-  };
-  for (const Case& c : cases) {
-    ucap::device::FirmwareImage image = parse_firmware(c.text, c.length);
+    // The text in a heap block of exactly its length, so that a read past it is caught.
+    std::vector<char> exact(c.text.begin(), c.text.end());
+    const ucap::device::FirmwareImage image =
+        parse_firmware(c.null ? nullptr : exact.data(), c.length == -2 ? static_cast<int32_t>(exact.size()) : c.length);
     EXPECT_EQ(image.code, c.code) << c.what;
-    EXPECT_TRUE(image.bytes.empty()) << c.what;
+    EXPECT_EQ(image.bytes, c.bytes.empty() ? Bytes{} : padded(c.bytes)) << c.what;
   }
 }
 

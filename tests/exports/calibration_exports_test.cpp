@@ -25,10 +25,6 @@ std::vector<uint16_t> pattern(size_t words, uint32_t seed) {
   return v;
 }
 
-std::vector<uint16_t> gains_of(const ucap::CameraRecord& cam) {
-  return std::vector<uint16_t>(&cam.tables.gain[0][0], &cam.tables.gain[0][0] + 3 * ucap::kTableSize);
-}
-
 bool gains_are_identity(const ucap::CameraRecord& cam) {
   for (int c = 0; c < 3; ++c) {
     for (int i = 0; i < ucap::kTableSize; ++i) {
@@ -43,21 +39,17 @@ class ColorExportTest : public CameraTest {
   std::vector<std::string> cameras() const override { return {"", ""}; }
 };
 
-// Each color setting acts on the camera its index names, through both families.
+// Each color setting acts on the camera its index names, through both families. (What the
+// values do: the unit tests of the color tables.)
 TEST_F(ColorExportTest, SettingsActOnTheCameraTheyName) {
   ASSERT_EQ(UcapmSetWhiteBalance(1, 2.0, 2.0, 2.0), 0);  // equal: identity gains
   EXPECT_TRUE(gains_are_identity(*ucap::camera(1)));
   EXPECT_FALSE(gains_are_identity(*ucap::camera(0)));
   double r = 0, g = 0, b = 0;
+  ASSERT_EQ(UcapmSetImageWhiteBalance(1, 0.5, 1.0, 1.0), 0);
   ASSERT_EQ(UcapmGetCurrentWhiteBalance(1, &r, &g, &b), 0);
-  EXPECT_EQ(r, 2.0);
-  // A neutral area that shows the white balance's own color makes every gain 1 once the
-  // matrix plays no part.
-  ASSERT_EQ(UcapmSetWhiteBalance(1, 1.0, 1.0, 1.0), 0);
-  ASSERT_EQ(UcapmSetImageWhiteBalance(1, 0.5, 0.5, 0.5), 0);
-  EXPECT_TRUE(gains_are_identity(*ucap::camera(1)));
-  ASSERT_EQ(UcapmGetCurrentWhiteBalance(1, &r, &g, &b), 0);
-  EXPECT_EQ(r, 0.5);
+  EXPECT_EQ(r, 1.0);
+  EXPECT_EQ(g, 2.0);
   // The tables are rebuilt without storing; the stored values bring them back.
   const double equal[3] = {3.0, 3.0, 3.0};
   ASSERT_EQ(Ucap_setwhite(equal), 0);
@@ -67,6 +59,7 @@ TEST_F(ColorExportTest, SettingsActOnTheCameraTheyName) {
   const double stored[3] = {r, g, b};
   ASSERT_EQ(Ucap_setwhite(stored), 0);
   EXPECT_EQ(ucap::camera(0)->tables.gain[ucap::kBlue][33], 34);
+  EXPECT_EQ(UcapSetWhiteBalance(1.0, 0.0, 1.0), 5);
   // Saturation 0 makes the matrix the identity: diagonal terms 4096 + x, the others 4096.
   ASSERT_EQ(UcapSetColorSaturation(0.0, 0.0, 0.0), 0);
   const ucap::CameraRecord& cam = *ucap::camera(0);
@@ -78,7 +71,6 @@ TEST_F(ColorExportTest, SettingsActOnTheCameraTheyName) {
   EXPECT_EQ(cam.tables.term[3][100], 4078);  // -17.6 + 4096
   // The color-processing switch is stored as given.
   UcapEnableColorProcessing(5);
-  EXPECT_EQ(UcapIsColorProcessingEnabled(), 5);
   int32_t on = -1;
   ASSERT_EQ(UcapmEnableColorProcessing(1, 1), 0);
   ASSERT_EQ(UcapmIsColorProcessingEnabled(1, &on), 0);
@@ -86,24 +78,7 @@ TEST_F(ColorExportTest, SettingsActOnTheCameraTheyName) {
   EXPECT_EQ(UcapIsColorProcessingEnabled(), 5);
 }
 
-TEST_F(ColorExportTest, RefusedValuesKeepTheStoredValuesAndTables) {
-  const std::vector<uint16_t> gains = gains_of(*ucap::camera(0));
-  EXPECT_EQ(UcapSetWhiteBalance(1.0, 0.0, 1.0), 5);
-  EXPECT_EQ(UcapSetWhiteBalance(1e-50, 1.0, 1.0), 5);  // zero in single precision
-  EXPECT_EQ(UcapSetImageWhiteBalance(0.0, 1.0, 1.0), 5);
-  const double zero[3] = {1.0, 1.0, 0.0};
-  EXPECT_EQ(Ucap_setwhite(zero), 5);
-  double r = 0, g = 0, b = 0;
-  ASSERT_EQ(UcapmGetCurrentWhiteBalance(0, &r, &g, &b), 0);
-  EXPECT_EQ(r, 1.37);
-  EXPECT_EQ(g, 1.93);
-  EXPECT_EQ(b, 1.0);
-  EXPECT_EQ(gains_of(*ucap::camera(0)), gains);
-}
-
-// ---- reference stores ----------------------------------------------------------------------------
-
-class StoresExportTest : public CameraTest {};
+using StoresExportTest = CameraTest;
 
 TEST_F(StoresExportTest, BlackReferenceRoundTrip) {
   EXPECT_EQ(UcapmSetBlackRef(0, 1), 8);

@@ -93,13 +93,13 @@ const std::vector<Pair>& indexed_exports() {
   return rows;
 }
 
-class ExportChecksNoCameraTest : public NoCameraTest {};
+using ExportChecksNoCameraTest = NoCameraTest;
 class ExportChecksTest : public CameraTest {
  protected:
   std::vector<std::string> cameras() const override { return {"sensor=1296x968"}; }
 };
 
-TEST_F(ExportChecksNoCameraTest, EveryIndexedExportAndItsTwinAnswerThree) {
+TEST_F(ExportChecksNoCameraTest, IndexedExportsAnswerThreeAndFixedAnswersNeedNoCamera) {
   for (const Pair& p : indexed_exports()) {
     EXPECT_EQ(p.indexed(0), 3) << p.name;
     if (p.single) {
@@ -132,9 +132,7 @@ TEST_F(ExportChecksNoCameraTest, EveryIndexedExportAndItsTwinAnswerThree) {
   EXPECT_EQ(Ucapm_corrblems(-1, 7), 0);
   EXPECT_EQ(ucap::state().blemish_switch.load(), 7);
   Ucap_corrblems(1);
-}
-
-TEST_F(ExportChecksNoCameraTest, FixedAnswersAndDoNothingExportsNeedNoCamera) {
+  // Fixed answers and exports that do nothing need no camera.
   struct Row {
     const char* name;
     std::function<int32_t()> call;

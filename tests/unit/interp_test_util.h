@@ -34,11 +34,6 @@ inline std::vector<uint16_t> random_samples(size_t n, unsigned seed, unsigned li
   return v;
 }
 
-// Word `c` (0 blue, 1 green, 2 red) of pixel (x, y).
-inline uint16_t Word(const std::vector<uint16_t>& image, int w, int x, int y, int c) {
-  return image[(static_cast<size_t>(y) * w + x) * 3 + c];
-}
-
 // References of a small sensor, filled by the test.
 struct Refs {
   int32_t w, h;

@@ -1,5 +1,6 @@
-// Raw frame stages: packed-sample expansion, field interleaving, reference correction,
-// defect-pixel replacement and row doubling.
+// Raw frame stages: packed-sample expansion, field interleaving, reference correction (per
+// frame and the binned references of continuous acquisition), defect-pixel replacement and
+// row doubling.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "acquisition/binned_references.h"
 #include "acquisition/raw_stages.h"
 #include "core/record.h"
 #include "core/state.h"
@@ -36,32 +38,26 @@ std::vector<uint16_t> Words(const std::vector<uint8_t>& frame, size_t n) {
   return out;
 }
 
-TEST(UnpackPixels12, Mode0ExpandsAWholeFrameInPlace) {
+TEST(UnpackPixels12, ExpandsAWholeFrameOrTwoFieldsPackedSeparatelyInPlace) {
   std::mt19937 rng(1);
-  const int W = 14, H = 6;
-  std::vector<uint16_t> words(W * H);
+  std::vector<uint16_t> words(14 * 6);
   for (auto& w : words) w = static_cast<uint16_t>(rng() & 0xFFF);
+  // Mode 0: one packed frame.
   std::vector<uint8_t> frame = Pack(words);
-  frame.resize(W * H * 2, 0x5A);
-  ucap::UnpackPixels12(frame.data(), frame.size(), 0, W, H, 0);
-  EXPECT_EQ(Words(frame, W * H), words);
-}
-
-TEST(UnpackPixels12, Mode2ExpandsTwoFieldsPackedSeparately) {
-  std::mt19937 rng(2);
-  const int W = 8, H = 6, N = W * H;
-  std::vector<uint16_t> words(N);
-  for (auto& w : words) w = static_cast<uint16_t>(rng() & 0xFFF);
-  const std::vector<uint16_t> first(words.begin(), words.begin() + N / 2);
-  const std::vector<uint16_t> second(words.begin() + N / 2, words.end());
-  // Each field fills whole packets; the second starts half-way through the transfer.
-  const uint32_t packet = 12, packets = 8;  // 96 packed bytes, 72 of them used
-  std::vector<uint8_t> frame(N * 2, 0);
-  const std::vector<uint8_t> a = Pack(first), b = Pack(second);
+  frame.resize(words.size() * 2, 0x5A);
+  ucap::UnpackPixels12(frame.data(), frame.size(), 0, 14, 6, 0);
+  EXPECT_EQ(Words(frame, words.size()), words);
+  // Mode 2, 8 x 6: each field fills whole packets; the second starts half-way through the
+  // transfer (96 packed bytes, 72 of them used).
+  const int N = 8 * 6;
+  const uint32_t packet = 12, packets = 8;
+  const std::vector<uint8_t> a = Pack({words.begin(), words.begin() + N / 2});
+  const std::vector<uint8_t> b = Pack({words.begin() + N / 2, words.begin() + N});
+  frame.assign(N * 2, 0);
   std::copy(a.begin(), a.end(), frame.begin());
   std::copy(b.begin(), b.end(), frame.begin() + packet * packets / 2);
-  ucap::UnpackPixels12(frame.data(), frame.size(), 2, W, H, uint64_t{packet} * packets);
-  EXPECT_EQ(Words(frame, N), words);
+  ucap::UnpackPixels12(frame.data(), frame.size(), 2, 8, 6, uint64_t{packet} * packets);
+  EXPECT_EQ(Words(frame, N), std::vector<uint16_t>(words.begin(), words.begin() + N));
 }
 
 TEST(InterleaveFields, AnOddLastRowHasNoPartnerAndNothingIsWrittenPastTheImage) {
@@ -162,22 +158,21 @@ TEST(CorrectBlemishes, UsesTheSameColorNeighboursTwoColumnsAway) {
 }
 
 TEST(CorrectBlemishes, MapsSensorRowsToBinnedImageRows) {
-  // Flag 1, binning 1: sensor rows 0, 2 -> image row 0; 1, 3 -> 1; 4, 6 -> 2.
-  Blemishes bl(6, 8);
-  std::vector<uint16_t> image(6 * 4);
-  for (int i = 0; i < 24; ++i) image[i] = static_cast<uint16_t>(i * i);
-  bl.add(2, 3);
-  bl.add(2, 6);
-  bl.run(image, Rect{0, 0, 6, 8}, 1, 4000, true);
-  EXPECT_EQ(image[1 * 6 + 2], (image[1 * 6 + 0] + image[1 * 6 + 4] + 1) >> 1);
-  EXPECT_EQ(image[2 * 6 + 2], (image[2 * 6 + 0] + image[2 * 6 + 4] + 1) >> 1);
-  // Flag 0, binning 2: image row = (r mod 2) + 2 * ((r / 2) / 2); sensor row 5 -> 3.
-  Blemishes bl0(6, 8);
-  std::vector<uint16_t> img0(6 * 4);
-  for (int i = 0; i < 24; ++i) img0[i] = static_cast<uint16_t>(i * i);
-  bl0.add(2, 5);
-  bl0.run(img0, Rect{0, 0, 6, 8}, 2, 4000, false);
-  EXPECT_EQ(img0[3 * 6 + 2], (img0[3 * 6 + 0] + img0[3 * 6 + 4] + 1) >> 1);
+  // Flag 1, binning 1: sensor rows 0, 2 -> image row 0; 1, 3 -> 1; 4, 6 -> 2. Flag 0,
+  // binning 2: image row = (r mod 2) + 2 * ((r / 2) / 2); sensor row 5 -> 3.
+  const struct {
+    bool row_pair;
+    int b, sensor_row, image_row;
+  } rows[] = {{true, 1, 3, 1}, {true, 1, 6, 2}, {false, 2, 5, 3}};
+  for (const auto& r : rows) {
+    Blemishes bl(6, 8);
+    std::vector<uint16_t> image(6 * 4);
+    for (int i = 0; i < 24; ++i) image[i] = static_cast<uint16_t>(i * i);
+    bl.add(2, r.sensor_row);
+    bl.run(image, Rect{0, 0, 6, 8}, r.b, 4000, r.row_pair);
+    const uint16_t* row = &image[6 * r.image_row];
+    EXPECT_EQ(row[2], (row[0] + row[4] + 1) >> 1) << r.sensor_row;
+  }
 }
 
 TEST(CorrectBlemishes, NeverReachesOutsideTheImage) {
@@ -248,28 +243,93 @@ TEST(CorrectBlemishes, RecordFormKeepsTheListAndHonoursTheSwitches) {
   EXPECT_EQ(cam->blemishes[1], 0u);
 }
 
-TEST(double_rows, AveragesSameColorRowsAndRepeatsTheLastPair) {
-  const int W = 2, H = 4;
+TEST(double_rows, AveragesSameColorRowsRepeatsTheLastPairAndStaysInsideBothImages) {
+  const int W = 2;
+  std::vector<uint16_t> dst(W * 2 * 4 + 2, 0xEEEE);
   const std::vector<uint16_t> src = {10, 11, 20, 21, 31, 40, 41, 50};
-  std::vector<uint16_t> dst(W * 2 * H);
-  ucap::double_rows(dst.data(), src.data(), W, H);
-  const std::vector<uint16_t> expected = {
-      10, 11, 20, 21,  // source rows 0, 1
-      21, 26, 31, 36,  // (row 0 + row 2 + 1) >> 1, (row 1 + row 3 + 1) >> 1
-      31, 40, 41, 50,  // source rows 2, 3
-      31, 40, 41, 50,  // again
-  };
-  EXPECT_EQ(dst, expected);
+  ucap::double_rows(dst.data(), src.data(), W, 4);
+  // Source rows 0, 1; (row 0 + row 2 + 1) >> 1, (row 1 + row 3 + 1) >> 1; rows 2, 3 twice.
+  EXPECT_EQ(dst, (std::vector<uint16_t>{10, 11, 20, 21, 21, 26, 31, 36, 31, 40, 41, 50, 31, 40, 41,
+                                        50, 0xEEEE, 0xEEEE}));
+  // An odd row count.
+  const std::vector<uint16_t> odd = {10, 10, 20, 20, 30, 30};
+  dst.assign(W * 2 * 3 + 2, 0xEEEE);
+  ucap::double_rows(dst.data(), odd.data(), W, 3);
+  EXPECT_EQ(dst, (std::vector<uint16_t>{10, 10, 20, 20, 20, 20, 20, 20, 30, 30, 20, 20, 0xEEEE, 0xEEEE}));
 }
 
-TEST(double_rows, AnOddRowCountStaysInsideBothImages) {
-  const int W = 2, H = 3;
-  const std::vector<uint16_t> src = {10, 10, 20, 20, 30, 30};
-  std::vector<uint16_t> dst(W * 2 * H + 2, 0xEEEE);
-  ucap::double_rows(dst.data(), src.data(), W, H);
-  const std::vector<uint16_t> expected = {10, 10, 20, 20, 20, 20, 20, 20, 30, 30, 20, 20,
-                                          0xEEEE, 0xEEEE};
-  EXPECT_EQ(dst, expected);
+struct Binned {
+  std::vector<uint16_t> black, white;
+  explicit Binned(size_t n, uint16_t fill = 0xEEEE) : black(n, fill), white(n, fill) {}
+  ucap::BinnedReferences out() { return {black.data(), white.data(), black.size()}; }
+};
+
+TEST(PrepareBinnedReferences, OffsetsSaturateInsteadOfWrapping) {
+  Refs s(1, 4);
+  s.offset(0) = 32000;
+  for (int y = 0; y < 4; ++y) s.dark(0, y) = 4000;  // dark part (4095 * 3000) >> 13 = 1499
+  Binned b(1);
+  ucap::PrepareBinnedReferences(s.view(), b.out(), 24000, Rect{0, 0, 1, 4}, 2, true, false);
+  EXPECT_EQ(b.black[0], 32767);
+  std::vector<uint16_t> image = {4095};
+  ucap::ApplyBinnedReferences(b.black.data(), b.white.data(), 1, image.data(), Rect{0, 0, 1, 4},
+                              2, true, false);
+  EXPECT_EQ(image[0], 0);
+}
+
+// Prepared once and applied to a frame, the binned references give the image that the
+// per-frame correction with row pairs gives, for random references, rectangles (also
+// reaching the bottom of the sensor), binnings, exposures and switches.
+TEST(BinnedReferences, AgreeWithThePerFrameCorrectionWithRowPairs) {
+  std::mt19937 rng(5);
+  auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int trial = 0; trial < 300; ++trial) {
+    const int b = uniform(2, 5);
+    const int unit = 2 * b;
+    const int w = unit * uniform(1, 6), h = unit * uniform(2, 8) + (trial % 2) * 2;
+    Refs s(w, h);
+    for (auto& v : s.black) v = static_cast<uint16_t>(uniform(-300, 4095));
+    for (int x = 0; x < w; ++x) s.offset(x) = static_cast<uint16_t>(uniform(-100, 100));
+    for (auto& v : s.white) v = static_cast<uint16_t>(uniform(1024, 12000));
+    const int left = unit * uniform(0, w / unit - 1), right = unit * uniform(left / unit + 1, w / unit);
+    const int top = unit * uniform(0, h / unit - 1);
+    const int bottom = trial % 3 == 0 ? h - h % unit : unit * uniform(top / unit + 1, h / unit);
+    const Rect rect{left, top, right, bottom};
+    const bool black = uniform(0, 2) != 0, white = uniform(0, 2) != 1 || !black;
+    const int32_t ticks = trial % 4 == 0 ? uniform(65536, 240000) : uniform(1, 65536);
+    const int rows = rect.height() / unit;
+    std::vector<uint16_t> frame(static_cast<size_t>(rows) * rect.width());
+    for (auto& v : frame) v = static_cast<uint16_t>(uniform(0, 4095));
+    auto expected = frame;
+    ucap::ApplyReferences(s.view(), expected.data(), ticks, rect, b, black, white, true);
+    Binned binned(frame.size());
+    ucap::PrepareBinnedReferences(s.view(), binned.out(), ticks, rect, b, black, white);
+    ucap::ApplyBinnedReferences(binned.black.data(), binned.white.data(), frame.size(),
+                                frame.data(), rect, b, black, white);
+    ASSERT_EQ(frame, expected) << "trial " << trial << " b " << b << " rect " << left << ","
+                               << top << "," << right << "," << bottom << " ticks " << ticks;
+  }
+}
+
+// The record forms read the sensor size and references of the camera and keep the binned
+// arrays in the record between the start of a stream and its frames.
+TEST(BinnedReferences, RecordFormsUseTheCamerasReferencesAndArrays) {
+  auto cam = std::make_unique<ucap::CameraRecord>();
+  cam->sensor_width = 40;
+  cam->sensor_height = 30;
+  std::mt19937 rng(16);
+  for (int i = 0; i < 32 * 40; ++i) cam->black_store[i] = static_cast<uint16_t>(rng() % 600);
+  for (int i = 0; i < 30 * 40; ++i) cam->white_table[i] = static_cast<uint16_t>(3000 + rng() % 3000);
+  const Rect rect{4, 6, 36, 30};  // reaches the bottom of the sensor
+  const int b = 3, ticks = 9000;
+  std::vector<uint16_t> frame((rect.height() / 6) * rect.width());
+  for (auto& v : frame) v = static_cast<uint16_t>(rng() % 4096);
+  auto expected = frame;
+  ucap::ApplyReferences(*cam, expected.data(), ticks, rect, b, 1, 1, 1);
+  ucap::PrepareBinnedReferences(*cam, ticks, rect, b, 1, 1);
+  ucap::ApplyBinnedReferences(*cam, frame.data(), rect, b, 1, 1);
+  EXPECT_EQ(frame, expected);
+  EXPECT_NE(frame, std::vector<uint16_t>(frame.size(), 0));
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
-// Resolution, pixel depth, binning, image and frame rectangles and data size through the
-// exports, against the default virtual camera (2584 x 1936, modes 0 and 2 at sensor size).
+// The capture settings through the exports, against the default virtual camera (2584 x 1936,
+// modes 0 and 2 at sensor size): resolution, pixel depth, binning, image and frame rectangles
+// and data size; exposure, shutter control word, shutter delays (against the register trace)
+// and packing. (Trigger and blemish switches: the export checks.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -40,23 +43,34 @@ R sensor_rect() {
 
 class GeometryTest : public CameraTest {};
 
-// ---- resolution, depth, binning ---------------------------------------------------------
-
-TEST_F(GeometryTest, RefusedResolutionsDepthsAndFactorsChangeNothing) {
-  EXPECT_EQ(UcapSetResolution(-1), 8);  // the range is checked unsigned
-  EXPECT_EQ(UcapSetResolution(4), 8);
-  EXPECT_EQ(UcapSetResolution(INT_MIN), 8);
-  EXPECT_EQ(UcapSetBitsPerPixel(24), 8);
-  EXPECT_EQ(UcapSetBitsPerPixel(0), 8);
-  EXPECT_EQ(UcapSetBinning(2), 8);  // resolution 0 takes 1 only
-  EXPECT_EQ(UcapGetCurrentResolution(), 0);
-  ASSERT_EQ(UcapSetResolution(2), 0);
-  EXPECT_EQ(UcapmGetCurrentResolution(0), 2);
-  EXPECT_EQ(sensor_rect(), (R{0, 0, kW, kH}));  // kept until the next size request
-  EXPECT_EQ(UcapSetBinning(2), 0);
-  EXPECT_EQ(UcapSetBinning(6), 8);
-  EXPECT_EQ(UcapSetBinning(0), 8);
-  EXPECT_EQ(UcapGetCurrentBinning(), 2);
+// Steps in order: a setter, its value, the code, then the resolution, depth and binning.
+// Refused values change nothing (resolution 0 takes binning 1 only; the resolution's range
+// is checked unsigned); a depth change moves the binning at half resolution only (3 <-> 2,
+// 5 <-> 4); the depth is not checked against the resolution.
+TEST_F(GeometryTest, ResolutionDepthAndBinningSteps) {
+  const auto res = UcapSetResolution, bits = UcapSetBitsPerPixel, bin = UcapSetBinning;
+  const struct {
+    int32_t (*set)(int32_t);
+    int32_t value, code, resolution, depth, binning;
+  } steps[] = {
+      {res, -1, 8, 0, 36, 1},  {res, 4, 8, 0, 36, 1},   {res, INT_MIN, 8, 0, 36, 1}, {bits, 24, 8, 0, 36, 1},
+      {bits, 0, 8, 0, 36, 1},  {bin, 2, 8, 0, 36, 1},   {res, 2, 0, 2, 36, 1},       {bin, 2, 0, 2, 36, 2},
+      {bin, 6, 8, 2, 36, 2},   {bin, 0, 8, 2, 36, 2},   {bin, 1, 0, 2, 36, 1},       {res, 1, 0, 1, 36, 1},
+      {bin, 3, 0, 1, 36, 3},   {bits, 12, 0, 1, 12, 2}, {bits, 36, 0, 1, 36, 3},     {bin, 5, 0, 1, 36, 5},
+      {bits, 12, 0, 1, 12, 4}, {bits, 36, 0, 1, 36, 5}, {bin, 1, 0, 1, 36, 1},       {res, 2, 0, 2, 36, 1},
+      {bin, 3, 0, 2, 36, 3},   {bits, 12, 0, 2, 12, 3},
+  };
+  for (const auto& s : steps) {
+    EXPECT_EQ(s.set(s.value), s.code) << s.value;
+    if (&s < &steps[7]) {
+      EXPECT_EQ(sensor_rect(), (R{0, 0, kW, kH}));  // kept until a size request
+    }
+    EXPECT_EQ((R{UcapGetCurrentResolution(), UcapmGetCurrentResolution(0), UcapGetCurrentBitsPerPixel(),
+                 UcapGetCurrentBinning()}),
+              (R{s.resolution, s.resolution, s.depth, s.binning}))
+        << s.value;
+  }
+  EXPECT_EQ(UcapmGetCurrentBitsPerPixel(0), 12);
 }
 
 TEST_F(GeometryTest, AllowedDepthsAndFactorsFollowTheResolution) {
@@ -86,29 +100,6 @@ TEST_F(GeometryTest, AllowedDepthsAndFactorsFollowTheResolution) {
     }
   }
 }
-
-TEST_F(GeometryTest, DepthChangeMovesBinningAtHalfResolution) {
-  ASSERT_EQ(UcapSetResolution(1), 0);
-  ASSERT_EQ(UcapSetBinning(3), 0);
-  ASSERT_EQ(UcapSetBitsPerPixel(12), 0);
-  EXPECT_EQ(UcapGetCurrentBinning(), 2);
-  ASSERT_EQ(UcapSetBitsPerPixel(36), 0);
-  EXPECT_EQ(UcapGetCurrentBinning(), 3);
-  ASSERT_EQ(UcapSetBinning(5), 0);
-  ASSERT_EQ(UcapSetBitsPerPixel(12), 0);
-  EXPECT_EQ(UcapGetCurrentBinning(), 4);
-  EXPECT_EQ(UcapGetCurrentBitsPerPixel(), 12);
-  ASSERT_EQ(UcapSetBitsPerPixel(36), 0);
-  EXPECT_EQ(UcapGetCurrentBinning(), 5);
-  // Elsewhere the depth leaves binning alone, and is not checked against the resolution.
-  ASSERT_EQ(UcapSetResolution(2), 0);
-  ASSERT_EQ(UcapSetBinning(3), 0);
-  ASSERT_EQ(UcapSetBitsPerPixel(12), 0);
-  EXPECT_EQ(UcapGetCurrentBinning(), 3);
-  EXPECT_EQ(UcapmGetCurrentBitsPerPixel(0), 12);
-}
-
-// ---- image size, frame, data size ---------------------------------------------------------
 
 // Requests in order on one camera. Each row brings resolution, depth and binning to its
 // values, then makes its request: 'i' image size, 'f' frame size (without a rectangle: the
@@ -195,8 +186,6 @@ TEST_F(GeometryTest, DataSizeBeyondThirtyTwoBitsIsRefused) {
   EXPECT_EQ(UcapGetCurrentDataSize(&w, &h), 8);
 }
 
-// ---- two cameras -------------------------------------------------------------------------------
-
 class TwoCameraGeometryTest : public CameraTest {
  protected:
   std::vector<std::string> cameras() const override {
@@ -235,6 +224,105 @@ TEST_F(TwoCameraGeometryTest, ResolutionValues) {
   int32_t w = 0, h = 0, third = 0;
   EXPECT_EQ(UcapGetResolutionValues(4, &w, &h, &third), 8);
   EXPECT_EQ(UcapGetResolutionValues(-1, &w, &h, &third), 8);
+}
+
+constexpr uint32_t kShutterControl = 0x01C;
+constexpr uint32_t kLevelLow = 1u << 29;
+constexpr uint32_t kEnabled = 1u << 28;
+constexpr uint32_t kOpenPositive = 1u << 25;
+constexpr uint32_t kCloseNegative = 1u << 24;
+
+class ExposureTest : public CameraTest {
+ protected:
+  // Every value written to the shutter control register since the last call.
+  std::vector<uint32_t> shutter_words() {
+    const std::string text = trace(ids[0]);
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "W %08X ", ucap::camera(0)->vendor_base + kShutterControl);
+    std::vector<uint32_t> words;
+    size_t pos = 0;
+    while ((pos = text.find(prefix, pos)) != std::string::npos) {
+      words.push_back(static_cast<uint32_t>(std::stoul(text.substr(pos + 11, 8), nullptr, 16)));
+      pos += 19;
+    }
+    return words;
+  }
+};
+
+TEST_F(ExposureTest, RangeAndStoredValue) {
+  for (int32_t refused : {249, -250, 60000001}) EXPECT_EQ(UcapSetExposure(refused), 8) << refused;
+  EXPECT_EQ(UcapGetCurrentExposure(), 100000);
+  EXPECT_EQ(UcapSetExposure(251), 0);  // not rounded to a step
+  EXPECT_EQ(UcapGetCurrentExposure(), 251);
+  EXPECT_EQ(UcapmSetExposure(0, 60000000), 0);
+  int32_t us = 0;
+  EXPECT_EQ(UcapmGetCurrentExposure(0, &us), 0);
+  EXPECT_EQ(us, 60000000);
+  EXPECT_EQ(UcapSetExposure(250), 0);
+  EXPECT_EQ(trace(ids[0]), "");  // nothing reaches the camera before the next capture
+}
+
+TEST_F(ExposureTest, ShutterDelaysAndSwitchesReachTheCameraAsTicksWithTheirSigns) {
+  // Shutter enabled and level 0 from the start values; quotients toward zero.
+  const struct {
+    int32_t open, close;
+    uint32_t word;
+  } delays[] = {
+      {1000, -500, kOpenPositive | kCloseNegative | (4u << 12) | 2u},
+      {-1023999, 1023999, (4095u << 12) | 4095u},  // neither sign bit
+      {1023999, 0, kOpenPositive | (4095u << 12)},
+      {249, -249, 0},  // below one tick: no sign bit either
+  };
+  for (const auto& d : delays) {
+    ASSERT_EQ(UcapmSetShutterDelay(0, d.open, d.close), 0) << d.open;
+    EXPECT_EQ(shutter_words(), std::vector<uint32_t>{kLevelLow | kEnabled | d.word}) << d.open;
+    int32_t open = 0, close = 0;
+    ASSERT_EQ(UcapGetCurrentShutterDelay(&open, &close), 0);
+    EXPECT_EQ(open, d.open);
+    EXPECT_EQ(close, d.close);
+  }
+  // Both are checked before either is stored; nothing is written.
+  const int32_t refused[][2] = {{1024000, 0}, {0, -1024000}, {250, 1024000}, {INT_MIN, 0}};
+  for (const auto& r : refused) EXPECT_EQ(UcapSetShutterDelay(r[0], r[1]), 8) << r[0] << " " << r[1];
+  int32_t open = -1, close = -1;
+  ASSERT_EQ(UcapGetCurrentShutterDelay(&open, &close), 0);
+  EXPECT_EQ(open, 249);
+  EXPECT_EQ(close, -249);
+  EXPECT_TRUE(shutter_words().empty());
+  // The control switches: off, then any non-zero enable.
+  ASSERT_EQ(UcapShutterControl(0, 1), 0);
+  ASSERT_EQ(UcapmShutterControl(0, 5, 0), 0);
+  ASSERT_EQ(UcapSetShutterDelay(-750, 500), 0);
+  EXPECT_EQ(shutter_words(),
+            (std::vector<uint32_t>{0u, kLevelLow | kEnabled, kLevelLow | kEnabled | (3u << 12) | 2u}));
+  EXPECT_EQ(ucap::camera(0)->shutter_enabled, 5);
+}
+
+TEST_F(ExposureTest, FailedWritesReport27AndKeepTheNewValues) {
+  ASSERT_EQ(ucap_vcam_set(ids[0], "fail_write=vendor+1C:1000:31"), 0);
+  EXPECT_EQ(UcapSetShutterDelay(1000, -500), 27);
+  int32_t open = 0, close = 0;
+  ASSERT_EQ(UcapGetCurrentShutterDelay(&open, &close), 0);
+  EXPECT_EQ(open, 1000);
+  EXPECT_EQ(close, -500);
+  EXPECT_EQ(UcapShutterControl(0, 0), 27);
+  EXPECT_EQ(ucap::camera(0)->shutter_enabled, 0);
+  trace(ids[0]);
+  ASSERT_EQ(ucap_vcam_set(ids[0], "fail_write=vendor+0:1000:31"), 0);  // no vendor access
+  EXPECT_EQ(UcapShutterControl(1, 1), 27);
+  EXPECT_TRUE(shutter_words().empty());
+}
+
+class NoPackingTest : public CameraTest {
+ protected:
+  std::vector<std::string> cameras() const override { return {"packing=0"}; }
+};
+
+TEST_F(NoPackingTest, PackingRefusedWhenModeZeroCannotPack) {
+  EXPECT_EQ(UcapmEnablePacking(0, 1), 8);
+  EXPECT_EQ(UcapmEnablePacking(0, 0), 0);
+  EXPECT_EQ(UcapmEnablePacking(0, 1), 8);
+  EXPECT_EQ(ucap::camera(0)->packing, 0);
 }
 
 }  // namespace

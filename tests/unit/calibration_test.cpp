@@ -1,5 +1,6 @@
 // Color tables: channel gain tables, color matrix from saturation, matrix term tables,
-// output table, and the white-balance setters on a camera record.
+// output table, and the white-balance setters on a camera record; the sensor geometries the
+// reference stores can hold, also those that start-up never lets through.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "calibration/color_tables.h"
+#include "calibration/stores.h"
 #include "core/record.h"
 
 namespace {
@@ -28,69 +30,44 @@ std::vector<uint16_t> terms_of(const ColorTables& t) {
   return std::vector<uint16_t>(&t.term[0][0], &t.term[0][0] + 9 * ucap::kTableSize);
 }
 
-// ---- defaults -----------------------------------------------------------------------
-
 TEST(ColorDefaults, GainTablesFollowTheDefaultWhiteBalance) {
   auto cam = default_camera();
   const ColorTables& t = cam->tables;
   // Green has the greatest response: gain 1, the identity.
   for (int i = 0; i < ucap::kTableSize; ++i) ASSERT_EQ(t.gain[ucap::kGreen][i], i) << i;
-  // Red gain 1.93 / 1.37, applied around the black level with rounding.
-  EXPECT_EQ(t.gain[ucap::kRed][0], 0);
-  EXPECT_EQ(t.gain[ucap::kRed][32], 32);
-  EXPECT_EQ(t.gain[ucap::kRed][33], 33);
-  EXPECT_EQ(t.gain[ucap::kRed][1000], 1396);  // 968 * 1.4088 + 32.5 = 1396.18
-  EXPECT_EQ(t.gain[ucap::kRed][4095], 4095);
-  // Blue gain 1.93.
-  EXPECT_EQ(t.gain[ucap::kBlue][32], 32);
-  EXPECT_EQ(t.gain[ucap::kBlue][33], 34);
-  EXPECT_EQ(t.gain[ucap::kBlue][2000], 3830);  // 1968 * 1.93 + 32.5 = 3830.74
-  EXPECT_EQ(t.gain[ucap::kBlue][2136], 4093);
-  EXPECT_EQ(t.gain[ucap::kBlue][2137], 4095);  // clamped
-  // Gains above 1 push samples below the black level to 0.
-  EXPECT_EQ(t.gain[ucap::kBlue][15], 0);   // -17 * 1.93 + 32.5 = -0.31
-  EXPECT_EQ(t.gain[ucap::kBlue][16], 1);   // -16 * 1.93 + 32.5 = 1.62
+  // Red gain 1.93 / 1.37 and blue gain 1.93, around the black level with rounding
+  // (968 * 1.4088 + 32.5 = 1396.18; 1968 * 1.93 + 32.5 = 3830.74), clamped at 4095; gains
+  // above 1 push samples below the black level to 0 (-17 * 1.93 + 32.5 = -0.31).
+  const int rows[][3] = {{ucap::kRed, 0, 0},       {ucap::kRed, 32, 32},      {ucap::kRed, 33, 33},
+                         {ucap::kRed, 1000, 1396}, {ucap::kRed, 4095, 4095},  {ucap::kBlue, 32, 32},
+                         {ucap::kBlue, 33, 34},    {ucap::kBlue, 2000, 3830}, {ucap::kBlue, 2136, 4093},
+                         {ucap::kBlue, 2137, 4095}, {ucap::kBlue, 15, 0},     {ucap::kBlue, 16, 1}};
+  for (const auto& r : rows) EXPECT_EQ(t.gain[r[0]][r[1]], r[2]) << r[0] << " " << r[1];
 }
 
 TEST(ColorDefaults, OutputTableClampsTheSumOfTerms) {
   ColorTables t{};
   ucap::fill_output_table(t);
-  EXPECT_EQ(t.output[0], 0);
-  EXPECT_EQ(t.output[12287], 0);
-  EXPECT_EQ(t.output[12288], 0);
-  EXPECT_EQ(t.output[12289], 1);
-  EXPECT_EQ(t.output[16383], 4095);
-  EXPECT_EQ(t.output[16384], 4095);
-  EXPECT_EQ(t.output[ucap::kOutputTableSize - 1], 4095);
-  EXPECT_EQ(t.output[ucap::kOutputTableSpan - 1], 4095);
-  for (int i = 12288; i < 16384; ++i) ASSERT_EQ(t.output[i], i - 12288);
+  for (int i = 0; i < ucap::kOutputTableSpan; ++i) ASSERT_EQ(t.output[i], std::clamp(i - 12288, 0, 4095)) << i;
 }
-
-// ---- term tables ----------------------------------------------------------------------
 
 TEST(ColorTermTables, WorkedCoefficients) {
   const double matrix[9] = {1.0, -1.5, -0.5, -0.188, 0.0, 2.5, -1.0, 0.25, 1.594};
   ColorTables t{};
   ucap::build_term_tables(matrix, t);
-  EXPECT_EQ(t.term[0][0], 4096);
-  EXPECT_EQ(t.term[0][4095], 8191);
-  // -1.5: entries fall with x and stay at 1 from x = 2730 on.
-  EXPECT_EQ(t.term[1][0], 4096);
-  EXPECT_EQ(t.term[1][2729], 2);
-  for (int x = 2730; x < ucap::kTableSize; ++x) ASSERT_EQ(t.term[1][x], 1) << x;
-  for (int x = 1; x < 2730; ++x) ASSERT_LT(t.term[1][x], t.term[1][x - 1]) << x;
-  // -0.5: the limit raises the last entry to 2049.
-  EXPECT_EQ(t.term[2][4094], 2049);
-  EXPECT_EQ(t.term[2][4095], 2049);
-  EXPECT_EQ(t.term[3][4095], 3326);
-  for (int x = 0; x < ucap::kTableSize; ++x) ASSERT_EQ(t.term[4][x], 4096) << x;
-  EXPECT_EQ(t.term[5][4095], 14333);  // 4095 * 2.5 + 4096 = 14333.5
-  // -1.0: limit 0, so entries never fall below 1.
-  EXPECT_EQ(t.term[6][4095], 1);
-  EXPECT_EQ(t.term[6][4094], 2);
-  EXPECT_EQ(t.term[7][3], 4096);
-  EXPECT_EQ(t.term[7][4], 4097);
-  EXPECT_EQ(t.term[8][4095], 10623);
+  // Rows: term, x, entry. 4095 * 2.5 + 4096 = 14333.5; -0.5: the limit raises the last
+  // entry to 2049; -1.0: limit 0, so entries never fall below 1.
+  const int rows[][3] = {{0, 0, 4096},    {0, 4095, 8191}, {1, 0, 4096},    {1, 2729, 2},
+                         {2, 4094, 2049}, {2, 4095, 2049}, {3, 4095, 3326}, {5, 4095, 14333},
+                         {6, 4095, 1},    {6, 4094, 2},    {7, 3, 4096},    {7, 4, 4097},
+                         {8, 4095, 10623}};
+  for (const auto& r : rows) EXPECT_EQ(t.term[r[0]][r[1]], r[2]) << r[0] << " " << r[1];
+  // -1.5: entries fall with x and stay at 1 from x = 2730 on; 0: 4096 throughout.
+  for (int x = 1; x < ucap::kTableSize; ++x) {
+    ASSERT_EQ(t.term[1][x] < t.term[1][x - 1], x <= 2730) << x;
+    ASSERT_EQ(t.term[1][x] == 1, x >= 2730) << x;
+    ASSERT_EQ(t.term[4][x], 4096) << x;
+  }
 }
 
 TEST(ColorTermTables, SaturationBlendsIdentityAndDefaultPerRow) {
@@ -123,8 +100,6 @@ TEST(ColorTermTables, SaturationWithNoFiniteCoefficientIsRefused) {
   EXPECT_EQ(terms_of(cam->tables), terms);
 }
 
-// ---- gain tables and white balance -----------------------------------------------------
-
 TEST(ColorWhiteBalance, StoresTheCallersDoublesAndBuildsFromSinglePrecision) {
   auto cam = default_camera();
   ASSERT_EQ(ucap::set_white_balance(*cam, 1.1, 1.2, 1.3), 0);
@@ -148,13 +123,17 @@ TEST(ColorWhiteBalance, ValuesWithNoFiniteGainAreRefused) {
   const auto gains = gains_of(cam->tables);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
-  const double bad[][3] = {{nan, 1.0, 1.0}, {1.0, inf, 1.0}, {1e-320, 1.0, 1e-320}};
+  const double bad[][3] = {{nan, 1.0, 1.0}, {1.0, inf, 1.0}, {1e-320, 1.0, 1e-320}, {1.0, 1.0, 0.0}};
   for (const auto& rgb : bad) EXPECT_EQ(ucap::set_white(*cam, rgb), 5);
   EXPECT_EQ(ucap::set_white_balance(*cam, 1e300, 1.0, 1.0), 5);  // infinite in single precision
+  EXPECT_EQ(ucap::set_white_balance(*cam, 1e-50, 1.0, 1.0), 5);  // zero in single precision
+  EXPECT_EQ(ucap::set_white_balance(*cam, 1.0, 0.0, 1.0), 5);
+  EXPECT_EQ(ucap::set_image_white_balance(*cam, 0.0, 1.0, 1.0), 5);
+  EXPECT_EQ(cam->white_balance[0], 1.37);
+  EXPECT_EQ(cam->white_balance[1], 1.93);
+  EXPECT_EQ(cam->white_balance[2], 1.0);
   EXPECT_EQ(gains_of(cam->tables), gains);
 }
-
-// ---- image white balance -------------------------------------------------------------------
 
 TEST(ColorImageWhiteBalance, MeasurementsMultiplyTheResponse) {
   auto cam = default_camera();
@@ -198,25 +177,32 @@ TEST(ColorImageWhiteBalance, SingularMatrixIsRefusedAndChangesNothing) {
   EXPECT_EQ(ucap::set_image_white_balance(*cam, 1.0, 1.0, 1.0), 0);
 }
 
-TEST(ColorSolve, CramersRule) {
-  const double diagonal[9] = {2, 0, 0, 0, 4, 0, 0, 0, 8};
-  const double y[3] = {2, 4, 8};
-  double x[3] = {};
-  ASSERT_TRUE(ucap::SolveColorMatrix(diagonal, y, x));
-  EXPECT_EQ(x[0], 1.0);
-  EXPECT_EQ(x[1], 1.0);
-  EXPECT_EQ(x[2], 1.0);
-  // A permutation with a sign: det = -1.
-  const double swap[9] = {0, 1, 0, 1, 0, 0, 0, 0, -1};
-  const double y2[3] = {3, 5, 7};
-  ASSERT_TRUE(ucap::SolveColorMatrix(swap, y2, x));
-  EXPECT_EQ(x[0], 5.0);
-  EXPECT_EQ(x[1], 3.0);
-  EXPECT_EQ(x[2], -7.0);
-  const double zero[9] = {};
-  double untouched[3] = {9, 9, 9};
-  EXPECT_FALSE(ucap::SolveColorMatrix(zero, y, untouched));
-  EXPECT_EQ(untouched[0], 9.0);
+TEST(Stores, HoldOnlySensorsNoWiderOrTallerThanTheRecordAndNoTallerThanWide) {
+  const struct {
+    int32_t w, h;
+    bool fits;
+  } sensors[] = {
+      {40, 48, false},  // taller than wide: the row-offset row cannot hold H values
+      {48, 48, true},
+      {2, 1, true},
+      {1, 1, true},
+      {4, 0, false},
+      {ucap::kMaxSensorWidth + 2, 2, false},
+      {ucap::kMaxSensorWidth, ucap::kMaxSensorHeight, true},
+      {ucap::kMaxSensorWidth, ucap::kMaxSensorHeight + 2, false},
+  };
+  auto cam = std::make_unique<ucap::CameraRecord>();
+  const std::vector<uint16_t> data(static_cast<size_t>(ucap::kMaxSensorWidth) * (ucap::kMaxSensorHeight + 2), 7);
+  for (const auto& s : sensors) {
+    cam->sensor_width = s.w;
+    cam->sensor_height = s.h;
+    cam->black_ref_present = cam->white_ref_present = 0;
+    const int32_t bytes = (s.h + 2) * s.w * 2;
+    EXPECT_EQ(ucap::black_store_words(*cam), s.fits ? static_cast<size_t>(bytes / 2) : 0u) << s.w << "x" << s.h;
+    EXPECT_EQ(ucap::restore_black_ref(*cam, data.data(), bytes), s.fits ? 0 : 8) << s.w << "x" << s.h;
+    EXPECT_EQ(ucap::set_white_table(*cam, data.data()), s.fits ? 0 : 8) << s.w << "x" << s.h;
+    EXPECT_EQ(cam->black_ref_present + cam->white_ref_present, s.fits ? 2 : 0) << s.w << "x" << s.h;
+  }
 }
 
 }  // namespace
