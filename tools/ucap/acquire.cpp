@@ -31,6 +31,9 @@ size_t image_words(const ImageInfo& info) {
 // is started again this often in a row before the stream gives up.
 constexpr int kRestartsInARow = 3;
 
+
+}  // namespace
+
 // Size, channels and settings of the images the camera delivers now.
 ImageInfo current_image_info(const Session& session) {
   const int i = session.index();
@@ -52,11 +55,9 @@ ImageInfo current_image_info(const Session& session) {
   return info;
 }
 
-}  // namespace
-
 int run_snap(const CameraOptions& camera, const CaptureOptions& capture, const SnapOptions& snap) {
   Session session(camera);
-  apply_capture_options(session.index(), session.sensor_width(), session.sensor_height(), capture);
+  apply_capture_options(session, capture);
   ImageInfo info = current_image_info(session);
   info.name = file_name(snap.output);
   std::vector<uint16_t> image(image_words(info));
@@ -91,7 +92,7 @@ int run_snap(const CameraOptions& camera, const CaptureOptions& capture, const S
 
 int run_stream(const CameraOptions& camera, const CaptureOptions& capture, const StreamOptions& stream) {
   Session session(camera);
-  apply_capture_options(session.index(), session.sensor_width(), session.sensor_height(), capture);
+  apply_capture_options(session, capture);
   ImageInfo info = current_image_info(session);
   info.name = stream.output.empty() ? "" : file_name(stream.output);
   std::vector<uint16_t> image(image_words(info));

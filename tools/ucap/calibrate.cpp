@@ -15,7 +15,7 @@ namespace tool {
 
 int run_calibrate(const CameraOptions& camera, const CaptureOptions& capture, const CalibrateOptions& calibrate) {
   Session session(camera);
-  apply_capture_options(session.index(), session.sensor_width(), session.sensor_height(), capture);
+  apply_capture_options(session, capture);
   const int i = session.index();
   const bool black = calibrate.kind == ReferenceKind::kBlack;
 

@@ -1,4 +1,5 @@
 #include "capture.h"
+#include "session.h"
 
 #include <charconv>
 #include <cmath>
@@ -77,6 +78,11 @@ void apply_capture_options(int i, uint32_t w, uint32_t h, const CaptureOptions& 
     const auto& wb = options.white_balance;
     check(UcapmSetWhiteBalance(i, wb[0], wb[1], wb[2]), "white balance");
   }
+}
+
+void apply_capture_options(const Session& session, const CaptureOptions& options) {
+  apply_capture_options(session.index(), static_cast<uint32_t>(session.sensor_width()),
+                        static_cast<uint32_t>(session.sensor_height()), options);
 }
 
 }  // namespace tool

@@ -30,5 +30,8 @@ std::optional<int64_t> parse_exposure(const std::string& text);
 // Failure naming the setting the library refused.
 void apply_capture_options(int index, uint32_t sensor_width, uint32_t sensor_height,
                            const CaptureOptions& options);
+// The same for the camera and sensor of a session.
+class Session;
+void apply_capture_options(const Session& session, const CaptureOptions& options);
 
 }  // namespace tool

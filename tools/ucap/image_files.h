@@ -32,6 +32,10 @@ struct ImageInfo {
   std::string date;             // ISO 8601, UTC
 };
 
+// Size, channels and settings of the images the camera of `session` delivers now.
+class Session;
+ImageInfo current_image_info(const Session& session);
+
 // The current time as ISO 8601 in UTC ("2024-05-01T12:34:56Z").
 std::string utc_now();
 
