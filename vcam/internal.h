@@ -229,6 +229,7 @@ struct Bus {
   std::array<const Camera*, 64> channel_owner{};
   std::map<uint64_t, Resource> resources;
   uint64_t next_cookie = 0x5A000001;
+  std::string config_error;  // why the last configuration was refused
 };
 
 inline constexpr uint32_t kBandwidthBudget = 4915;  // allocation units per cycle for iso
@@ -249,10 +250,11 @@ bool capture_frame(Bus& b, std::unique_lock<std::mutex>& lk, HandleRec& hr, Came
                    uint64_t resource, uint32_t frame_bytes, uint32_t* err);
 
 // ---- configuration -------------------------------------------------------------------
-// Parses `text` onto `cfg` and `faults`; `attaching` allows the identity keys. False (and
-// nothing changed) for an unknown key or a malformed value. Bus-wide keys go to `bus_fault`.
-bool parse_config(const char* text, bool attaching, Settings* cfg, CameraFaults* faults,
-                  Fault* bus_open_set_fault, int* sensor_keys);
+// Parses `text` onto `cfg` and `faults`; `attaching` allows the identity keys; bus-wide
+// keys go to `bus_fault`. Returns "" or, with nothing changed, what is wrong: the word with
+// the unknown key or the malformed value, and what the key takes.
+std::string parse_config(const char* text, bool attaching, Settings* cfg, CameraFaults* faults,
+                         Fault* bus_fault);
 
 // ---- the camera ----------------------------------------------------------------------
 void camera_power_on(Camera& cam);          // registers to their start values

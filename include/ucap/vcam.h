@@ -135,6 +135,10 @@ UCAP_API int ucap_vcam_detach(int id);
 /* Changes settings or faults of an attached camera (keys above that are not attach
  * only). 0, or negative. */
 UCAP_API int ucap_vcam_set(int id, const char *config);
+/* Why the last refused configuration (attach or set) was refused: the word with the bad key
+ * or value and what the key takes, e.g. "sensor=2586x1936: sensor= takes WxH, multiples of 4
+ * in 32..4096"; empty after an accepted one. Copy rules of ucap_vcam_trace (not cleared). */
+UCAP_API int ucap_vcam_config_error(char *buf, int size);
 /* Fires a bus reset: completes every pending bus-reset notification. Returns 0. */
 UCAP_API int ucap_vcam_bus_reset(void);
 /* Register trace of a camera: one line per register access it carried out ("R", "W",
