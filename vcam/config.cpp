@@ -402,7 +402,7 @@ constexpr Key kKeys[] = {
     {"blemish_count", kAnyTime, "a decimal word", blemish_count},
     {"second_count", kAnyTime, "a decimal word", setting_word<&Settings::second_count, 10>},
     {"eeprom", kAnyTime, "OFF:HEXBYTES within the 2048 bytes, or -", eeprom},
-    {"busy_polls", kAnyTime, "0..1000", setting_int<&Settings::busy_polls, 0, 1000>},
+    {"busy_us", kAnyTime, "0..10000000", setting_int<&Settings::busy_us, 0, 10000000>},
     {"access_timeout", kAnyTime, "milliseconds", setting_word<&Settings::access_timeout_ms, 10>},
     // sensor model and clock
     {"timescale", kAnyTime, "1..1e6", timescale},

@@ -87,7 +87,7 @@ struct Settings {
   uint32_t blemish_count = 0;
   uint32_t second_count = 0;
   std::map<size_t, uint8_t> eeprom_bytes;  // raw EEPROM bytes over the built image, by offset
-  int busy_polls = 2;
+  int busy_us = 500;  // how long a command register stays busy, in microseconds of camera time
   uint32_t access_timeout_ms = 0;  // 0: the value written to vendor 0x004 (ms)
   // sensor model and clock
   SensorParams sensor;
@@ -119,12 +119,14 @@ struct CameraFaults {
   std::map<uint32_t, uint32_t> misreport;  // registers that read a wrong value, by address
 };
 
-// A command that keeps its busy bits for a few polls.
-inline constexpr int kStuck = -1;
+// A command register's command: busy for a while after it was written (a command that
+// fails ends at once), then done with its final value.
 struct PolledCommand {
-  uint32_t value = 0;     // as read back once finished
-  int busy_reads = 0;     // reads that still show the busy bits; kStuck: every read
+  uint32_t value = 0;       // as read back once finished
   uint32_t busy_bits = 0;
+  bool pending = false;     // running: its effect is still to come
+  bool stuck = false;       // stays busy until released (faults *_stuck)
+  Clock::time_point done_at{};
 };
 
 // Geometry the camera reads out in one mode (committed by the mode apply).

@@ -36,8 +36,9 @@
  *   eeprom=OFF:HEX       raw EEPROM bytes (hex pairs) from byte OFF (decimal), laid over
  *                        what the keys above build, e.g. a damaged list; repeated words
  *                        add to each other; eeprom=- removes them all
- *   busy_polls=N         reads that keep the busy bits of the memory command, mode apply
- *                        and apply settings set (default 2)
+ *   busy_us=N            microseconds (camera time: timescale= applies) a memory command,
+ *                        mode apply or apply settings keeps its busy bits after it was
+ *                        written (default 500); one that fails ends at once with its error bit
  *   access_timeout=MS    vendor access lapses MS ms after the last vendor write (default:
  *                        the value written to vendor 0x004, in ms; 0xFFF at power-on)
  * Sensor model and clock (attach or set):

@@ -25,7 +25,7 @@ TEST_F(Config, MalformedAttachConfigurationsAreRefused) {
       "timescale=0.5",    "scene=stars",      "dark=1e400",         "smear=nan",
       "fail_read=F0F00070:1",  "fail_read=F0F00071:1:31", "fail_write=vendor+70:1:0",
       "fail_ioctl=zz:1:31",    "fail_open=x",     "fail_detail=1:0", "lapse=2",
-      "node=63",          "output=0:3000x10", "output=9:10x10",     "busy_polls=-1",
+      "node=63",          "output=0:3000x10", "output=9:10x10",     "busy_us=-1"  ,
       "misreport=mode2+C",     "misreport=mode2+C:xyz", "misreport=F0F00071:1",
       "drop_frames=1:2:3",     "drop_frames=1:x", "detach_after=-1",  "detach_in_exposure=x",
       "memory_stuck=1:2",      "overrange=1:FFF", "overrange=1:10000", "overrange=1:2:3",
