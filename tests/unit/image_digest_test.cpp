@@ -11,7 +11,7 @@
 
 #include "acquisition/frame_stages.h"
 #include "color/interpolation.h"
-#include "core/color_tables.h"
+#include "core/color_table_types.h"
 #include "core/simd.h"
 #include "flow/stage_adapters.h"
 
