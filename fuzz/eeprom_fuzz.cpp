@@ -17,7 +17,7 @@ constexpr size_t kEepromBytes = 2048;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace ucap_fuzz;
   const size_t n = std::min(size, kEepromBytes - kListStart);
-  std::string config = "sensor=64x48 noise=0 busy_polls=0";
+  std::string config = "sensor=64x48 noise=0 busy_us=0";
   if (n != 0) {
     config += " eeprom=" + std::to_string(kListStart) + ":";
     char hex[3];

@@ -4,6 +4,7 @@ set -euo pipefail
 need=(cmake ninja-build ccache g++ make libgtest-dev libbenchmark-dev libtiff-dev libcli11-dev binutils
       libopencv-imgproc-dev   # OpenCV: the benchmark's baseline only
       clang libclang-rt-dev   # clang and its runtimes (libFuzzer, sanitizers): the fuzz targets
+      clang-format            # scripts/format.sh
       libpng-dev zlib1g-dev pkg-config  # the ucap tool's image and calibration files; ucap.pc
       doxygen                 # the HTML reference (the docs target)
       help2man dpkg-dev       # the tool's manual page, from its help; the Debian package's dependencies

@@ -149,29 +149,34 @@ bool geometry_from_words(const Camera& cam, int m, const ModeState& ms, ModeGeom
   return true;
 }
 
-// A command register poll: busy bits for the first reads, then the final value.
-uint32_t poll(PolledCommand& c, bool* finished_now) {
-  *finished_now = false;
-  if (c.busy_reads == kStuck) return c.value | c.busy_bits;
-  if (c.busy_reads > 0) {
-    --c.busy_reads;
-    if (c.busy_reads == 0) *finished_now = true;
-    return c.value | c.busy_bits;
-  }
-  return c.value;
+// True once when a running command's time is up: its effect is due now.
+bool completes(PolledCommand& c) {
+  if (!c.pending || c.stuck || Clock::now() < c.done_at) return false;
+  c.pending = false;
+  return true;
 }
 
-void start_command(Camera& cam, PolledCommand& c, uint32_t final_value, uint32_t busy_bits) {
+// A command register read: the busy bits while the command runs, then its final value.
+uint32_t poll(PolledCommand& c, bool* finished_now) {
+  *finished_now = completes(c);
+  return c.pending ? c.value | c.busy_bits : c.value;
+}
+
+// Starts a command; one that failed (`failed`) ends at once with its error bit.
+void start_command(Camera& cam, PolledCommand& c, uint32_t final_value, uint32_t busy_bits, bool failed) {
   c.value = final_value;
   c.busy_bits = busy_bits;
-  c.busy_reads = cam.cfg.busy_polls;
+  c.pending = !failed;
+  c.stuck = false;
+  c.done_at = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                 std::chrono::duration<double, std::micro>(cam.cfg.busy_us / cam.cfg.timescale));
 }
 
 // A command just started stays busy for good while `stuck` counts commands to hold.
 void stay_busy(uint32_t& stuck, PolledCommand& c) {
   if (stuck == 0) return;
   --stuck;
-  c.busy_reads = kStuck;
+  c.pending = c.stuck = true;
 }
 
 void finish_memory(Camera& cam) {
@@ -199,9 +204,9 @@ void write_memory_command(Camera& cam, uint32_t v) {
   }
   uint32_t final_value = (v & ~0xE0000000u) | (ok ? 0 : kMemoryError);
   cam.pending_memory = ok ? v : 0;
-  start_command(cam, cam.memory, final_value, (v & 0xC0000000u) | 0x40000000u);
+  start_command(cam, cam.memory, final_value, (v & 0xC0000000u) | 0x40000000u, !ok);
   stay_busy(cam.faults.memory_stuck, cam.memory);
-  if (cam.memory.busy_reads == 0) finish_memory(cam);
+  if (completes(cam.memory)) finish_memory(cam);
 }
 
 void finish_apply(Camera& cam, int m) {
@@ -213,7 +218,7 @@ void finish_apply(Camera& cam, int m) {
 void write_apply(Camera& cam, int m, uint32_t v) {
   ModeState& ms = cam.modes[static_cast<size_t>(m)];
   if (v != kBusyBit30) {  // anything else is stored and does nothing
-    ms.apply = PolledCommand{v, 0, 0};
+    ms.apply = PolledCommand{v};
     return;
   }
   ModeGeometry g;
@@ -222,9 +227,9 @@ void write_apply(Camera& cam, int m, uint32_t v) {
     --cam.faults.apply_error;
     ok = false;
   }
-  start_command(cam, ms.apply, ok ? 0 : kApplyError, kBusyBit30);
+  start_command(cam, ms.apply, ok ? 0 : kApplyError, kBusyBit30, !ok);
   stay_busy(cam.faults.apply_stuck, ms.apply);
-  if (ms.apply.busy_reads == 0) finish_apply(cam, m);
+  if (completes(ms.apply)) finish_apply(cam, m);
 }
 
 void finish_settings(Camera& cam, int m) {
@@ -235,7 +240,7 @@ void finish_settings(Camera& cam, int m) {
 void write_settings(Camera& cam, int m, uint32_t v) {
   ModeState& ms = cam.modes[static_cast<size_t>(m)];
   if (v != kBusyBit30) {
-    ms.settings = PolledCommand{v, 0, 0};
+    ms.settings = PolledCommand{v};
     return;
   }
   bool ok = ms.coding_written == kCodingPlain || (ms.coding_written == kCodingPacked && cam.cfg.packing);
@@ -243,9 +248,9 @@ void write_settings(Camera& cam, int m, uint32_t v) {
     --cam.faults.settings_error;
     ok = false;
   }
-  start_command(cam, ms.settings, ok ? 0 : kApplyError, kBusyBit30);
+  start_command(cam, ms.settings, ok ? 0 : kApplyError, kBusyBit30, !ok);
   stay_busy(cam.faults.settings_stuck, ms.settings);
-  if (ms.settings.busy_reads == 0) finish_settings(cam, m);
+  if (completes(ms.settings)) finish_settings(cam, m);
 }
 
 void initialise_commands(Camera& cam) {
@@ -298,9 +303,9 @@ void camera_power_on(Camera& cam) {
 }
 
 void camera_release_memory(Camera& cam) {
-  if (cam.memory.busy_reads != kStuck) return;
-  cam.memory.busy_reads = 0;
-  finish_memory(cam);
+  if (!cam.memory.stuck) return;
+  cam.memory.stuck = false;
+  if (completes(cam.memory)) finish_memory(cam);
 }
 
 void camera_transfer_shape(const Camera& cam, int m, uint32_t* bpp, uint32_t* ppf) {
@@ -467,7 +472,8 @@ bool camera_write(Camera& cam, uint32_t a, uint32_t v, uint32_t* err) {
     else if (off == 0x01C) cam.shutter_word = v;
     else if (off == 0x030) cam.capture_control = v;
     else if (off == 0x070) {
-      if (cam.memory.busy_reads != 0) return false;  // still busy with the last command
+      if (completes(cam.memory)) finish_memory(cam);
+      if (cam.memory.pending) return false;  // still busy with the last command
       write_memory_command(cam, v);
     } else if (off >= 0x080 && off < 0x100) put_be32(cam.window.data() + (off - 0x080), v);
     else if (off >= 0x104 && off < 0x200 && offered(cam, static_cast<int>((off - 0x104) / 32))) {

@@ -133,8 +133,12 @@ UCAP_API int ucap_vcam_set(int id, const char* config) {
   Bus& b = vcam::bus();
   std::lock_guard<std::mutex> lk(b.mu);
   auto cam = vcam::find_camera(b, id);
-  if (!cam || !cam->attached || config == nullptr) return -1;
-  if (!vcam::parse_config(config, false, &cam->cfg, &cam->faults, &b.open_set_fault, nullptr)) return -1;
+  if (!cam || !cam->attached) {
+    b.config_error = "no attached camera " + std::to_string(id);
+    return -1;
+  }
+  b.config_error = vcam::parse_config(config, false, &cam->cfg, &cam->faults, &b.open_set_fault);
+  if (!b.config_error.empty()) return -1;
   if (cam->faults.lapse_after == ~0u) {  // lapse=1: access lapses now
     cam->faults.lapse_after = 0;
     cam->access_open = false;
@@ -146,6 +150,13 @@ UCAP_API int ucap_vcam_set(int id, const char* config) {
   vcam::camera_build_eeprom(*cam);
   b.cv.notify_all();
   return 0;
+}
+
+UCAP_API int ucap_vcam_config_error(char* buf, int size) {
+  Bus& b = vcam::bus();
+  std::lock_guard<std::mutex> lk(b.mu);
+  std::string copy = b.config_error;
+  return vcam::take_log(copy, buf, size);
 }
 
 UCAP_API int ucap_vcam_bus_reset(void) {

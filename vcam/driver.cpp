@@ -126,7 +126,8 @@ int attach_camera(Bus& b, const char* config) {
   int id = static_cast<int>(b.cameras.size());
   cam->id = id;
   Fault bus_fault = b.open_set_fault;
-  if (!parse_config(config, true, &cam->cfg, &cam->faults, &bus_fault, nullptr)) return -1;
+  b.config_error = parse_config(config, true, &cam->cfg, &cam->faults, &bus_fault);
+  if (!b.config_error.empty()) return -1;
   if (!cam->cfg.uid_set) cam->cfg.uid = 0x00A1C000u + static_cast<uint32_t>(id);
   if (cam->cfg.id_field.empty()) {
     char text[24];

@@ -87,7 +87,7 @@ struct Settings {
   uint32_t blemish_count = 0;
   uint32_t second_count = 0;
   std::map<size_t, uint8_t> eeprom_bytes;  // raw EEPROM bytes over the built image, by offset
-  int busy_polls = 2;
+  int busy_us = 500;  // how long a command register stays busy, in microseconds of camera time
   uint32_t access_timeout_ms = 0;  // 0: the value written to vendor 0x004 (ms)
   // sensor model and clock
   SensorParams sensor;
@@ -119,12 +119,14 @@ struct CameraFaults {
   std::map<uint32_t, uint32_t> misreport;  // registers that read a wrong value, by address
 };
 
-// A command that keeps its busy bits for a few polls.
-inline constexpr int kStuck = -1;
+// A command register's command: busy for a while after it was written (a command that
+// fails ends at once), then done with its final value.
 struct PolledCommand {
-  uint32_t value = 0;     // as read back once finished
-  int busy_reads = 0;     // reads that still show the busy bits; kStuck: every read
+  uint32_t value = 0;       // as read back once finished
   uint32_t busy_bits = 0;
+  bool pending = false;     // running: its effect is still to come
+  bool stuck = false;       // stays busy until released (faults *_stuck)
+  Clock::time_point done_at{};
 };
 
 // Geometry the camera reads out in one mode (committed by the mode apply).
@@ -229,6 +231,7 @@ struct Bus {
   std::array<const Camera*, 64> channel_owner{};
   std::map<uint64_t, Resource> resources;
   uint64_t next_cookie = 0x5A000001;
+  std::string config_error;  // why the last configuration was refused
 };
 
 inline constexpr uint32_t kBandwidthBudget = 4915;  // allocation units per cycle for iso
@@ -249,10 +252,11 @@ bool capture_frame(Bus& b, std::unique_lock<std::mutex>& lk, HandleRec& hr, Came
                    uint64_t resource, uint32_t frame_bytes, uint32_t* err);
 
 // ---- configuration -------------------------------------------------------------------
-// Parses `text` onto `cfg` and `faults`; `attaching` allows the identity keys. False (and
-// nothing changed) for an unknown key or a malformed value. Bus-wide keys go to `bus_fault`.
-bool parse_config(const char* text, bool attaching, Settings* cfg, CameraFaults* faults,
-                  Fault* bus_open_set_fault, int* sensor_keys);
+// Parses `text` onto `cfg` and `faults`; `attaching` allows the identity keys; bus-wide
+// keys go to `bus_fault`. Returns "" or, with nothing changed, what is wrong: the word with
+// the unknown key or the malformed value, and what the key takes.
+std::string parse_config(const char* text, bool attaching, Settings* cfg, CameraFaults* faults,
+                         Fault* bus_fault);
 
 // ---- the camera ----------------------------------------------------------------------
 void camera_power_on(Camera& cam);          // registers to their start values

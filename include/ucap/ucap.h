@@ -134,31 +134,59 @@ extern "C" {
  * @{
  */
 enum {
-  UCAP_OK = 0,
-  UCAP_ERR_THREAD_FAST = 1,        /* fast-acquisition worker could not be created */
-  UCAP_ERR_NO_CAMERA = 3,          /* bad index, no camera, device not found/opened */
-  UCAP_ERR_ABORTED = 4,
-  UCAP_ERR_WHITE_BALANCE = 5,      /* white-balance value zero or negative */
-  UCAP_ERR_BUFFER_SIZE = 6,        /* caller's image buffer too small */
-  UCAP_ERR_NO_MEMORY = 7,
-  UCAP_ERR_ARGUMENT = 8,           /* invalid argument, geometry, or camera error bit */
-  UCAP_ERR_BUSY = 10,              /* acquisition running */
-  UCAP_ERR_THREAD = 11,            /* single-shot worker not created / no fast acquisition */
-  UCAP_ERR_BLACK_TOO_BRIGHT = 12,
-  UCAP_ERR_WHITE_TOO_BRIGHT = 13,
-  UCAP_ERR_WHITE_TOO_DARK = 14,
-  UCAP_ERR_NOT_SUPPORTED = 15,
-  UCAP_ERR_NOT_ATTACHED = 16,
-  UCAP_ERR_READ = 20,              /* reading a camera register failed */
-  UCAP_ERR_CAPTURE_WAIT = 21,
-  UCAP_ERR_BANDWIDTH = 22,
-  UCAP_ERR_RESOURCES = 23,
-  UCAP_ERR_FRAME_BUFFER = 24,
-  UCAP_ERR_CHANNEL = 25,
-  UCAP_ERR_STOP = 26,
-  UCAP_ERR_WRITE = 27,             /* writing a camera register failed */
-  UCAP_ERR_BLEMISH_LIST = 28,      /* blemish list in the EEPROM not valid */
-  UCAP_ERR_SETUP_FIRST = 1031,     /* 1031..1042: a register write of the capture set-up failed */
+  UCAP_OK = 0,                    /**< success */
+  UCAP_ERR_THREAD_FAST = 1,       /**< the worker thread of a fast acquisition could not be
+                                       created */
+  UCAP_ERR_NO_CAMERA = 3,         /**< no such camera: index not below the camera count, no camera
+                                       found, its device could not be opened, or it was unplugged or
+                                       the library closed during the call */
+  UCAP_ERR_ABORTED = 4,           /**< operation aborted: the progress callback asked to stop, an
+                                       abort was already under way, or the stream's cancel handle
+                                       could not be opened */
+  UCAP_ERR_WHITE_BALANCE = 5,     /**< white-balance values zero or negative */
+  UCAP_ERR_BUFFER_SIZE = 6,       /**< the image buffer is missing or smaller than the current data
+                                       size */
+  UCAP_ERR_NO_MEMORY = 7,         /**< not enough memory, or the driver refused the frame buffer */
+  UCAP_ERR_ARGUMENT = 8,          /**< invalid argument, a geometry the camera cannot take, a camera
+                                       command that ended with its error bit, or a camera answer
+                                       that cannot be right */
+  UCAP_ERR_BUSY = 10,             /**< refused because the camera's acquisition is running */
+  UCAP_ERR_THREAD = 11,           /**< the worker thread of a single shot could not be created, or
+                                       no fast acquisition runs */
+  UCAP_ERR_BLACK_TOO_BRIGHT = 12, /**< black reference too bright */
+  UCAP_ERR_WHITE_TOO_BRIGHT = 13, /**< white reference too bright */
+  UCAP_ERR_WHITE_TOO_DARK = 14,   /**< white reference too dark */
+  UCAP_ERR_NOT_SUPPORTED = 15,    /**< function not supported */
+  UCAP_ERR_NOT_ATTACHED = 16,     /**< no camera attached */
+  UCAP_ERR_READ = 20,             /**< reading a camera register failed, or a camera command stayed
+                                       busy */
+  UCAP_ERR_CAPTURE_WAIT = 21,     /**< the driver refused the capture wait set-up, or the frame did
+                                       not come before the wait ran out */
+  UCAP_ERR_BANDWIDTH = 22,        /**< isochronous bandwidth could not be allocated or freed */
+  UCAP_ERR_RESOURCES = 23,        /**< isochronous resources could not be allocated or freed */
+  UCAP_ERR_FRAME_BUFFER = 24,     /**< the driver refused the frame buffer for a transfer, or the
+                                       frame wait failed */
+  UCAP_ERR_CHANNEL = 25,          /**< isochronous channel could not be allocated or freed */
+  UCAP_ERR_STOP = 26,             /**< the driver refused to stop the isochronous transfer */
+  UCAP_ERR_WRITE = 27,            /**< writing a camera register failed */
+  UCAP_ERR_BLEMISH_LIST = 28,     /**< the blemish list in the camera's EEPROM is not valid (10000
+                                       entries or more) */
+  UCAP_ERR_SETUP_VENDOR_ACCESS = 1031, /**< capture set-up: vendor access could not be opened */
+  UCAP_ERR_SETUP_BINNING = 1032,  /**< capture set-up: the binning write failed */
+  UCAP_ERR_SETUP_POSITION = 1033, /**< capture set-up: the position write failed */
+  UCAP_ERR_SETUP_SIZE = 1034,     /**< capture set-up: the size write failed */
+  UCAP_ERR_SETUP_CAPTURE_CONTROL = 1035, /**< capture set-up: the capture control write failed */
+  UCAP_ERR_SETUP_EXPOSURE = 1036, /**< capture set-up: the exposure's upper part could not be
+                                       written */
+  UCAP_ERR_SETUP_COLOR_CODING = 1037, /**< capture set-up: the colour coding write failed */
+  UCAP_ERR_SETUP_APPLY = 1038,    /**< capture set-up: the apply settings write failed */
+  UCAP_ERR_SETUP_FORMAT = 1039,   /**< capture set-up: the format write failed */
+  UCAP_ERR_SETUP_MODE = 1040,     /**< capture set-up: the mode write failed */
+  UCAP_ERR_SETUP_CHANNEL = 1041,  /**< capture set-up: the channel write failed */
+  UCAP_ERR_SETUP_SHUTTER = 1042,  /**< the capture set-up's shutter write or the capture clean-up's
+                                       trigger reset failed */
+  /* The capture set-up's step codes run from UCAP_ERR_SETUP_FIRST to UCAP_ERR_SETUP_LAST. */
+  UCAP_ERR_SETUP_FIRST = 1031,
   UCAP_ERR_SETUP_LAST = 1042
 };
 /** @} */

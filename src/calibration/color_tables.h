@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "core/color_tables.h"
+#include "core/color_table_types.h"
 
 namespace ucap {
 

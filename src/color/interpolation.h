@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "core/color_tables.h"
+#include "core/color_table_types.h"
 #include "core/stage_services.h"
 #include "core/types.h"
 

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/color_tables.h"
+#include "core/color_table_types.h"
 #include "core/types.h"
 #include "platform/platform.h"
 #include "ucap/ucap.h"

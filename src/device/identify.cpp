@@ -51,10 +51,7 @@ int32_t open_and_identify(CameraRecord& cam, int32_t number) {
   std::memcpy(cam.device_path, path, sizeof path);
 
   // Node address; the driver's answer is taken as it comes.
-  uint8_t node[8] = {};
-  uint32_t returned = 0;
-  platform::device_io_control(h, kIoctlGetNodeAddress, node, sizeof node, node, sizeof node, &returned);
-  uint16_t address = get_u16(node + 4);
+  const uint16_t address = request_node_address(h);
   cam.bus_number = static_cast<uint16_t>(address >> 6);
   cam.node_number = static_cast<uint16_t>(address & 0x3F);
 

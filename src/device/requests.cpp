@@ -1,5 +1,6 @@
 #include "device/requests.h"
 
+#include <array>
 #include <cstring>
 
 #include "core/errors.h"
@@ -180,6 +181,124 @@ int32_t frame_buffer_request(CameraRecord& cam, uint32_t size, uint8_t** first, 
 
 uint32_t cancel_capture_wait(platform::DeviceHandle handle) {
   return driver_request(handle, kIoctlCancelCaptureWait, nullptr, 0, 0);
+}
+
+namespace {
+
+constexpr uint32_t kAnyChannel = 0xFFFFFFFF;
+constexpr uint32_t kResourceFlags = 9;
+
+// A request whose record goes in and comes back (`Out`) or only goes in.
+enum class Answer { kNone, kOut };
+template <size_t N>
+uint32_t send_record(CameraRecord& cam, uint32_t code, std::array<uint8_t, N>& record, Answer answer) {
+  const uint32_t n = static_cast<uint32_t>(N);
+  return driver_request(cam.device, code, record.data(), n, answer == Answer::kOut ? n : 0);
+}
+
+// Records that carry one 64-bit driver handle and nothing else.
+uint32_t send_handle(CameraRecord& cam, uint32_t code, uint64_t handle) {
+  std::array<uint8_t, 8> r{};
+  put_u64(r.data(), handle);
+  return send_record(cam, code, r, Answer::kNone);
+}
+
+}  // namespace
+
+uint16_t request_node_address(platform::DeviceHandle handle) {
+  std::array<uint8_t, 8> r{};
+  uint32_t returned = 0;
+  platform::device_io_control(handle, kIoctlGetNodeAddress, r.data(), r.size(), r.data(), r.size(),
+                              &returned);
+  return get_u16(r.data() + 4);
+}
+
+uint32_t request_capture_wait(CameraRecord& cam, uint32_t kind, uint32_t timeout_ms,
+                              uint32_t register_address) {
+  std::array<uint8_t, 20> r{};
+  put_u32(r.data() + 0, kind);
+  put_u32(r.data() + 4, timeout_ms);
+  put_u16(r.data() + 8, node_address(cam));
+  put_u16(r.data() + 12, kAddressHigh);
+  put_u32(r.data() + 16, register_address);
+  return send_record(cam, kIoctlCaptureWaitSetup, r, Answer::kNone);
+}
+
+uint32_t request_alloc_bandwidth(CameraRecord& cam, uint32_t bytes_per_packet, uint64_t* handle) {
+  std::array<uint8_t, 24> r{};
+  put_u32(r.data() + 0, bytes_per_packet);
+  put_u32(r.data() + 4, kSpeedCode);
+  const uint32_t result = send_record(cam, kIoctlAllocBandwidth, r, Answer::kOut);
+  if (result == 0) *handle = get_u64(r.data() + 8);
+  return result;
+}
+
+uint32_t request_alloc_channel(CameraRecord& cam, uint32_t* channel) {
+  std::array<uint8_t, 16> r{};
+  put_u32(r.data() + 0, kAnyChannel);
+  const uint32_t result = send_record(cam, kIoctlAllocChannel, r, Answer::kOut);
+  if (result == 0) *channel = get_u32(r.data() + 4);
+  return result;
+}
+
+uint32_t request_alloc_resources(CameraRecord& cam, uint32_t channel, uint32_t bytes_per_packet,
+                                 uint32_t frame_bytes, uint64_t* handle) {
+  const bool split = frame_bytes > kSplitFrameBytes;
+  std::array<uint8_t, 40> r{};
+  put_u32(r.data() + 0, kSpeedCode);
+  put_u32(r.data() + 4, kResourceFlags);
+  put_u32(r.data() + 8, channel);
+  put_u32(r.data() + 12, bytes_per_packet);
+  put_u32(r.data() + 16, split ? 2 : 1);
+  put_u32(r.data() + 20, split ? kSplitBufferBytes : frame_bytes);
+  put_u32(r.data() + 24, 1);
+  const uint32_t result = send_record(cam, kIoctlAllocResources, r, Answer::kOut);
+  if (result == 0) *handle = get_u64(r.data() + 32);
+  return result;
+}
+
+uint32_t request_buffer_select(CameraRecord& cam, uint32_t second) {
+  std::array<uint8_t, 4> r{};
+  put_u32(r.data(), second);
+  return send_record(cam, kIoctlBufferSelect, r, Answer::kNone);
+}
+
+uint32_t request_attach_buffers(CameraRecord& cam, uint64_t resource, uint32_t frame_bytes,
+                                uint32_t bytes_per_packet) {
+  std::array<uint8_t, 64> r{};
+  put_u64(r.data() + 0, resource);
+  put_u32(r.data() + 8, 1);
+  put_u32(r.data() + 12, frame_bytes);
+  put_u64(r.data() + 16, 0);
+  put_u32(r.data() + 24, 1);
+  put_u32(r.data() + 28, frame_bytes);
+  put_u32(r.data() + 32, bytes_per_packet);
+  put_u32(r.data() + 36, 1);
+  put_u32(r.data() + 40, 0);
+  put_u32(r.data() + 44, 0);
+  put_u32(r.data() + 48, 1);
+  put_u32(r.data() + 52, 1);
+  return send_record(cam, kIoctlAttachBuffers, r, Answer::kNone);
+}
+
+uint32_t request_stop_transfer(CameraRecord& cam, uint64_t resource) {
+  std::array<uint8_t, 16> r{};
+  put_u64(r.data() + 0, resource);
+  return send_record(cam, kIoctlStopTransfer, r, Answer::kNone);
+}
+
+uint32_t request_free_resources(CameraRecord& cam, uint64_t resource) {
+  return send_handle(cam, kIoctlFreeResources, resource);
+}
+
+uint32_t request_free_bandwidth(CameraRecord& cam, uint64_t bandwidth) {
+  return send_handle(cam, kIoctlFreeBandwidth, bandwidth);
+}
+
+uint32_t request_free_channel(CameraRecord& cam, uint32_t channel) {
+  std::array<uint8_t, 4> r{};
+  put_u32(r.data(), channel);
+  return send_record(cam, kIoctlFreeChannel, r, Answer::kNone);
 }
 
 }  // namespace ucap::device

@@ -176,6 +176,56 @@ int32_t frame_buffer_request(CameraRecord& cam, uint32_t size, uint8_t** first,
 // Cancel capture wait on a handle; 0 or the Win32 code.
 uint32_t cancel_capture_wait(platform::DeviceHandle handle);
 
+// ---- the other requests, one function per control code ---------------------------------
+// Each lays its record out (little-endian fields at the offsets given; the offsets not
+// named stay 0), sends it on the camera's handle and takes what the driver writes back.
+// 0, or the driver's failure (the platform's code; ERROR_GEN_FAILURE when it gave none).
+
+// Get node address (8 bytes): 0 flags word; out: 4 u16 node address. The address, whatever
+// the driver answered (0 when it wrote nothing).
+uint16_t request_node_address(platform::DeviceHandle handle);
+
+// Capture wait kinds.
+inline constexpr uint32_t kWaitOneShot = 0x80;
+inline constexpr uint32_t kWaitTrigger = 2;  // + 1 for a trigger polarity other than 0
+// Capture wait set-up (20 bytes): 0 wait kind, 4 time-out in ms, 8 u16 node address,
+// 12 u16 0xFFFF, 16 the register the driver writes to start each frame. The kind is stored
+// as it is: its bytes are the bus-order data of that quadlet.
+uint32_t request_capture_wait(CameraRecord& cam, uint32_t kind, uint32_t timeout_ms,
+                              uint32_t register_address);
+
+// Isochronous speed code of every request that carries one (S400).
+inline constexpr uint32_t kSpeedCode = 4;
+// Allocate bandwidth (24 bytes): 0 bytes per packet, 4 speed code; out: 8 u64 handle.
+uint32_t request_alloc_bandwidth(CameraRecord& cam, uint32_t bytes_per_packet, uint64_t* handle);
+// Allocate channel (16 bytes): 0 0xFFFFFFFF (any free channel); out: 4 the channel.
+uint32_t request_alloc_channel(CameraRecord& cam, uint32_t* channel);
+
+// Frame bytes above this travel in two buffers of kSplitBufferBytes.
+inline constexpr uint32_t kSplitFrameBytes = 1024000;
+inline constexpr uint32_t kSplitBufferBytes = 512000;
+// Allocate resources (40 bytes): 0 speed code, 4 flags 9, 8 channel, 12 bytes per packet,
+// 16 buffer count, 20 buffer size (one buffer of the frame bytes, or two of
+// kSplitBufferBytes above kSplitFrameBytes), 24 1; out: 32 u64 resource handle.
+uint32_t request_alloc_resources(CameraRecord& cam, uint32_t channel, uint32_t bytes_per_packet,
+                                 uint32_t frame_bytes, uint64_t* handle);
+
+// Buffer selection (4 bytes): 0 for the first frame buffer, 1 for the second.
+uint32_t request_buffer_select(CameraRecord& cam, uint32_t second);
+// Attach buffers (64 bytes): 0 u64 resource handle, 8 1, 12 frame bytes, 16 u64 0, 24 1,
+// 28 frame bytes, 32 bytes per packet, 36 1, 40 0, 44 0, 48 1, 52 1. Returns when the frame
+// is in the selected buffer or the wait has ended.
+uint32_t request_attach_buffers(CameraRecord& cam, uint64_t resource, uint32_t frame_bytes,
+                                uint32_t bytes_per_packet);
+
+// Stop transfer (16 bytes): 0 u64 resource handle, 8 0.
+uint32_t request_stop_transfer(CameraRecord& cam, uint64_t resource);
+// Free resources and free bandwidth (8 bytes: the u64 handle); free channel (4 bytes: the
+// channel).
+uint32_t request_free_resources(CameraRecord& cam, uint64_t resource);
+uint32_t request_free_bandwidth(CameraRecord& cam, uint64_t bandwidth);
+uint32_t request_free_channel(CameraRecord& cam, uint32_t channel);
+
 // The node address the requests carry: bus number << 6 | node number.
 inline uint16_t node_address(const CameraRecord& cam) {
   return static_cast<uint16_t>((cam.bus_number << 6) | (cam.node_number & 0x3F));

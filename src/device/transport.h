@@ -11,10 +11,6 @@
 
 namespace ucap::device {
 
-// Capture wait kinds.
-inline constexpr uint32_t kWaitOneShot = 0x80;
-inline constexpr uint32_t kWaitTrigger = 2;  // + 1 for a trigger polarity other than 0
-
 // Each driver frame buffer holds the full sensor at two bytes per pixel plus this.
 inline constexpr uint32_t kFrameBufferSlack = 200000;
 
@@ -26,10 +22,6 @@ inline size_t frame_buffer_bytes(const CameraRecord& cam) {
   const size_t height = cam.sensor_height > 0 ? static_cast<size_t>(cam.sensor_height) : 0;
   return width * height * 2 + kFrameBufferSlack;
 }
-
-// Frame bytes above this travel in two buffers of kSplitBufferBytes.
-inline constexpr uint32_t kSplitFrameBytes = 1024000;
-inline constexpr uint32_t kSplitBufferBytes = 512000;
 
 // Set-up for camera mode m (0 or 2), the image rectangle, binning b and the exposure in
 // ticks (250 us). single_shot: 1 for single shots, 0 for continuous acquisition. Callers

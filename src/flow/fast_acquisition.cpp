@@ -16,7 +16,7 @@ namespace ucap::flow {
 namespace {
 
 constexpr uint32_t kAbortPollMs = 10;
-constexpr int32_t kCancelAboveUs = 500000;
+constexpr int32_t kStreamCancelAboveUs = 500000;  // an abort cancels exposures over 0.5 s
 
 // Values of the abort flag during a stream.
 constexpr int32_t kNoAbort = 0;
@@ -29,7 +29,7 @@ constexpr int32_t kAbortUnfinished = 2;
 // pending frame of a long or triggered exposure (short ones are let arrive), wait for the
 // worker, clean up.
 int32_t finish_abort(CameraRecord& cam) {
-  if (cam.exposure > kCancelAboveUs || cam.hardware_trigger != 0) {
+  if (cam.exposure > kStreamCancelAboveUs || cam.hardware_trigger != 0) {
     if (!cancel_exposure(cam)) {
       cam.abort.store(kAbortUnfinished);
       return err::kAborted;

@@ -4,6 +4,7 @@
 
 #include "core/reporter.h"
 #include "core/state.h"
+#include "settings/exposure.h"
 #include "settings/geometry.h"
 
 namespace ucap::flow {
@@ -20,7 +21,7 @@ int32_t bytes_or_zero(int64_t width, int64_t height, int64_t bytes_per_pixel) {
 
 int32_t camera_mode_of(const CameraRecord& cam) { return cam.resolution <= 1 ? 0 : 2; }
 
-int32_t reference_ticks(const CameraRecord& cam) { return cam.exposure / 250; }
+int32_t reference_ticks(const CameraRecord& cam) { return exposure_ticks(cam.exposure); }
 
 int32_t image_bytes(const CameraRecord& cam) {
   const Rect& r = cam.image_rect;

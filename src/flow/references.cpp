@@ -9,6 +9,7 @@
 #include "core/state.h"
 #include "flow/single_shot.h"
 #include "platform/platform.h"
+#include "settings/exposure.h"
 
 namespace ucap::flow {
 
@@ -192,13 +193,13 @@ int32_t calculate_white_ref(int32_t index, Progress progress) {
   const int32_t exposure = cam.exposure;
   uint16_t* total = sum.as<uint16_t>();
   for (int32_t i = 0; i < kWhiteFrames; ++i) {
-    if (getfullframe(index, frame.as<uint16_t>(), exposure / 250, Progress::kNone) != 0)
+    if (getfullframe(index, frame.as<uint16_t>(), exposure_ticks(exposure), Progress::kNone) != 0)
       return err::kAborted;
     if (call_progress(cam, progress, i, kWhiteFrames, 2) != 0) return err::kAborted;
     const uint16_t* f = frame.as<uint16_t>();
     for (size_t k = 0; k < words; ++k) total[k] = static_cast<uint16_t>(total[k] + f[k]);
   }
-  const int32_t n = std::max(0, exposure / 250 - 1);
+  const int32_t n = std::max(0, exposure_ticks(exposure) - 1);
   const int32_t r = CalculateWhiteRef(cam, total, n);
   if (r == err::kOk) cam.white_ref_present = 1;
   return r;

@@ -18,7 +18,7 @@ namespace {
 
 constexpr uint32_t kProgressPeriodMs = 50;
 constexpr uint32_t kFramePollMs = 5;
-constexpr int32_t kCancelAboveUs = 2000000;
+constexpr int32_t kShotCancelAboveUs = 2000000;  // a shot cancels exposures over 2 s
 constexpr int32_t kProgressPhase = 2;
 
 int32_t failed(int32_t index, int32_t code) {
@@ -33,12 +33,12 @@ void WatchExposure(CameraRecord& cam, Progress progress) {
   const int32_t exposure_ms = cam.exposure / 1000;
   const int32_t total = std::max(1, exposure_ms);
   // A triggered frame has no time-out and waits for the pulse however short the exposure.
-  const bool cancellable = cam.exposure > kCancelAboveUs || cam.hardware_trigger != 0;
+  const bool cancellable = cam.exposure > kShotCancelAboveUs || cam.hardware_trigger != 0;
   int32_t elapsed = 0;
   while (true) {
     const int32_t r = call_progress(cam, progress, elapsed, total, kProgressPhase);
     cam.abort.store(r);
-    elapsed = std::min(exposure_ms, elapsed + 50);
+    elapsed = std::min(exposure_ms, elapsed + static_cast<int32_t>(kProgressPeriodMs));
     if (r != 0 && cancellable) {
       cancel_exposure(cam);
       return;

@@ -14,6 +14,7 @@
 #include "device/requests.h"
 #include "device/transport.h"
 #include "flow/closing.h"
+#include "settings/geometry.h"
 
 namespace ucap {
 
@@ -41,7 +42,7 @@ int32_t start_camera(CameraRecord& cam, int32_t i) {
     report(msg::kInitError, i, c);
     return c;
   }
-  cam.bits_per_pixel = 36;
+  cam.bits_per_pixel = kBitsColor;
   cam.binning = 1;
   cam.exposure = 100000;
   cam.packing = 1;

@@ -112,7 +112,6 @@ TEST_F(FirmwareTest, FailedDownloadReleasesAccessAndDoesNotStart) {
       {"memory_error=1", true},              // error bit
       {"memory_stuck=1", true},              // busy for good, so last: the poll gives up
   };
-  set("busy_polls=0");  // a command that ended leaves nothing busy for the next case
   const std::string command = "W " + hex8(cam().vendor_base + 0x70) + " 88000000";
   for (const Case& c : cases) {
     set(c.fault);

@@ -3,6 +3,7 @@
 // order: every register trace, which shows the values as the camera decoded them.)
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -70,13 +71,16 @@ TEST_F(RequestTest, MemoryCommandErrorBitReleasesAccess) {
 TEST_F(RequestTest, MemoryCommandPollsUntilTheBusyBitsClear) {
   ucap::device::VendorAccess access(cam());
   ASSERT_EQ(access.result(), 0u);
-  set("busy_polls=3");
+  set("busy_us=5000");
+  const auto written = std::chrono::steady_clock::now();
   ASSERT_EQ(ucap::device::quadlet_write(cam(), vendor(ucap::device::kVendorMemoryCommand), 0x4801D080), 0u);
   CameraTest::trace(id());
   EXPECT_EQ(ucap::device::poll_memory_command(access), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - written, std::chrono::milliseconds(5));
   std::vector<std::string> t = ucap_test::trace_lines(CameraTest::trace(id()));
-  ASSERT_EQ(t.size(), 4u);  // three busy reads and the one that finds the command done
+  ASSERT_GE(t.size(), 2u);  // busy reads, then the one that finds the command done
   for (const std::string& line : t) EXPECT_EQ(line.substr(0, 10), "R " + hex8(vendor(0x70)));
+  EXPECT_EQ(t.back().substr(11, 1), "0");  // busy bits 31 and 30 clear
 }
 
 // ---- start-up failures, step by step ----
@@ -133,6 +137,9 @@ TEST_F(StartupFailureTest, EachStepReturnsItsCode) {
     }
     UcapInfoRecord info{};
     EXPECT_EQ(UcapInfo(&info), 3) << c.fault;
+    if (c.code == 20 && c.fault[0] == 'm') continue;  // a stuck command holds until released
+    EXPECT_EQ(UcapInit(), 0) << c.fault;  // every other fault is used up: the camera starts
+    UcapClose();
   }
 }
 

@@ -47,7 +47,7 @@ TEST_F(Camera, VendorWritesNeedOpenAccess) {
 }
 
 TEST_F(Camera, MemoryCommandsWhileBusyPastTheEepromOrUnknownAreRefused) {
-  attach("busy_polls=3");
+  attach("busy_us=20000");
   dev->open_access();
   EXPECT_TRUE(dev->write(kVendor + 0x70, 0x4801D080));
   uint32_t err = 0;
@@ -59,7 +59,7 @@ TEST_F(Camera, MemoryCommandsWhileBusyPastTheEepromOrUnknownAreRefused) {
 }
 
 TEST_F(Camera, OnlyTheStartCommandStartsTheFirmwareAndItsMemoryReadsBackInRange) {
-  attach("busy_polls=0");
+  attach("busy_us=0");
   dev->open_access();
   uint8_t block[128];
   for (int i = 0; i < 128; ++i) block[i] = static_cast<uint8_t>(i * 3);

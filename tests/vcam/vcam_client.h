@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/trace.h"
@@ -150,8 +152,8 @@ class Device {
     int n = 0;
     do {
       if (!read(address, &v)) return 0xFFFFFFFF;
-      ++n;
-    } while ((v & busy) != 0 && n < 100);
+      if ((v & busy) != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    } while ((v & busy) != 0 && ++n < 100);
     return v;
   }
 

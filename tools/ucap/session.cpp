@@ -15,8 +15,11 @@ void configure_virtual_cameras(const std::vector<std::string>& configs) {
 #if UCAP_WITH_VCAM
   ucap_vcam_reset();
   for (const std::string& config : configs) {
-    if (ucap_vcam_attach(config.c_str()) < 0)
-      throw Failure("bad virtual camera configuration: " + config, kExitUsage);
+    if (ucap_vcam_attach(config.c_str()) < 0) {
+      char why[512] = {};
+      ucap_vcam_config_error(why, sizeof why);
+      throw Failure("bad virtual camera configuration: " + std::string(why), kExitUsage);
+    }
   }
 #else
   throw Failure("this build carries no virtual camera", kExitUsage);
