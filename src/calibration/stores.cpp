@@ -18,11 +18,11 @@ bool geometry_fits(const CameraRecord& cam) {
 }
 
 int32_t switch_to(CameraRecord& cam, int32_t on, int32_t present, int32_t& field) {
-  const Hold change(cam, kHeldByChange);
-  if (!may_change(change, cam)) return err::kBusy;
-  if (on != 0 && present == 0) return err::kArgument;
-  field = on != 0 ? 1 : 0;
-  return err::kOk;
+  return change_settings(cam, [&]() -> int32_t {
+    if (on != 0 && present == 0) return err::kArgument;
+    field = on != 0 ? 1 : 0;
+    return err::kOk;
+  });
 }
 
 }  // namespace

@@ -71,25 +71,4 @@ TEST(BinnedReferences, AgreeWithThePerFrameCorrectionWithRowPairs) {
   }
 }
 
-// The record forms read the sensor size and references of the camera and keep the binned
-// arrays in the record between the start of a stream and its frames.
-TEST(BinnedReferences, RecordFormsUseTheCamerasReferencesAndArrays) {
-  auto cam = std::make_unique<ucap::CameraRecord>();
-  cam->sensor_width = 40;
-  cam->sensor_height = 30;
-  std::mt19937 rng(16);
-  for (int i = 0; i < 32 * 40; ++i) cam->black_store[i] = static_cast<uint16_t>(rng() % 600);
-  for (int i = 0; i < 30 * 40; ++i) cam->white_table[i] = static_cast<uint16_t>(3000 + rng() % 3000);
-  const Rect rect{4, 6, 36, 30};  // reaches the bottom of the sensor
-  const int b = 3, ticks = 9000;
-  std::vector<uint16_t> frame((rect.height() / 6) * rect.width());
-  for (auto& v : frame) v = static_cast<uint16_t>(rng() % 4096);
-  auto expected = frame;
-  ucap::ApplyReferences(*cam, expected.data(), ticks, rect, b, 1, 1, 1);
-  ucap::PrepareBinnedReferences(*cam, ticks, rect, b, 1, 1);
-  ucap::ApplyBinnedReferences(*cam, frame.data(), rect, b, 1, 1);
-  EXPECT_EQ(frame, expected);
-  EXPECT_NE(frame, std::vector<uint16_t>(frame.size(), 0));
-}
-
 }  // namespace

@@ -224,28 +224,18 @@ TEST(CorrectBlemishes, TheListHoldsAtMostTenThousandEntries) {
   EXPECT_EQ(image[4], 100);
 }
 
-TEST(CorrectBlemishes, RecordFormKeepsTheListAndHonoursTheSwitches) {
+// The chain gets the record's list only once it could be read and while the switch is on.
+TEST(CorrectBlemishes, ChainTakesTheRecordsListOnlyWhenReadAndSwitchedOn) {
   auto cam = std::make_unique<ucap::CameraRecord>();
-  cam->sensor_width = 8;
-  cam->sensor_height = 1;
   cam->blemish_count = 1;
-  cam->blemishes[0] = 2;
-  cam->black_store[5] = 30000;  // 30000 * 4000 ticks: hot
-  cam->black_ref_present = 1;
-  const std::vector<uint16_t> original = {10, 20, 35, 40, 50, 66, 70, 80};
-  auto image = original;
-  ucap::CorrectBlemishes(*cam, image.data(), Rect{0, 0, 8, 1}, 1, 4000, 0);
-  EXPECT_EQ(image, original) << "the list was not read";
+  EXPECT_EQ(ucap::flow::chain_inputs(*cam).blemishes, nullptr) << "the list was not read";
   cam->blemish_list_valid = 1;
   ucap::state().blemish_switch = 0;
-  ucap::CorrectBlemishes(*cam, image.data(), Rect{0, 0, 8, 1}, 1, 4000, 0);
-  EXPECT_EQ(image, original) << "blemish correction is switched off";
+  EXPECT_EQ(ucap::flow::chain_inputs(*cam).blemishes, nullptr) << "switched off";
   ucap::state().blemish_switch = 1;
-  ucap::CorrectBlemishes(*cam, image.data(), Rect{0, 0, 8, 1}, 1, 4000, 0);
-  EXPECT_EQ(image[2], 30);
-  EXPECT_EQ(image[5], 60);
-  EXPECT_EQ(cam->blemish_count, 1);
-  EXPECT_EQ(cam->blemishes[1], 0u);
+  const ucap::flow::ChainInputs in = ucap::flow::chain_inputs(*cam);
+  EXPECT_EQ(in.blemishes, cam->blemishes);
+  EXPECT_EQ(in.blemish_count, 1);
 }
 
 TEST(double_rows, AveragesSameColorRowsAndRepeatsTheLastPair) {
