@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <shared_mutex>
 
 #include "core/color_tables.h"
 #include "core/errors.h"
@@ -134,6 +136,12 @@ struct CameraRecord {
   double white_balance[3];
   double color_matrix[9];
 
+  // ---- settings lock: held alone by every settings change while it writes (under its
+  // hold), by the store writes and by the reference calculations while they install a
+  // result; shared by the queries, the store reads and the processing of a frame while
+  // they read, so a reader sees a change whole or not at all ----
+  mutable std::shared_mutex settings_lock;
+
   // ---- the plan of the running stream (flow: written by its start before the frame
   // worker starts, read by its readiness checks) ----
   CapturePlan stream_plan;
@@ -177,12 +185,14 @@ class Hold {
 
 inline void release_hold(CameraRecord& cam) { cam.holder.store(0); }
 
-// A settings change: `change()` runs under a change hold and gives the code; 10, nothing
-// changed, while another holder has the settings or an acquisition runs.
+// A settings change: `change()` runs under a change hold and the settings lock and gives
+// the code; 10, nothing changed, while another holder has the settings or an acquisition
+// runs.
 template <typename F>
 int32_t change_settings(CameraRecord& cam, F&& change) {
   const Hold hold(cam, kHeldByChange);
   if (!hold || acquisition_running(cam)) return err::kBusy;
+  const std::lock_guard<std::shared_mutex> lock(cam.settings_lock);
   return change();
 }
 

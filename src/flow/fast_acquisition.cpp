@@ -1,5 +1,8 @@
 #include "flow/fast_acquisition.h"
 
+#include <mutex>
+#include <shared_mutex>
+
 #include "core/errors.h"
 #include "core/reporter.h"
 #include "device/transport.h"
@@ -66,7 +69,10 @@ int32_t start_fast_acquisition(CameraRecord& cam) {
     report(msg::kStartFastError, cam.index, err::kArgument);
     return err::kArgument;
   }
-  prepare_binned_references(cam, plan);
+  {
+    const std::shared_lock<std::shared_mutex> stores(cam.settings_lock);
+    prepare_binned_references(cam, plan);
+  }
   int32_t c = set_up_transfer(cam, plan);
   if (c == 0 && !transfer_makes(plan, cam.sensor_width, cam.sensor_height, image_bytes(plan))) {
     clean_up_transfer(cam);
@@ -134,8 +140,10 @@ int32_t fast_acquisition_ready(CameraRecord& cam, uint16_t* image, int32_t size,
     if (c != 0) report(msg::kFastReadyErrorNoIndex, c);
   }
   uint8_t* frame = cam.frame_buffer[current == 0 ? 0 : 1];
+  std::shared_lock<std::shared_mutex> stores(cam.settings_lock);  // a restore waits
   const int32_t processed =
       process_frame(plan, frame, device::frame_buffer_bytes(cam), image, chain_inputs(cam));
+  stores.unlock();
   if (go_on == 0) release_hold(cam);  // the last frame is out: the stream has ended
   return done(processed != 0 ? -err::kNoMemory : 1);
 }

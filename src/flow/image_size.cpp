@@ -1,6 +1,8 @@
 #include "flow/image_size.h"
 
 #include <limits>
+#include <mutex>
+#include <shared_mutex>
 
 #include "settings/geometry.h"
 
@@ -21,6 +23,8 @@ int32_t packed_in(const CameraRecord& cam, int32_t mode) {
 }  // namespace
 
 CapturePlan plan_of(const CameraRecord& cam, Pipeline pipeline) {
+  // The store writes, which no hold excludes, set the present flags.
+  const std::shared_lock<std::shared_mutex> lock(cam.settings_lock);
   CapturePlan p;
   p.resolution = cam.resolution;
   p.bits_per_pixel = cam.bits_per_pixel;

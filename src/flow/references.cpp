@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <shared_mutex>
 
 #include "calibration/stores.h"
 #include "core/errors.h"
@@ -117,6 +119,7 @@ int32_t calculate_black_ref(CameraRecord& cam, Progress progress) {
   if (getfullframe(cam, buffer, kLongTicks, Pipeline::kRawReference, progress) != 0)
     return err::kAborted;
   if (mean_level(buffer, H + 2, W) > kBlackLevelLimit) return err::kBlackTooBright;
+  const std::lock_guard<std::shared_mutex> lock(cam.settings_lock);
   derive_black_store(cam, buffer);
   return err::kOk;
 }
@@ -178,8 +181,11 @@ int32_t calculate_white_ref(CameraRecord& cam, Progress progress) {
   const Hold hold(cam, kHeldByAcquisition);
   if (!hold || acquisition_running(cam)) return err::kBusy;
   const size_t words = white_table_words(cam);
-  if (cam.black_ref_present == 0 && words != 0)
-    std::fill(cam.black_store, cam.black_store + black_store_words(cam), uint16_t{kBlackLevel});
+  {
+    const std::lock_guard<std::shared_mutex> lock(cam.settings_lock);
+    if (cam.black_ref_present == 0 && words != 0)
+      std::fill(cam.black_store, cam.black_store + black_store_words(cam), uint16_t{kBlackLevel});
+  }
   platform::WorkBuffer frame(words * sizeof(uint16_t));
   platform::WorkBuffer sum(words * sizeof(uint16_t));
   if (words == 0 || !frame || !sum) {
@@ -198,6 +204,7 @@ int32_t calculate_white_ref(CameraRecord& cam, Progress progress) {
     for (size_t k = 0; k < words; ++k) total[k] = static_cast<uint16_t>(total[k] + f[k]);
   }
   const int32_t n = std::max(0, ticks_of(exposure) - 1);
+  const std::lock_guard<std::shared_mutex> lock(cam.settings_lock);
   const int32_t r = CalculateWhiteRef(cam, total, n);
   if (r == err::kOk) cam.white_ref_present = 1;
   return r;

@@ -1,6 +1,8 @@
 #include "flow/single_shot.h"
 
 #include <algorithm>
+#include <mutex>
+#include <shared_mutex>
 
 #include "core/errors.h"
 #include "core/reporter.h"
@@ -95,6 +97,7 @@ int32_t shoot(CameraRecord& cam, CapturePlan plan, uint16_t* image, int32_t size
   // A frame that did not arrive explains a failing clean-up too (an unplugged camera).
   if (const int32_t missing = cam.frame_result.load(); missing != 0) return failed(cam, missing);
   if (c != 0) return failed(cam, c);
+  const std::shared_lock<std::shared_mutex> stores(cam.settings_lock);  // a restore waits
   return process_frame(plan, cam.frame_buffer[0], device::frame_buffer_bytes(cam), image,
                        chain_inputs(cam));
 }
