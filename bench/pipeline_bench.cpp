@@ -22,6 +22,7 @@
 #include "calibration/color_tables.h"
 #include "color/interpolation.h"
 #include "core/bands.h"
+#include "flow/chain.h"
 #include "flow/stage_adapters.h"
 
 namespace {
@@ -350,101 +351,49 @@ void BM_InterpolateBinned(benchmark::State& state) {
 }
 BENCHMARK(BM_InterpolateBinned)->Arg(2)->Arg(5)->Unit(benchmark::kMillisecond);
 
-// The processing of one single shot of the full frame after the transfer (12-bit words, no
-// unpacking), both references on, the scene's blemish list; argument: the resolution.
-//   0: references and blemishes over row pairs (the camera sends H / 2 summed rows), rows
-//      doubled, high-quality interpolation, color matrix;
-//   1 (binning 1, 36 bits per pixel): references and blemishes over row pairs, smear,
-//      half-resolution color assembly, color matrix;
-//   2: fields interleaved, references, blemishes, high-quality interpolation, color matrix;
-//   3: fields interleaved, smear, references, blemishes (grey).
-// A raw frame the chain changes in place is restored outside the timing.
-void BM_SingleShotChain(benchmark::State& state) {
+// The processing chain (flow/chain.h) of one full-frame frame after the transfer (12-bit
+// words, no unpacking, binning 1, 36 bits per pixel at half resolution), both references
+// on, the scene's blemish list; argument: the resolution. The camera sends H / 2 summed
+// rows at resolutions 0 and 1. The raw frame the chain changes in place is restored
+// outside the timing.
+void run_chain(benchmark::State& state, ucap::Pipeline pipeline) {
   const Scene& s = scene();  // built before the timing starts
-  const int resolution = static_cast<int>(state.range(0));
-  const ucap::Rect sensor{0, 0, W, H};
-  const int32_t blemishes = static_cast<int32_t>(s.blemishes.size());
-  const bool row_pair = resolution < 2;
-  const int rows = row_pair ? H / 2 : H;
-  std::vector<uint16_t> frame(N), work(N), color(3 * N);
+  ucap::CapturePlan plan;
+  plan.resolution = static_cast<int32_t>(state.range(0));
+  plan.bits_per_pixel = plan.resolution == 3 ? 12 : 36;
+  plan.exposure = 4000 * ucap::kExposureStep;
+  plan.ticks = 4000;
+  plan.image = ucap::Rect{0, 0, W, H};
+  plan.black = plan.white = plan.black_present = 1;
+  plan.pipeline = pipeline;
+  plan.transferred = ucap::Rect{0, 0, W, plan.resolution < 2 ? H / 2 : H};
+  ucap::flow::ChainInputs in;
+  in.tables = s.tables.get();
+  in.references = s.refs();
+  in.blemishes = s.blemishes.data();
+  in.blemish_count = static_cast<int32_t>(s.blemishes.size());
+  in.color_matrix = 1;
+  in.services = &ucap::library_services();
+  const size_t words = static_cast<size_t>(plan.transferred.width()) * plan.transferred.height();
+  std::vector<uint16_t> frame(N), color(3 * N);
   for (auto _ : state) {
-    if (row_pair) {
-      state.PauseTiming();
-      std::copy_n(s.mosaic.begin(), static_cast<size_t>(rows) * W, frame.begin());
-      state.ResumeTiming();
-    } else {
-      ucap::InterleaveFields(frame.data(), s.mosaic.data(), W, H);
-    }
-    if (resolution == 3) ucap::CorrectSmear(frame.data(), W, H);
-    ucap::ApplyReferences(s.refs(), frame.data(), 4000, sensor, 1, true, true, row_pair);
-    ucap::CorrectBlemishes(s.blemishes.data(), blemishes, s.refs(), true, frame.data(), sensor, 1,
-                           4000, row_pair);
-    if (resolution == 0) {
-      ucap::double_rows(work.data(), frame.data(), W, rows);
-      ucap::InterpolateColor(*s.tables, color.data(), work.data(), sensor, 2,
-                             ucap::library_services());
-      ucap::ApplyColorMatrix(*s.tables, 1, color.data(), static_cast<int32_t>(N));
-    } else if (resolution == 1) {
-      ucap::CorrectSmear(frame.data(), W, rows);
-      ucap::AssembleHalfColor(*s.tables, color.data(), frame.data(), 1, ucap::Rect{0, 0, W, rows});
-      ucap::ApplyColorMatrix(*s.tables, 1, color.data(), W * rows / 2);
-    } else if (resolution == 2) {
-      ucap::InterpolateColor(*s.tables, color.data(), frame.data(), sensor, 2,
-                             ucap::library_services());
-      ucap::ApplyColorMatrix(*s.tables, 1, color.data(), static_cast<int32_t>(N));
-    }
+    state.PauseTiming();
+    std::copy_n(s.mosaic.begin(), words, frame.begin());
+    state.ResumeTiming();
+    ucap::flow::process_frame(plan, reinterpret_cast<uint8_t*>(frame.data()), 2 * N,
+                              color.data(), in);
     benchmark::DoNotOptimize(color.data());
     benchmark::DoNotOptimize(frame.data());
   }
   report(state, N);
+}
+
+void BM_SingleShotChain(benchmark::State& state) {
+  run_chain(state, ucap::Pipeline::kSingleShot);
 }
 UCAP_BENCH_BOTH(BM_SingleShotChain, ->ArgName("resolution")->DenseRange(0, 3));
 
-// The processing of one frame of a fast acquisition of the full frame (12-bit words, no
-// unpacking, binning 1), both references on, the scene's blemish list; argument: the
-// resolution (3, grey, runs as the single shot's).
-//   0: references and blemishes over row pairs, rows doubled, block interpolation, color
-//      matrix;
-//   1 (36 bits per pixel): references and blemishes over row pairs, smear,
-//      half-resolution color assembly, color matrix;
-//   2: fields interleaved, references, blemishes, standard interpolation, color matrix.
-void BM_FastFrameChain(benchmark::State& state) {
-  const Scene& s = scene();  // built before the timing starts
-  const int resolution = static_cast<int>(state.range(0));
-  const ucap::Rect sensor{0, 0, W, H};
-  const int32_t blemishes = static_cast<int32_t>(s.blemishes.size());
-  const bool row_pair = resolution < 2;
-  const int rows = row_pair ? H / 2 : H;
-  std::vector<uint16_t> frame(N), work(N), color(3 * N);
-  for (auto _ : state) {
-    if (row_pair) {
-      state.PauseTiming();
-      std::copy_n(s.mosaic.begin(), static_cast<size_t>(rows) * W, frame.begin());
-      state.ResumeTiming();
-    } else {
-      ucap::InterleaveFields(frame.data(), s.mosaic.data(), W, H);
-    }
-    ucap::ApplyReferences(s.refs(), frame.data(), 4000, sensor, 1, true, true, row_pair);
-    ucap::CorrectBlemishes(s.blemishes.data(), blemishes, s.refs(), true, frame.data(), sensor, 1,
-                           4000, row_pair);
-    if (resolution == 0) {
-      ucap::double_rows(work.data(), frame.data(), W, rows);
-      ucap::InterpolateBlocks(*s.tables, color.data(), work.data(), sensor);
-      ucap::ApplyColorMatrix(*s.tables, 1, color.data(), static_cast<int32_t>(N));
-    } else if (resolution == 1) {
-      ucap::CorrectSmear(frame.data(), W, rows);
-      ucap::AssembleHalfColor(*s.tables, color.data(), frame.data(), 1, ucap::Rect{0, 0, W, rows});
-      ucap::ApplyColorMatrix(*s.tables, 1, color.data(), W * rows / 2);
-    } else {
-      ucap::InterpolateColor(*s.tables, color.data(), frame.data(), sensor, 1,
-                             ucap::library_services());
-      ucap::ApplyColorMatrix(*s.tables, 1, color.data(), static_cast<int32_t>(N));
-    }
-    benchmark::DoNotOptimize(color.data());
-    benchmark::DoNotOptimize(frame.data());
-  }
-  report(state, N);
-}
+void BM_FastFrameChain(benchmark::State& state) { run_chain(state, ucap::Pipeline::kStream); }
 UCAP_BENCH_BOTH(BM_FastFrameChain, ->ArgName("resolution")->DenseRange(0, 2));
 
 // OpenCV's Bayer demosaicing of the same mosaic, 16-bit (absent without OpenCV).

@@ -13,6 +13,8 @@
 #include "calibration/color_tables.h"
 #include "color/interpolation.h"
 #include "core/bands.h"
+#include "flow/chain.h"
+#include "flow/image_size.h"
 #include "flow/stage_adapters.h"
 #include "fuzz_input.h"
 
@@ -174,6 +176,42 @@ void banded(Input& in) {
   check(whole == split, "banded stages give what the whole-frame stages give");
 }
 
+// The whole chain for an arbitrary plan whose transfer the flow's own check accepts, with
+// a frame and an image exactly as large as they have to be.
+void chain(Input& in) {
+  const References refs = references(in);
+  ucap::CapturePlan plan;
+  plan.resolution = in.integer(0, 3);
+  plan.bits_per_pixel = in.flag() ? 12 : 36;
+  plan.binning = in.integer(1, 5);
+  plan.ticks = in.integer(0, 240000);
+  plan.image = rectangle(in, refs.W, refs.H);
+  plan.black = in.flag();
+  plan.white = in.flag();
+  plan.black_present = in.flag();
+  plan.pipeline = static_cast<ucap::Pipeline>(in.integer(0, 2));
+  plan.transferred = Rect{0, 0, 2 * in.integer(1, refs.W / 2 + 1), in.integer(1, refs.H)};
+  const int32_t bytes = ucap::flow::image_bytes(plan);
+  if (bytes == 0 || !ucap::flow::transfer_makes(plan, refs.W, refs.H, bytes)) return;
+  const size_t words = static_cast<size_t>(plan.transferred.width()) * plan.transferred.height();
+  std::vector<uint16_t> frame = in.words(words), out(static_cast<size_t>(bytes) / 2);
+  std::vector<uint16_t> binned_black(words), binned_white(words);
+  std::vector<uint32_t> list(static_cast<size_t>(in.integer(0, 20)));
+  for (auto& p : list) p = static_cast<uint32_t>(in.range(0, 2 * int64_t{refs.W} * refs.H + 5));
+  ucap::flow::ChainInputs inputs;
+  inputs.tables = &tables();
+  inputs.references = refs.view();
+  inputs.binned_black = binned_black.data();
+  inputs.binned_white = binned_white.data();
+  inputs.binned_capacity = words;
+  inputs.blemishes = in.flag() ? list.data() : nullptr;
+  inputs.blemish_count = static_cast<int32_t>(list.size());
+  inputs.color_matrix = in.flag();
+  inputs.services = &ucap::library_services();
+  ucap::flow::process_frame(plan, reinterpret_cast<uint8_t*>(frame.data()), 2 * words, out.data(),
+                            inputs);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -181,13 +219,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const int threads = setenv("UCAP_THREADS", "3", 0);
   (void)threads;
   Input in(data, size);
-  switch (in.integer(0, 5)) {
+  switch (in.integer(0, 6)) {
     case 0: raw_stages(in); break;
     case 1: reference_correction(in); break;
     case 2: binned_references(in); break;
     case 3: frame_stages(in); break;
     case 4: interpolators(in); break;
-    default: banded(in); break;
+    case 5: banded(in); break;
+    default: chain(in); break;
   }
   return 0;
 }

@@ -20,29 +20,14 @@
 /**
  * \page threads Threads and overlap
  *
- * Every export may be called from any thread; these calls may overlap:
- * - UcapInit and UcapClose with anything: they wait for the exports under way, and
- *   while one of them waits or runs the other exports answer 3 (those that return a
- *   value return 0). UcapClose ends the shots, streams and reference calculations
- *   still under way (they answer 3 or 4) and gives the bus's resources back.
- * - Exports of different cameras, in any number.
- * - For one camera, one acquisition at a time (a single shot; a stream from its start to
- *   its last frame or abort, its readiness checks and abort possibly on two threads; a
- *   reference calculation; a firmware download) with, on other threads:
- *   - the settings exports: resolution, pixel depth, binning, image and frame size,
- *     exposure, shutter, packing, white balance, image white balance, saturation,
- *     Ucap_setwhite, the black and white reference switches, Ucapm_setBlackRef. They
- *     answer 10 until the acquisition has ended and never change what it uses;
- *   - the switches read at the next acquisition (hardware trigger and its polarity,
- *     color processing, Ucap_corrblems), UcapSetErrorMessages, UcapSetBusresetCallback;
- *   - the queries (GetCurrent..., Has..., Is..., GetResolutionValues, GetExposureRange,
- *     GetCurrentDataSize, Info, ReadEprom, GetNumberofCameras, UCapIsAvailable), except
- *     during a reference calculation, whose full-frame shots change the capture
- *     settings for their duration.
+ * Every export may overlap every other, on any thread. A second acquisition of a busy
+ * camera, or a settings change during one, answers 10 and touches nothing; queries always
+ * see the user's settings; reference stores are read and written whole.
  *
- *   The settings exports and the queries of one camera are called from one thread at a
- *   time. The reference stores (UcapSaveBlackRef, UcapRestoreBlackRef, UcapSetWhiteTable,
- *   UcapGetWhiteTable) are not used while an acquisition of that camera runs.
+ * UcapInit and UcapClose wait for the exports under way; while one of them waits or runs
+ * the other exports answer 3 (those that return a value return 0). UcapClose ends the
+ * shots, streams and reference calculations still under way (they answer 3 or 4) and gives
+ * the bus's resources back.
  *
  * The bus-reset callback runs on the library's own monitor thread, which UcapClose waits
  * for: UcapInit and UcapClose called from the callback answer 3 and do nothing.

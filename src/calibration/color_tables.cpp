@@ -146,59 +146,59 @@ int32_t set_color_processing(CameraRecord& cam, int32_t on) {
 }
 
 int32_t set_white_balance(CameraRecord& cam, double red, double green, double blue) {
-  const Hold change(cam, kHeldByChange);
-  if (!may_change(change, cam)) return err::kBusy;
-  const double rounded[3] = {to_single(red), to_single(green), to_single(blue)};
-  const int32_t rc = set_white(cam, rounded);
-  if (rc != err::kOk) return rc;
-  cam.white_balance[0] = red;
-  cam.white_balance[1] = green;
-  cam.white_balance[2] = blue;
-  return err::kOk;
+  return change_settings(cam, [&]() -> int32_t {
+    const double rounded[3] = {to_single(red), to_single(green), to_single(blue)};
+    const int32_t rc = set_white(cam, rounded);
+    if (rc != err::kOk) return rc;
+    cam.white_balance[0] = red;
+    cam.white_balance[1] = green;
+    cam.white_balance[2] = blue;
+    return err::kOk;
+  });
 }
 
 int32_t set_image_white_balance(CameraRecord& cam, double red, double green, double blue) {
-  const Hold change(cam, kHeldByChange);
-  if (!may_change(change, cam)) return err::kBusy;
-  const double measured[3] = {to_single(red), to_single(green), to_single(blue)};
-  for (double y : measured) {
-    if (!(y > 0.0)) return err::kWhiteBalance;
-  }
-  double x[3] = {measured[0], measured[1], measured[2]};
-  // With the matrix on, the measured colors went through it: map them back first.
-  // A singular matrix has no such inverse; the request is refused and nothing changes.
-  if (cam.color_processing.load() != 0 && !SolveColorMatrix(cam.color_matrix, measured, x)) {
-    return err::kWhiteBalance;
-  }
-  double white[3];
-  for (int c = 0; c < 3; ++c) white[c] = x[c] * to_single(cam.white_balance[c]);
-  const int32_t rc = set_white(cam, white);
-  if (rc != err::kOk) return rc;
-  std::copy(white, white + 3, cam.white_balance);
-  return err::kOk;
+  return change_settings(cam, [&]() -> int32_t {
+    const double measured[3] = {to_single(red), to_single(green), to_single(blue)};
+    for (double y : measured) {
+      if (!(y > 0.0)) return err::kWhiteBalance;
+    }
+    double x[3] = {measured[0], measured[1], measured[2]};
+    // With the matrix on, the measured colors went through it: map them back first.
+    // A singular matrix has no such inverse; the request is refused and nothing changes.
+    if (cam.color_processing.load() != 0 && !SolveColorMatrix(cam.color_matrix, measured, x)) {
+      return err::kWhiteBalance;
+    }
+    double white[3];
+    for (int c = 0; c < 3; ++c) white[c] = x[c] * to_single(cam.white_balance[c]);
+    const int32_t rc = set_white(cam, white);
+    if (rc != err::kOk) return rc;
+    std::copy(white, white + 3, cam.white_balance);
+    return err::kOk;
+  });
 }
 
 int32_t rebuild_white_tables(CameraRecord& cam, const double rgb[3]) {
-  const Hold change(cam, kHeldByChange);
-  if (!may_change(change, cam)) return err::kBusy;
-  return set_white(cam, rgb);
+  return change_settings(cam, [&]() -> int32_t {
+    return set_white(cam, rgb);
+  });
 }
 
 int32_t set_color_saturation(CameraRecord& cam, double red, double green, double blue) {
   // The tables it rebuilds are read by the stages: not while an acquisition holds them.
-  const Hold change(cam, kHeldByChange);
-  if (!may_change(change, cam)) return err::kBusy;
-  const double saturation[3] = {red, green, blue};
-  double matrix[9];
-  build_color_matrix(saturation, matrix);
-  // Saturations so large (or not numbers) that a coefficient is no finite number would
-  // leave the term tables undefined: refused, nothing changes.
-  for (double m : matrix) {
-    if (!std::isfinite(m)) return err::kArgument;
-  }
-  std::copy(saturation, saturation + 3, cam.saturation);
-  std::copy(matrix, matrix + 9, cam.color_matrix);
-  return set_white(cam, cam.white_balance);
+  return change_settings(cam, [&]() -> int32_t {
+    const double saturation[3] = {red, green, blue};
+    double matrix[9];
+    build_color_matrix(saturation, matrix);
+    // Saturations so large (or not numbers) that a coefficient is no finite number would
+    // leave the term tables undefined: refused, nothing changes.
+    for (double m : matrix) {
+      if (!std::isfinite(m)) return err::kArgument;
+    }
+    std::copy(saturation, saturation + 3, cam.saturation);
+    std::copy(matrix, matrix + 9, cam.color_matrix);
+    return set_white(cam, cam.white_balance);
+  });
 }
 
 }  // namespace ucap

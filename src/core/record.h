@@ -6,8 +6,12 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <shared_mutex>
 
 #include "core/color_table_types.h"
+#include "core/errors.h"
+#include "core/plan.h"
 #include "core/types.h"
 #include "platform/platform.h"
 #include "ucap/ucap.h"
@@ -33,6 +37,9 @@ inline constexpr size_t kWhiteTableWords = static_cast<size_t>(kMaxSensorHeight)
 inline constexpr size_t kBinnedRefWords = 2501312;
 
 struct CameraRecord {
+  // ---- place in the camera table, for messages (startup/init) ----
+  int32_t index;
+
   // ---- connection (device/identify) ----
   platform::DeviceHandle device;
   char device_path[256];
@@ -74,7 +81,6 @@ struct CameraRecord {
 
   // ---- reference flags (calibration/stores) ----
   int32_t white_ref_present;
-  std::atomic<int32_t> reference_frame_mode;
 
   // ---- trigger and shutter switches (settings) ----
   // The trigger switches may change while an acquisition reads them.
@@ -126,12 +132,19 @@ struct CameraRecord {
   std::atomic<int32_t> frame_result;  // code of the last frame transfer (0: the frame arrived)
   std::atomic<int32_t> holder;        // who holds the settings (Hold below): 0 nobody
 
-  // ---- white balance, color matrix, callbacks ----
+  // ---- white balance, color matrix ----
   double white_balance[3];
   double color_matrix[9];
-  intptr_t ex_user;
-  UcapProgressCallbackEx ex_callback;
-  UcapProgressCallback plain_callback;
+
+  // ---- settings lock: held alone by every settings change while it writes (under its
+  // hold), by the store writes and by the reference calculations while they install a
+  // result; shared by the queries, the store reads and the processing of a frame while
+  // they read, so a reader sees a change whole or not at all ----
+  mutable std::shared_mutex settings_lock;
+
+  // ---- the plan of the running stream (flow: written by its start before the frame
+  // worker starts, read by its readiness checks) ----
+  CapturePlan stream_plan;
 };
 
 // Whether the camera's capture settings are in use: a frame transfer is pending, or a
@@ -172,9 +185,15 @@ class Hold {
 
 inline void release_hold(CameraRecord& cam) { cam.holder.store(0); }
 
-// A settings change may go ahead: nothing else holds the settings and no acquisition runs.
-inline bool may_change(const Hold& change, const CameraRecord& cam) {
-  return static_cast<bool>(change) && !acquisition_running(cam);
+// A settings change: `change()` runs under a change hold and the settings lock and gives
+// the code; 10, nothing changed, while another holder has the settings or an acquisition
+// runs.
+template <typename F>
+int32_t change_settings(CameraRecord& cam, F&& change) {
+  const Hold hold(cam, kHeldByChange);
+  if (!hold || acquisition_running(cam)) return err::kBusy;
+  const std::lock_guard<std::shared_mutex> lock(cam.settings_lock);
+  return change();
 }
 
 }  // namespace ucap

@@ -13,7 +13,6 @@ inline constexpr char kInitError[] = "(%d)Init error %d";
 inline constexpr char kSetupError[] = "Setup error";
 inline constexpr char kGetBufferError[] = "getbuffer error";
 inline constexpr char kCleanupError[] = "cleanup error";
-inline constexpr char kInternalSizeError[] = "(%d)Internal size error";
 inline constexpr char kAcquisitionError[] = "(%d)UcapAcquisition error %d";
 inline constexpr char kCreateThread[] = "(%d)Couldn\xB4t create thread";
 inline constexpr char kGetFullFrameError[] = "(%d)getfullframe error %d";

@@ -22,7 +22,7 @@ extern "C" {
 int32_t UcapmAcquisition(int32_t index, uint16_t* image, int32_t size,
                          UcapProgressCallback callback) {
   return with_camera(index, [&](CameraRecord& cam) {
-    return flow::DoAcquisition(index, image, size, flow::use_callback(cam, callback));
+    return flow::DoAcquisition(cam, image, size, flow::progress_of(callback));
   });
 }
 int32_t UcapAcquisition(uint16_t* image, int32_t size, UcapProgressCallback callback) {
@@ -32,7 +32,7 @@ int32_t UcapAcquisition(uint16_t* image, int32_t size, UcapProgressCallback call
 int32_t UcapmAcquisitionEx(int32_t index, uint16_t* image, int32_t size,
                            UcapProgressCallbackEx callback, intptr_t user) {
   return with_camera(index, [&](CameraRecord& cam) {
-    return flow::DoAcquisition(index, image, size, flow::use_callback(cam, callback, user));
+    return flow::DoAcquisition(cam, image, size, flow::progress_of(callback, user));
   });
 }
 int32_t UcapAcquisitionEx(uint16_t* image, int32_t size, UcapProgressCallbackEx callback,
@@ -43,7 +43,7 @@ int32_t UcapAcquisitionEx(uint16_t* image, int32_t size, UcapProgressCallbackEx 
 // ---- fast acquisition ---------------------------------------------------------------------
 
 int32_t UcapmStartFastAcquisition(int32_t index) {
-  return with_camera(index, [&](CameraRecord&) { return flow::start_fast_acquisition(index); });
+  return with_camera(index, [](CameraRecord& cam) { return flow::start_fast_acquisition(cam); });
 }
 int32_t UcapStartFastAcquisition(void) { return UcapmStartFastAcquisition(0); }
 
@@ -51,8 +51,8 @@ int32_t UcapStartFastAcquisition(void) { return UcapmStartFastAcquisition(0); }
 int32_t UcapmIsFastAcquisitionReady(int32_t index, uint16_t* image, int32_t size,
                                     int32_t go_on) {
   int32_t ready = 0;
-  const int32_t code = with_camera(index, [&](CameraRecord&) {
-    ready = flow::fast_acquisition_ready(index, image, size, go_on);
+  const int32_t code = with_camera(index, [&](CameraRecord& cam) {
+    ready = flow::fast_acquisition_ready(cam, image, size, go_on);
     return err::kOk;
   });
   return code == err::kOk ? ready : -code;
@@ -62,7 +62,7 @@ int32_t UcapIsFastAcquisitionReady(uint16_t* image, int32_t size, int32_t go_on)
 }
 
 int32_t UcapmAbortFastAcquisition(int32_t index) {
-  return with_camera(index, [&](CameraRecord&) { return flow::abort_fast_acquisition(index); });
+  return with_camera(index, [](CameraRecord& cam) { return flow::abort_fast_acquisition(cam); });
 }
 int32_t UcapAbortFastAcquisition(void) { return UcapmAbortFastAcquisition(0); }
 
@@ -70,7 +70,7 @@ int32_t UcapAbortFastAcquisition(void) { return UcapmAbortFastAcquisition(0); }
 
 int32_t UcapmCalculateBlackRef(int32_t index, UcapProgressCallback callback) {
   return with_camera(index, [&](CameraRecord& cam) {
-    return flow::calculate_black_ref(index, flow::use_callback(cam, callback));
+    return flow::calculate_black_ref(cam, flow::progress_of(callback));
   });
 }
 int32_t UcapCalculateBlackRef(UcapProgressCallback callback) {
@@ -79,7 +79,7 @@ int32_t UcapCalculateBlackRef(UcapProgressCallback callback) {
 
 int32_t UcapmCalculateBlackRefEx(int32_t index, UcapProgressCallbackEx callback, intptr_t user) {
   return with_camera(index, [&](CameraRecord& cam) {
-    return flow::calculate_black_ref(index, flow::use_callback(cam, callback, user));
+    return flow::calculate_black_ref(cam, flow::progress_of(callback, user));
   });
 }
 int32_t UcapCalculateBlackRefEx(UcapProgressCallbackEx callback, intptr_t user) {
@@ -95,7 +95,7 @@ int32_t Ucapm_setBlackRef(void* record, const uint16_t* buffer) {
 
 int32_t UcapmCalculateWhiteRef(int32_t index, UcapProgressCallback callback) {
   return with_camera(index, [&](CameraRecord& cam) {
-    return flow::calculate_white_ref(index, flow::use_callback(cam, callback));
+    return flow::calculate_white_ref(cam, flow::progress_of(callback));
   });
 }
 int32_t UcapCalculateWhiteRef(UcapProgressCallback callback) {
@@ -104,7 +104,7 @@ int32_t UcapCalculateWhiteRef(UcapProgressCallback callback) {
 
 int32_t UcapmCalculateWhiteRefEx(int32_t index, UcapProgressCallbackEx callback, intptr_t user) {
   return with_camera(index, [&](CameraRecord& cam) {
-    return flow::calculate_white_ref(index, flow::use_callback(cam, callback, user));
+    return flow::calculate_white_ref(cam, flow::progress_of(callback, user));
   });
 }
 int32_t UcapCalculateWhiteRefEx(UcapProgressCallbackEx callback, intptr_t user) {

@@ -10,6 +10,7 @@
 
 using ucap::CameraRecord;
 using ucap::exports::deliver;
+using ucap::exports::query;
 using ucap::exports::value_of_camera0;
 using ucap::exports::with_camera;
 namespace err = ucap::err;
@@ -60,7 +61,7 @@ int32_t UcapSetColorSaturation(double red, double green, double blue) {
 }
 
 int32_t UcapmGetCurrentWhiteBalance(int32_t index, double* red, double* green, double* blue) {
-  return with_camera(index, [&](CameraRecord& cam) {
+  return query(index, [&](CameraRecord& cam) {
     if (red == nullptr || green == nullptr || blue == nullptr) return err::kArgument;
     *red = cam.white_balance[0];
     *green = cam.white_balance[1];

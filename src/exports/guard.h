@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
+#include <shared_mutex>
 #include <new>
 #include <utility>
 
@@ -38,24 +40,35 @@ int32_t with_camera(int32_t index, F&& f) noexcept {
   return guarded([&]() -> int32_t { return f(*cam); });
 }
 
+// Queries: with_camera with f run under the record's settings lock, so that a settings
+// change on another thread is seen whole or not at all.
+template <typename F>
+int32_t query(int32_t index, F&& f) noexcept {
+  return with_camera(index, [&](CameraRecord& cam) -> int32_t {
+    const std::shared_lock<std::shared_mutex> lock(cam.settings_lock);
+    return f(cam);
+  });
+}
+
 // Ucapm queries that deliver one value through a pointer: 3 for a bad index, 8 for a
 // null pointer, else the value and 0.
 template <typename F>
 int32_t deliver(int32_t index, int32_t* out, F&& value) noexcept {
-  return with_camera(index, [&](CameraRecord& cam) -> int32_t {
+  return query(index, [&](CameraRecord& cam) -> int32_t {
     if (out == nullptr) return err::kArgument;
     *out = value(cam);
     return err::kOk;
   });
 }
 
-// Exports that return a stored value and check nothing: f(record), or 0 when the index
-// names no camera (or a start-up or shut-down is under way).
+// Exports that return a stored value and check nothing: f(record) under the settings
+// lock, or 0 when the index names no camera (or a start-up or shut-down is under way).
 template <typename F>
 auto value_of(int32_t index, F&& f) noexcept -> decltype(f(std::declval<CameraRecord&>())) {
   const GatePass pass(state().gate);
   CameraRecord* cam = pass ? camera(index) : nullptr;
   if (cam == nullptr) return 0;
+  const std::shared_lock<std::shared_mutex> lock(cam->settings_lock);
   return guarded([&] { return f(*cam); });
 }
 

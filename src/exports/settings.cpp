@@ -11,6 +11,7 @@
 using ucap::CameraRecord;
 using ucap::Rect;
 using ucap::exports::deliver;
+using ucap::exports::query;
 using ucap::exports::value_of;
 using ucap::exports::value_of_camera0;
 using ucap::exports::with_camera;
@@ -105,7 +106,7 @@ int32_t UcapmSetImageSize(int32_t index, const UcapRect* rect) {
 int32_t UcapSetImageSize(const UcapRect* rect) { return UcapmSetImageSize(0, rect); }
 
 int32_t UcapmGetCurrentImageSize(int32_t index, UcapRect* rect) {
-  return with_camera(index, [&](CameraRecord& cam) {
+  return query(index, [&](CameraRecord& cam) {
     if (rect == nullptr) return err::kArgument;
     *rect = to_ucap(ucap::current_image_size(cam));
     return err::kOk;
@@ -123,7 +124,7 @@ int32_t UcapmSetFrameSize(int32_t index, const UcapRect* rect) {
 int32_t UcapSetFrameSize(const UcapRect* rect) { return UcapmSetFrameSize(0, rect); }
 
 int32_t UcapmGetCurrentFrameSize(int32_t index, UcapRect* rect) {
-  return with_camera(index, [&](CameraRecord& cam) {
+  return query(index, [&](CameraRecord& cam) {
     if (rect == nullptr) return err::kArgument;
     *rect = to_ucap(cam.frame_rect);
     return err::kOk;
@@ -132,7 +133,7 @@ int32_t UcapmGetCurrentFrameSize(int32_t index, UcapRect* rect) {
 int32_t UcapGetCurrentFrameSize(UcapRect* rect) { return UcapmGetCurrentFrameSize(0, rect); }
 
 int32_t UcapmGetCurrentDataSize(int32_t index, int32_t* width, int32_t* height) {
-  return with_camera(index, [&](CameraRecord& cam) {
+  return query(index, [&](CameraRecord& cam) {
     if (width == nullptr || height == nullptr) return err::kArgument;
     return ucap::current_data_size(cam, *width, *height);
   });
@@ -184,7 +185,7 @@ int32_t UcapSetShutterDelay(int32_t open_us, int32_t close_us) {
 }
 
 int32_t UcapmGetCurrentShutterDelay(int32_t index, int32_t* open_us, int32_t* close_us) {
-  return with_camera(index, [&](CameraRecord& cam) {
+  return query(index, [&](CameraRecord& cam) {
     if (open_us == nullptr || close_us == nullptr) return err::kArgument;
     *open_us = cam.shutter_open_delay;
     *close_us = cam.shutter_close_delay;

@@ -1,13 +1,15 @@
 #include "flow/fast_acquisition.h"
 
-#include "acquisition/binned_references.h"
+#include <mutex>
+#include <shared_mutex>
+
 #include "core/errors.h"
 #include "core/reporter.h"
-#include "core/state.h"
+#include "device/transport.h"
+#include "flow/chain.h"
 #include "flow/closing.h"
 #include "flow/frame_worker.h"
 #include "flow/image_size.h"
-#include "flow/processing.h"
 #include "flow/stage_adapters.h"
 #include "platform/platform.h"
 
@@ -29,7 +31,7 @@ constexpr int32_t kAbortUnfinished = 2;
 // pending frame of a long or triggered exposure (short ones are let arrive), wait for the
 // worker, clean up.
 int32_t finish_abort(CameraRecord& cam) {
-  if (cam.exposure > kStreamCancelAboveUs || cam.hardware_trigger != 0) {
+  if (cam.stream_plan.exposure > kStreamCancelAboveUs || cam.hardware_trigger != 0) {
     if (!cancel_exposure(cam)) {
       cam.abort.store(kAbortUnfinished);
       return err::kAborted;
@@ -51,8 +53,7 @@ bool claim_abort(CameraRecord& cam, int32_t from) {
 
 }  // namespace
 
-int32_t start_fast_acquisition(int32_t index) {
-  CameraRecord& cam = *camera(index);
+int32_t start_fast_acquisition(CameraRecord& cam) {
   if (cam.fast_running.load() != 0) return err::kBusy;
   if (claim_abort(cam, kAbortUnfinished)) {
     const int32_t c = finish_abort(cam);
@@ -63,22 +64,25 @@ int32_t start_fast_acquisition(int32_t index) {
   // The stream holds the settings from here to its end (last frame, abort, a stop).
   Hold hold(cam, kHeldByAcquisition);
   if (!hold) return err::kBusy;
-  if (!combination_allowed(cam) || image_bytes(cam) == 0) {
-    report(msg::kStartFastError, index, err::kArgument);
+  CapturePlan plan = plan_of(cam, Pipeline::kStream);
+  if (!combination_allowed(plan) || image_bytes(plan) == 0) {
+    report(msg::kStartFastError, cam.index, err::kArgument);
     return err::kArgument;
   }
-  const int32_t ticks = reference_ticks(cam);
-  PrepareBinnedReferences(cam, ticks, cam.image_rect, cam.binning, cam.black_ref_switch,
-                          cam.white_ref_switch);
-  int32_t c = set_up_transfer(cam, 0);
-  if (c == 0 && !transfer_makes(cam, image_bytes(cam))) {
+  {
+    const std::shared_lock<std::shared_mutex> stores(cam.settings_lock);
+    prepare_binned_references(cam, plan);
+  }
+  int32_t c = set_up_transfer(cam, plan);
+  if (c == 0 && !transfer_makes(plan, cam.sensor_width, cam.sensor_height, image_bytes(plan))) {
     clean_up_transfer(cam);
     c = err::kArgument;
   }
   if (c != 0) {
-    report(msg::kStartFastError, index, c);
+    report(msg::kStartFastError, cam.index, c);
     return c;
   }
+  cam.stream_plan = plan;
   cam.buffer_selector.store(0);
   cam.fast_running.store(1);
   if (!start_frame_worker(cam)) {
@@ -87,7 +91,7 @@ int32_t start_fast_acquisition(int32_t index) {
       clean_up_transfer(cam);
       return err::kNoCamera;
     }
-    report(msg::kCreateThread, index);
+    report(msg::kCreateThread, cam.index);
     clean_up_transfer(cam);
     return err::kFastThread;
   }
@@ -95,8 +99,7 @@ int32_t start_fast_acquisition(int32_t index) {
   return err::kOk;
 }
 
-int32_t fast_acquisition_ready(int32_t index, uint16_t* image, int32_t size, int32_t go_on) {
-  CameraRecord& cam = *camera(index);
+int32_t fast_acquisition_ready(CameraRecord& cam, uint16_t* image, int32_t size, int32_t go_on) {
   // Marked waiting before the abort flag is read: an abort claims its flag first and then
   // waits for this one to drop, so the two can never both go on.
   cam.fast_wait.store(1);
@@ -113,10 +116,11 @@ int32_t fast_acquisition_ready(int32_t index, uint16_t* image, int32_t size, int
     cam.fast_running.store(0);
     const int32_t c = clean_up_transfer(cam);
     release_hold(cam);
-    report(msg::kFastReadyError, index, c != 0 ? c : -code);
+    report(msg::kFastReadyError, cam.index, c != 0 ? c : -code);
     return done(-code);
   };
-  const int32_t n = ImageDataSize(index);
+  const CapturePlan& plan = cam.stream_plan;
+  const int32_t n = image_bytes(plan);
   if (n == 0 || size < n || image == nullptr) return stop(err::kBufferSize);
   // A frame that did not arrive is not delivered as one.
   if (const int32_t missing = cam.frame_result.load(); missing != 0) return stop(missing);
@@ -127,7 +131,7 @@ int32_t fast_acquisition_ready(int32_t index, uint16_t* image, int32_t size, int
     if (!start_frame_worker(cam)) {
       // During a close the worker gets no pass; the close cleans the stream up.
       if (closing_requested()) return done(-err::kNoCamera);
-      report(msg::kCreateThread, index);
+      report(msg::kCreateThread, cam.index);
       return done(-err::kThread);
     }
   } else {
@@ -136,13 +140,15 @@ int32_t fast_acquisition_ready(int32_t index, uint16_t* image, int32_t size, int
     if (c != 0) report(msg::kFastReadyErrorNoIndex, c);
   }
   uint8_t* frame = cam.frame_buffer[current == 0 ? 0 : 1];
-  const int32_t processed = process_frame(cam, frame, image, Pipeline::kStream);
+  std::shared_lock<std::shared_mutex> stores(cam.settings_lock);  // a restore waits
+  const int32_t processed =
+      process_frame(plan, frame, device::frame_buffer_bytes(cam), image, chain_inputs(cam));
+  stores.unlock();
   if (go_on == 0) release_hold(cam);  // the last frame is out: the stream has ended
   return done(processed != 0 ? -err::kNoMemory : 1);
 }
 
-int32_t abort_fast_acquisition(int32_t index) {
-  CameraRecord& cam = *camera(index);
+int32_t abort_fast_acquisition(CameraRecord& cam) {
   if (!claim_abort(cam, kNoAbort)) {
     // An abort that could not cancel its frame is tried again; one under way is not.
     if (claim_abort(cam, kAbortUnfinished)) return finish_abort(cam);

@@ -6,7 +6,6 @@
 #include "device/requests.h"
 #include "device/transport.h"
 #include "flow/closing.h"
-#include "flow/image_size.h"
 #include "platform/platform.h"
 
 namespace ucap::flow {
@@ -43,7 +42,7 @@ int32_t clean_up_transfer(CameraRecord& cam) {
   return unless_gone(device::capture_cleanup(cam));
 }
 
-int32_t set_up_transfer(CameraRecord& cam, int32_t single_shot) {
+int32_t set_up_transfer(CameraRecord& cam, CapturePlan& plan) {
   platform::Lock lock(cam.lock);
   platform::set_last_error(0);
   if (cam.transfer_active.load() > 0) {
@@ -51,8 +50,12 @@ int32_t set_up_transfer(CameraRecord& cam, int32_t single_shot) {
     const int32_t c = device::capture_cleanup(cam);
     if (c != 0) return unless_gone(c);
   }
-  return unless_gone(device::capture_setup(cam, camera_mode_of(cam), cam.image_rect,
-                                           cam.binning, reference_ticks(cam), single_shot));
+  const int32_t single_shot = plan.pipeline == Pipeline::kStream ? 0 : 1;
+  const int32_t c = device::capture_setup(cam, plan.mode(), plan.image, plan.binning, plan.ticks,
+                                          single_shot);
+  plan.transferred = cam.transferred;
+  plan.packed_bytes = static_cast<uint64_t>(cam.bytes_per_packet) * cam.packets_per_frame;
+  return unless_gone(c);
 }
 
 void give_back_leftovers(CameraRecord& cam) {

@@ -4,16 +4,17 @@
 
 #include <cstdint>
 
+#include "core/plan.h"
 #include "core/record.h"
 
 namespace ucap::flow {
 
-// Sets the transfer up for the current settings (single_shot 1, or 0 for a stream) under
-// the camera lock. A transfer still set up from an earlier operation is reported ("Setup
-// error") and cleaned up first, so that the new one matches the settings the caller's
-// buffer was checked against. 0, or the code of the failing clean-up or set-up; 3 when a
-// step failed because the camera has gone away.
-int32_t set_up_transfer(CameraRecord& cam, int32_t single_shot);
+// Sets the transfer up for `plan` (a stream's, or a single shot's) under the camera lock and
+// fills in the plan's transferred rectangle and packed frame size. A transfer still set up
+// from an earlier operation is reported ("Setup error") and cleaned up first, so that the
+// new one matches the plan the caller's buffer was checked against. 0, or the code of the
+// failing clean-up or set-up; 3 when a step failed because the camera has gone away.
+int32_t set_up_transfer(CameraRecord& cam, CapturePlan& plan);
 
 // Clean-up of the transfer under the camera lock: 0 or its code (3: the camera is gone).
 int32_t clean_up_transfer(CameraRecord& cam);

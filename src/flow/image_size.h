@@ -1,34 +1,35 @@
-// The size of the image an acquisition delivers for the current settings, and the checks
-// that keep the processing inside the caller's buffer.
+// The capture plan of an acquisition made from a camera record's settings, the size of
+// the image it delivers, and the checks that keep the processing inside the caller's
+// buffer.
 #pragma once
 
 #include <cstdint>
 
+#include "core/plan.h"
 #include "core/record.h"
 
 namespace ucap::flow {
 
-// Camera mode of the current resolution: 0 at resolutions 0 and 1, 2 at 2 and 3.
-int32_t camera_mode_of(const CameraRecord& cam);
+// The plan of the record's current settings (for a caller that holds them).
+CapturePlan plan_of(const CameraRecord& cam, Pipeline pipeline);
 
-// Exposure in reference ticks of 250 us, truncated.
-int32_t reference_ticks(const CameraRecord& cam);
-
-// Bytes of the image the current settings and image rectangle make; 0 when the rectangle
-// has no area or the size does not fit 32 bits.
-int32_t image_bytes(const CameraRecord& cam);
-
-// image_bytes of camera `index`; 0, with "(index)Internal size error", for an index that
-// names no camera.
-int32_t ImageDataSize(int32_t index);
+// The plan of a reference calculation's shot: the full sensor as grey words at resolution
+// 3, binning 1, exposed for `ticks`, no references; `pipeline` kRawReference leaves the
+// smear in (the dark frames), kSingleShot corrects it.
+CapturePlan full_frame_plan(const CameraRecord& cam, int32_t ticks, Pipeline pipeline);
 
 // Whether the resolution, pixel depth and binning form one of the allowed combinations
 // (the setters store each value on its own, so a stale mix can reach an acquisition).
-bool combination_allowed(const CameraRecord& cam);
+bool combination_allowed(const CapturePlan& plan);
 
-// Whether the image the stages make from the transferred rectangle has exactly `bytes`
-// bytes (the camera reads the rectangle back; a camera reporting nonsense must not make
-// the stages write past the caller's image).
-bool transfer_makes(const CameraRecord& cam, int32_t bytes);
+// Bytes of the image the plan makes; 0 when the rectangle has no area or the size does
+// not fit 32 bits.
+int32_t image_bytes(const CapturePlan& plan);
+
+// Whether the image the stages make from the plan's transferred rectangle has exactly
+// `bytes` bytes, within a sensor of that size (the camera reads the rectangle back; a
+// camera reporting nonsense must not make the stages write past the caller's image).
+bool transfer_makes(const CapturePlan& plan, int32_t sensor_width, int32_t sensor_height,
+                    int32_t bytes);
 
 }  // namespace ucap::flow

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <shared_mutex>
 
 #include "calibration/stores.h"
 #include "core/errors.h"
@@ -101,24 +103,24 @@ int32_t bright_level(const int32_t* histogram, int64_t threshold) {
 
 }  // namespace
 
-int32_t calculate_black_ref(int32_t index, Progress progress) {
-  CameraRecord& cam = *camera(index);
+int32_t calculate_black_ref(CameraRecord& cam, Progress progress) {
   const Hold hold(cam, kHeldByAcquisition);
   if (!hold || acquisition_running(cam)) return err::kBusy;
   const int32_t W = cam.sensor_width, H = cam.sensor_height;
   const size_t words = black_store_words(cam);
   platform::WorkBuffer work(words * sizeof(uint16_t));
   if (words == 0 || !work) {
-    report(msg::kBlackRefMemory, index);
+    report(msg::kBlackRefMemory, cam.index);
     return err::kNoMemory;
   }
   uint16_t* buffer = work.as<uint16_t>();
-  cam.reference_frame_mode.store(1);
-  if (getfullframe(index, buffer, kShortTicks, progress) != 0) return err::kAborted;
+  if (getfullframe(cam, buffer, kShortTicks, Pipeline::kRawReference, progress) != 0)
+    return err::kAborted;
   store_means(buffer, W, H);
-  cam.reference_frame_mode.store(1);
-  if (getfullframe(index, buffer, kLongTicks, progress) != 0) return err::kAborted;
+  if (getfullframe(cam, buffer, kLongTicks, Pipeline::kRawReference, progress) != 0)
+    return err::kAborted;
   if (mean_level(buffer, H + 2, W) > kBlackLevelLimit) return err::kBlackTooBright;
+  const std::lock_guard<std::shared_mutex> lock(cam.settings_lock);
   derive_black_store(cam, buffer);
   return err::kOk;
 }
@@ -130,10 +132,10 @@ int32_t set_black_ref_from(const void* record, const uint16_t* buffer) {
     CameraRecord& cam = s.table[i];
     if (&cam != record) continue;
     if (buffer == nullptr || black_store_words(cam) == 0) return err::kArgument;
-    const Hold change(cam, kHeldByChange);
-    if (!may_change(change, cam)) return err::kBusy;
-    derive_black_store(cam, buffer);
-    return err::kOk;
+    return change_settings(cam, [&] {
+      derive_black_store(cam, buffer);
+      return err::kOk;
+    });
   }
   return err::kNoCamera;
 }
@@ -176,30 +178,34 @@ int32_t CalculateWhiteRef(CameraRecord& cam, const uint16_t* sum, int32_t n) {
   return err::kOk;
 }
 
-int32_t calculate_white_ref(int32_t index, Progress progress) {
-  CameraRecord& cam = *camera(index);
+int32_t calculate_white_ref(CameraRecord& cam, Progress progress) {
   const Hold hold(cam, kHeldByAcquisition);
   if (!hold || acquisition_running(cam)) return err::kBusy;
   const size_t words = white_table_words(cam);
-  if (cam.black_ref_present == 0 && words != 0)
-    std::fill(cam.black_store, cam.black_store + black_store_words(cam), uint16_t{kBlackLevel});
+  {
+    const std::lock_guard<std::shared_mutex> lock(cam.settings_lock);
+    if (cam.black_ref_present == 0 && words != 0)
+      std::fill(cam.black_store, cam.black_store + black_store_words(cam), uint16_t{kBlackLevel});
+  }
   platform::WorkBuffer frame(words * sizeof(uint16_t));
   platform::WorkBuffer sum(words * sizeof(uint16_t));
   if (words == 0 || !frame || !sum) {
-    report(msg::kWhiteRefMemory, index);
+    report(msg::kWhiteRefMemory, cam.index);
     return err::kNoMemory;
   }
-  if (call_progress(cam, progress, 0, kWhiteFrames, 1) != 0) return err::kAborted;
+  if (progress.call(0, kWhiteFrames, 1) != 0) return err::kAborted;
   const int32_t exposure = cam.exposure;
   uint16_t* total = sum.as<uint16_t>();
   for (int32_t i = 0; i < kWhiteFrames; ++i) {
-    if (getfullframe(index, frame.as<uint16_t>(), exposure_ticks(exposure), Progress::kNone) != 0)
+    if (getfullframe(cam, frame.as<uint16_t>(), exposure_ticks(exposure), Pipeline::kSingleShot,
+                     Progress{}) != 0)
       return err::kAborted;
-    if (call_progress(cam, progress, i, kWhiteFrames, 2) != 0) return err::kAborted;
+    if (progress.call(i, kWhiteFrames, 2) != 0) return err::kAborted;
     const uint16_t* f = frame.as<uint16_t>();
     for (size_t k = 0; k < words; ++k) total[k] = static_cast<uint16_t>(total[k] + f[k]);
   }
   const int32_t n = std::max(0, exposure_ticks(exposure) - 1);
+  const std::lock_guard<std::shared_mutex> lock(cam.settings_lock);
   const int32_t r = CalculateWhiteRef(cam, total, n);
   if (r == err::kOk) cam.white_ref_present = 1;
   return r;

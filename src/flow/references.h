@@ -9,9 +9,9 @@
 
 namespace ucap::flow {
 
-// Black reference of camera `index` (which names a camera): a 250 us and a 65535-tick
+// Black reference of the camera: a 250 us and a 65535-tick
 // dark frame. 0, 4, 7, 10 or 12; a failure leaves the store, its flag and switch alone.
-int32_t calculate_black_ref(int32_t index, Progress progress);
+int32_t calculate_black_ref(CameraRecord& cam, Progress progress);
 
 // Installs the stored form of a work buffer of (H + 2) x W words (the long dark frame,
 // then the column means, then the row means) and marks the black reference present.
@@ -19,9 +19,9 @@ int32_t calculate_black_ref(int32_t index, Progress progress);
 // the camera's acquisition runs.
 int32_t set_black_ref_from(const void* record, const uint16_t* buffer);
 
-// White reference of camera `index`: four frames at the current exposure. 0, 4, 7, 10,
+// White reference of the camera: four frames at the current exposure. 0, 4, 7, 10,
 // 13 or 14; a failure leaves the table and its flag alone.
-int32_t calculate_white_ref(int32_t index, Progress progress);
+int32_t calculate_white_ref(CameraRecord& cam, Progress progress);
 
 // Gains of the white table from the sum of four frames `sum` (W x H words) and the dark
 // signal scale `n` (reference ticks less one). 0, 7, 13 or 14; the table is written only

@@ -1,16 +1,18 @@
 #include "flow/single_shot.h"
 
 #include <algorithm>
+#include <mutex>
+#include <shared_mutex>
 
 #include "core/errors.h"
 #include "core/reporter.h"
-#include "core/state.h"
+#include "device/transport.h"
+#include "flow/chain.h"
 #include "flow/closing.h"
 #include "flow/frame_worker.h"
 #include "flow/image_size.h"
-#include "flow/processing.h"
+#include "flow/stage_adapters.h"
 #include "platform/platform.h"
-#include "settings/geometry.h"
 
 namespace ucap::flow {
 
@@ -21,24 +23,24 @@ constexpr uint32_t kFramePollMs = 5;
 constexpr int32_t kShotCancelAboveUs = 2000000;  // a shot cancels exposures over 2 s
 constexpr int32_t kProgressPhase = 2;
 
-int32_t failed(int32_t index, int32_t code) {
-  report(msg::kAcquisitionError, index, code);
+int32_t failed(const CameraRecord& cam, int32_t code) {
+  report(msg::kAcquisitionError, cam.index, code);
   return code;
 }
 
 }  // namespace
 
-void WatchExposure(CameraRecord& cam, Progress progress) {
-  if (progress == Progress::kNone || cam.busy.load() == 0) return;
-  const int32_t exposure_ms = cam.exposure / 1000;
+void WatchExposure(CameraRecord& cam, const CapturePlan& plan, Progress progress) {
+  if (progress.none() || cam.busy.load() == 0) return;
+  const int32_t exposure_ms = plan.exposure / 1000;
   const int32_t total = std::max(1, exposure_ms);
   // A triggered frame has no time-out and waits for the pulse however short the exposure.
-  const bool cancellable = cam.exposure > kShotCancelAboveUs || cam.hardware_trigger != 0;
+  const bool cancellable = plan.exposure > kShotCancelAboveUs || cam.hardware_trigger != 0;
   int32_t elapsed = 0;
   while (true) {
-    const int32_t r = call_progress(cam, progress, elapsed, total, kProgressPhase);
+    const int32_t r = progress.call(elapsed, total, kProgressPhase);
     cam.abort.store(r);
-    elapsed = std::min(exposure_ms, elapsed + static_cast<int32_t>(kProgressPeriodMs));
+    elapsed = std::min<int32_t>(exposure_ms, elapsed + kProgressPeriodMs);
     if (r != 0 && cancellable) {
       cancel_exposure(cam);
       return;
@@ -55,19 +57,19 @@ void WatchExposure(CameraRecord& cam, Progress progress) {
 
 namespace {
 
-// The shot itself, for a caller that holds the camera's settings.
-int32_t shoot(int32_t index, uint16_t* image, int32_t size, Progress progress) {
-  CameraRecord& cam = *camera(index);
-  const int32_t n = ImageDataSize(index);
-  if (n == 0 || size < n || image == nullptr) return failed(index, err::kBufferSize);
-  if (acquisition_running(cam)) return failed(index, err::kBusy);
-  if (!combination_allowed(cam)) return failed(index, err::kArgument);
+// The shot of `plan` into `image`, for a caller that holds the camera's settings.
+int32_t shoot(CameraRecord& cam, CapturePlan plan, uint16_t* image, int32_t size,
+              Progress progress) {
+  const int32_t n = image_bytes(plan);
+  if (n == 0 || size < n || image == nullptr) return failed(cam, err::kBufferSize);
+  if (acquisition_running(cam)) return failed(cam, err::kBusy);
+  if (!combination_allowed(plan)) return failed(cam, err::kArgument);
 
-  int32_t c = set_up_transfer(cam, 1);
-  if (c != 0) return failed(index, c);
-  if (!transfer_makes(cam, n)) {
+  int32_t c = set_up_transfer(cam, plan);
+  if (c != 0) return failed(cam, c);
+  if (!transfer_makes(plan, cam.sensor_width, cam.sensor_height, n)) {
     clean_up_transfer(cam);
-    return failed(index, err::kArgument);
+    return failed(cam, err::kArgument);
   }
 
   cam.abort.store(0);
@@ -78,11 +80,11 @@ int32_t shoot(int32_t index, uint16_t* image, int32_t size, Progress progress) {
       clean_up_transfer(cam);
       return err::kNoCamera;
     }
-    report(msg::kCreateThread, index);
+    report(msg::kCreateThread, cam.index);
     clean_up_transfer(cam);
     return err::kThread;
   }
-  WatchExposure(cam, progress);
+  WatchExposure(cam, plan, progress);
   bool cancelled = false;
   wait_for_frame(cam, kFramePollMs, &cancelled);
   if (cancelled) cam.abort.store(1);
@@ -93,54 +95,30 @@ int32_t shoot(int32_t index, uint16_t* image, int32_t size, Progress progress) {
     return err::kAborted;
   }
   // A frame that did not arrive explains a failing clean-up too (an unplugged camera).
-  if (const int32_t missing = cam.frame_result.load(); missing != 0) return failed(index, missing);
-  if (c != 0) return failed(index, c);
-  return process_frame(cam, cam.frame_buffer[0], image, Pipeline::kSingleShot);
+  if (const int32_t missing = cam.frame_result.load(); missing != 0) return failed(cam, missing);
+  if (c != 0) return failed(cam, c);
+  const std::shared_lock<std::shared_mutex> stores(cam.settings_lock);  // a restore waits
+  return process_frame(plan, cam.frame_buffer[0], device::frame_buffer_bytes(cam), image,
+                       chain_inputs(cam));
 }
 
 }  // namespace
 
-int32_t DoAcquisition(int32_t index, uint16_t* image, int32_t size, Progress progress) {
-  const Hold hold(*camera(index), kHeldByAcquisition);
-  if (!hold) return failed(index, err::kBusy);
-  return shoot(index, image, size, progress);
+int32_t DoAcquisition(CameraRecord& cam, uint16_t* image, int32_t size, Progress progress) {
+  const Hold hold(cam, kHeldByAcquisition);
+  if (!hold) return failed(cam, err::kBusy);
+  return shoot(cam, plan_of(cam, Pipeline::kSingleShot), image, size, progress);
 }
 
-int32_t getfullframe(int32_t index, uint16_t* buffer, int32_t ticks, Progress progress) {
-  CameraRecord& cam = *camera(index);
+int32_t getfullframe(CameraRecord& cam, uint16_t* buffer, int32_t ticks, Pipeline pipeline,
+                     Progress progress) {
   int32_t r = err::kBusy;
   if (!acquisition_running(cam)) {
-    struct Saved {
-      int32_t resolution, bits_per_pixel, binning, exposure;
-      int32_t black_switch, white_switch, black_present;
-      Rect frame, image;
-    };
-    const Saved saved{cam.resolution,       cam.bits_per_pixel,    cam.binning,
-                      cam.exposure,         cam.black_ref_switch,  cam.white_ref_switch,
-                      cam.black_ref_present, cam.frame_rect,       cam.image_rect};
-    cam.resolution = 3;
-    cam.binning = 1;
-    cam.exposure = ticks * 250;
-    cam.black_ref_present = 0;
-    cam.black_ref_switch = 0;
-    cam.white_ref_switch = 0;
-    cam.bits_per_pixel = kBitsMono;
-    store_frame(cam, nullptr);
     const int64_t sensor_bytes = int64_t{cam.sensor_width} * cam.sensor_height * 2;
-    r = shoot(index, buffer, static_cast<int32_t>(sensor_bytes), progress);
-    cam.resolution = saved.resolution;
-    cam.bits_per_pixel = saved.bits_per_pixel;
-    cam.binning = saved.binning;
-    cam.exposure = saved.exposure;
-    cam.black_ref_switch = saved.black_switch;
-    cam.white_ref_switch = saved.white_switch;
-    cam.black_ref_present = saved.black_present;
-    store_frame(cam, &saved.frame);
-    // Restoring the frame alone would re-align the image rectangle to multiples of 4b.
-    cam.image_rect = saved.image;
+    r = shoot(cam, full_frame_plan(cam, ticks, pipeline), buffer,
+              static_cast<int32_t>(sensor_bytes), progress);
   }
-  cam.reference_frame_mode.store(0);
-  if (r != 0) report(msg::kGetFullFrameError, index, r);
+  if (r != 0) report(msg::kGetFullFrameError, cam.index, r);
   return r;
 }
 

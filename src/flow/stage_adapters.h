@@ -1,16 +1,12 @@
-// The pixel stages as the acquisition flow runs them on a camera: each overload takes its
-// tables, references, switches and geometry from the camera record (and the process-wide
-// blemish switch) and hands the stage the library's work buffers and error reporter.
+// What the processing chain and the binned references read from a camera record: its
+// tables, references, blemish list and switches, with the library's work buffers and
+// error reporter.
 #pragma once
 
-#include <cstdint>
-
-#include "acquisition/binned_references.h"
-#include "acquisition/frame_stages.h"
 #include "acquisition/raw_stages.h"
-#include "color/interpolation.h"
+#include "core/plan.h"
 #include "core/stage_services.h"
-#include "core/types.h"
+#include "flow/chain.h"
 
 namespace ucap {
 
@@ -22,37 +18,16 @@ const StageServices& library_services();
 // The black reference store and white table of the record, with its sensor size.
 ReferenceView references_of(const CameraRecord& cam);
 
-// ---- raw frame stages ----------------------------------------------------------------
-// The transferred rectangle and packet geometry of the last set-up; the frame is one of the
-// record's driver frame buffers.
-void UnpackPixels12(CameraRecord& cam, int32_t mode, uint8_t* frame);
-void InterleaveFields(CameraRecord& cam, uint16_t* dst, const uint16_t* src);
-void ApplyReferences(CameraRecord& cam, uint16_t* image, int32_t ticks, const Rect& rect,
-                     int32_t binning, int32_t black, int32_t white, int32_t row_pair);
-// Reads the list, its valid flag, the black-reference-present flag and the process-wide
-// blemish switch; leaves the record's list unchanged.
-void CorrectBlemishes(CameraRecord& cam, uint16_t* image, const Rect& rect, int32_t binning,
-                      int32_t ticks, int32_t row_pair);
+namespace flow {
 
-// ---- binned references -------------------------------------------------------------------
-void PrepareBinnedReferences(CameraRecord& cam, int32_t ticks, const Rect& rect, int32_t binning,
-                             int32_t black, int32_t white);
-void ApplyBinnedReferences(CameraRecord& cam, uint16_t* image, const Rect& rect, int32_t binning,
-                           int32_t black, int32_t white);
+// The chain's inputs for a frame of camera `cam`: its tables, references and pre-binned
+// references, the color-processing switch, and its blemish list while the process-wide
+// blemish switch is on and the list could be read.
+ChainInputs chain_inputs(const CameraRecord& cam);
 
-// ---- later stages ---------------------------------------------------------------------------
-// Does nothing while the record's reference-frame mode is set.
-void CorrectSmear(CameraRecord& cam, uint16_t* image, int32_t width, int32_t height);
-void AssembleHalfColor(CameraRecord& cam, uint16_t* out, const uint16_t* in, int32_t binning,
-                       const Rect& rect);
-// With the record's color-processing switch.
-void ApplyColorMatrix(CameraRecord& cam, uint16_t* pixels, int32_t count);
+// Pre-bins the record's references for a stream of `plan`.
+void prepare_binned_references(CameraRecord& cam, const CapturePlan& plan);
 
-// ---- color interpolation ---------------------------------------------------------------------
-void InterpolateColor(CameraRecord& cam, uint16_t* out, const uint16_t* raw, const Rect& rect,
-                      int32_t quality);
-void InterpolateBinned(CameraRecord& cam, uint16_t* out, const uint16_t* raw, const Rect& rect,
-                       int32_t binning);
-void InterpolateBlocks(CameraRecord& cam, uint16_t* out, const uint16_t* raw, const Rect& rect);
+}  // namespace flow
 
 }  // namespace ucap

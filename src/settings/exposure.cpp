@@ -47,40 +47,40 @@ int32_t write_shutter_control(CameraRecord& cam) {
 }
 
 int32_t set_exposure(CameraRecord& cam, int32_t microseconds) {
-  const Hold change(cam, kHeldByChange);
-  if (!may_change(change, cam)) return err::kBusy;
-  if (microseconds < kExposureMin || microseconds > kExposureMax) return err::kArgument;
-  cam.exposure = microseconds;
-  return err::kOk;
+  return change_settings(cam, [&]() -> int32_t {
+    if (microseconds < kExposureMin || microseconds > kExposureMax) return err::kArgument;
+    cam.exposure = microseconds;
+    return err::kOk;
+  });
 }
 
 int32_t shutter_control(CameraRecord& cam, int32_t enable, int32_t level) {
-  const Hold change(cam, kHeldByChange);
-  if (!may_change(change, cam)) return err::kBusy;
-  cam.shutter_enabled = enable;
-  cam.shutter_level = level;
-  return write_shutter_control(cam);
+  return change_settings(cam, [&]() -> int32_t {
+    cam.shutter_enabled = enable;
+    cam.shutter_level = level;
+    return write_shutter_control(cam);
+  });
 }
 
 int32_t set_shutter_delay(CameraRecord& cam, int32_t open_us, int32_t close_us) {
-  const Hold change(cam, kHeldByChange);
-  if (!may_change(change, cam)) return err::kBusy;
-  if (!delay_in_range(open_us) || !delay_in_range(close_us)) return err::kArgument;
-  cam.shutter_open_delay = open_us;
-  cam.shutter_close_delay = close_us;
-  return write_shutter_control(cam);
+  return change_settings(cam, [&]() -> int32_t {
+    if (!delay_in_range(open_us) || !delay_in_range(close_us)) return err::kArgument;
+    cam.shutter_open_delay = open_us;
+    cam.shutter_close_delay = close_us;
+    return write_shutter_control(cam);
+  });
 }
 
 int32_t enable_packing(CameraRecord& cam, int32_t on) {
-  const Hold change(cam, kHeldByChange);
-  if (!may_change(change, cam)) return err::kBusy;
-  if (on == 0) {
-    cam.packing = 0;
+  return change_settings(cam, [&]() -> int32_t {
+    if (on == 0) {
+      cam.packing = 0;
+      return err::kOk;
+    }
+    if (cam.modes[0].packing_supported == 0) return err::kArgument;
+    cam.packing = 1;
     return err::kOk;
-  }
-  if (cam.modes[0].packing_supported == 0) return err::kArgument;
-  cam.packing = 1;
-  return err::kOk;
+  });
 }
 
 int32_t set_hardware_trigger(CameraRecord& cam, int32_t on) {

@@ -87,93 +87,93 @@ int32_t set_resolution(CameraRecord& cam, int32_t resolution) {
   if (static_cast<uint32_t>(resolution) >= static_cast<uint32_t>(kResolutionCount)) {
     return err::kArgument;
   }
-  const Hold change(cam, kHeldByChange);
-  if (!may_change(change, cam)) return err::kBusy;
-  cam.resolution = resolution;
-  return err::kOk;
+  return change_settings(cam, [&]() -> int32_t {
+    cam.resolution = resolution;
+    return err::kOk;
+  });
 }
 
 int32_t set_bits_per_pixel(CameraRecord& cam, int32_t bits) {
-  const Hold change(cam, kHeldByChange);
-  if (!may_change(change, cam)) return err::kBusy;
-  if (bits != kBitsColor && bits != kBitsMono) return err::kArgument;
-  // At resolution 1 each depth has its own binning factors: move to the neighbour.
-  if (cam.resolution == 1) {
-    if (bits == kBitsColor) {
-      if (cam.binning == 2) cam.binning = 3;
-      if (cam.binning == 4) cam.binning = 5;
-    } else {
-      if (cam.binning == 3) cam.binning = 2;
-      if (cam.binning == 5) cam.binning = 4;
+  return change_settings(cam, [&]() -> int32_t {
+    if (bits != kBitsColor && bits != kBitsMono) return err::kArgument;
+    // At resolution 1 each depth has its own binning factors: move to the neighbour.
+    if (cam.resolution == 1) {
+      if (bits == kBitsColor) {
+        if (cam.binning == 2) cam.binning = 3;
+        if (cam.binning == 4) cam.binning = 5;
+      } else {
+        if (cam.binning == 3) cam.binning = 2;
+        if (cam.binning == 5) cam.binning = 4;
+      }
     }
-  }
-  cam.bits_per_pixel = bits;
-  return err::kOk;
+    cam.bits_per_pixel = bits;
+    return err::kOk;
+  });
 }
 
 int32_t set_binning(CameraRecord& cam, int32_t factor) {
-  const Hold change(cam, kHeldByChange);
-  if (!may_change(change, cam)) return err::kBusy;
-  if (!binning_allowed(cam.resolution, cam.bits_per_pixel, factor)) return err::kArgument;
-  cam.binning = factor;
-  // Re-align the image rectangle to the new factor.
-  const Rect current = cam.image_rect;
-  store_frame(cam, &current);
-  return err::kOk;
+  return change_settings(cam, [&]() -> int32_t {
+    if (!binning_allowed(cam.resolution, cam.bits_per_pixel, factor)) return err::kArgument;
+    cam.binning = factor;
+    // Re-align the image rectangle to the new factor.
+    const Rect current = cam.image_rect;
+    store_frame(cam, &current);
+    return err::kOk;
+  });
 }
 
 int32_t set_image_size(CameraRecord& cam, const Rect* rect) {
-  const Hold change(cam, kHeldByChange);
-  if (!may_change(change, cam)) return err::kBusy;
-  const int32_t b = binning_of(cam);
-  if (rect == nullptr) {
-    const int32_t g = cam.resolution == 1 ? 4 * b : 2 * b;
-    const Rect whole = reference_rect(cam);
-    store_image_and_frame(cam, Rect{truncate_to(whole.left, g), truncate_to(whole.top, g),
-                                    truncate_to(whole.right, g), truncate_to(whole.bottom, g)});
+  return change_settings(cam, [&]() -> int32_t {
+    const int32_t b = binning_of(cam);
+    if (rect == nullptr) {
+      const int32_t g = cam.resolution == 1 ? 4 * b : 2 * b;
+      const Rect whole = reference_rect(cam);
+      store_image_and_frame(cam, Rect{truncate_to(whole.left, g), truncate_to(whole.top, g),
+                                      truncate_to(whole.right, g), truncate_to(whole.bottom, g)});
+      return err::kOk;
+    }
+    const int64_t in[4] = {rect->left, rect->top, rect->right, rect->bottom};
+    int64_t out[4];
+    int64_t max_right = 0;
+    int64_t max_bottom = 0;
+    switch (cam.resolution) {
+      case 0:
+        // The caller's own values are checked, before alignment.
+        if (in[2] > cam.modes[0].output_width || in[3] > cam.modes[0].output_height) {
+          return err::kArgument;
+        }
+        for (int i = 0; i < 4; ++i) out[i] = in[i] / 4 * 4;
+        max_right = cam.modes[0].output_width;
+        max_bottom = cam.modes[0].output_height;
+        break;
+      case 1:
+        // Half-resolution, binned coordinates.
+        for (int i = 0; i < 4; ++i) out[i] = in[i] * 2 * b;
+        max_right = cam.modes[0].output_width;
+        max_bottom = cam.modes[0].output_height;
+        break;
+      default:
+        for (int i = 0; i < 4; ++i) out[i] = in[i] * b / (2 * b) * (2 * b);
+        max_right = cam.modes[2].output_width;
+        max_bottom = cam.modes[2].output_height;
+        break;
+    }
+    if (out[2] > max_right || out[3] > max_bottom) return err::kArgument;
+    // Coordinates whose sensor position is beyond 32 bits cannot be stored.
+    for (int64_t v : out) {
+      if (!fits_int32(v)) return err::kArgument;
+    }
+    store_image_and_frame(cam, Rect{static_cast<int32_t>(out[0]), static_cast<int32_t>(out[1]),
+                                    static_cast<int32_t>(out[2]), static_cast<int32_t>(out[3])});
     return err::kOk;
-  }
-  const int64_t in[4] = {rect->left, rect->top, rect->right, rect->bottom};
-  int64_t out[4];
-  int64_t max_right = 0;
-  int64_t max_bottom = 0;
-  switch (cam.resolution) {
-    case 0:
-      // The caller's own values are checked, before alignment.
-      if (in[2] > cam.modes[0].output_width || in[3] > cam.modes[0].output_height) {
-        return err::kArgument;
-      }
-      for (int i = 0; i < 4; ++i) out[i] = in[i] / 4 * 4;
-      max_right = cam.modes[0].output_width;
-      max_bottom = cam.modes[0].output_height;
-      break;
-    case 1:
-      // Half-resolution, binned coordinates.
-      for (int i = 0; i < 4; ++i) out[i] = in[i] * 2 * b;
-      max_right = cam.modes[0].output_width;
-      max_bottom = cam.modes[0].output_height;
-      break;
-    default:
-      for (int i = 0; i < 4; ++i) out[i] = in[i] * b / (2 * b) * (2 * b);
-      max_right = cam.modes[2].output_width;
-      max_bottom = cam.modes[2].output_height;
-      break;
-  }
-  if (out[2] > max_right || out[3] > max_bottom) return err::kArgument;
-  // Coordinates whose sensor position is beyond 32 bits cannot be stored.
-  for (int64_t v : out) {
-    if (!fits_int32(v)) return err::kArgument;
-  }
-  store_image_and_frame(cam, Rect{static_cast<int32_t>(out[0]), static_cast<int32_t>(out[1]),
-                                  static_cast<int32_t>(out[2]), static_cast<int32_t>(out[3])});
-  return err::kOk;
+  });
 }
 
 int32_t set_frame_size(CameraRecord& cam, const Rect* rect) {
-  const Hold change(cam, kHeldByChange);
-  if (!may_change(change, cam)) return err::kBusy;
-  store_frame(cam, rect);
-  return err::kOk;
+  return change_settings(cam, [&]() -> int32_t {
+    store_frame(cam, rect);
+    return err::kOk;
+  });
 }
 
 void store_frame(CameraRecord& cam, const Rect* rect) {

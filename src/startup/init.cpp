@@ -37,6 +37,7 @@ void release_table(CameraRecord* table, int32_t count, int32_t locks_initialised
 
 // Opens and starts camera i; 0 or the code UcapInit returns.
 int32_t start_camera(CameraRecord& cam, int32_t i) {
+  cam.index = i;
   int32_t c = device::open_and_identify(cam, i);
   if (c != 0) {
     report(msg::kInitError, i, c);

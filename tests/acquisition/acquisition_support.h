@@ -1,6 +1,6 @@
 // Shared by the acquisition suites: a small exact camera on a fast clock, the allowed
 // settings, buffers that show every word written, progress recording, and the image the
-// stages make from the camera's own noise-free raw frame.
+// processing chain makes from the camera's own noise-free raw frame.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,10 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "acquisition/frame_stages.h"
-#include "acquisition/raw_stages.h"
-#include "color/interpolation.h"
 #include "core/state.h"
+#include "flow/chain.h"
+#include "flow/image_size.h"
 #include "flow/stage_adapters.h"
 #include "platform/seams.h"
 #include "support/camera_fixture.h"
@@ -121,50 +120,31 @@ struct ProgressRecorder {
   }
 };
 
-// The image the stages make from camera `id`'s noise-free raw frame for the record's
-// settings and image rectangle (no references, no blemishes), `words` long. `stream`: the
-// stages of fast acquisition.
+// The processing chain's image (flow/chain.h, held against the stage models by the unit
+// suite and the shipped digests) of camera `id`'s noise-free raw frame for the record's
+// settings and image rectangle, no references, no blemishes, `words` long: what the
+// acquisition flow must deliver. `stream`: the stream's pipeline.
 inline std::vector<uint16_t> expected_image(int id, bool stream, int32_t words) {
   using namespace ucap;
-  const CameraRecord& cam = *camera(0);
-  const Rect& r = cam.image_rect;
-  const int res = cam.resolution, b = cam.binning;
-  const vcam::FrameGeometry g{res <= 1 ? 0 : 2, b, r.left, r.top, r.width(), r.height(),
-                              static_cast<uint32_t>(cam.exposure / 250)};
+  CapturePlan plan = flow::plan_of(*camera(0), stream ? Pipeline::kStream : Pipeline::kSingleShot);
+  plan.black = plan.white = plan.packed = 0;
+  const vcam::FrameGeometry g{plan.mode(), plan.binning, plan.image.left, plan.image.top,
+                              plan.image.width(), plan.image.height(), static_cast<uint32_t>(plan.ticks)};
   std::vector<uint16_t> raw;
   EXPECT_TRUE(vcam::expected_frame(id, g, &raw));
-  const int W = g.width, H = vcam::transferred_rows(g), Q = W / (2 * b);
-  const ColorTables& t = cam.tables;
-  const int32_t matrix = cam.color_processing.load();
-  const Rect frame{0, 0, W, H}, doubled{0, 0, W, 2 * H};
-  std::vector<uint16_t> out(6 * W * H), work(2 * W * H);
-  if (res == 0) {
-    double_rows(work.data(), raw.data(), W, H);
-    if (stream) InterpolateBlocks(t, out.data(), work.data(), doubled);
-    else InterpolateColor(t, out.data(), work.data(), doubled, 2, library_services());
-    ApplyColorMatrix(t, matrix, out.data(), 2 * W * H);
-  } else if (res == 1 && b % 2 == 0) {
-    AssembleHalfMono(out.data(), raw.data(), b, frame);
-  } else if (res == 1) {
-    if (b == 1) CorrectSmear(raw.data(), W, H);
-    AssembleHalfColor(t, out.data(), raw.data(), b, frame);
-    if (H % 2 == 1) {  // the last row pairs with the row above it
-      std::vector<uint16_t> pair(raw.end() - W, raw.end()), pixels(6 * Q);
-      pair.insert(pair.end(), raw.end() - 2 * W, raw.end() - W);
-      AssembleHalfColor(t, pixels.data(), pair.data(), b, Rect{0, 0, W, 2});
-      std::copy_n(pixels.begin(), 3 * Q, out.begin() + 3 * Q * (H - 1));
-    }
-    if (cam.bits_per_pixel == 12) grey_from_color(out.data(), out.data(), Q * H);
-    else ApplyColorMatrix(t, matrix, out.data(), Q * H);
-  } else if (res == 2) {
-    if (b == 1) InterpolateColor(t, out.data(), raw.data(), frame, stream ? 1 : 2, library_services());
-    else InterpolateBinned(t, out.data(), raw.data(), frame, b, library_services());
-    ApplyColorMatrix(t, matrix, out.data(), W * H / b);
-  } else {
-    CorrectSmear(raw.data(), W, H);
-    out = raw;
+  plan.transferred = Rect{0, 0, g.width, vcam::transferred_rows(g)};
+  if (plan.mode() == 2) {  // the camera sends the even rows, then the odd ones
+    const size_t W = static_cast<size_t>(g.width), rows = raw.size() / W;
+    std::vector<uint16_t> fields(raw.size());
+    for (size_t r = 0; r < rows; ++r)
+      std::copy_n(raw.begin() + r * W, W, fields.begin() + (r % 2 * (rows / 2) + r / 2) * W);
+    raw = fields;
   }
-  out.resize(static_cast<size_t>(words));
+  flow::ChainInputs in = flow::chain_inputs(*camera(0));
+  in.blemishes = nullptr;
+  std::vector<uint16_t> out(static_cast<size_t>(words));
+  EXPECT_EQ(flow::process_frame(plan, reinterpret_cast<uint8_t*>(raw.data()), 2 * raw.size(),
+                                out.data(), in), 0);
   return out;
 }
 

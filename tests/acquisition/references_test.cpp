@@ -54,7 +54,7 @@ TEST_P(FailedCalculation, KeepsReferencesAndSettings) {
   auto settings = [] {
     const ucap::CameraRecord& c = record();
     return std::tuple{c.resolution, c.bits_per_pixel, c.binning, c.exposure, c.image_rect,
-                      c.frame_rect, c.black_ref_switch, c.white_ref_switch, c.reference_frame_mode.load()};
+                      c.frame_rect, c.black_ref_switch, c.white_ref_switch};
   };
   const auto before = settings();
   ProgressRecorder progress;

@@ -219,28 +219,18 @@ TEST(CorrectBlemishes, TheListHoldsAtMostTenThousandEntries) {
   EXPECT_EQ(image[4], 100);
 }
 
-TEST(CorrectBlemishes, RecordFormKeepsTheListAndHonoursTheSwitches) {
+// The chain gets the record's list only once it could be read and while the switch is on.
+TEST(CorrectBlemishes, ChainTakesTheRecordsListOnlyWhenReadAndSwitchedOn) {
   auto cam = std::make_unique<ucap::CameraRecord>();
-  cam->sensor_width = 8;
-  cam->sensor_height = 1;
   cam->blemish_count = 1;
-  cam->blemishes[0] = 2;
-  cam->black_store[5] = 30000;  // 30000 * 4000 ticks: hot
-  cam->black_ref_present = 1;
-  const std::vector<uint16_t> original = {10, 20, 35, 40, 50, 66, 70, 80};
-  auto image = original;
-  ucap::CorrectBlemishes(*cam, image.data(), Rect{0, 0, 8, 1}, 1, 4000, 0);
-  EXPECT_EQ(image, original) << "the list was not read";
+  EXPECT_EQ(ucap::flow::chain_inputs(*cam).blemishes, nullptr) << "the list was not read";
   cam->blemish_list_valid = 1;
   ucap::state().blemish_switch = 0;
-  ucap::CorrectBlemishes(*cam, image.data(), Rect{0, 0, 8, 1}, 1, 4000, 0);
-  EXPECT_EQ(image, original) << "blemish correction is switched off";
+  EXPECT_EQ(ucap::flow::chain_inputs(*cam).blemishes, nullptr) << "switched off";
   ucap::state().blemish_switch = 1;
-  ucap::CorrectBlemishes(*cam, image.data(), Rect{0, 0, 8, 1}, 1, 4000, 0);
-  EXPECT_EQ(image[2], 30);
-  EXPECT_EQ(image[5], 60);
-  EXPECT_EQ(cam->blemish_count, 1);
-  EXPECT_EQ(cam->blemishes[1], 0u);
+  const ucap::flow::ChainInputs in = ucap::flow::chain_inputs(*cam);
+  EXPECT_EQ(in.blemishes, cam->blemishes);
+  EXPECT_EQ(in.blemish_count, 1);
 }
 
 TEST(double_rows, AveragesSameColorRowsRepeatsTheLastPairAndStaysInsideBothImages) {
@@ -309,27 +299,6 @@ TEST(BinnedReferences, AgreeWithThePerFrameCorrectionWithRowPairs) {
     ASSERT_EQ(frame, expected) << "trial " << trial << " b " << b << " rect " << left << ","
                                << top << "," << right << "," << bottom << " ticks " << ticks;
   }
-}
-
-// The record forms read the sensor size and references of the camera and keep the binned
-// arrays in the record between the start of a stream and its frames.
-TEST(BinnedReferences, RecordFormsUseTheCamerasReferencesAndArrays) {
-  auto cam = std::make_unique<ucap::CameraRecord>();
-  cam->sensor_width = 40;
-  cam->sensor_height = 30;
-  std::mt19937 rng(16);
-  for (int i = 0; i < 32 * 40; ++i) cam->black_store[i] = static_cast<uint16_t>(rng() % 600);
-  for (int i = 0; i < 30 * 40; ++i) cam->white_table[i] = static_cast<uint16_t>(3000 + rng() % 3000);
-  const Rect rect{4, 6, 36, 30};  // reaches the bottom of the sensor
-  const int b = 3, ticks = 9000;
-  std::vector<uint16_t> frame((rect.height() / 6) * rect.width());
-  for (auto& v : frame) v = static_cast<uint16_t>(rng() % 4096);
-  auto expected = frame;
-  ucap::ApplyReferences(*cam, expected.data(), ticks, rect, b, 1, 1, 1);
-  ucap::PrepareBinnedReferences(*cam, ticks, rect, b, 1, 1);
-  ucap::ApplyBinnedReferences(*cam, frame.data(), rect, b, 1, 1);
-  EXPECT_EQ(frame, expected);
-  EXPECT_NE(frame, std::vector<uint16_t>(frame.size(), 0));
 }
 
 }  // namespace

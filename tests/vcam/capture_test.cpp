@@ -140,7 +140,9 @@ class Capture : public ucap_test::CameraTest {
   // The samples of buffer b in row order.
   static std::vector<uint16_t> samples(int b, int i = 0) {
     uint8_t* frame = cam(i).frame_buffer[b];
-    if (cam(i).packing != 0) ucap::UnpackPixels12(cam(i), 2, frame);
+    if (cam(i).packing != 0)
+      ucap::UnpackPixels12(frame, ucap::device::frame_buffer_bytes(cam(i)), 2, w_, h_,
+                           uint64_t{cam(i).bytes_per_packet} * cam(i).packets_per_frame);
     std::vector<uint16_t> out(static_cast<size_t>(w_ * h_));
     ucap::InterleaveFields(out.data(), reinterpret_cast<const uint16_t*>(frame), w_, h_);
     return out;
