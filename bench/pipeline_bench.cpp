@@ -24,6 +24,7 @@
 #include "core/bands.h"
 #include "flow/chain.h"
 #include "flow/stage_adapters.h"
+#include "settings/exposure.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "acquisition/binned_references.h"
 #include "acquisition/raw_stages.h"
-#include "core/color_tables.h"
+#include "core/color_table_types.h"
 #include "core/stage_services.h"
 #include "core/plan.h"
 
