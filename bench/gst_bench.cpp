@@ -92,7 +92,8 @@ void BM_GstSrcFrame(benchmark::State& state) {
     }
     const double processing = thread_seconds() - at;
     at = thread_seconds();
-    ucap_gst::lay_out_frame(data, w, h, color ? 3 : 1, GST_VIDEO_INFO_PLANE_STRIDE(&info, 0) / 2, true);
+    ucap_gst::lay_out_frame(data, w, h, color ? 3 : 1, GST_VIDEO_INFO_PLANE_STRIDE(&info, 0) / 2,
+                            true);
     gst_buffer_unmap(buffer, &map);
     gst_buffer_unref(buffer);
     own += thread_seconds() - at;
@@ -116,7 +117,12 @@ void BM_GstSrcFrame(benchmark::State& state) {
   state.counters["element_ms"] = 1e3 * element / n;
   state.counters["element_share"] = library > 0 ? element / library : 0;
 }
-BENCHMARK(BM_GstSrcFrame)->ArgName("resolution")->Arg(0)->Arg(3)->Iterations(20)->UseManualTime()->Unit(
-    benchmark::kMillisecond);
+BENCHMARK(BM_GstSrcFrame)
+    ->ArgName("resolution")
+    ->Arg(0)
+    ->Arg(3)
+    ->Iterations(20)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

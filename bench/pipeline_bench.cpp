@@ -381,17 +381,15 @@ void run_chain(benchmark::State& state, ucap::Pipeline pipeline) {
     state.PauseTiming();
     std::copy_n(s.mosaic.begin(), words, frame.begin());
     state.ResumeTiming();
-    ucap::flow::process_frame(plan, reinterpret_cast<uint8_t*>(frame.data()), 2 * N,
-                              color.data(), in);
+    ucap::flow::process_frame(plan, reinterpret_cast<uint8_t*>(frame.data()), 2 * N, color.data(),
+                              in);
     benchmark::DoNotOptimize(color.data());
     benchmark::DoNotOptimize(frame.data());
   }
   report(state, N);
 }
 
-void BM_SingleShotChain(benchmark::State& state) {
-  run_chain(state, ucap::Pipeline::kSingleShot);
-}
+void BM_SingleShotChain(benchmark::State& state) { run_chain(state, ucap::Pipeline::kSingleShot); }
 UCAP_BENCH_BOTH(BM_SingleShotChain, ->ArgName("resolution")->DenseRange(0, 3));
 
 void BM_FastFrameChain(benchmark::State& state) { run_chain(state, ucap::Pipeline::kStream); }

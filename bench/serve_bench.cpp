@@ -27,7 +27,8 @@ void BM_ServePreviewFrame(benchmark::State& state) {
   request.max_width = static_cast<int>(state.range(0));
   request.max_height = static_cast<int>(state.range(1));
   request.crop = {0, 0, 2584, 1936};
-  if (state.range(0) < 1024) request.crop = {800, 600, 800 + request.max_width, 600 + request.max_height};
+  if (state.range(0) < 1024)
+    request.crop = {800, 600, 800 + request.max_width, 600 + request.max_height};
   size_t bytes = 0;
   for (auto _ : state) {
     const tool::ImageStats stats = tool::analyse(image, {0, 0, 2584, 1936});
@@ -40,7 +41,10 @@ void BM_ServePreviewFrame(benchmark::State& state) {
   state.counters["jpeg_bytes"] = static_cast<double>(bytes);
 }
 // A page of 1024 x 768 showing the whole sensor; 1:1 zoom into 1000 x 700 image pixels.
-BENCHMARK(BM_ServePreviewFrame)->Args({1024, 768})->Args({1000, 700})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ServePreviewFrame)
+    ->Args({1024, 768})
+    ->Args({1000, 700})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ServeStatistics(benchmark::State& state) {
   static const tool::Image image = full_sensor_image();

@@ -53,7 +53,8 @@ void BM_FastAcquisitionFullFrame(benchmark::State& state) {
 
   const size_t payload = vcam::payload_bytes(w, h, 2, packing != 0);
   const double bus_seconds = 250e-6 + static_cast<double>((payload + 4095) / 4096) * 125e-6;
-  state.counters["fps"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+  state.counters["fps"] =
+      benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
   state.counters["bus_model_fps"] = 1.0 / bus_seconds;
 }
 BENCHMARK(BM_FastAcquisitionFullFrame)

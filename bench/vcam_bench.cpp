@@ -17,7 +17,11 @@ void BM_VcamRenderFullFrame(benchmark::State& state) {
     benchmark::DoNotOptimize(f.data());
   }
 }
-BENCHMARK(BM_VcamRenderFullFrame)->Args({0, 2})->Args({1, 2})->Args({1, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_VcamRenderFullFrame)
+    ->Args({0, 2})
+    ->Args({1, 2})
+    ->Args({1, 0})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_VcamEncodePackedFields(benchmark::State& state) {
   std::vector<uint16_t> samples(2584u * 1936u, 1234);

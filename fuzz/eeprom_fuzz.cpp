@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(init == 0 || init == UCAP_ERR_BLEMISH_LIST, "start-up: 0 or 28");
   if (init == 0) {
     for (size_t i = 0; i < n; ++i)
-      check(ReadEprom(static_cast<uint16_t>(kListStart + i), 1) == data[i], "EEPROM read as served");
+      check(ReadEprom(static_cast<uint16_t>(kListStart + i), 1) == data[i],
+            "EEPROM read as served");
     check(Ucap_corrblems(1) == 1, "the list is valid");
     check(UcapSetResolution(3) == 0 && UcapSetBitsPerPixel(12) == 0 && UcapSetExposure(250) == 0,
           "full-resolution grey settings");
@@ -44,8 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   UcapClose();
   UcapVcamUsage u{};
-  check(ucap_vcam_usage(-1, &u) == 0 && u.handles == 0 && u.frame_buffers == 0 &&
-            u.resources == 0,
+  check(ucap_vcam_usage(-1, &u) == 0 && u.handles == 0 && u.frame_buffers == 0 && u.resources == 0,
         "start-up and close give everything back");
   return 0;
 }

@@ -57,6 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check_books(0);
   Guarded after(data_bytes());
   const int32_t next = UcapAcquisition(after.data(), after.size(), nullptr);
-  check(next == healthy, "the next shot gives what the healthy camera gave", {healthy, code, ready, next});
+  check(next == healthy, "the next shot gives what the healthy camera gave",
+        {healthy, code, ready, next});
   return 0;
 }

@@ -23,8 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Session session;
   Input in(data, size);
   const Sensor s = kSensors[in.integer(0, 3)];
-  const std::string config = "sensor=" + std::to_string(s.width) + "x" + std::to_string(s.height) +
-                             " noise=0 timescale=4";
+  const std::string config =
+      "sensor=" + std::to_string(s.width) + "x" + std::to_string(s.height) + " noise=0 timescale=4";
   check(session.start(config), "the camera starts");
   const int32_t store_bytes = (s.height + 2) * s.width * 2;
   const int32_t size_change = in.flag() ? in.integer(-4, 4) : 0;
@@ -53,12 +53,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(code == 0 || code == 8 || (code == 6 && shot.size() == 0),
         "shot: 0, 8 for a rectangle the camera cannot take, 6 for no image",
         {code, shot.size(), rect.left, rect.top, rect.right, rect.bottom, whole});
-  check(code == 0 ? shot.guard_intact() && shot.twelve_bit() : shot.untouched(), "shot image", {code});
+  check(code == 0 ? shot.guard_intact() && shot.twelve_bit() : shot.untouched(), "shot image",
+        {code});
   Guarded frame(data_bytes());
   const int32_t ready = stream_one_frame(frame);
   check(ready == 1 || ready == -8 || (ready == -6 && frame.size() == 0),
         "stream frame: delivered, 8 at the start, -6 for no image", {ready});
-  check(ready == 1 ? frame.guard_intact() && frame.twelve_bit() : frame.untouched(), "stream image", {ready});
+  check(ready == 1 ? frame.guard_intact() && frame.twelve_bit() : frame.untouched(), "stream image",
+        {ready});
   check_books(0);
   return 0;
 }

@@ -67,7 +67,8 @@ inline int32_t data_bytes() {
 // A caller's image buffer followed by guard words.
 class Guarded {
  public:
-  explicit Guarded(int32_t bytes) : bytes_(bytes), words_(static_cast<size_t>(bytes + 1) / 2 + 16, 0xA5A5) {}
+  explicit Guarded(int32_t bytes)
+      : bytes_(bytes), words_(static_cast<size_t>(bytes + 1) / 2 + 16, 0xA5A5) {}
   uint16_t* data() { return words_.data(); }
   int32_t size() const { return bytes_; }
   bool guard_intact() const {

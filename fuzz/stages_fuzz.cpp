@@ -98,7 +98,8 @@ void binned_references(Input& in) {
   std::vector<uint16_t> binned_black(capacity), binned_white(capacity);
   ucap::PrepareBinnedReferences(refs.view(), {binned_black.data(), binned_white.data(), capacity},
                                 in.integer(0, 240000), rect, b, black, white);
-  std::vector<uint16_t> image(at_least_one(int64_t{rect.height() / (2 * b)} * std::max(0, rect.width())));
+  std::vector<uint16_t> image(
+      at_least_one(int64_t{rect.height() / (2 * b)} * std::max(0, rect.width())));
   for (auto& v : image) v = static_cast<uint16_t>(in.word() & 0xFFF);
   ucap::ApplyBinnedReferences(binned_black.data(), binned_white.data(), capacity, image.data(),
                               rect, b, black, white);
@@ -135,7 +136,8 @@ void interpolators(Input& in) {
     for (auto& v : raw) v &= 0xFFF;
   std::vector<uint16_t> out(at_least_one(3 * int64_t(n)));
   const Rect rect{0, 0, w, h};
-  ucap::InterpolateColor(t, out.data(), raw.data(), rect, in.integer(1, 2), ucap::library_services());
+  ucap::InterpolateColor(t, out.data(), raw.data(), rect, in.integer(1, 2),
+                         ucap::library_services());
   if (ucap::standard_interpolation_fits(w, h)) twelve_bit(out, "InterpolateColor");
   ucap::InterpolateBlocks(t, out.data(), raw.data(), rect);
   const int b = in.integer(1, 6);

@@ -34,7 +34,8 @@ size_t widen_block(const uint16_t* __restrict in, uint16_t* __restrict out, size
 // the pixels done (a multiple of four); the caller does the rest.
 template <bool kScale>
 __attribute__((target("ssse3,sse4.1"))) size_t widen_block_sse(const uint16_t* __restrict in,
-                                                                 uint16_t* __restrict out, size_t count) {
+                                                               uint16_t* __restrict out,
+                                                               size_t count) {
   const __m128i spread = _mm_setr_epi8(0, 1, 2, 3, 4, 5, -1, -1, 6, 7, 8, 9, 10, 11, -1, -1);
   const __m128i alpha = _mm_setr_epi16(0, 0, 0, -1, 0, 0, 0, -1);
   const __m128i top = _mm_set1_epi16(4095);
@@ -106,12 +107,14 @@ void lay_out_grey(uint16_t* data, size_t width, size_t height, size_t stride) {
 
 }  // namespace
 
-void lay_out_frame(uint16_t* data, int width, int height, int channels, size_t stride_words, bool scale) {
+void lay_out_frame(uint16_t* data, int width, int height, int channels, size_t stride_words,
+                   bool scale) {
   const auto w = static_cast<size_t>(width), h = static_cast<size_t>(height);
   if (channels == 3) {
     scale ? widen_color<true>(data, w * h) : widen_color<false>(data, w * h);
   } else {
-    scale ? lay_out_grey<true>(data, w, h, stride_words) : lay_out_grey<false>(data, w, h, stride_words);
+    scale ? lay_out_grey<true>(data, w, h, stride_words)
+          : lay_out_grey<false>(data, w, h, stride_words);
   }
 }
 

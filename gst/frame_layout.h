@@ -19,6 +19,7 @@ inline uint16_t to_16_bits(uint16_t v) {
 // start, and has room for the output: GRAY16_LE rows of `stride_words` words (grey), or
 // BGRA64_LE, four words per pixel with an opaque alpha, rows of width x 4 words (color).
 // With `scale` every value is widened by to_16_bits, else kept as it is.
-void lay_out_frame(uint16_t* data, int width, int height, int channels, size_t stride_words, bool scale);
+void lay_out_frame(uint16_t* data, int width, int height, int channels, size_t stride_words,
+                   bool scale);
 
 }  // namespace ucap_gst

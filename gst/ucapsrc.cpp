@@ -73,7 +73,8 @@ std::pair<uint32_t, uint32_t> open_library(int camera, const std::string& vcam) 
   const auto found = lib.sensors.find(camera);
   if (found == lib.sensors.end()) {
     if (lib.users == 0) UcapClose();
-    throw tool::Failure("camera " + std::to_string(camera) + ": " + tool::describe_code(UCAP_ERR_NO_CAMERA) +
+    throw tool::Failure("camera " + std::to_string(camera) + ": " +
+                        tool::describe_code(UCAP_ERR_NO_CAMERA) +
                         "; cameras found: " + std::to_string(lib.sensors.size()));
   }
   ++lib.users;
@@ -134,9 +135,9 @@ struct Wanted {
 
 // What the streaming thread knows.
 struct Impl {
-  Wanted wanted;            // object lock
-  bool changed = false;     // object lock: wanted differs from what the camera runs with
-  bool scale = true;        // object lock
+  Wanted wanted;         // object lock
+  bool changed = false;  // object lock: wanted differs from what the camera runs with
+  bool scale = true;     // object lock
   std::atomic<bool> flushing{false};
   std::atomic<guint64> dropped{0};
   std::atomic<GstClockTime> latency{0};
@@ -148,7 +149,8 @@ struct Impl {
   Wanted applied;
   std::pair<uint32_t, uint32_t> sensor;
   GstVideoInfo info;
-  GstCaps* caps = nullptr;  // object lock for readers on other threads; written by start() and create()
+  GstCaps* caps =
+      nullptr;  // object lock for readers on other threads; written by start() and create()
   guint64 frames = 0;
 };
 
@@ -184,8 +186,9 @@ enum {
 
 static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS,
-    GST_STATIC_CAPS("video/x-raw, format = (string) { GRAY16_LE, BGRA64_LE }, "
-                    "width = (int) [ 1, 4096 ], height = (int) [ 1, 4096 ], framerate = (fraction) 0/1"));
+    GST_STATIC_CAPS(
+        "video/x-raw, format = (string) { GRAY16_LE, BGRA64_LE }, "
+        "width = (int) [ 1, 4096 ], height = (int) [ 1, 4096 ], framerate = (fraction) 0/1"));
 
 namespace {
 
@@ -203,7 +206,8 @@ void configure(GstUcapSrc* self, const Wanted& w) {
   tool::check(UcapmGetCurrentDataSize(w.camera, &width, &height), "data size");
   const bool color = UcapmGetCurrentBitsPerPixel(w.camera) == 36;
   if (width < 1 || height < 1) throw tool::Failure("the settings give an empty image");
-  gst_video_info_set_format(&s.info, color ? GST_VIDEO_FORMAT_BGRA64_LE : GST_VIDEO_FORMAT_GRAY16_LE,
+  gst_video_info_set_format(&s.info,
+                            color ? GST_VIDEO_FORMAT_BGRA64_LE : GST_VIDEO_FORMAT_GRAY16_LE,
                             static_cast<guint>(width), static_cast<guint>(height));
   GST_VIDEO_INFO_FPS_N(&s.info) = 0;  // the camera's own pace: variable
   GST_VIDEO_INFO_FPS_D(&s.info) = 1;
@@ -231,7 +235,8 @@ void stop_stream(GstUcapSrc* self) {
   if (!s.streaming) return;
   // 11: the library had already ended the stream (last frame, missing frame, unplugged).
   const int32_t rc = UcapmAbortFastAcquisition(s.applied.camera);
-  if (rc != UCAP_OK && rc != UCAP_ERR_THREAD) GST_WARNING_OBJECT(self, "abort: %s", tool::describe_code(rc).c_str());
+  if (rc != UCAP_OK && rc != UCAP_ERR_THREAD)
+    GST_WARNING_OBJECT(self, "abort: %s", tool::describe_code(rc).c_str());
   s.streaming = false;
 }
 
@@ -253,7 +258,8 @@ GstFlowReturn apply_change(GstUcapSrc* self) {
   const Wanted before = s.applied;
   Wanted w = wanted_now(self);
   if (w.camera != before.camera || w.vcam != before.vcam) {
-    GST_ELEMENT_WARNING(self, RESOURCE, SETTINGS, ("camera and vcam take effect at the next start."), (nullptr));
+    GST_ELEMENT_WARNING(self, RESOURCE, SETTINGS,
+                        ("camera and vcam take effect at the next start."), (nullptr));
     w.camera = before.camera;
     w.vcam = before.vcam;
   }
@@ -261,7 +267,8 @@ GstFlowReturn apply_change(GstUcapSrc* self) {
   try {
     configure(self, w);
   } catch (const std::exception& e) {
-    GST_ELEMENT_WARNING(self, RESOURCE, SETTINGS, ("Settings refused, the stream goes on with the previous ones."),
+    GST_ELEMENT_WARNING(self, RESOURCE, SETTINGS,
+                        ("Settings refused, the stream goes on with the previous ones."),
                         ("%s", e.what()));
     GST_OBJECT_LOCK(self);
     s.wanted = before;
@@ -270,14 +277,16 @@ GstFlowReturn apply_change(GstUcapSrc* self) {
       configure(self, before);
     } catch (const std::exception& again) {
       gst_caps_unref(old_caps);
-      GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS, ("The previous settings were refused too."), ("%s", again.what()));
+      GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS, ("The previous settings were refused too."),
+                        ("%s", again.what()));
       return GST_FLOW_ERROR;
     }
   }
   const bool renegotiate = !gst_caps_is_equal(old_caps, s.caps);
   gst_caps_unref(old_caps);
   if (renegotiate && !gst_base_src_negotiate(GST_BASE_SRC(self))) {
-    GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("Downstream refused the new image size or format."), (nullptr));
+    GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("Downstream refused the new image size or format."),
+                      (nullptr));
     return GST_FLOW_NOT_NEGOTIATED;
   }
   return GST_FLOW_OK;
@@ -318,8 +327,10 @@ GstFlowReturn next_frame(GstUcapSrc* self, uint16_t* data, gsize size, GstClockT
     s.streaming = false;  // every negative answer has ended the stream
     if (r == -UCAP_ERR_CAPTURE_WAIT && ++restarts <= kRestartsInARow) {
       const guint64 dropped = ++s.dropped;
-      GST_ELEMENT_WARNING(self, STREAM, FAILED, ("A frame never arrived; the stream goes on (%" G_GUINT64_FORMAT " dropped).", dropped),
-                          ("frame wait: %s", tool::describe_code(-r).c_str()));
+      GST_ELEMENT_WARNING(
+          self, STREAM, FAILED,
+          ("A frame never arrived; the stream goes on (%" G_GUINT64_FORMAT " dropped).", dropped),
+          ("frame wait: %s", tool::describe_code(-r).c_str()));
       g_object_notify(G_OBJECT(self), "dropped-frames");
       continue;
     }
@@ -352,7 +363,8 @@ gboolean ucap_start(GstBaseSrc* base) {
   try {
     configure(self, w);
   } catch (const std::exception& e) {
-    GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS, ("The camera refused the settings."), ("%s", e.what()));
+    GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS, ("The camera refused the settings."),
+                      ("%s", e.what()));
     close_library();  // a start that fails is not followed by stop()
     s.open = false;
     return FALSE;
@@ -452,7 +464,8 @@ GstFlowReturn ucap_create(GstPushSrc* push, GstBuffer** out) {
     if (rc != GST_FLOW_OK) return rc;
   }
   GstBuffer* buffer = nullptr;
-  GstFlowReturn rc = GST_BASE_SRC_CLASS(gst_ucap_src_parent_class)->alloc(base, s.frames, s.info.size, &buffer);
+  GstFlowReturn rc =
+      GST_BASE_SRC_CLASS(gst_ucap_src_parent_class)->alloc(base, s.frames, s.info.size, &buffer);
   if (rc != GST_FLOW_OK) return rc;
   GstMapInfo map;
   if (!gst_buffer_map(buffer, &map, GST_MAP_WRITE) || map.size < s.info.size) {
@@ -465,8 +478,8 @@ GstFlowReturn ucap_create(GstPushSrc* push, GstBuffer** out) {
   rc = next_frame(self, data, map.size, &arrived);
   if (rc == GST_FLOW_OK) {
     const int channels = GST_VIDEO_INFO_N_COMPONENTS(&s.info) == 1 ? 1 : 3;
-    ucap_gst::lay_out_frame(data, GST_VIDEO_INFO_WIDTH(&s.info), GST_VIDEO_INFO_HEIGHT(&s.info), channels,
-                            GST_VIDEO_INFO_PLANE_STRIDE(&s.info, 0) / 2, scale);
+    ucap_gst::lay_out_frame(data, GST_VIDEO_INFO_WIDTH(&s.info), GST_VIDEO_INFO_HEIGHT(&s.info),
+                            channels, GST_VIDEO_INFO_PLANE_STRIDE(&s.info, 0) / 2, scale);
   }
   gst_buffer_unmap(buffer, &map);
   if (rc != GST_FLOW_OK) {
@@ -492,9 +505,11 @@ GstFlowReturn ucap_create(GstPushSrc* push, GstBuffer** out) {
 
 // A live source is not asked for frames while paused: the camera's stream is stopped too.
 GstStateChangeReturn ucap_change_state(GstElement* element, GstStateChange transition) {
-  const GstStateChangeReturn rc = GST_ELEMENT_CLASS(gst_ucap_src_parent_class)->change_state(element, transition);
+  const GstStateChangeReturn rc =
+      GST_ELEMENT_CLASS(gst_ucap_src_parent_class)->change_state(element, transition);
   if (transition == GST_STATE_CHANGE_PLAYING_TO_PAUSED) {
-    g_mutex_lock(&GST_BASE_SRC(element)->live_lock);  // held by the streaming thread around create()
+    g_mutex_lock(
+        &GST_BASE_SRC(element)->live_lock);  // held by the streaming thread around create()
     stop_stream(GST_UCAP_SRC(element));
     g_mutex_unlock(&GST_BASE_SRC(element)->live_lock);
   }
@@ -531,7 +546,7 @@ void ucap_set_property(GObject* object, guint id, const GValue* value, GParamSpe
       set_string(text, value);
       const bool roi = id == PROP_ROI;
       const bool good = text.empty() || (roi ? parse_list<int>(text, 4).has_value()
-                                              : parse_list<double>(text, 3).has_value());
+                                             : parse_list<double>(text, 3).has_value());
       if (good) {
         (roi ? w.roi : w.white_balance) = text;
       } else {
@@ -583,19 +598,22 @@ constexpr auto kReadWrite = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM
                                                      GST_PARAM_MUTABLE_PLAYING);
 
 // camera and vcam are read when the element starts.
-constexpr auto kReadAtStart = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
-                                                       GST_PARAM_MUTABLE_READY);
+constexpr auto kReadAtStart =
+    static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY);
 
-void install_int(GObjectClass* klass, guint id, const char* name, const char* blurb, int min, int max, int value,
-                 GParamFlags flags = kReadWrite) {
-  g_object_class_install_property(klass, id, g_param_spec_int(name, name, blurb, min, max, value, flags));
+void install_int(GObjectClass* klass, guint id, const char* name, const char* blurb, int min,
+                 int max, int value, GParamFlags flags = kReadWrite) {
+  g_object_class_install_property(klass, id,
+                                  g_param_spec_int(name, name, blurb, min, max, value, flags));
 }
 void install_string(GObjectClass* klass, guint id, const char* name, const char* blurb,
                     GParamFlags flags = kReadWrite) {
   g_object_class_install_property(klass, id, g_param_spec_string(name, name, blurb, "", flags));
 }
-void install_boolean(GObjectClass* klass, guint id, const char* name, const char* blurb, gboolean value) {
-  g_object_class_install_property(klass, id, g_param_spec_boolean(name, name, blurb, value, kReadWrite));
+void install_boolean(GObjectClass* klass, guint id, const char* name, const char* blurb,
+                     gboolean value) {
+  g_object_class_install_property(klass, id,
+                                  g_param_spec_boolean(name, name, blurb, value, kReadWrite));
 }
 
 }  // namespace
@@ -608,43 +626,50 @@ static void gst_ucap_src_class_init(GstUcapSrcClass* klass) {
   object->get_property = ucap_get_property;
   object->finalize = ucap_finalize;
 
-  install_int(object, PROP_CAMERA, "camera", "Camera index (read at start)", 0, G_MAXINT, 0, kReadAtStart);
+  install_int(object, PROP_CAMERA, "camera", "Camera index (read at start)", 0, G_MAXINT, 0,
+              kReadAtStart);
   install_int(object, PROP_RESOLUTION, "resolution",
               "0 full color, 1 half resolution, 2 interlaced color, 3 interlaced grey", 0, 3, 0);
-  install_int(object, PROP_BITS, "bits",
-              "Bits per pixel: 36 color (BGRA64_LE), 12 grey (GRAY16_LE); 0: what the resolution offers, "
-              "36 where it offers both",
-              0, 36, 0);
-  install_int(object, PROP_BINNING, "binning", "Binning factor (which ones a resolution allows: see the library)", 1, 5,
-              1);
-  install_int(object, PROP_EXPOSURE, "exposure", "Exposure in microseconds", 250, 60000000, kDefaultExposureUs);
-  install_string(object, PROP_ROI, "roi",
-                 "Region \"left,top,right,bottom\" in the resolution's coordinates (right, bottom exclusive); "
-                 "empty: the whole field");
-  install_boolean(object, PROP_COLOR_PROCESSING, "color-processing", "Apply the color matrix to color images",
-                  FALSE);
+  install_int(
+      object, PROP_BITS, "bits",
+      "Bits per pixel: 36 color (BGRA64_LE), 12 grey (GRAY16_LE); 0: what the resolution offers, "
+      "36 where it offers both",
+      0, 36, 0);
+  install_int(object, PROP_BINNING, "binning",
+              "Binning factor (which ones a resolution allows: see the library)", 1, 5, 1);
+  install_int(object, PROP_EXPOSURE, "exposure", "Exposure in microseconds", 250, 60000000,
+              kDefaultExposureUs);
+  install_string(
+      object, PROP_ROI, "roi",
+      "Region \"left,top,right,bottom\" in the resolution's coordinates (right, bottom exclusive); "
+      "empty: the whole field");
+  install_boolean(object, PROP_COLOR_PROCESSING, "color-processing",
+                  "Apply the color matrix to color images", FALSE);
   install_string(object, PROP_WHITE_BALANCE, "white-balance",
                  "White balance \"red,green,blue\"; empty: the camera's own");
   install_string(object, PROP_BLACK_REF, "black-ref",
                  "Black reference file of the ucap tool (.ucapref) to load and switch on");
   install_string(object, PROP_WHITE_TABLE, "white-table",
                  "White table file of the ucap tool (.ucapref) to load and switch on");
-  install_string(object, PROP_VCAM, "vcam",
-                 "Virtual camera configuration (\"key=value ...\", see ucap/vcam.h) attached in place of "
-                 "every other camera when the library starts; for trying and testing (read at start)",
-                 kReadAtStart);
-  install_boolean(object, PROP_SCALE, "scale-16bit",
-                  "Widen the 12-bit values to the full 16-bit range (v << 4 | v >> 8: 4095 becomes 65535), so "
-                  "that downstream elements show the right brightness; false: the library's values 0..4095",
-                  TRUE);
+  install_string(
+      object, PROP_VCAM, "vcam",
+      "Virtual camera configuration (\"key=value ...\", see ucap/vcam.h) attached in place of "
+      "every other camera when the library starts; for trying and testing (read at start)",
+      kReadAtStart);
+  install_boolean(
+      object, PROP_SCALE, "scale-16bit",
+      "Widen the 12-bit values to the full 16-bit range (v << 4 | v >> 8: 4095 becomes 65535), so "
+      "that downstream elements show the right brightness; false: the library's values 0..4095",
+      TRUE);
   g_object_class_install_property(
       object, PROP_DROPPED,
-      g_param_spec_uint64("dropped-frames", "dropped-frames", "Frames that never arrived since the start", 0,
-                          G_MAXUINT64, 0, static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
+      g_param_spec_uint64("dropped-frames", "dropped-frames",
+                          "Frames that never arrived since the start", 0, G_MAXUINT64, 0,
+                          static_cast<GParamFlags>(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
 
-  gst_element_class_set_static_metadata(element, "ucap camera source", "Source/Video/Hardware",
-                                        "Images of a ucap 1394 microscopy camera (live, fast acquisition)",
-                                        "ucap");
+  gst_element_class_set_static_metadata(
+      element, "ucap camera source", "Source/Video/Hardware",
+      "Images of a ucap 1394 microscopy camera (live, fast acquisition)", "ucap");
   gst_element_class_add_static_pad_template(element, &src_template);
   element->change_state = ucap_change_state;
   base->start = ucap_start;
@@ -670,5 +695,5 @@ static gboolean plugin_init(GstPlugin* plugin) {
 }
 
 #define PACKAGE "ucap"  // GST_PLUGIN_DEFINE names the package by this macro
-GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, ucap, "ucap camera source", plugin_init, UCAP_VERSION,
-                  "unknown", "ucap", "ucap")
+GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, ucap, "ucap camera source", plugin_init,
+                  UCAP_VERSION, "unknown", "ucap", "ucap")

@@ -32,6 +32,8 @@ build() {  # dir, extra cmake args...
 }
 # The first stage builds exactly as the README tells users (Release), with warnings as
 # errors, so a warning that only the optimiser finds cannot slip in.
+echo "== formatting (clang-format, the committed .clang-format)"
+"$root/scripts/format.sh" --check
 echo "== build and test (Release, as the README builds)"
 build "$root/build/ci" -DCMAKE_BUILD_TYPE=Release -DUCAP_WERROR=ON -DCMAKE_INSTALL_PREFIX=/usr \
   -DUCAP_INSTALL_PYTHONDIR=lib/python3/dist-packages  # Debian's layout, for the package stage

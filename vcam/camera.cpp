@@ -13,7 +13,7 @@ namespace {
 constexpr uint32_t kNodeVendorId = 0x0C4A7E;
 constexpr uint32_t kChipIdHigh = 0x24;
 constexpr uint32_t kBusyBit30 = 0x40000000;
-constexpr uint32_t kApplyError = 0x00800000;  // bit 23
+constexpr uint32_t kApplyError = 0x00800000;   // bit 23
 constexpr uint32_t kMemoryError = 0x20000000;  // bit 29
 constexpr uint32_t kCodingPlain = 0x05000000;
 constexpr uint32_t kCodingPacked = 0x85000000;
@@ -63,9 +63,9 @@ std::vector<uint32_t> build_rom(const Camera& cam) {
   r[0] = 0x04u << 24 | 0x04u << 16 | rom_crc(r, 1, 4);
   // root directory at 0x414
   r[6] = 0x03u << 24 | kNodeVendorId;
-  r[7] = 0x0C0083C0;            // node capabilities
-  r[8] = 0x8Du << 24 | 2;       // node unique id leaf at 0x428
-  r[9] = 0xD1u << 24 | 4;       // unit directory at 0x434
+  r[7] = 0x0C0083C0;       // node capabilities
+  r[8] = 0x8Du << 24 | 2;  // node unique id leaf at 0x428
+  r[9] = 0xD1u << 24 | 4;  // unit directory at 0x434
   r[5] = 4u << 16 | rom_crc(r, 6, 4);
   // node unique id leaf at 0x428
   r[11] = kNodeVendorId << 8 | kChipIdHigh;
@@ -93,7 +93,9 @@ std::vector<uint32_t> build_rom(const Camera& cam) {
   return r;
 }
 
-bool offered(const Camera& cam, int m) { return m >= 0 && m < 8 && (cam.cfg.mode_mask & (0x80000000u >> m)) != 0; }
+bool offered(const Camera& cam, int m) {
+  return m >= 0 && m < 8 && (cam.cfg.mode_mask & (0x80000000u >> m)) != 0;
+}
 
 uint32_t mode_block(int m) { return kModeBlockBase + kModeBlockStride * static_cast<uint32_t>(m); }
 
@@ -102,7 +104,6 @@ void trace_line(Camera& cam, const char* kind, uint32_t address, uint32_t value)
   std::snprintf(line, sizeof line, "%s %08X %08X\n", kind, address, value);
   append_log(cam.trace, line);
 }
-
 
 uint32_t output_size(const Camera& cam, int m) {
   uint32_t o = cam.cfg.output_size[static_cast<size_t>(m)];
@@ -121,7 +122,8 @@ bool access_held(Camera& cam) {
 }
 
 void renew_access(Camera& cam) {
-  uint32_t ms = cam.cfg.access_timeout_ms != 0 ? cam.cfg.access_timeout_ms : cam.access_timeout_word;
+  uint32_t ms =
+      cam.cfg.access_timeout_ms != 0 ? cam.cfg.access_timeout_ms : cam.access_timeout_word;
   cam.access_deadline = Clock::now() + std::chrono::milliseconds(ms);
 }
 
@@ -137,7 +139,8 @@ bool geometry_from_words(const Camera& cam, int m, const ModeState& ms, ModeGeom
   if ((ms.binning_word & 0xFF00FFFF) != (0x01000000 | expected_low)) return false;
   int b = static_cast<int>(ms.binning_word >> 16 & 0xFF);
   if (b < 1 || b > 8) return false;
-  int left = static_cast<int>(ms.position_word >> 16), top = static_cast<int>(ms.position_word & 0xFFFF);
+  int left = static_cast<int>(ms.position_word >> 16),
+      top = static_cast<int>(ms.position_word & 0xFFFF);
   int w = static_cast<int>(ms.size_word >> 16), h = static_cast<int>(ms.size_word & 0xFFFF);
   int g2 = 2 * b;
   if (left % g2 || top % g2 || w % g2 || h % g2) return false;
@@ -163,13 +166,15 @@ uint32_t poll(PolledCommand& c, bool* finished_now) {
 }
 
 // Starts a command; one that failed (`failed`) ends at once with its error bit.
-void start_command(Camera& cam, PolledCommand& c, uint32_t final_value, uint32_t busy_bits, bool failed) {
+void start_command(Camera& cam, PolledCommand& c, uint32_t final_value, uint32_t busy_bits,
+                   bool failed) {
   c.value = final_value;
   c.busy_bits = busy_bits;
   c.pending = !failed;
   c.stuck = false;
-  c.done_at = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                 std::chrono::duration<double, std::micro>(cam.cfg.busy_us / cam.cfg.timescale));
+  c.done_at = Clock::now() +
+              std::chrono::duration_cast<Clock::duration>(
+                  std::chrono::duration<double, std::micro>(cam.cfg.busy_us / cam.cfg.timescale));
 }
 
 // A command just started stays busy for good while `stuck` counts commands to hold.
@@ -196,8 +201,10 @@ void finish_memory(Camera& cam) {
 
 void write_memory_command(Camera& cam, uint32_t v) {
   bool ok = false;
-  if ((v & 0xFFFFF800) == 0x4801D000) ok = (v & 0x7FF) + 128 <= kEepromSize;
-  else if ((v & 0xFF000000) == 0x88000000) ok = (v & 0x00FFFFFF) + 128 <= kFirmwareSize;
+  if ((v & 0xFFFFF800) == 0x4801D000)
+    ok = (v & 0x7FF) + 128 <= kEepromSize;
+  else if ((v & 0xFF000000) == 0x88000000)
+    ok = (v & 0x00FFFFFF) + 128 <= kFirmwareSize;
   if (cam.faults.memory_error > 0) {
     --cam.faults.memory_error;
     ok = false;
@@ -243,7 +250,8 @@ void write_settings(Camera& cam, int m, uint32_t v) {
     ms.settings = PolledCommand{v};
     return;
   }
-  bool ok = ms.coding_written == kCodingPlain || (ms.coding_written == kCodingPacked && cam.cfg.packing);
+  bool ok =
+      ms.coding_written == kCodingPlain || (ms.coding_written == kCodingPacked && cam.cfg.packing);
   if (cam.faults.settings_error > 0) {
     --cam.faults.settings_error;
     ok = false;
@@ -278,7 +286,8 @@ void camera_build_eeprom(Camera& cam) {
   put_be32(cam.eeprom.data() + 516, cam.cfg.second_count);
   size_t i = 0;
   for (const auto& [x, y] : cam.cfg.blemishes) {
-    uint32_t pos = static_cast<uint32_t>(y) * static_cast<uint32_t>(cam.cfg.sensor_w) + static_cast<uint32_t>(x);
+    uint32_t pos = static_cast<uint32_t>(y) * static_cast<uint32_t>(cam.cfg.sensor_w) +
+                   static_cast<uint32_t>(x);
     put_be32(cam.eeprom.data() + 524 + 4 * i, pos);
     ++i;
   }
@@ -291,7 +300,8 @@ void camera_power_on(Camera& cam) {
     ModeState ms;
     ms.binning_word = m == 0 ? 0x01010000 : 0x010100C0;
     ms.position_word = 0;
-    ms.size_word = static_cast<uint32_t>(cam.cfg.sensor_w) << 16 | static_cast<uint32_t>(cam.cfg.sensor_h);
+    ms.size_word =
+        static_cast<uint32_t>(cam.cfg.sensor_w) << 16 | static_cast<uint32_t>(cam.cfg.sensor_h);
     ms.geometry = ModeGeometry{1, 0, 0, cam.cfg.sensor_w, cam.cfg.sensor_h};
     cam.modes[static_cast<size_t>(m)] = ms;
   }
@@ -350,15 +360,21 @@ bool camera_read(Camera& cam, uint32_t a, uint32_t* value, uint32_t* err) {
     v = rom[i];
   } else if (a >= kCommandBase && a < kCommandBase + 0x1000) {
     uint32_t off = a - kCommandBase;
-    if (off == 0x000) v = 0;
-    else if (off == 0x100) v = 0x01000000;  // format 7 only
-    else if (off == 0x19C) v = cam.cfg.mode_mask;
+    if (off == 0x000)
+      v = 0;
+    else if (off == 0x100)
+      v = 0x01000000;  // format 7 only
+    else if (off == 0x19C)
+      v = cam.cfg.mode_mask;
     else if (off >= 0x2E0 && off < 0x300) {
       int m = static_cast<int>((off - 0x2E0) / 4);
       v = offered(cam, m) ? (mode_block(m) - 0xF0000000u) / 4 : 0;
-    } else if (off == 0x480) v = (kVendorBase - 0xF0000000u) / 4;
-    else if (auto it = cam.command.find(off); it != cam.command.end()) v = it->second;
-    else ok = false;
+    } else if (off == 0x480)
+      v = (kVendorBase - 0xF0000000u) / 4;
+    else if (auto it = cam.command.find(off); it != cam.command.end())
+      v = it->second;
+    else
+      ok = false;
   } else if (a >= kModeBlockBase && a < kModeBlockBase + 8 * kModeBlockStride) {
     int m = static_cast<int>((a - kModeBlockBase) / kModeBlockStride);
     uint32_t off = (a - kModeBlockBase) % kModeBlockStride;
@@ -371,7 +387,9 @@ bool camera_read(Camera& cam, uint32_t a, uint32_t* value, uint32_t* err) {
     int top_out = m == 0 ? g.top / (2 * g.binning) : g.top / g.binning;
     bool done = false;
     switch (off) {
-      case 0x000: v = static_cast<uint32_t>(cam.cfg.sensor_w) << 16 | static_cast<uint32_t>(cam.cfg.sensor_h); break;
+      case 0x000:
+        v = static_cast<uint32_t>(cam.cfg.sensor_w) << 16 | static_cast<uint32_t>(cam.cfg.sensor_h);
+        break;
       case 0x004: v = 2u << 16 | 2u; break;  // positions and sizes: multiples of 2b
       case 0x008: v = static_cast<uint32_t>(g.left) << 16 | static_cast<uint32_t>(top_out); break;
       case 0x00C: v = static_cast<uint32_t>(g.width) << 16 | static_cast<uint32_t>(rows); break;
@@ -391,17 +409,25 @@ bool camera_read(Camera& cam, uint32_t a, uint32_t* value, uint32_t* err) {
   } else if (a >= kVendorBase && a < kVendorBase + 0x200) {
     uint32_t off = a - kVendorBase;
     bool done = false;
-    if (off == 0x000) v = access_held(cam) ? kAccessKey : 0xFFFFFFFF;
-    else if (off == 0x004) v = cam.access_timeout_word;
-    else if (off == 0x008) v = cam.firmware_starts > 0 ? 0x80000000u : 0;
-    else if (off == 0x00C) v = cam.cfg.vendor3;
-    else if (off == 0x014) v = cam.register_014;
-    else if (off == 0x01C) v = cam.shutter_word;
-    else if (off == 0x030) v = cam.capture_control;
+    if (off == 0x000)
+      v = access_held(cam) ? kAccessKey : 0xFFFFFFFF;
+    else if (off == 0x004)
+      v = cam.access_timeout_word;
+    else if (off == 0x008)
+      v = cam.firmware_starts > 0 ? 0x80000000u : 0;
+    else if (off == 0x00C)
+      v = cam.cfg.vendor3;
+    else if (off == 0x014)
+      v = cam.register_014;
+    else if (off == 0x01C)
+      v = cam.shutter_word;
+    else if (off == 0x030)
+      v = cam.capture_control;
     else if (off == 0x070) {
       v = poll(cam.memory, &done);
       if (done) finish_memory(cam);
-    } else if (off >= 0x080 && off < 0x100) v = be32(cam.window.data() + (off - 0x080));
+    } else if (off >= 0x080 && off < 0x100)
+      v = be32(cam.window.data() + (off - 0x080));
     else if (off >= 0x104 && off < 0x200 && offered(cam, static_cast<int>((off - 0x104) / 32))) {
       int m = static_cast<int>((off - 0x104) / 32);
       ModeState& ms = cam.modes[static_cast<size_t>(m)];
@@ -416,7 +442,8 @@ bool camera_read(Camera& cam, uint32_t a, uint32_t* value, uint32_t* err) {
           break;
         default: ok = false;
       }
-    } else ok = false;
+    } else
+      ok = false;
   } else {
     ok = false;
   }
@@ -448,9 +475,12 @@ bool camera_write(Camera& cam, uint32_t a, uint32_t v, uint32_t* err) {
     int m = static_cast<int>((a - kModeBlockBase) / kModeBlockStride);
     uint32_t off = (a - kModeBlockBase) % kModeBlockStride;
     if (!offered(cam, m)) return false;
-    if (off == 0x010) cam.modes[static_cast<size_t>(m)].coding_written = v;
-    else if (off == 0x07C) write_settings(cam, m, v);
-    else return false;
+    if (off == 0x010)
+      cam.modes[static_cast<size_t>(m)].coding_written = v;
+    else if (off == 0x07C)
+      write_settings(cam, m, v);
+    else
+      return false;
   } else if (a >= kVendorBase && a < kVendorBase + 0x200) {
     uint32_t off = a - kVendorBase;
     if (off == 0x000) {
@@ -466,16 +496,22 @@ bool camera_write(Camera& cam, uint32_t a, uint32_t v, uint32_t* err) {
       return true;
     }
     if (!access_held(cam)) return false;  // the camera refuses: no vendor access
-    if (off == 0x004) cam.access_timeout_word = v & 0xFFFF;
-    else if (off == 0x008) cam.firmware_starts += v == 0x40000000u ? 1 : 0;
-    else if (off == 0x014) cam.register_014 = v;
-    else if (off == 0x01C) cam.shutter_word = v;
-    else if (off == 0x030) cam.capture_control = v;
+    if (off == 0x004)
+      cam.access_timeout_word = v & 0xFFFF;
+    else if (off == 0x008)
+      cam.firmware_starts += v == 0x40000000u ? 1 : 0;
+    else if (off == 0x014)
+      cam.register_014 = v;
+    else if (off == 0x01C)
+      cam.shutter_word = v;
+    else if (off == 0x030)
+      cam.capture_control = v;
     else if (off == 0x070) {
       if (completes(cam.memory)) finish_memory(cam);
       if (cam.memory.pending) return false;  // still busy with the last command
       write_memory_command(cam, v);
-    } else if (off >= 0x080 && off < 0x100) put_be32(cam.window.data() + (off - 0x080), v);
+    } else if (off >= 0x080 && off < 0x100)
+      put_be32(cam.window.data() + (off - 0x080), v);
     else if (off >= 0x104 && off < 0x200 && offered(cam, static_cast<int>((off - 0x104) / 32))) {
       int m = static_cast<int>((off - 0x104) / 32);
       ModeState& ms = cam.modes[static_cast<size_t>(m)];

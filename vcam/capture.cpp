@@ -13,13 +13,15 @@ namespace vcam {
 namespace {
 
 Clock::duration scaled(double seconds, double timescale) {
-  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds / timescale));
+  return std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(seconds / timescale));
 }
 
 std::vector<uint32_t> defects_of(const Camera& cam) {
   std::vector<uint32_t> d;
   for (const auto& [x, y] : cam.cfg.blemishes)
-    d.push_back(static_cast<uint32_t>(y) * static_cast<uint32_t>(cam.cfg.sensor_w) + static_cast<uint32_t>(x));
+    d.push_back(static_cast<uint32_t>(y) * static_cast<uint32_t>(cam.cfg.sensor_w) +
+                static_cast<uint32_t>(x));
   return d;
 }
 
@@ -146,19 +148,22 @@ bool capture_frame(Bus& b, std::unique_lock<std::mutex>& lk, HandleRec& hr, Came
   }
   const bool stamp = cam.cfg.frame_stamp;
   const uint64_t frame_number = cam.frames_sent + 1;  // the number it has once delivered
-  FrameGeometry g{rd.mode, rd.geometry.binning, rd.geometry.left, rd.geometry.top,
-                  rd.geometry.width, rd.geometry.height, rd.ticks};
+  FrameGeometry g{rd.mode,           rd.geometry.binning, rd.geometry.left, rd.geometry.top,
+                  rd.geometry.width, rd.geometry.height,  rd.ticks};
   size_t wire_bytes = static_cast<size_t>(rd.bytes_per_packet) * rd.packets_per_frame;
   // The host's time to compute the frame is no camera time: the wait's clock stops.
   Clock::time_point render_start = Clock::now();
   lk.unlock();
-  std::vector<uint16_t> samples = render_frame(params, sensor_w, sensor_h, defects, g, exposure_number);
+  std::vector<uint16_t> samples =
+      render_frame(params, sensor_w, sensor_h, defects, g, exposure_number);
   std::vector<uint8_t> wire(wire_bytes);
-  bool rendered = samples.size() == static_cast<size_t>(g.width) * static_cast<size_t>(transferred_rows(g));
+  bool rendered =
+      samples.size() == static_cast<size_t>(g.width) * static_cast<size_t>(transferred_rows(g));
   if (rendered) {
     if (overrange != 0) mark_overrange(samples.data(), g.width, transferred_rows(g), overrange);
     if (stamp) stamp_frame(samples.data(), g.width, frame_number);
-    encode_frame(samples.data(), g.width, transferred_rows(g), g.mode, rd.packed, wire.data(), wire.size());
+    encode_frame(samples.data(), g.width, transferred_rows(g), g.mode, rd.packed, wire.data(),
+                 wire.size());
   }
   lk.lock();
   if (!rendered) {  // a geometry the sensor cannot read out never leaves the camera

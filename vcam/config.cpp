@@ -30,8 +30,8 @@ bool parse_u64(std::string_view s, int base, uint64_t* out) {
   }
   if (text.empty()) return false;
   for (char c : text) {
-    bool ok = base == 16 ? std::isxdigit(static_cast<unsigned char>(c)) != 0
-                         : (c >= '0' && c <= '9');
+    bool ok =
+        base == 16 ? std::isxdigit(static_cast<unsigned char>(c)) != 0 : (c >= '0' && c <= '9');
     if (!ok) return false;
   }
   errno = 0;
@@ -75,9 +75,12 @@ bool parse_double(std::string_view s, double lo, double hi, double* out) {
 }
 
 bool parse_bool(std::string_view s, bool* out) {
-  if (s == "0") *out = false;
-  else if (s == "1") *out = true;
-  else return false;
+  if (s == "0")
+    *out = false;
+  else if (s == "1")
+    *out = true;
+  else
+    return false;
   return true;
 }
 
@@ -93,7 +96,8 @@ std::vector<std::string_view> split(std::string_view s, char sep) {
   size_t start = 0;
   while (true) {
     size_t p = s.find(sep, start);
-    parts.push_back(s.substr(start, p == std::string_view::npos ? std::string_view::npos : p - start));
+    parts.push_back(
+        s.substr(start, p == std::string_view::npos ? std::string_view::npos : p - start));
     if (p == std::string_view::npos) break;
     start = p + 1;
   }
@@ -108,12 +112,16 @@ bool parse_address(std::string_view s, uint32_t* out) {
   if (plus != std::string_view::npos) {
     std::string_view name = s.substr(0, plus);
     off = s.substr(plus + 1);
-    if (name == "cmd") base = kCommandBase;
-    else if (name == "vendor") base = kVendorBase;
-    else if (name == "rom") base = kRomBase;
+    if (name == "cmd")
+      base = kCommandBase;
+    else if (name == "vendor")
+      base = kVendorBase;
+    else if (name == "rom")
+      base = kRomBase;
     else if (name.size() == 5 && name.substr(0, 4) == "mode" && name[4] >= '0' && name[4] <= '7')
       base = kModeBlockBase + kModeBlockStride * static_cast<uint32_t>(name[4] - '0');
-    else return false;
+    else
+      return false;
   }
   uint32_t v = 0;
   if (!parse_u32(off, 16, &v)) return false;
@@ -144,8 +152,10 @@ bool parse_count_fault(std::string_view s, uint32_t def, Fault* f) {
 
 // A count of 0 clears the target's faults; otherwise the stage queues up behind the others.
 void set_fault(FaultQueues& m, uint32_t key, const Fault& f) {
-  if (f.remaining == 0) m.erase(key);
-  else m[key].push_back(f);
+  if (f.remaining == 0)
+    m.erase(key);
+  else
+    m[key].push_back(f);
 }
 
 // ---- the keys ----------------------------------------------------------------------------
@@ -165,22 +175,38 @@ using Apply = bool (*)(std::string_view value, Draft& d);
 
 // Fields set straight from one value.
 template <auto Field, int Base>
-bool setting_word(std::string_view v, Draft& d) { return parse_u32(v, Base, &(d.cfg.*Field)); }
+bool setting_word(std::string_view v, Draft& d) {
+  return parse_u32(v, Base, &(d.cfg.*Field));
+}
 template <auto Field, int Lo, int Hi>
-bool setting_int(std::string_view v, Draft& d) { return parse_int(v, Lo, Hi, &(d.cfg.*Field)); }
+bool setting_int(std::string_view v, Draft& d) {
+  return parse_int(v, Lo, Hi, &(d.cfg.*Field));
+}
 template <auto Field>
-bool setting_bool(std::string_view v, Draft& d) { return parse_bool(v, &(d.cfg.*Field)); }
+bool setting_bool(std::string_view v, Draft& d) {
+  return parse_bool(v, &(d.cfg.*Field));
+}
 template <auto Field, double Lo, double Hi>
-bool sensor_double(std::string_view v, Draft& d) { return parse_double(v, Lo, Hi, &(d.cfg.sensor.*Field)); }
+bool sensor_double(std::string_view v, Draft& d) {
+  return parse_double(v, Lo, Hi, &(d.cfg.sensor.*Field));
+}
 template <auto Field>
-bool sensor_bool(std::string_view v, Draft& d) { return parse_bool(v, &(d.cfg.sensor.*Field)); }
+bool sensor_bool(std::string_view v, Draft& d) {
+  return parse_bool(v, &(d.cfg.sensor.*Field));
+}
 template <auto Field, int Lo, int Hi>
-bool sensor_int(std::string_view v, Draft& d) { return parse_int(v, Lo, Hi, &(d.cfg.sensor.*Field)); }
+bool sensor_int(std::string_view v, Draft& d) {
+  return parse_int(v, Lo, Hi, &(d.cfg.sensor.*Field));
+}
 template <auto Field>
-bool fault_count(std::string_view v, Draft& d) { return parse_u32(v, 10, &(d.faults.*Field)); }
+bool fault_count(std::string_view v, Draft& d) {
+  return parse_u32(v, 10, &(d.faults.*Field));
+}
 // N or N:CODE: the next N operations fail with CODE (default ERROR_GEN_FAILURE).
 template <auto Field>
-bool count_fault(std::string_view v, Draft& d) { return parse_count_fault(v, kErrGenFailure, &(d.faults.*Field)); }
+bool count_fault(std::string_view v, Draft& d) {
+  return parse_count_fault(v, kErrGenFailure, &(d.faults.*Field));
+}
 
 // One of a few words, each naming a value.
 template <typename T, size_t N>
@@ -228,9 +254,11 @@ bool modes(std::string_view v, Draft& d) {
 bool output(std::string_view v, Draft& d) {  // M:WxH
   auto parts = split(v, ':');
   int m = 0, w = 0, h = 0;
-  if (parts.size() != 2 || !parse_int(parts[0], 0, 7, &m) || !parse_size(parts[1], 1, 65535, &w, &h))
+  if (parts.size() != 2 || !parse_int(parts[0], 0, 7, &m) ||
+      !parse_size(parts[1], 1, 65535, &w, &h))
     return false;
-  d.cfg.output_size[static_cast<size_t>(m)] = static_cast<uint32_t>(w) << 16 | static_cast<uint32_t>(h);
+  d.cfg.output_size[static_cast<size_t>(m)] =
+      static_cast<uint32_t>(w) << 16 | static_cast<uint32_t>(h);
   return true;
 }
 
@@ -282,9 +310,11 @@ bool eeprom(std::string_view v, Draft& d) {  // OFF:HEXBYTES or -
 bool timescale(std::string_view v, Draft& d) { return parse_double(v, 1.0, 1e6, &d.cfg.timescale); }
 
 bool scene(std::string_view v, Draft& d) {
-  static constexpr std::pair<std::string_view, Scene> kScenes[] = {
-      {"chart", Scene::kChart}, {"flat", Scene::kFlat}, {"dark", Scene::kDark},
-      {"gradient", Scene::kGradient}, {"bar", Scene::kBar}};
+  static constexpr std::pair<std::string_view, Scene> kScenes[] = {{"chart", Scene::kChart},
+                                                                   {"flat", Scene::kFlat},
+                                                                   {"dark", Scene::kDark},
+                                                                   {"gradient", Scene::kGradient},
+                                                                   {"bar", Scene::kBar}};
   return one_of(v, kScenes, &d.cfg.sensor.scene);
 }
 
@@ -325,7 +355,9 @@ bool fail_ioctl(std::string_view v, Draft& d) {
   return true;
 }
 
-bool fail_open_set(std::string_view v, Draft& d) { return parse_count_fault(v, kErrGenFailure, &d.bus_fault); }
+bool fail_open_set(std::string_view v, Draft& d) {
+  return parse_count_fault(v, kErrGenFailure, &d.bus_fault);
+}
 
 bool lapse(std::string_view v, Draft& d) {
   bool now = false;
@@ -456,14 +488,17 @@ std::string cross_check(Draft& d) {
   const std::string sensor = std::to_string(d.cfg.sensor_w) + "x" + std::to_string(d.cfg.sensor_h);
   for (const auto& [x, y] : d.cfg.blemishes)
     if (x >= d.cfg.sensor_w || y >= d.cfg.sensor_h)
-      return "blemishes=" + std::to_string(x) + ":" + std::to_string(y) + ": outside the " + sensor + " sensor";
+      return "blemishes=" + std::to_string(x) + ":" + std::to_string(y) + ": outside the " +
+             sensor + " sensor";
   for (size_t m = 0; m < 8; ++m) {
     const uint32_t o = d.cfg.output_size[m];
-    if (o != 0 && (static_cast<int>(o >> 16) > d.cfg.sensor_w || static_cast<int>(o & 0xFFFF) > d.cfg.sensor_h))
-      return "output=" + std::to_string(m) + ":" + std::to_string(o >> 16) + "x" + std::to_string(o & 0xFFFF) +
-             ": larger than the " + sensor + " sensor";
+    if (o != 0 && (static_cast<int>(o >> 16) > d.cfg.sensor_w ||
+                   static_cast<int>(o & 0xFFFF) > d.cfg.sensor_h))
+      return "output=" + std::to_string(m) + ":" + std::to_string(o >> 16) + "x" +
+             std::to_string(o & 0xFFFF) + ": larger than the " + sensor + " sensor";
   }
-  if (d.blemishes_given && !d.count_given) d.cfg.blemish_count = static_cast<uint32_t>(d.cfg.blemishes.size());
+  if (d.blemishes_given && !d.count_given)
+    d.cfg.blemish_count = static_cast<uint32_t>(d.cfg.blemishes.size());
   return {};
 }
 
@@ -498,8 +533,10 @@ std::string parse_config(const char* text, bool attaching, Settings* cfg, Camera
     const std::string_view value = std::string_view(word).substr(eq + 1);
     const Key* key = find_key(name);
     if (key == nullptr) return word + ": no key " + std::string(name);
-    if (key->attach_only && !attaching) return word + ": " + std::string(name) + "= is given at attach only";
-    if (!key->apply(value, d)) return word + ": " + std::string(name) + "= takes " + std::string(key->takes);
+    if (key->attach_only && !attaching)
+      return word + ": " + std::string(name) + "= is given at attach only";
+    if (!key->apply(value, d))
+      return word + ": " + std::string(name) + "= takes " + std::string(key->takes);
   }
   if (std::string wrong = cross_check(d); !wrong.empty()) return wrong;
   *cfg = d.cfg;

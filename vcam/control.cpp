@@ -4,8 +4,8 @@
 #include <climits>
 #include <cstring>
 
-#include "vcam/probe.h"
 #include "vcam/internal.h"
+#include "vcam/probe.h"
 
 namespace vcam {
 
@@ -27,7 +27,8 @@ UcapVcamUsage usage_of(const Bus& b, const Camera* cam) {
     u.bandwidth_units += static_cast<int>(bw.units);
   }
   for (int ch = 0; ch < 64; ++ch)
-    if ((b.channels_used >> ch & 1) != 0 && (cam == nullptr || b.channel_owner[ch] == cam)) ++u.channels;
+    if ((b.channels_used >> ch & 1) != 0 && (cam == nullptr || b.channel_owner[ch] == cam))
+      ++u.channels;
   for (const auto& [handle, res] : b.resources)
     if (cam == nullptr || res.cam.lock().get() == cam) ++u.resources;
   return u;
@@ -85,7 +86,8 @@ bool expected_frame(int id, const FrameGeometry& g, std::vector<uint16_t>* sampl
     w = cam->cfg.sensor_w;
     h = cam->cfg.sensor_h;
     for (const auto& [x, y] : cam->cfg.blemishes)
-      defects.push_back(static_cast<uint32_t>(y) * static_cast<uint32_t>(w) + static_cast<uint32_t>(x));
+      defects.push_back(static_cast<uint32_t>(y) * static_cast<uint32_t>(w) +
+                        static_cast<uint32_t>(x));
   }
   std::vector<uint16_t> s = expected_frame(p, w, h, defects, g);
   if (s.empty()) return false;

@@ -149,8 +149,10 @@ int attach_camera(Bus& b, const char* config) {
 void release_camera_resources(Bus& b, Camera& cam) {
   for (auto it = b.resources.begin(); it != b.resources.end();) {
     auto owner = it->second.cam.lock();
-    if (owner.get() == &cam) it = b.resources.erase(it);
-    else ++it;
+    if (owner.get() == &cam)
+      it = b.resources.erase(it);
+    else
+      ++it;
   }
   for (auto it = b.bandwidth.begin(); it != b.bandwidth.end();) {
     if (it->second.owner == &cam) {
@@ -212,7 +214,8 @@ struct Request {
 void arg(Request& r, const char* key, uint64_t value, bool hex = false) {
   char digits[24];
   char* end = std::to_chars(digits, digits + sizeof digits, value, hex ? 16 : 10).ptr;
-  for (char* c = digits; c != end; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+  for (char* c = digits; c != end; ++c)
+    *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
   r.args.append(" ").append(key).append(hex ? "=0x" : "=").append(digits, end);
 }
 
@@ -222,7 +225,8 @@ bool sizes(const Request& r, uint32_t in_len, uint32_t out_len, uint32_t* err) {
 }
 
 bool read_write(Request& r, uint32_t* err) {
-  if (!(r.in_len == 44 || r.in_len == 168) || r.out_len != r.in_len) return fail(err, kErrInvalidParameter);
+  if (!(r.in_len == 44 || r.in_len == 168) || r.out_len != r.in_len)
+    return fail(err, kErrInvalidParameter);
   const uint8_t* p = r.in;
   uint32_t count = le32(p + 20), block = le32(p + 24);
   bool quadlet = r.in_len == 44;
@@ -233,7 +237,8 @@ bool read_write(Request& r, uint32_t* err) {
   uint32_t address = le32(p + 16);
   bool is_read = r.code == kIoRead;
   uint32_t code = 0;
-  if (take_fault(is_read ? r.cam.faults.read : r.cam.faults.write, address, &code)) return fail(err, code);
+  if (take_fault(is_read ? r.cam.faults.read : r.cam.faults.write, address, &code))
+    return fail(err, code);
   uint8_t data[128];
   std::memcpy(data, p + 36, count);
   bool ok = false;
@@ -421,7 +426,8 @@ bool frame_buffer(Request& r, uint32_t* err) {
     cam.frame_buffer_size = 0;
   } else {
     if (size > kMaxFrameBuffer) return fail(err, kErrNotEnoughMemory);
-    if (cam.frame_buffer[0] && cam.frame_buffer_size != size) return fail(err, kErrInvalidParameter);
+    if (cam.frame_buffer[0] && cam.frame_buffer_size != size)
+      return fail(err, kErrInvalidParameter);
     if (!cam.frame_buffer[0]) {
       std::unique_ptr<uint8_t[]> f0(new (std::nothrow) uint8_t[size]());
       std::unique_ptr<uint8_t[]> f1(new (std::nothrow) uint8_t[size]());
@@ -551,8 +557,20 @@ bool run_request(Bus& b, std::unique_lock<std::mutex>& lk, Handle h, uint32_t co
   Camera& cam = *hr->cam;
   const char* name = request_name(code);
   bool logged = name != nullptr || (code != kIoRead && code != kIoWrite && code != kIoBusReset);
-  Request r{b, lk, hr, cam, h, code, static_cast<const uint8_t*>(in), in_len, static_cast<uint8_t*>(out),
-            out_len, returned, name != nullptr ? name : "ioctl", {}, {}};
+  Request r{b,
+            lk,
+            hr,
+            cam,
+            h,
+            code,
+            static_cast<const uint8_t*>(in),
+            in_len,
+            static_cast<uint8_t*>(out),
+            out_len,
+            returned,
+            name != nullptr ? name : "ioctl",
+            {},
+            {}};
   if (name == nullptr && logged) arg(r, "code", code, true);  // a code the driver does not know
   bool ok = serve(r, hr->overlapped, ov, pend, err);
   if (logged) {
@@ -602,7 +620,7 @@ bool enum_interface(DeviceSet* set, uint32_t index, void* data, uint32_t* err) {
   if (le32(d) != 32) return fail(err, kErrInvalidUserBuffer);
   if (index >= set->paths.size()) return fail(err, kErrNoMoreItems);
   std::memcpy(d + 4, kClassGuid, 16);
-  put_le32(d + 20, 1);                               // SPINT_ACTIVE
+  put_le32(d + 20, 1);                                 // SPINT_ACTIVE
   put_le64(d + 24, static_cast<uint64_t>(index) + 1);  // reserved: which interface
   *err = 0;
   return true;
@@ -614,12 +632,14 @@ bool interface_detail(DeviceSet* set, const void* data, void* detail, uint32_t d
   if (data == nullptr) return fail(err, kErrInvalidParameter);
   const auto* d = static_cast<const uint8_t*>(data);
   uint64_t which = le64(d + 24);
-  if (le32(d) != 32 || which == 0 || which > set->paths.size() || std::memcmp(d + 4, kClassGuid, 16) != 0)
+  if (le32(d) != 32 || which == 0 || which > set->paths.size() ||
+      std::memcmp(d + 4, kClassGuid, 16) != 0)
     return fail(err, kErrInvalidParameter);
   const std::string& path = set->paths[which - 1];
   uint32_t need = static_cast<uint32_t>(4 + path.size() + 1);
   if (required != nullptr) *required = need;
-  if (detail == nullptr) return fail(err, detail_size == 0 ? kErrInsufficientBuffer : kErrInvalidUserBuffer);
+  if (detail == nullptr)
+    return fail(err, detail_size == 0 ? kErrInsufficientBuffer : kErrInvalidUserBuffer);
   if (detail_size < 5) return fail(err, kErrInvalidUserBuffer);
   auto* out = static_cast<uint8_t*>(detail);
   if (le32(out) != 8) return fail(err, kErrInvalidUserBuffer);

@@ -13,20 +13,20 @@
 namespace vcam {
 
 // Win32 error codes the driver reports.
-inline constexpr uint32_t kErrFileNotFound = 2;        // ERROR_FILE_NOT_FOUND
-inline constexpr uint32_t kErrInvalidHandle = 6;       // ERROR_INVALID_HANDLE
-inline constexpr uint32_t kErrNotEnoughMemory = 8;     // ERROR_NOT_ENOUGH_MEMORY
-inline constexpr uint32_t kErrInvalidFunction = 1;     // ERROR_INVALID_FUNCTION (unknown control code)
-inline constexpr uint32_t kErrGenFailure = 31;         // ERROR_GEN_FAILURE
-inline constexpr uint32_t kErrInvalidParameter = 87;   // ERROR_INVALID_PARAMETER
-inline constexpr uint32_t kErrSemTimeout = 121;        // ERROR_SEM_TIMEOUT
-inline constexpr uint32_t kErrInsufficientBuffer = 122;// ERROR_INSUFFICIENT_BUFFER
-inline constexpr uint32_t kErrNoMoreItems = 259;       // ERROR_NO_MORE_ITEMS
-inline constexpr uint32_t kErrOperationAborted = 995;  // ERROR_OPERATION_ABORTED
-inline constexpr uint32_t kErrIoPending = 997;         // ERROR_IO_PENDING
-inline constexpr uint32_t kErrDeviceNotConnected = 1167; // ERROR_DEVICE_NOT_CONNECTED
-inline constexpr uint32_t kErrInvalidUserBuffer = 1784;  // ERROR_INVALID_USER_BUFFER
-inline constexpr uint32_t kErrNoSystemResources = 1450;  // ERROR_NO_SYSTEM_RESOURCES
+inline constexpr uint32_t kErrFileNotFound = 2;     // ERROR_FILE_NOT_FOUND
+inline constexpr uint32_t kErrInvalidHandle = 6;    // ERROR_INVALID_HANDLE
+inline constexpr uint32_t kErrNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
+inline constexpr uint32_t kErrInvalidFunction = 1;  // ERROR_INVALID_FUNCTION (unknown control code)
+inline constexpr uint32_t kErrGenFailure = 31;      // ERROR_GEN_FAILURE
+inline constexpr uint32_t kErrInvalidParameter = 87;      // ERROR_INVALID_PARAMETER
+inline constexpr uint32_t kErrSemTimeout = 121;           // ERROR_SEM_TIMEOUT
+inline constexpr uint32_t kErrInsufficientBuffer = 122;   // ERROR_INSUFFICIENT_BUFFER
+inline constexpr uint32_t kErrNoMoreItems = 259;          // ERROR_NO_MORE_ITEMS
+inline constexpr uint32_t kErrOperationAborted = 995;     // ERROR_OPERATION_ABORTED
+inline constexpr uint32_t kErrIoPending = 997;            // ERROR_IO_PENDING
+inline constexpr uint32_t kErrDeviceNotConnected = 1167;  // ERROR_DEVICE_NOT_CONNECTED
+inline constexpr uint32_t kErrInvalidUserBuffer = 1784;   // ERROR_INVALID_USER_BUFFER
+inline constexpr uint32_t kErrNoSystemResources = 1450;   // ERROR_NO_SYSTEM_RESOURCES
 
 using Handle = std::intptr_t;
 inline constexpr Handle kInvalidHandle = -1;

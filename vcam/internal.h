@@ -74,8 +74,8 @@ struct Settings {
   std::string id_field;  // empty: made from the unique id
   int sensor_w = 2584;
   int sensor_h = 1936;
-  uint32_t mode_mask = 0xA0000000;  // modes 0 and 2
-  int node = -1;                    // -1: chosen from the camera id
+  uint32_t mode_mask = 0xA0000000;        // modes 0 and 2
+  int node = -1;                          // -1: chosen from the camera id
   std::array<uint32_t, 8> output_size{};  // vendor 0x10C + 32m; 0: the sensor size
   // registers and EEPROM
   bool packing = true;
@@ -112,9 +112,9 @@ struct CameraFaults {
   uint32_t drop_skip = 0;       // exposures whose frame still arrives before the drops begin
   uint32_t detach_after = 0;    // the camera unplugs once it has delivered this many more frames
   uint32_t detach_in_exposure = 0;  // it unplugs halfway through this exposure (1: the next)
-  uint32_t memory_stuck = 0;    // memory commands that stay busy until released
-  bool memory_release = false;  // memory_stuck=0 was given: a stuck command finishes
-  uint32_t overrange = 0;       // frames sent with samples above 4095
+  uint32_t memory_stuck = 0;        // memory commands that stay busy until released
+  bool memory_release = false;      // memory_stuck=0 was given: a stuck command finishes
+  uint32_t overrange = 0;           // frames sent with samples above 4095
   uint16_t overrange_value = 0xFFFF;
   std::map<uint32_t, uint32_t> misreport;  // registers that read a wrong value, by address
 };
@@ -122,10 +122,10 @@ struct CameraFaults {
 // A command register's command: busy for a while after it was written (a command that
 // fails ends at once), then done with its final value.
 struct PolledCommand {
-  uint32_t value = 0;       // as read back once finished
+  uint32_t value = 0;  // as read back once finished
   uint32_t busy_bits = 0;
-  bool pending = false;     // running: its effect is still to come
-  bool stuck = false;       // stays busy until released (faults *_stuck)
+  bool pending = false;  // running: its effect is still to come
+  bool stuck = false;    // stays busy until released (faults *_stuck)
   Clock::time_point done_at{};
 };
 
@@ -166,8 +166,8 @@ struct Camera {
   uint32_t shutter_word = 0;
   uint32_t capture_control = 0x00000000;
   uint32_t register_014 = 0;
-  uint32_t firmware_starts = 0;   // start commands accepted
-  uint32_t firmware_extent = 0;   // end of the highest firmware block written
+  uint32_t firmware_starts = 0;  // start commands accepted
+  uint32_t firmware_extent = 0;  // end of the highest firmware block written
   PolledCommand memory;
   uint32_t pending_memory = 0;  // command carried out when the busy bits clear
   std::array<uint8_t, 128> window{};
@@ -218,7 +218,7 @@ struct Resource {
 
 struct Bus {
   std::mutex mu;
-  std::condition_variable cv;  // capture waits
+  std::condition_variable cv;                    // capture waits
   std::vector<std::shared_ptr<Camera>> cameras;  // attach order; detached ones stay until reset
   std::map<Handle, std::shared_ptr<HandleRec>> handles;
   Handle next_handle = 0x100;
@@ -259,9 +259,9 @@ std::string parse_config(const char* text, bool attaching, Settings* cfg, Camera
                          Fault* bus_fault);
 
 // ---- the camera ----------------------------------------------------------------------
-void camera_power_on(Camera& cam);          // registers to their start values
-void camera_build_eeprom(Camera& cam);      // EEPROM bytes from the settings
-void camera_release_memory(Camera& cam);    // a stuck memory command finishes now
+void camera_power_on(Camera& cam);        // registers to their start values
+void camera_build_eeprom(Camera& cam);    // EEPROM bytes from the settings
+void camera_release_memory(Camera& cam);  // a stuck memory command finishes now
 std::string camera_path(const Camera& cam);
 // Register access as the camera carries it out: false with an error for an address the
 // camera does not decode or a write it refuses. Traced when carried out.

@@ -27,7 +27,8 @@ double unit(uint64_t h) { return static_cast<double>(h >> 11) * (1.0 / 900719925
 // Nearly normal number of mean 0 and variance 1 from one hash: the sum of its four 16-bit
 // parts (Irwin-Hall), cut off beyond 3.46 standard deviations.
 double normal(uint64_t h) {
-  double sum = static_cast<double>((h & 0xFFFF) + (h >> 16 & 0xFFFF) + (h >> 32 & 0xFFFF) + (h >> 48));
+  double sum =
+      static_cast<double>((h & 0xFFFF) + (h >> 16 & 0xFFFF) + (h >> 32 & 0xFFFF) + (h >> 48));
   return (sum / 65535.0 - 2.0) * 1.7320508075688772;
 }
 
@@ -75,19 +76,24 @@ std::vector<float> blur_scene(const SensorParams& p, int w, int h, int x0, int c
   const int r = static_cast<int>(std::ceil(3.0 * p.blur));
   std::vector<float> kernel(static_cast<size_t>(2 * r + 1));
   double sum = 0;
-  for (int k = -r; k <= r; ++k) sum += kernel[static_cast<size_t>(k + r)] = static_cast<float>(std::exp(-0.5 * k * k / (p.blur * p.blur)));
+  for (int k = -r; k <= r; ++k)
+    sum += kernel[static_cast<size_t>(k + r)] =
+        static_cast<float>(std::exp(-0.5 * k * k / (p.blur * p.blur)));
   for (float& k : kernel) k = static_cast<float>(k / sum);
   const size_t wide = static_cast<size_t>(cols + 2 * r), tall = static_cast<size_t>(rows + 2 * r);
-  std::vector<float> source(wide), across(tall * static_cast<size_t>(cols)), out(static_cast<size_t>(rows) * static_cast<size_t>(cols));
+  std::vector<float> source(wide), across(tall * static_cast<size_t>(cols)),
+      out(static_cast<size_t>(rows) * static_cast<size_t>(cols));
   for (int c = 0; c < 3; ++c) {
     for (size_t j = 0; j < tall; ++j) {
       const int y = std::clamp(static_cast<int>(j) - r, 0, h - 1);
       for (size_t i = 0; i < wide; ++i)
-        source[i] = static_cast<float>(scene(p, w, h, std::clamp(x0 + static_cast<int>(i) - r, 0, w - 1), y, c));
+        source[i] = static_cast<float>(
+            scene(p, w, h, std::clamp(x0 + static_cast<int>(i) - r, 0, w - 1), y, c));
       float* row = &across[j * static_cast<size_t>(cols)];
       for (int i = 0; i < cols; ++i) {
         float v = 0;
-        for (size_t k = 0; k < kernel.size(); ++k) v += kernel[k] * source[static_cast<size_t>(i) + k];
+        for (size_t k = 0; k < kernel.size(); ++k)
+          v += kernel[k] * source[static_cast<size_t>(i) + k];
         row[i] = v;
       }
     }
@@ -95,7 +101,9 @@ std::vector<float> blur_scene(const SensorParams& p, int w, int h, int x0, int c
       for (int i = 0; i < cols; ++i) {
         if (color(x0 + i, y) != c) continue;
         float v = 0;
-        for (size_t k = 0; k < kernel.size(); ++k) v += kernel[k] * across[(static_cast<size_t>(y) + k) * static_cast<size_t>(cols) + static_cast<size_t>(i)];
+        for (size_t k = 0; k < kernel.size(); ++k)
+          v += kernel[k] * across[(static_cast<size_t>(y) + k) * static_cast<size_t>(cols) +
+                                  static_cast<size_t>(i)];
         out[static_cast<size_t>(y) * static_cast<size_t>(cols) + static_cast<size_t>(i)] = v;
       }
   }
@@ -103,8 +111,8 @@ std::vector<float> blur_scene(const SensorParams& p, int w, int h, int x0, int c
 }
 
 // The blurred scenes of the last few geometries: a stream renders the same one every frame.
-std::shared_ptr<const std::vector<float>> blurred_scene(const SensorParams& p, int w, int h, int x0, int cols,
-                                                        int rows) {
+std::shared_ptr<const std::vector<float>> blurred_scene(const SensorParams& p, int w, int h, int x0,
+                                                        int cols, int rows) {
   struct Entry {
     Scene scene;
     double blur;
@@ -132,7 +140,7 @@ struct Model {
   double signal_scale;  // counts of a white pixel of the strongest color over this exposure
   double dark_charge;   // counts of dark charge over this exposure
   std::array<double, 3> response;  // per color, the strongest 1
-  std::vector<uint8_t> defect;  // 1 stuck high, 2 dead, per sensor pixel (or empty)
+  std::vector<uint8_t> defect;     // 1 stuck high, 2 dead, per sensor pixel (or empty)
   // With blur: the blurred scene over rows [0, ...) and columns [blur_x0, blur_x0 + blur_cols).
   std::shared_ptr<const std::vector<float>> blurred = nullptr;
   int blur_x0 = 0, blur_cols = 0;
@@ -144,11 +152,13 @@ struct Model {
   }
   // Light falling on one pixel during the exposure, in counts.
   double light(int x, int y, uint64_t ph) const {
-    double s = blurred ? (*blurred)[static_cast<size_t>(y) * static_cast<size_t>(blur_cols) + static_cast<size_t>(x - blur_x0)]
+    double s = blurred ? (*blurred)[static_cast<size_t>(y) * static_cast<size_t>(blur_cols) +
+                                    static_cast<size_t>(x - blur_x0)]
                        : scene(p, w, h, x, y, color(x, y));
     if (s == 0.0) return 0.0;
     // Gain: the sum of two uniform numbers, scaled to unit variance.
-    double n = static_cast<double>(ph & 0xFFFFFFFF) * 0x1p-32 + static_cast<double>(ph >> 32) * 0x1p-32 - 1.0;
+    double n = static_cast<double>(ph & 0xFFFFFFFF) * 0x1p-32 +
+               static_cast<double>(ph >> 32) * 0x1p-32 - 1.0;
     double g = 1.0 + p.prnu * n * 2.449489742783178;
     double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;
     double dx = (x - cx) / cx, dy = (y - cy) / cy;
@@ -200,7 +210,8 @@ std::vector<int> covered_rows(const FrameGeometry& g, int row, int sensor_h, boo
     if (b % 2 == 0 && row % 2 == 1) ++y0;
     for (int j = 0; j < b; ++j) rows.push_back(y0 + 2 * j);
   }
-  rows.erase(std::remove_if(rows.begin(), rows.end(), [&](int y) { return y >= sensor_h; }), rows.end());
+  rows.erase(std::remove_if(rows.begin(), rows.end(), [&](int y) { return y >= sensor_h; }),
+             rows.end());
   return rows;
 }
 
@@ -255,7 +266,8 @@ std::vector<uint16_t> render_frame(const SensorParams& p, int sensor_w, int sens
       double q = l + m.dark(ph) + (x % 2 == 0 ? p.smear * above[c] : 0.0);
       above[c] += l;
       if (!m.defect.empty()) {
-        uint8_t d = m.defect[static_cast<size_t>(y) * static_cast<size_t>(sensor_w) + static_cast<size_t>(x)];
+        uint8_t d = m.defect[static_cast<size_t>(y) * static_cast<size_t>(sensor_w) +
+                             static_cast<size_t>(x)];
         if (d == 1) q = 1e6;
         if (d == 2) q = 0.0;
       }
@@ -274,7 +286,8 @@ std::vector<uint16_t> render_frame(const SensorParams& p, int sensor_w, int sens
     std::vector<int> ys = covered_rows(g, i, sensor_h, p.color_rows);
     double offset = 0.0;
     if (!ys.empty()) {
-      double u = unit(hash(p.seed, kRow, static_cast<uint64_t>(ys[0]), static_cast<uint64_t>(g.mode)));
+      double u =
+          unit(hash(p.seed, kRow, static_cast<uint64_t>(ys[0]), static_cast<uint64_t>(g.mode)));
       offset = std::floor((u * 2.0 - 1.0) * p.row_pattern + 0.5);
     }
     for (size_t c = 0; c < W; ++c) {
@@ -283,7 +296,8 @@ std::vector<uint16_t> render_frame(const SensorParams& p, int sensor_w, int sens
       double v = p.bias + column[c] + offset + q;
       if (p.noise) {
         // Shot noise (variance = charge) and read noise together: one normal number.
-        uint64_t h1 = mix(frame_key ^ (static_cast<uint64_t>(i) << 32 | (static_cast<uint64_t>(g.left) + c)));
+        uint64_t h1 =
+            mix(frame_key ^ (static_cast<uint64_t>(i) << 32 | (static_cast<uint64_t>(g.left) + c)));
         double sigma = std::sqrt(std::max(q, 0.0) + p.read_noise * p.read_noise);
         v += sigma * normal(h1);
       }
@@ -309,8 +323,8 @@ size_t payload_bytes(int width, int rows, int mode, bool packed) {
   return 2 * f0;  // the odd field is never longer than the even one
 }
 
-void encode_frame(const uint16_t* samples, int width, int rows, int mode, bool packed,
-                  uint8_t* out, size_t frame_bytes) {
+void encode_frame(const uint16_t* samples, int width, int rows, int mode, bool packed, uint8_t* out,
+                  size_t frame_bytes) {
   std::memset(out, 0, frame_bytes);
   if (width <= 0 || rows <= 0) return;
   size_t w = static_cast<size_t>(width);

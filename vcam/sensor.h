@@ -20,15 +20,15 @@ enum class Scene { kChart, kFlat, kDark, kGradient, kBar };
 
 struct SensorParams {
   Scene scene = Scene::kChart;
-  double blur = 0.0;        // defocus: Gaussian blur of the scene, standard deviation in pixels
-  double level = 1500.0;    // signal of a white pixel of the strongest color, counts per 100 ms
+  double blur = 0.0;      // defocus: Gaussian blur of the scene, standard deviation in pixels
+  double level = 1500.0;  // signal of a white pixel of the strongest color, counts per 100 ms
   // Relative response of the red, green and blue sites to white light (the color filters
   // and the silicon together); the strongest color gets `level`, the others their share.
   std::array<double, 3> response = {1.37, 1.93, 1.0};
-  bool noise = true;        // shot and read noise
-  uint64_t seed = 1;        // fixed patterns and noise
-  double dark = 10.0;       // dark current in counts per second
-  double hot = 0.0005;      // share of hot pixels (dark current 50 to 200 times higher)
+  bool noise = true;    // shot and read noise
+  uint64_t seed = 1;    // fixed patterns and noise
+  double dark = 10.0;   // dark current in counts per second
+  double hot = 0.0005;  // share of hot pixels (dark current 50 to 200 times higher)
   // Vertical smear: each pixel of an even column (red and green sites) gains this share of
   // the light of the pixels above it in its column; the odd columns (green and blue sites)
   // do not smear. So the two greens of a mosaic cell differ by the smear of the even one,
@@ -41,7 +41,7 @@ struct SensorParams {
   int column_pattern = 3;   // amplitude of the column offsets (counts)
   int row_pattern = 1;      // amplitude of the row offsets (counts)
   double read_noise = 1.5;  // counts (standard deviation), only with noise
-  bool color_rows = false; // mode 0 with binning: each row sums rows of one color only
+  bool color_rows = false;  // mode 0 with binning: each row sums rows of one color only
 };
 
 // One readout: camera mode (0: rows of summed same-color row pairs; otherwise two
@@ -61,13 +61,13 @@ int transferred_rows(const FrameGeometry& g);
 // default in the pairs the raw frame stages' reference correction assumes (one color
 // per row with binning 1, both colors mixed with binning 3 and 5), with `color_rows`
 // 2b rows of one color. Other modes sum b rows of one color.
-std::vector<int> covered_rows(const FrameGeometry& g, int row, int sensor_h, bool color_rows = false);
+std::vector<int> covered_rows(const FrameGeometry& g, int row, int sensor_h,
+                              bool color_rows = false);
 
 // Noise-free samples of a readout: transferred_rows(g) rows of g.width samples, row by row
 // in image order (fields interleaved, unpacked). `defects` are positions y * sensor_w + x.
 std::vector<uint16_t> expected_frame(const SensorParams& p, int sensor_w, int sensor_h,
-                                     const std::vector<uint32_t>& defects,
-                                     const FrameGeometry& g);
+                                     const std::vector<uint32_t>& defects, const FrameGeometry& g);
 // The same with noise drawn for exposure number `exposure` (noise off: expected_frame).
 std::vector<uint16_t> render_frame(const SensorParams& p, int sensor_w, int sensor_h,
                                    const std::vector<uint32_t>& defects, const FrameGeometry& g,
@@ -81,8 +81,8 @@ bool expected_frame(int id, const FrameGeometry& g, std::vector<uint16_t>* sampl
 // zero): 16-bit little-endian samples, or two 12-bit samples in three bytes when packed; in
 // every mode but 0 the even rows first, then the odd rows, the odd field starting at
 // frame_bytes / 2 when packed. Writes nothing beyond frame_bytes.
-void encode_frame(const uint16_t* samples, int width, int rows, int mode, bool packed,
-                  uint8_t* out, size_t frame_bytes);
+void encode_frame(const uint16_t* samples, int width, int rows, int mode, bool packed, uint8_t* out,
+                  size_t frame_bytes);
 // Bytes the samples take on the bus before padding (both fields, when packed each field
 // rounded up to whole three-byte groups).
 size_t payload_bytes(int width, int rows, int mode, bool packed);

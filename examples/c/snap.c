@@ -23,10 +23,12 @@ int main(void) {
   if ((code = UcapSetResolution(3)) != UCAP_OK) return failed("UcapSetResolution", code);
   if ((code = UcapSetBitsPerPixel(12)) != UCAP_OK) return failed("UcapSetBitsPerPixel", code);
   if ((code = UcapSetImageSize(NULL)) != UCAP_OK) return failed("UcapSetImageSize", code);
-  if ((code = UcapSetExposure(20000)) != UCAP_OK) return failed("UcapSetExposure", code); /* 20 ms */
+  if ((code = UcapSetExposure(20000)) != UCAP_OK)
+    return failed("UcapSetExposure", code); /* 20 ms */
 
   int32_t width = 0, height = 0;
-  if ((code = UcapGetCurrentDataSize(&width, &height)) != UCAP_OK) return failed("UcapGetCurrentDataSize", code);
+  if ((code = UcapGetCurrentDataSize(&width, &height)) != UCAP_OK)
+    return failed("UcapGetCurrentDataSize", code);
   const size_t pixels = (size_t)width * (size_t)height;
   uint16_t *image = malloc(pixels * sizeof *image);
   if (image == NULL) return failed("malloc", UCAP_ERR_NO_MEMORY);

@@ -80,15 +80,15 @@
  * while building the library itself), default visibility elsewhere.
  */
 #if defined(_WIN32)
-#  if defined(UCAP_BUILDING)
-#    define UCAP_API __declspec(dllexport)
-#  elif defined(UCAP_STATIC)
-#    define UCAP_API
-#  else
-#    define UCAP_API __declspec(dllimport)
-#  endif
+#if defined(UCAP_BUILDING)
+#define UCAP_API __declspec(dllexport)
+#elif defined(UCAP_STATIC)
+#define UCAP_API
 #else
-#  define UCAP_API __attribute__((visibility("default")))
+#define UCAP_API __declspec(dllimport)
+#endif
+#else
+#define UCAP_API __attribute__((visibility("default")))
 #endif
 
 #ifdef __cplusplus
@@ -156,19 +156,19 @@ enum {
   UCAP_ERR_WRITE = 27,            /**< writing a camera register failed */
   UCAP_ERR_BLEMISH_LIST = 28,     /**< the blemish list in the camera's EEPROM is not valid (10000
                                        entries or more) */
-  UCAP_ERR_SETUP_VENDOR_ACCESS = 1031, /**< capture set-up: vendor access could not be opened */
-  UCAP_ERR_SETUP_BINNING = 1032,  /**< capture set-up: the binning write failed */
-  UCAP_ERR_SETUP_POSITION = 1033, /**< capture set-up: the position write failed */
-  UCAP_ERR_SETUP_SIZE = 1034,     /**< capture set-up: the size write failed */
+  UCAP_ERR_SETUP_VENDOR_ACCESS = 1031,   /**< capture set-up: vendor access could not be opened */
+  UCAP_ERR_SETUP_BINNING = 1032,         /**< capture set-up: the binning write failed */
+  UCAP_ERR_SETUP_POSITION = 1033,        /**< capture set-up: the position write failed */
+  UCAP_ERR_SETUP_SIZE = 1034,            /**< capture set-up: the size write failed */
   UCAP_ERR_SETUP_CAPTURE_CONTROL = 1035, /**< capture set-up: the capture control write failed */
-  UCAP_ERR_SETUP_EXPOSURE = 1036, /**< capture set-up: the exposure's upper part could not be
+  UCAP_ERR_SETUP_EXPOSURE = 1036,        /**< capture set-up: the exposure's upper part could not be
                                        written */
-  UCAP_ERR_SETUP_COLOR_CODING = 1037, /**< capture set-up: the colour coding write failed */
-  UCAP_ERR_SETUP_APPLY = 1038,    /**< capture set-up: the apply settings write failed */
-  UCAP_ERR_SETUP_FORMAT = 1039,   /**< capture set-up: the format write failed */
-  UCAP_ERR_SETUP_MODE = 1040,     /**< capture set-up: the mode write failed */
-  UCAP_ERR_SETUP_CHANNEL = 1041,  /**< capture set-up: the channel write failed */
-  UCAP_ERR_SETUP_SHUTTER = 1042,  /**< the capture set-up's shutter write or the capture clean-up's
+  UCAP_ERR_SETUP_COLOR_CODING = 1037,    /**< capture set-up: the colour coding write failed */
+  UCAP_ERR_SETUP_APPLY = 1038,           /**< capture set-up: the apply settings write failed */
+  UCAP_ERR_SETUP_FORMAT = 1039,          /**< capture set-up: the format write failed */
+  UCAP_ERR_SETUP_MODE = 1040,            /**< capture set-up: the mode write failed */
+  UCAP_ERR_SETUP_CHANNEL = 1041,         /**< capture set-up: the channel write failed */
+  UCAP_ERR_SETUP_SHUTTER = 1042, /**< the capture set-up's shutter write or the capture clean-up's
                                        trigger reset failed */
   /* The capture set-up's step codes run from UCAP_ERR_SETUP_FIRST to UCAP_ERR_SETUP_LAST. */
   UCAP_ERR_SETUP_FIRST = 1031,
@@ -185,10 +185,11 @@ enum {
 /** \brief Camera information, filled by UcapmInfo(): four words read from the camera once
  * at UcapInit(). */
 typedef struct UcapInfoRecord {
-  uint32_t vendor_word3;   /**< The quadlet at byte offset 12 of the camera's vendor registers. */
-  uint32_t unique_id_low;  /**< Low word of the camera's unique identifier (configuration ROM 0xF0000410). */
-  uint32_t one;            /**< Always 1. */
-  uint32_t eeprom_word36;  /**< EEPROM bytes 144..147, big-endian (ReadEprom(144, 4)). */
+  uint32_t vendor_word3; /**< The quadlet at byte offset 12 of the camera's vendor registers. */
+  uint32_t
+      unique_id_low; /**< Low word of the camera's unique identifier (configuration ROM 0xF0000410). */
+  uint32_t one;      /**< Always 1. */
+  uint32_t eeprom_word36; /**< EEPROM bytes 144..147, big-endian (ReadEprom(144, 4)). */
 } UcapInfoRecord;
 
 /** \brief Rectangle in pixels: right and bottom exclusive (width = right - left,
@@ -285,7 +286,7 @@ UCAP_API int32_t UcapGetNumberofCameras(void);
  * \return 0 when a camera is attached, else 16 (\ref UCAP_ERR_NOT_ATTACHED).
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UCapIsAvailable(void);            /* 0 when a camera is attached, else 16 */
+UCAP_API int32_t UCapIsAvailable(void); /* 0 when a camera is attached, else 16 */
 /**
  * \brief Switches the library's error messages on (non-zero) or off (0) for the whole
  * process; they start on. The value is stored unchanged. Needs no UcapInit().
@@ -423,17 +424,17 @@ UCAP_API int32_t UcapmSetResolution(int32_t index, int32_t resolution);
  * \return The resolution itself (0 when there is no camera).
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapGetCurrentResolution(void);               /* value */
+UCAP_API int32_t UcapGetCurrentResolution(void); /* value */
 /** \brief The current resolution. \param index Camera index.
  * \return The resolution itself, 0..3 (0 for a bad index).
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapmGetCurrentResolution(int32_t index);     /* value */
+UCAP_API int32_t UcapmGetCurrentResolution(int32_t index); /* value */
 /** \brief Camera-0 form of UcapmHasBitsPerPixel(). \param bits 12 or 36.
  * \return 1 when allowed, else 0 (also when there is no camera).
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapHasBitsPerPixel(int32_t bits);            /* value 0/1 */
+UCAP_API int32_t UcapHasBitsPerPixel(int32_t bits); /* value 0/1 */
 /**
  * \brief Whether a pixel depth is allowed at the current resolution (table above).
  * \param index Camera index.
@@ -463,17 +464,17 @@ UCAP_API int32_t UcapmSetBitsPerPixel(int32_t index, int32_t bits);
  * \return 12 or 36 (0 when there is no camera).
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapGetCurrentBitsPerPixel(void);             /* value */
+UCAP_API int32_t UcapGetCurrentBitsPerPixel(void); /* value */
 /** \brief The current pixel depth. \param index Camera index.
  * \return 12 or 36 itself (0 for a bad index).
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapmGetCurrentBitsPerPixel(int32_t index);   /* value */
+UCAP_API int32_t UcapmGetCurrentBitsPerPixel(int32_t index); /* value */
 /** \brief Camera-0 form of UcapmHasBinning(). \param factor Binning factor to test.
  * \return 1 when allowed, else 0 (also when there is no camera).
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapHasBinning(int32_t factor);               /* value 0/1 */
+UCAP_API int32_t UcapHasBinning(int32_t factor); /* value 0/1 */
 /**
  * \brief Whether a binning factor is allowed at the current resolution and pixel depth
  * (table above).
@@ -504,7 +505,7 @@ UCAP_API int32_t UcapmSetBinning(int32_t index, int32_t factor);
  * \return The binning factor itself (0 when there is no camera).
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapGetCurrentBinning(void);                  /* value */
+UCAP_API int32_t UcapGetCurrentBinning(void); /* value */
 /** \brief The current binning factor. \param index Camera index.
  * \param factor Receives the factor, 1..5. \return 0; 3 bad index; 8 factor is null.
  * \remark Threads: see \ref threads.
@@ -516,7 +517,7 @@ UCAP_API int32_t UcapmGetCurrentBinning(int32_t index, int32_t *factor);
  * \return As UcapmSetImageSize(); 3 when there is no camera.
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapSetImageSize(const UcapRect *rect);       /* NULL: whole size */
+UCAP_API int32_t UcapSetImageSize(const UcapRect *rect); /* NULL: whole size */
 /**
  * \brief Chooses the region the next acquisition captures, in the pixels of the current
  * resolution and binning: sensor pixels at resolution 0, blocks of 2b x 2b sensor pixels
@@ -550,7 +551,7 @@ UCAP_API int32_t UcapmGetCurrentImageSize(int32_t index, UcapRect *rect);
  * \return As UcapmSetFrameSize(); 3 when there is no camera.
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapSetFrameSize(const UcapRect *rect);       /* NULL: whole sensor */
+UCAP_API int32_t UcapSetFrameSize(const UcapRect *rect); /* NULL: whole sensor */
 /**
  * \brief Chooses the region the next acquisition captures, in sensor pixels whatever the
  * resolution. The rectangle is stored unchanged as the frame rectangle, and aligned down
@@ -596,7 +597,7 @@ UCAP_API int32_t UcapmGetCurrentDataSize(int32_t index, int32_t *width, int32_t 
 /** \brief Whether the image size can be set (needs no camera). \return 1.
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapHasImageSize(void);                       /* value 1 */
+UCAP_API int32_t UcapHasImageSize(void); /* value 1 */
 /** \brief Whether the image size can be set. \param index Ignored.
  * \param result Receives 1. \return 0; 8 result is null.
  * \remark Threads: see \ref threads.
@@ -650,7 +651,7 @@ UCAP_API int32_t UcapmSetExposure(int32_t index, int32_t microseconds);
  * \return The exposure in microseconds itself (0 when there is no camera).
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapGetCurrentExposure(void);                 /* value */
+UCAP_API int32_t UcapGetCurrentExposure(void); /* value */
 /** \brief The exposure time. \param index Camera index.
  * \param microseconds Receives it in microseconds. \return 0; 3 bad index; 8 null.
  * \remark Threads: see \ref threads.
@@ -805,7 +806,7 @@ UCAP_API int32_t UcapmEnableColorProcessing(int32_t index, int32_t on);
  * \return The switch itself (0 when there is no camera).
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapIsColorProcessingEnabled(void);           /* value */
+UCAP_API int32_t UcapIsColorProcessingEnabled(void); /* value */
 /** \brief The color-processing switch as stored. \param index Camera index.
  * \param on Receives the switch. \return 0; 3 bad index; 8 on is null.
  * \remark Threads: see \ref threads.
@@ -967,7 +968,7 @@ UCAP_API int32_t UcapmSetBlackRef(int32_t index, int32_t on);
  * \return The switch itself, 0 or 1 (0 when there is no camera).
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapGetCurrentBlackRef(void);                 /* value */
+UCAP_API int32_t UcapGetCurrentBlackRef(void); /* value */
 /** \brief The black reference switch. \param index Camera index.
  * \param on Receives 0 or 1. \return 0; 3 bad index; 8 on is null.
  * \remark Threads: see \ref threads.
@@ -977,7 +978,7 @@ UCAP_API int32_t UcapmGetCurrentBlackRef(int32_t index, int32_t *on);
  * \return 1 when a black reference is present, else 0 (also when there is no camera).
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapHasBlackRef(void);                        /* value */
+UCAP_API int32_t UcapHasBlackRef(void); /* value */
 /** \brief Whether a black reference is present (calculated or restored).
  * \param index Camera index. \param present Receives 0 or 1.
  * \return 0; 3 bad index; 8 present is null.
@@ -1003,7 +1004,7 @@ UCAP_API int32_t UcapmSetWhiteRef(int32_t index, int32_t on);
  * \return The switch itself, 0 or 1 (0 when there is no camera).
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapGetCurrentWhiteRef(void);                 /* value */
+UCAP_API int32_t UcapGetCurrentWhiteRef(void); /* value */
 /** \brief The white reference switch. \param index Camera index.
  * \param on Receives 0 or 1. \return 0; 3 bad index; 8 on is null.
  * \remark Threads: see \ref threads.
@@ -1013,7 +1014,7 @@ UCAP_API int32_t UcapmGetCurrentWhiteRef(int32_t index, int32_t *on);
  * \return 1 when a white reference is present, else 0 (also when there is no camera).
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapHasWhiteRef(void);                        /* value */
+UCAP_API int32_t UcapHasWhiteRef(void); /* value */
 /** \brief Whether a white reference is present (calculated or loaded).
  * \param index Camera index. \param present Receives 0 or 1.
  * \return 0; 3 bad index; 8 present is null.
@@ -1024,7 +1025,7 @@ UCAP_API int32_t UcapmHasWhiteRef(int32_t index, int32_t *present);
  * \return As UcapmSetWhiteTable(); 3 when there is no camera.
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapSetWhiteTable(const uint16_t *table);     /* sensor width x height words */
+UCAP_API int32_t UcapSetWhiteTable(const uint16_t *table); /* sensor width x height words */
 /**
  * \brief Loads the white table: one gain per sensor pixel, 4096 = 1.0, W x H words in
  * rows of W; the values are taken unchanged. Marks the white reference present; the
@@ -1244,7 +1245,7 @@ UCAP_API int32_t UcapmCalculateWhiteRefEx(int32_t index, UcapProgressCallbackEx 
  * \return 1 when there is a camera, else 0.
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapHasFrame(void);                           /* value */
+UCAP_API int32_t UcapHasFrame(void); /* value */
 /** \brief Whether the frame can be set. \param index Camera index.
  * \param result Receives 1. \return 0; 3 bad index; 8 result is null.
  * \remark Threads: see \ref threads.
@@ -1254,7 +1255,7 @@ UCAP_API int32_t UcapmHasFrame(int32_t index, int32_t *result);
  * \return 1 when there is a camera, else 0.
  * \remark Threads: see \ref threads.
  */
-UCAP_API int32_t UcapHasFastAcquisition(void);                 /* value */
+UCAP_API int32_t UcapHasFastAcquisition(void); /* value */
 /** \brief Whether fast acquisition is offered. \param index Camera index.
  * \param result Receives 1. \return 0; 3 bad index; 8 result is null.
  * \remark Threads: see \ref threads.
@@ -1272,55 +1273,55 @@ UCAP_API int32_t UcapmHasFastAcquisition(int32_t index, int32_t *result);
  */
 
 /** \brief Does nothing. \return 0. */
-UCAP_API int32_t UcapGetCurrentFadingCorrection(void);         /* 0 */
+UCAP_API int32_t UcapGetCurrentFadingCorrection(void); /* 0 */
 /** \brief Does nothing. \return 0. */
-UCAP_API int32_t UcapGetCurrentMultiShotFilter(void);          /* 0 */
+UCAP_API int32_t UcapGetCurrentMultiShotFilter(void); /* 0 */
 /** \brief Does nothing. \return 0. */
-UCAP_API int32_t UcapHasCalibration(void);                     /* 0 */
+UCAP_API int32_t UcapHasCalibration(void); /* 0 */
 /** \brief Does nothing. \return 0. */
-UCAP_API int32_t UcapIsSharpenerEnabled(void);                 /* 0 */
+UCAP_API int32_t UcapIsSharpenerEnabled(void); /* 0 */
 /** \brief Not supported. \return 15. */
-UCAP_API int32_t UcapButtonWasPressed(void);                   /* 15 */
+UCAP_API int32_t UcapButtonWasPressed(void); /* 15 */
 /** \brief Not supported. \param callback Ignored. \return 15. */
 UCAP_API int32_t UcapCalibrate(UcapProgressCallback callback); /* 15 */
 /** \brief Not supported. \param callback Ignored. \param user Ignored. \return 15. */
 UCAP_API int32_t UcapCalibrateEx(UcapProgressCallbackEx callback, intptr_t user); /* 15 */
 /** \brief Not supported. \param value Ignored, not written. \return 15. */
-UCAP_API int32_t UcapGetBloomingVoltage(int32_t *value);       /* 15 */
+UCAP_API int32_t UcapGetBloomingVoltage(int32_t *value); /* 15 */
 /** \brief Not supported. \param value Ignored, not written. \return 15. */
-UCAP_API int32_t UcapGetPeltierVoltage(int32_t *value);        /* 15 */
+UCAP_API int32_t UcapGetPeltierVoltage(int32_t *value); /* 15 */
 /** \brief Not supported. \param data Ignored. \param size Ignored. \return 15. */
 UCAP_API int32_t UcapLoadCalibration(const void *data, int32_t size); /* 15 */
 /** \brief Not supported. \return 15. */
-UCAP_API int32_t UcapResetCalibration(void);                   /* 15 */
+UCAP_API int32_t UcapResetCalibration(void); /* 15 */
 /** \brief Not supported. \param data Ignored, not written. \param size Ignored.
  * \return 15. */
-UCAP_API int32_t UcapSaveCalibration(void *data, int32_t size);/* 15 */
+UCAP_API int32_t UcapSaveCalibration(void *data, int32_t size); /* 15 */
 /** \brief Not supported. \param value Ignored. \return 15. */
-UCAP_API int32_t UcapSetBloomingVoltage(int32_t value);        /* 15 */
+UCAP_API int32_t UcapSetBloomingVoltage(int32_t value); /* 15 */
 /** \brief Not supported. \param on Ignored. \return 15. */
-UCAP_API int32_t UcapSetFadingCorrection(int32_t on);          /* 15 */
+UCAP_API int32_t UcapSetFadingCorrection(int32_t on); /* 15 */
 /** \brief Not supported. \param limit Ignored. \return 15. */
 UCAP_API int32_t UcapSetFadingCorrectionGainLimit(int32_t limit); /* 15 */
 /** \brief Not supported. \param filter Ignored. \return 15. */
-UCAP_API int32_t UcapSetMultiShotFilter(int32_t filter);       /* 15 */
+UCAP_API int32_t UcapSetMultiShotFilter(int32_t filter); /* 15 */
 /** \brief Not supported. \param value Ignored. \return 15. */
-UCAP_API int32_t UcapSetPeltierVoltage(int32_t value);         /* 15 */
+UCAP_API int32_t UcapSetPeltierVoltage(int32_t value); /* 15 */
 /** \brief Not supported. \param index Ignored. \param on Ignored. \return 15. */
-UCAP_API int32_t UcapmEnableSharpener(int32_t index, int32_t on);            /* 15 */
+UCAP_API int32_t UcapmEnableSharpener(int32_t index, int32_t on); /* 15 */
 /** \brief Not supported. \param index Ignored. \param value Ignored, not written.
  * \return 15. */
-UCAP_API int32_t UcapmGetBloomingVoltage(int32_t index, int32_t *value);     /* 15 */
+UCAP_API int32_t UcapmGetBloomingVoltage(int32_t index, int32_t *value); /* 15 */
 /** \brief Not supported. \param index Ignored. \param filter Ignored, not written.
  * \return 15. */
 UCAP_API int32_t UcapmGetCurrentMultiShotFilter(int32_t index, int32_t *filter); /* 15 */
 /** \brief Not supported. \param index Ignored. \param on Ignored, not written.
  * \return 15. */
-UCAP_API int32_t UcapmIsSharpenerEnabled(int32_t index, int32_t *on);        /* 15 */
+UCAP_API int32_t UcapmIsSharpenerEnabled(int32_t index, int32_t *on); /* 15 */
 /** \brief Not supported. \param index Ignored. \param value Ignored. \return 15. */
-UCAP_API int32_t UcapmSetBloomingVoltage(int32_t index, int32_t value);      /* 15 */
+UCAP_API int32_t UcapmSetBloomingVoltage(int32_t index, int32_t value); /* 15 */
 /** \brief Not supported. \param index Ignored. \param filter Ignored. \return 15. */
-UCAP_API int32_t UcapmSetMultiShotFilter(int32_t index, int32_t filter);     /* 15 */
+UCAP_API int32_t UcapmSetMultiShotFilter(int32_t index, int32_t filter); /* 15 */
 /** \brief Does nothing. \param on Ignored. \return 0. */
 UCAP_API int32_t UcapEnableSharpener(int32_t on);
 /** \brief Does nothing. \return 0. */

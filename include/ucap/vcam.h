@@ -252,13 +252,13 @@ UCAP_API int ucap_vcam_firmware_started(int id);
 /** \brief The books of one camera (or, with id -1, of the whole bus), for leak checks
  * (ucap_vcam_usage()). */
 typedef struct UcapVcamUsage {
-  int handles;            /**< open device handles, overlapped ones included */
-  int notifications;      /**< bus-reset notifications pending on those handles */
-  int frame_buffers;      /**< driver frame buffers held: 0 or 2 per camera */
-  int bandwidth_handles;  /**< isochronous bandwidth allocations ... */
-  int bandwidth_units;    /**< ... and their units (of 4915 per cycle on the bus) */
-  int channels;           /**< isochronous channels allocated */
-  int resources;          /**< isochronous resource handles allocated */
+  int handles;           /**< open device handles, overlapped ones included */
+  int notifications;     /**< bus-reset notifications pending on those handles */
+  int frame_buffers;     /**< driver frame buffers held: 0 or 2 per camera */
+  int bandwidth_handles; /**< isochronous bandwidth allocations ... */
+  int bandwidth_units;   /**< ... and their units (of 4915 per cycle on the bus) */
+  int channels;          /**< isochronous channels allocated */
+  int resources;         /**< isochronous resource handles allocated */
 } UcapVcamUsage;
 /** \brief Fills *usage with the driver's books. Unplugging gives back the camera's frame
  * buffers and isochronous resources; its handles stay open until closed.

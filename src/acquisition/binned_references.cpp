@@ -20,9 +20,8 @@ int32_t binned_rows(const Rect& rect, int32_t binning, size_t capacity) {
 
 }  // namespace
 
-void PrepareBinnedReferences(const ReferenceView& refs, const BinnedReferences& out,
-                             int32_t ticks, const Rect& rect, int32_t binning, bool black,
-                             bool white) {
+void PrepareBinnedReferences(const ReferenceView& refs, const BinnedReferences& out, int32_t ticks,
+                             const Rect& rect, int32_t binning, bool black, bool white) {
   if (!black && !white) return;
   const int32_t groups = binned_rows(rect, binning, out.capacity);
   if (groups == 0) return;
@@ -58,8 +57,8 @@ void PrepareBinnedReferences(const ReferenceView& refs, const BinnedReferences& 
       if (black) {
         // Saturated to the 16 bits the array holds: an offset past them must not wrap
         // around to the other sign.
-        const int64_t offset = ((std::min(cap, sum_black) * k) >> 13) +
-                               static_cast<int16_t>(offsets[x]);
+        const int64_t offset =
+            ((std::min(cap, sum_black) * k) >> 13) + static_cast<int16_t>(offsets[x]);
         const int64_t kept = std::clamp<int64_t>(offset, std::numeric_limits<int16_t>::min(),
                                                  std::numeric_limits<int16_t>::max());
         black_row[j] = static_cast<uint16_t>(static_cast<int16_t>(kept));
@@ -79,12 +78,13 @@ void ApplyBinnedReferences(const uint16_t* black_offsets, const uint16_t* white_
     for (size_t i = 0; i < n; ++i) {
       const int32_t o = static_cast<int16_t>(black_offsets[i]);
       const int32_t g = static_cast<int16_t>(white_gains[i]);
-      image[i] = static_cast<uint16_t>(
-          clamp_sample(((static_cast<int64_t>(image[i] - o) - kBlackLevel) * g >> 12) + kBlackLevel));
+      image[i] = static_cast<uint16_t>(clamp_sample(
+          ((static_cast<int64_t>(image[i] - o) - kBlackLevel) * g >> 12) + kBlackLevel));
     }
   } else if (black) {
     for (size_t i = 0; i < n; ++i) {
-      image[i] = static_cast<uint16_t>(clamp_sample(image[i] - static_cast<int16_t>(black_offsets[i])));
+      image[i] =
+          static_cast<uint16_t>(clamp_sample(image[i] - static_cast<int16_t>(black_offsets[i])));
     }
   } else if (white) {
     for (size_t i = 0; i < n; ++i) {

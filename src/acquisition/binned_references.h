@@ -22,9 +22,8 @@ struct BinnedReferences {
 // Writes one value per column of `rect` for every group of 2b sensor rows, into `black`
 // when the black switch is on and into `white` when the white switch is on. Nothing is
 // written when the result would not fit the capacity.
-void PrepareBinnedReferences(const ReferenceView& refs, const BinnedReferences& out,
-                             int32_t ticks, const Rect& rect, int32_t binning, bool black,
-                             bool white);
+void PrepareBinnedReferences(const ReferenceView& refs, const BinnedReferences& out, int32_t ticks,
+                             const Rect& rect, int32_t binning, bool black, bool white);
 
 // Corrects a binned half-resolution frame with the prepared arrays, in place.
 void ApplyBinnedReferences(const uint16_t* black_offsets, const uint16_t* white_gains,

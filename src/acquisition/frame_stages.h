@@ -27,8 +27,7 @@ void AssembleHalfColor(const ColorTables& tables, uint16_t* out, const uint16_t*
 void AssembleHalfMono(uint16_t* out, const uint16_t* in, int32_t binning, const Rect& rect);
 
 // The color matrix over `count` color pixels, in place, when `enabled` is non-zero.
-void ApplyColorMatrix(const ColorTables& tables, int32_t enabled, uint16_t* pixels,
-                      int32_t count);
+void ApplyColorMatrix(const ColorTables& tables, int32_t enabled, uint16_t* pixels, int32_t count);
 
 // Grey words from color pixels: (blue + 2 green + red + 2) >> 2.
 void grey_from_color(uint16_t* out, const uint16_t* pixels, int32_t count);

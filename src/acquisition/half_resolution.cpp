@@ -58,9 +58,7 @@ UCAP_KERNEL void assemble_kernel(Blocks& k, int32_t b, int32_t n) {
 }
 
 void assemble_plain(Blocks& k, int32_t b, int32_t n) { assemble_kernel(k, b, n); }
-UCAP_AVX2_BUILD void assemble_avx2(Blocks& k, int32_t b, int32_t n) {
-  assemble_kernel(k, b, n);
-}
+UCAP_AVX2_BUILD void assemble_avx2(Blocks& k, int32_t b, int32_t n) { assemble_kernel(k, b, n); }
 
 void assemble(Blocks& k, int32_t b, int32_t n) {
   if (simd::avx2()) {
@@ -117,8 +115,8 @@ UCAP_AVX2_BUILD int32_t assemble_single_avx2(const ColorTables& tables, const ui
       for (int k = 0; k < 3; ++k) {
         const __m256 q = _mm256_min_ps(_mm256_div_ps(value[k], D[r]), full);
         const __m256i index = _mm256_cvttps_epi32(q);
-        const __m128i words = _mm_packus_epi32(_mm256_castsi256_si128(index),
-                                               _mm256_extracti128_si256(index, 1));
+        const __m128i words =
+            _mm_packus_epi32(_mm256_castsi256_si128(index), _mm256_extracti128_si256(index, 1));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(rows.plane[3 * r + k].data() + j), words);
       }
     }

@@ -37,7 +37,7 @@ inline constexpr int32_t kMaxCoveredRows = 10;
 // The sensor rows whose charge image row `i` holds, for m sensor rows per image row
 // (m = binning, or 2 * binning with row pairs). Writes m rows to `rows`, returns m.
 int32_t covered_rows(int32_t top, int32_t i, int32_t m, bool row_pair,
-                    int32_t (&rows)[kMaxCoveredRows]);
+                     int32_t (&rows)[kMaxCoveredRows]);
 
 // A reference row for sensor row y: y itself inside the sensor, else the nearest row of
 // the same mosaic color (same parity) inside it.
@@ -51,14 +51,14 @@ inline int32_t same_color_row(int32_t y, int32_t sensor_height) {
 // The dark-signal and gain rows of the references for the sensor rows image row `i`
 // covers, rows past the sensor replaced by same_color_row. Returns m.
 int32_t covered_reference_rows(const ReferenceView& refs, int32_t top, int32_t i, int32_t m,
-                             bool row_pair, const uint16_t* (&dark)[kMaxCoveredRows],
-                             const uint16_t* (&gain)[kMaxCoveredRows]);
+                               bool row_pair, const uint16_t* (&dark)[kMaxCoveredRows],
+                               const uint16_t* (&gain)[kMaxCoveredRows]);
 
 // Expands two 12-bit samples packed in three bytes into two words, in place. Mode 0: one
 // packed frame; mode 2: two fields packed separately, the second starting at byte
 // packed_bytes / 2. Nothing happens when the expanded frame would not fit frame_bytes.
-void UnpackPixels12(uint8_t* frame, size_t frame_bytes, int32_t mode, int32_t width,
-                    int32_t height, uint64_t packed_bytes);
+void UnpackPixels12(uint8_t* frame, size_t frame_bytes, int32_t mode, int32_t width, int32_t height,
+                    uint64_t packed_bytes);
 
 // Puts a frame sent as two fields (even rows, then odd rows) back in row order.
 void InterleaveFields(uint16_t* dst, const uint16_t* src, int32_t width, int32_t height);

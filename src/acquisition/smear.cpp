@@ -58,8 +58,7 @@ UCAP_KERNEL SmearSums smear_sums_kernel(const uint16_t* image, int32_t width, in
 SmearSums smear_sums_plain(const uint16_t* image, int32_t width, int32_t height) {
   return smear_sums_kernel(image, width, height);
 }
-UCAP_AVX2_BUILD SmearSums smear_sums_avx2(const uint16_t* image, int32_t width,
-                                          int32_t height) {
+UCAP_AVX2_BUILD SmearSums smear_sums_avx2(const uint16_t* image, int32_t width, int32_t height) {
   return smear_sums_kernel(image, width, height);
 }
 
@@ -79,8 +78,8 @@ UCAP_KERNEL int32_t truncated_quotient(double a, double reciprocal) {
 // Even columns [2 * first, 2 * end) of every row, kSpan columns at a time. The new values
 // go back as whole pairs of words (the odd word rewritten unchanged) where the pair lies in
 // the row, which lets the stores vectorise.
-UCAP_KERNEL void remove_smear_kernel(uint16_t* image, int32_t width, int32_t height,
-                                     int32_t first, int32_t end, double reciprocal) {
+UCAP_KERNEL void remove_smear_kernel(uint16_t* image, int32_t width, int32_t height, int32_t first,
+                                     int32_t end, double reciprocal) {
   const size_t W = static_cast<size_t>(width);
   double acc[kSpan];
   uint16_t values[kSpan];
@@ -107,8 +106,8 @@ UCAP_KERNEL void remove_smear_kernel(uint16_t* image, int32_t width, int32_t hei
   }
 }
 
-void remove_smear_plain(uint16_t* image, int32_t width, int32_t height, int32_t first,
-                        int32_t end, double reciprocal) {
+void remove_smear_plain(uint16_t* image, int32_t width, int32_t height, int32_t first, int32_t end,
+                        double reciprocal) {
   remove_smear_kernel(image, width, height, first, end, reciprocal);
 }
 UCAP_AVX2_BUILD void remove_smear_avx2(uint16_t* image, int32_t width, int32_t height,
@@ -187,9 +186,8 @@ std::optional<int64_t> exact_divisor(const uint16_t* image, int32_t width, int32
   const auto columns_of = std::make_unique<ExactColumns>();
   ExactColumns& c = *columns_of;
   const auto sums = simd::avx2() ? exact_sums_avx2 : exact_sums_plain;
-  bands::for_bands(columns, 16, 64, [&](int32_t first, int32_t end) {
-    sums(image, width, height, first, end, c);
-  });
+  bands::for_bands(columns, 16, 64,
+                   [&](int32_t first, int32_t end) { sums(image, width, height, first, end, c); });
   uint64_t xx_low = 0, xx_high = 0, above = 0, below = 0;
   for (int32_t j = 0; j < columns; ++j) {
     if (c.largest[j] > kExactLimit) return std::nullopt;
@@ -232,8 +230,8 @@ int64_t smear_divisor(const uint16_t* image, int32_t width, int32_t height) {
 double EstimateSmear(const uint16_t* image, int32_t width, int32_t height) {
   if (image == nullptr || width <= 0 || width > kMaxSensorWidth) return 0.0;
   if (height < 2) return 0.0;
-  const SmearSums sums = simd::avx2() ? smear_sums_avx2(image, width, height)
-                                      : smear_sums_plain(image, width, height);
+  const SmearSums sums =
+      simd::avx2() ? smear_sums_avx2(image, width, height) : smear_sums_plain(image, width, height);
   if (sums.sxx == 0.0) return 0.0;
   return sums.sxy / sums.sxx;
 }

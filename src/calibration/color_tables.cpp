@@ -84,8 +84,8 @@ int32_t build_gain_tables(const double white[3], ColorTables& t) {
 }
 
 void fill_output_table(ColorTables& t) {
-  constexpr int kZeroEnd = 3 * 4096;          // sums below this give 0
-  constexpr int kRampEnd = kZeroEnd + 4096;   // then one step per count up to 4095
+  constexpr int kZeroEnd = 3 * 4096;         // sums below this give 0
+  constexpr int kRampEnd = kZeroEnd + 4096;  // then one step per count up to 4095
   for (int i = 0; i < kOutputTableSpan; ++i) {
     if (i < kZeroEnd) {
       t.output[i] = 0;
@@ -120,7 +120,9 @@ bool SolveColorMatrix(const double matrix[9], const double y[3], double x[3]) {
   return true;
 }
 
-void CalculateColorMatrix(CameraRecord& cam) { build_color_matrix(cam.saturation, cam.color_matrix); }
+void CalculateColorMatrix(CameraRecord& cam) {
+  build_color_matrix(cam.saturation, cam.color_matrix);
+}
 
 void CalculateMatrixTables(CameraRecord& cam) { build_term_tables(cam.color_matrix, cam.tables); }
 
@@ -179,9 +181,7 @@ int32_t set_image_white_balance(CameraRecord& cam, double red, double green, dou
 }
 
 int32_t rebuild_white_tables(CameraRecord& cam, const double rgb[3]) {
-  return change_settings(cam, [&]() -> int32_t {
-    return set_white(cam, rgb);
-  });
+  return change_settings(cam, [&]() -> int32_t { return set_white(cam, rgb); });
 }
 
 int32_t set_color_saturation(CameraRecord& cam, double red, double green, double blue) {

@@ -13,10 +13,9 @@ namespace ucap {
 struct CameraRecord;
 
 // The color matrix the camera's colors are corrected with at saturation 1, row-major.
-inline constexpr double kDefaultColorMatrix[9] = {
-    1.508, -0.188, -0.32,   //
-    -0.176, 1.406, -0.23,   //
-    0.093, -0.687, 1.594};  //
+inline constexpr double kDefaultColorMatrix[9] = {1.508,  -0.188, -0.32,   //
+                                                  -0.176, 1.406,  -0.23,   //
+                                                  0.093,  -0.687, 1.594};  //
 
 // ---- pure table builders ------------------------------------------------------------
 

@@ -48,9 +48,9 @@ UCAP_AVX2_BUILD int32_t interior_greens_avx2(uint16_t* greens, const uint16_t* t
     const __m256i a = _mm256_or_si256(o, _mm256_slli_epi32(o, 16));
     const __m256i b = _mm256_blend_epi16(load(evens + x), load(evens + x + 1), 0xAA);
     // (a + b) >> 1 without leaving 16 bits, then at most 4095.
-    const __m256i sum = _mm256_add_epi16(
-        _mm256_add_epi16(_mm256_srli_epi16(a, 1), _mm256_srli_epi16(b, 1)),
-        _mm256_and_si256(_mm256_and_si256(a, b), one));
+    const __m256i sum =
+        _mm256_add_epi16(_mm256_add_epi16(_mm256_srli_epi16(a, 1), _mm256_srli_epi16(b, 1)),
+                         _mm256_and_si256(_mm256_and_si256(a, b), one));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(greens + x), _mm256_min_epu16(sum, full));
   }
   for (int32_t i = 0; i < x; ++i) greens[i] = table[greens[i]];

@@ -347,8 +347,8 @@ struct FitBatch {
   // Points of cell k: row a (0 above, 1 own, 2 below), column k + b (b = 0, 1, 2).
   const uint32_t* x[3];
   const uint32_t* y[3];
-  const int32_t* g[4];     // greens of the cell's pixels
-  uint16_t* dst[2];        // the results' rows (2 pixels a cell)
+  const int32_t* g[4];  // greens of the cell's pixels
+  uint16_t* dst[2];     // the results' rows (2 pixels a cell)
   // For fit_avx2: the sums of x, y, x * x and x * y over points k to k + 2 of row a, and
   // the points as pairs (x in the low half).
   const uint32_t* sums[3][4];
@@ -468,8 +468,8 @@ UCAP_AVX2_BUILD inline __m256d pairs4(const uint64_t* v) {
 
 // The second half of fit_cells for the four cells at k: the first line, the search for the
 // point of the largest residual, the refit and the predictions; the sums in integer lanes.
-UCAP_AVX2_BUILD inline void fit_four(FitBatch& f, int32_t k, __m128i sx, __m128i sy,
-                                     __m128i sxx, __m128i sxy) {
+UCAP_AVX2_BUILD inline void fit_four(FitBatch& f, int32_t k, __m128i sx, __m128i sy, __m128i sxx,
+                                     __m128i sxy) {
   const __m256d eleven = _mm256_set1_pd(11.0), ten = _mm256_set1_pd(10.0);
   __m256d Sx = wide4(sx), Sy = wide4(sy), Sxx = wide4(sxx), Sxy = wide4(sxy);
   __m256d D = _mm256_sub_pd(_mm256_mul_pd(eleven, Sxx), _mm256_mul_pd(Sx, Sx));
@@ -572,9 +572,9 @@ UCAP_AVX2_BUILD void resample_small_avx2(const uint16_t* p0, const uint16_t* pm1
   const __m256i weights = _mm256_set1_epi32(static_cast<int32_t>(0xFFFF0006u));  // 6, -1
   const __m256i top = _mm256_set1_epi16(kMaxSample), zero = _mm256_setzero_si256();
   for (int32_t c = 0; c < W; c += 16) {
-    const __m256i s4 = _mm256_add_epi16(
-        _mm256_add_epi16(samples16(pm1 + c - 1), samples16(pm1 + c)),
-        _mm256_add_epi16(samples16(p0 + c - 1), samples16(p0 + c)));
+    const __m256i s4 =
+        _mm256_add_epi16(_mm256_add_epi16(samples16(pm1 + c - 1), samples16(pm1 + c)),
+                         _mm256_add_epi16(samples16(p0 + c - 1), samples16(p0 + c)));
     const __m256i s8 = _mm256_add_epi16(
         _mm256_add_epi16(_mm256_add_epi16(samples16(pm1 + c - 2), samples16(p0 + c - 2)),
                          _mm256_add_epi16(samples16(pm2 + c - 1), samples16(pm2 + c))),
@@ -768,8 +768,8 @@ class Stream {
     if (wide_) {
       for (int color = 0; color < 2; ++color) {
         row_sums_avx2(ring(color, 0, j), ring(color, 1, j), sums(color, 0, j), sums(color, 1, j),
-                      sums(color, 2, j), sums(color, 3, j), pairs(color, j),
-                      points(color, 0, j), points(color, 1, j), cx_ + kLanes - 2);
+                      sums(color, 2, j), sums(color, 3, j), pairs(color, j), points(color, 0, j),
+                      points(color, 1, j), cx_ + kLanes - 2);
       }
     }
     const int32_t* gr = greens(0, j);

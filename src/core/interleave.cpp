@@ -65,8 +65,7 @@ UCAP_AVX2_BUILD void interleave_avx2(uint16_t* out, const uint16_t* blue, const 
       const __m128i piece = _mm_or_si128(
           _mm_or_si128(_mm_shuffle_epi8(b, mask[p][0]), _mm_shuffle_epi8(g, mask[p][1])),
           _mm_shuffle_epi8(r, mask[p][2]));
-      _mm_stream_si128(reinterpret_cast<__m128i*>(out + 3 * static_cast<size_t>(x) + 8 * p),
-                       piece);
+      _mm_stream_si128(reinterpret_cast<__m128i*>(out + 3 * static_cast<size_t>(x) + 8 * p), piece);
     }
   }
   _mm_sfence();
@@ -76,8 +75,8 @@ UCAP_AVX2_BUILD void interleave_avx2(uint16_t* out, const uint16_t* blue, const 
 
 }  // namespace
 
-void interleave_colors(uint16_t* out, const uint16_t* blue, const uint16_t* green, const uint16_t* red,
-                int32_t n) {
+void interleave_colors(uint16_t* out, const uint16_t* blue, const uint16_t* green,
+                       const uint16_t* red, int32_t n) {
 #if UCAP_HAS_AVX2_BUILD
   if (simd::avx2()) {
     interleave_avx2(out, blue, green, red, n);

@@ -24,10 +24,10 @@ struct CapturePlan {
   int32_t resolution = 0;
   int32_t bits_per_pixel = 0;
   int32_t binning = 1;
-  int32_t exposure = 0;       // microseconds
-  int32_t ticks = 0;          // reference ticks of 250 us
-  Rect image{};               // the image rectangle in sensor coordinates
-  int32_t black = 0;          // reference switches
+  int32_t exposure = 0;  // microseconds
+  int32_t ticks = 0;     // reference ticks of 250 us
+  Rect image{};          // the image rectangle in sensor coordinates
+  int32_t black = 0;     // reference switches
   int32_t white = 0;
   int32_t black_present = 0;  // the black store holds a reference (blemish correction)
   int32_t packed = 0;         // the camera sends 12-bit samples packed

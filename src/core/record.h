@@ -126,7 +126,7 @@ struct CameraRecord {
   int32_t black_ref_present;
   std::atomic<int32_t> color_processing;
   std::atomic<int32_t> buffer_selector;
-  std::atomic<int32_t> busy;          // acquisition busy: a frame transfer is pending
+  std::atomic<int32_t> busy;  // acquisition busy: a frame transfer is pending
   std::atomic<int32_t> fast_running;
   std::atomic<int32_t> abort;
   std::atomic<int32_t> frame_result;  // code of the last frame transfer (0: the frame arrived)

@@ -10,8 +10,8 @@ namespace ucap::device {
 namespace {
 
 // {C459DF55-DB08-11D1-B009-00A0C9081FF6} as it lies in memory.
-constexpr platform::Guid kInterfaceClass = {
-    {0x55, 0xDF, 0x59, 0xC4, 0x08, 0xDB, 0xD1, 0x11, 0xB0, 0x09, 0x00, 0xA0, 0xC9, 0x08, 0x1F, 0xF6}};
+constexpr platform::Guid kInterfaceClass = {{0x55, 0xDF, 0x59, 0xC4, 0x08, 0xDB, 0xD1, 0x11, 0xB0,
+                                             0x09, 0x00, 0xA0, 0xC9, 0x08, 0x1F, 0xF6}};
 
 constexpr const char* kPrefixes[] = {
     "\\\\?\\1394#vela_optic&tessera_lx20#",
@@ -102,7 +102,8 @@ int compare_paths(const char* a, const char* b) {
 }
 
 void sort_paths(PathList& list) {
-  if (list.count > 1) std::qsort(list.slots, static_cast<size_t>(list.count), kPathSlotBytes, qsort_compare);
+  if (list.count > 1)
+    std::qsort(list.slots, static_cast<size_t>(list.count), kPathSlotBytes, qsort_compare);
 }
 
 bool find_camera_path(int32_t wanted, char* path, int32_t* matching) {

@@ -12,8 +12,8 @@ namespace {
 constexpr char kCr = '\r';
 constexpr char kLf = '\n';
 constexpr uint8_t kPadding = 0xFF;
-constexpr uint32_t kSettleMs = 500;   // before the start command
-constexpr uint32_t kStartMs = 2000;   // after it
+constexpr uint32_t kSettleMs = 500;  // before the start command
+constexpr uint32_t kStartMs = 2000;  // after it
 
 size_t whole_blocks(size_t bytes) { return (bytes + kBlockBytes - 1) / kBlockBytes * kBlockBytes; }
 
@@ -24,7 +24,8 @@ int32_t download(CameraRecord& cam, const std::vector<uint8_t>& image) {
   VendorAccess access(cam);
   if (!access.is_open()) return err::kWrite;
   for (size_t at = 0; at + kBlockBytes <= image.size(); at += kBlockBytes) {
-    if (block_write(cam, vendor(cam, kVendorDataWindow), image.data() + at) != 0) return err::kWrite;
+    if (block_write(cam, vendor(cam, kVendorDataWindow), image.data() + at) != 0)
+      return err::kWrite;
     const uint32_t command = kMemoryWriteFirmware + static_cast<uint32_t>(at);
     if (quadlet_write(cam, vendor(cam, kVendorMemoryCommand), command) != 0) return err::kWrite;
     if (poll_memory_command(access, kFirmwarePollReads) != 0) return err::kWrite;

@@ -26,7 +26,8 @@ constexpr size_t kBlemishEntries = 524;
 // One 128-byte block of the EEPROM at offset o into the image, under vendor access.
 int32_t read_eeprom_block(VendorAccess& access, uint32_t o) {
   CameraRecord& cam = access.camera();
-  if (quadlet_write(cam, vendor(cam, kVendorMemoryCommand), kMemoryReadEeprom + o) != 0) return err::kWrite;
+  if (quadlet_write(cam, vendor(cam, kVendorMemoryCommand), kMemoryReadEeprom + o) != 0)
+    return err::kWrite;
   const int32_t c = poll_memory_command(access);
   if (c != 0) return c;
   if (block_read(cam, vendor(cam, kVendorDataWindow), cam.eeprom + o) != 0) return err::kRead;
@@ -80,9 +81,11 @@ int32_t open_and_identify(CameraRecord& cam, int32_t number) {
                                                   kModeTotalBytes,      kModeBytesPerPacket,
                                                   kModePacketsPerFrame, kModeUnitPosition};
     for (int i = 0; i < 6; ++i) {
-      if (quadlet_read(cam, e.block_address + kBlockOffsets[i], &values[1 + i]) != 0) return err::kRead;
+      if (quadlet_read(cam, e.block_address + kBlockOffsets[i], &values[1 + i]) != 0)
+        return err::kRead;
     }
-    if (quadlet_read(cam, vendor_mode(cam, kVendorOutputSize, m), &values[7]) != 0) return err::kRead;
+    if (quadlet_read(cam, vendor_mode(cam, kVendorOutputSize, m), &values[7]) != 0)
+      return err::kRead;
     if (quadlet_read(cam, e.block_address + kModeInquiry, &values[8]) != 0) return err::kRead;
     e.max_width = static_cast<uint16_t>(values[1] >> 16);
     e.max_height = static_cast<uint16_t>(values[1]);
@@ -115,7 +118,8 @@ int32_t read_eeprom(CameraRecord& cam) {
   }
   const uint32_t count = big_endian(cam.eeprom + kBlemishCount);
   const uint32_t second = big_endian(cam.eeprom + kSecondCount);
-  if (count >= static_cast<uint32_t>(kMaxBlemishes) || second >= static_cast<uint32_t>(kMaxBlemishes)) {
+  if (count >= static_cast<uint32_t>(kMaxBlemishes) ||
+      second >= static_cast<uint32_t>(kMaxBlemishes)) {
     cam.blemish_list_valid = 0;
     return err::kBlemishList;
   }
@@ -123,7 +127,8 @@ int32_t read_eeprom(CameraRecord& cam) {
   // its end is cut to the entries present.
   const uint32_t room = static_cast<uint32_t>((kEepromBytes - kBlemishEntries) / 4);
   const uint32_t taken = count < room ? count : room;
-  for (uint32_t i = 0; i < taken; ++i) cam.blemishes[i] = big_endian(cam.eeprom + kBlemishEntries + 4 * i);
+  for (uint32_t i = 0; i < taken; ++i)
+    cam.blemishes[i] = big_endian(cam.eeprom + kBlemishEntries + 4 * i);
   cam.blemish_count = static_cast<int32_t>(taken);
   cam.blemish_list_valid = 1;
   return 0;

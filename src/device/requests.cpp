@@ -21,7 +21,7 @@ constexpr uint32_t kRetrySleepMs = 10;
 constexpr uint32_t kPollSleepMs = 1;
 constexpr uint32_t kFirstModeWord = 0;
 constexpr uint32_t kSecondModeWord = 1;
-constexpr uint32_t kQuadletBlockSize = 0;  // the block size field of a quadlet request
+constexpr uint32_t kQuadletBlockSize = 0;   // the block size field of a quadlet request
 constexpr uint32_t kAccessLapsed = 0xFFFF;  // upper half of vendor 0x000 once access lapsed
 
 // Win32 codes of requests that never reach the driver or that it fails without a code.
@@ -89,7 +89,8 @@ uint32_t quadlet_write(CameraRecord& cam, uint32_t address, uint32_t value) {
   prepare();
   auto reopen_if_lapsed = [&] {
     uint32_t access = 0;
-    if (quadlet_read(cam, vendor(cam, kVendorAccess), &access) == 0 && (access >> 16) == kAccessLapsed) {
+    if (quadlet_read(cam, vendor(cam, kVendorAccess), &access) == 0 &&
+        (access >> 16) == kAccessLapsed) {
       // Reopened with single attempts: the access value, then, if it went through, the
       // time-out word.
       if (write_once(cam, vendor(cam, kVendorAccess), kVendorAccessValue) == 0)
@@ -135,7 +136,8 @@ uint32_t driver_request(platform::DeviceHandle handle, uint32_t code, uint8_t* r
 
 VendorAccess::VendorAccess(CameraRecord& cam) : cam_(cam), result_(0), held_(false) {
   result_ = quadlet_write(cam, vendor(cam, kVendorAccess), kVendorAccessValue);
-  if (result_ == 0) result_ = quadlet_write(cam, vendor(cam, kVendorAccessTimeout), kVendorAccessTimeoutValue);
+  if (result_ == 0)
+    result_ = quadlet_write(cam, vendor(cam, kVendorAccessTimeout), kVendorAccessTimeoutValue);
   held_ = result_ == 0;
 }
 
@@ -174,8 +176,10 @@ int32_t frame_buffer_request(CameraRecord& cam, uint32_t size, uint8_t** first, 
   put_u32(record + 4, size);
   if (driver_request(cam.device, kIoctlFrameBuffer, record, sizeof record, sizeof record) != 0)
     return err::kNoMemory;
-  if (first != nullptr) *first = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(get_u64(record + 8)));
-  if (second != nullptr) *second = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(get_u64(record + 16)));
+  if (first != nullptr)
+    *first = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(get_u64(record + 8)));
+  if (second != nullptr)
+    *second = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(get_u64(record + 16)));
   return 0;
 }
 
@@ -191,7 +195,8 @@ constexpr uint32_t kResourceFlags = 9;
 // A request whose record goes in and comes back (`Out`) or only goes in.
 enum class Answer { kNone, kOut };
 template <size_t N>
-uint32_t send_record(CameraRecord& cam, uint32_t code, std::array<uint8_t, N>& record, Answer answer) {
+uint32_t send_record(CameraRecord& cam, uint32_t code, std::array<uint8_t, N>& record,
+                     Answer answer) {
   const uint32_t n = static_cast<uint32_t>(N);
   return driver_request(cam.device, code, record.data(), n, answer == Answer::kOut ? n : 0);
 }

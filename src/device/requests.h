@@ -49,9 +49,9 @@ inline constexpr uint32_t kCmdOneShot = 0x61C;
 inline constexpr uint32_t kCmdShutter = 0x81C;
 inline constexpr uint32_t kCmdTrigger = 0x830;
 inline constexpr uint32_t kInitialiseCamera = 0x80000000;
-inline constexpr uint32_t kCurrentModeShift = 29;       // m << 29
+inline constexpr uint32_t kCurrentModeShift = 29;  // m << 29
 inline constexpr uint32_t kScalableFormat = 0xE0000000;
-inline constexpr uint32_t kChannelShift = 28;           // channel << 28 | speed
+inline constexpr uint32_t kChannelShift = 28;  // channel << 28 | speed
 inline constexpr uint32_t kIsoSpeedS400 = 0x02000000;
 inline constexpr uint32_t kShutterOn = 0x02000000;  // | exposure ticks & kShutterTicksMask
 inline constexpr uint32_t kShutterTicksMask = 0xFFF;
@@ -82,11 +82,11 @@ inline constexpr uint32_t kVendorShutterControl = 0x01C;
 inline constexpr uint32_t kVendorCaptureControl = 0x030;
 inline constexpr uint32_t kVendorMemoryCommand = 0x070;
 inline constexpr uint32_t kVendorDataWindow = 0x080;
-inline constexpr uint32_t kVendorBinning = 0x104;      // + 32m
-inline constexpr uint32_t kVendorOutputSize = 0x10C;   // + 32m
-inline constexpr uint32_t kVendorModePosition = 0x110; // + 32m
-inline constexpr uint32_t kVendorModeSize = 0x114;     // + 32m
-inline constexpr uint32_t kVendorModeApply = 0x11C;    // + 32m
+inline constexpr uint32_t kVendorBinning = 0x104;       // + 32m
+inline constexpr uint32_t kVendorOutputSize = 0x10C;    // + 32m
+inline constexpr uint32_t kVendorModePosition = 0x110;  // + 32m
+inline constexpr uint32_t kVendorModeSize = 0x114;      // + 32m
+inline constexpr uint32_t kVendorModeApply = 0x11C;     // + 32m
 inline constexpr uint32_t kVendorModeStride = 32;
 inline constexpr uint32_t kVendorAccessValue = 0x0007C2A5;
 inline constexpr uint32_t kVendorRelease = 0xFFFFFFFF;
@@ -171,8 +171,7 @@ int32_t poll_command(CameraRecord& cam, uint32_t address, const CommandPoll& how
 int32_t poll_memory_command(VendorAccess& access, uint32_t max_reads = kCommandPollReads);
 
 // Frame buffer request: size 0 releases. Returns 0, or 7 when the driver refuses.
-int32_t frame_buffer_request(CameraRecord& cam, uint32_t size, uint8_t** first,
-                             uint8_t** second);
+int32_t frame_buffer_request(CameraRecord& cam, uint32_t size, uint8_t** first, uint8_t** second);
 // Cancel capture wait on a handle; 0 or the Win32 code.
 uint32_t cancel_capture_wait(platform::DeviceHandle handle);
 
@@ -232,8 +231,12 @@ inline uint16_t node_address(const CameraRecord& cam) {
 }
 
 // Address helpers.
-inline uint32_t command(const CameraRecord& cam, uint32_t offset) { return cam.command_base + offset; }
-inline uint32_t vendor(const CameraRecord& cam, uint32_t offset) { return cam.vendor_base + offset; }
+inline uint32_t command(const CameraRecord& cam, uint32_t offset) {
+  return cam.command_base + offset;
+}
+inline uint32_t vendor(const CameraRecord& cam, uint32_t offset) {
+  return cam.vendor_base + offset;
+}
 // A register of mode m's group in the vendor block (kVendorBinning .. kVendorModeApply).
 inline uint32_t vendor_mode(const CameraRecord& cam, uint32_t offset, uint32_t m) {
   return vendor(cam, offset + kVendorModeStride * m);

@@ -8,7 +8,9 @@ namespace ucap::device {
 
 namespace {
 
-uint32_t frame_bytes(const CameraRecord& cam) { return cam.bytes_per_packet * cam.packets_per_frame; }
+uint32_t frame_bytes(const CameraRecord& cam) {
+  return cam.bytes_per_packet * cam.packets_per_frame;
+}
 
 // Frees what a 64-bit driver handle names. The handle is spent once freed; one the driver
 // refused to free is kept, and the next set-up or the close frees it (give_back_leftovers).
@@ -46,7 +48,8 @@ bool rectangle_fits(const CameraRecord& cam, const Rect& r, int32_t b) {
 // the trigger register; otherwise for the one-shot register, ticks / 3 + 3000 ms at most.
 int32_t set_up_capture_wait(CameraRecord& cam, int32_t ticks) {
   const bool trigger = cam.hardware_trigger != 0;
-  const uint32_t kind = trigger ? kWaitTrigger + (cam.trigger_polarity != 0 ? 1u : 0u) : kWaitOneShot;
+  const uint32_t kind =
+      trigger ? kWaitTrigger + (cam.trigger_polarity != 0 ? 1u : 0u) : kWaitOneShot;
   const uint32_t timeout = trigger ? 0u : static_cast<uint32_t>(ticks / 3 + 3000);
   const uint32_t reg = command(cam, trigger ? kCmdTrigger : kCmdOneShot);
   return request_capture_wait(cam, kind, timeout, reg) != 0 ? err::kCaptureWait : 0;
@@ -56,20 +59,24 @@ int32_t set_up_capture_wait(CameraRecord& cam, int32_t ticks) {
 int32_t write_mode_registers(CameraRecord& cam, uint32_t m, const Rect& rect, int32_t b,
                              int32_t ticks, int32_t single_shot) {
   // 3. The position and size words.
-  const uint32_t position = (static_cast<uint32_t>(rect.left) << 16) + static_cast<uint32_t>(rect.top);
+  const uint32_t position =
+      (static_cast<uint32_t>(rect.left) << 16) + static_cast<uint32_t>(rect.top);
   const uint32_t size = (static_cast<uint32_t>(rect.right - rect.left) << 16) +
                         static_cast<uint32_t>(rect.bottom - rect.top);
   // 5. Binning; 6. position and size.
-  const uint32_t binning =
-      (m == 0 ? kBinningModeZero : kBinningOtherModes) + (static_cast<uint32_t>(b) << kBinningShift);
-  if (quadlet_write(cam, vendor_mode(cam, kVendorBinning, m), binning) != 0) return err::kSetupBinning;
-  if (quadlet_write(cam, vendor_mode(cam, kVendorModePosition, m), position) != 0) return err::kSetupPosition;
+  const uint32_t binning = (m == 0 ? kBinningModeZero : kBinningOtherModes) +
+                           (static_cast<uint32_t>(b) << kBinningShift);
+  if (quadlet_write(cam, vendor_mode(cam, kVendorBinning, m), binning) != 0)
+    return err::kSetupBinning;
+  if (quadlet_write(cam, vendor_mode(cam, kVendorModePosition, m), position) != 0)
+    return err::kSetupPosition;
   if (quadlet_write(cam, vendor_mode(cam, kVendorModeSize, m), size) != 0) return err::kSetupSize;
   // 7. Single shot or continuous capture.
   uint32_t control = 0;
   if (quadlet_read(cam, vendor(cam, kVendorCaptureControl), &control) != 0) return err::kRead;
   control = single_shot ? (control & ~kContinuousCapture) : (control | kContinuousCapture);
-  if (quadlet_write(cam, vendor(cam, kVendorCaptureControl), control) != 0) return err::kSetupCaptureControl;
+  if (quadlet_write(cam, vendor(cam, kVendorCaptureControl), control) != 0)
+    return err::kSetupCaptureControl;
   // 8. The upper part of the exposure.
   if (quadlet_write(cam, vendor(cam, kVendorExposureHigh), static_cast<uint32_t>(ticks >> 12)) != 0)
     return err::kSetupExposureHigh;
@@ -102,8 +109,10 @@ int32_t select_mode(CameraRecord& cam, uint32_t m) {
   if (quadlet_write(cam, entry.block_address + kModeApply, kApplyGo) != 0) return err::kSetupApply;
   const int32_t c = poll_command(cam, entry.block_address + kModeApply, kApplySettingsPoll);
   if (c != 0) return c;
-  if (quadlet_write(cam, command(cam, kCmdCurrentFormat), kScalableFormat) != 0) return err::kSetupFormat;
-  if (quadlet_write(cam, command(cam, kCmdCurrentMode), m << kCurrentModeShift) != 0) return err::kSetupMode;
+  if (quadlet_write(cam, command(cam, kCmdCurrentFormat), kScalableFormat) != 0)
+    return err::kSetupFormat;
+  if (quadlet_write(cam, command(cam, kCmdCurrentMode), m << kCurrentModeShift) != 0)
+    return err::kSetupMode;
   return 0;
 }
 
@@ -135,7 +144,8 @@ int32_t reserve_transfer(CameraRecord& cam, int32_t ticks) {
     free_bandwidth(cam);
     return code;
   };
-  if (quadlet_write(cam, command(cam, kCmdChannel), (cam.channel << kChannelShift) + kIsoSpeedS400) != 0)
+  if (quadlet_write(cam, command(cam, kCmdChannel),
+                    (cam.channel << kChannelShift) + kIsoSpeedS400) != 0)
     return give_back(err::kSetupChannel);
   if (quadlet_write(cam, command(cam, kCmdShutter),
                     kShutterOn + (static_cast<uint32_t>(ticks) & kShutterTicksMask)) != 0)
@@ -182,7 +192,8 @@ int32_t capture_setup(CameraRecord& cam, int32_t mode, const Rect& rect, int32_t
   if (c == 0) c = read_transfer_shape(cam, entry);
   if (c != 0) return c;
   // 14. Bandwidth; then a channel, 15. its register and the shutter, 16. the resources.
-  if (request_alloc_bandwidth(cam, cam.bytes_per_packet, &cam.bandwidth_handle) != 0) return err::kBandwidth;
+  if (request_alloc_bandwidth(cam, cam.bytes_per_packet, &cam.bandwidth_handle) != 0)
+    return err::kBandwidth;
   c = reserve_transfer(cam, ticks);
   if (c != 0) return c;
   // 17. The transferred rectangle; the resources are given back too when it fails: nothing
@@ -207,7 +218,8 @@ int32_t hand_over(CameraRecord& cam, const uint8_t* buffer) {
     return 0;
   }
   // 2. The buffer the frame goes to; 3. the frame.
-  if (request_buffer_select(cam, buffer == cam.frame_buffer[0] ? 0u : 1u) != 0) return err::kFrameBuffer;
+  if (request_buffer_select(cam, buffer == cam.frame_buffer[0] ? 0u : 1u) != 0)
+    return err::kFrameBuffer;
   if (request_attach_buffers(cam, cam.resource_handle, frame_bytes(cam), cam.bytes_per_packet) != 0)
     return err::kFrameBuffer;
   return 0;

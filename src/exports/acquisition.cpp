@@ -48,8 +48,7 @@ int32_t UcapmStartFastAcquisition(int32_t index) {
 int32_t UcapStartFastAcquisition(void) { return UcapmStartFastAcquisition(0); }
 
 // Answers 1 or 0, and its failures as negated codes.
-int32_t UcapmIsFastAcquisitionReady(int32_t index, uint16_t* image, int32_t size,
-                                    int32_t go_on) {
+int32_t UcapmIsFastAcquisitionReady(int32_t index, uint16_t* image, int32_t size, int32_t go_on) {
   int32_t ready = 0;
   const int32_t code = with_camera(index, [&](CameraRecord& cam) {
     ready = flow::fast_acquisition_ready(cam, image, size, go_on);

@@ -34,9 +34,8 @@ int32_t UcapIsColorProcessingEnabled(void) {
 // ---- white balance and saturation ------------------------------------------------------
 
 int32_t UcapmSetWhiteBalance(int32_t index, double red, double green, double blue) {
-  return with_camera(index, [&](CameraRecord& cam) {
-    return ucap::set_white_balance(cam, red, green, blue);
-  });
+  return with_camera(
+      index, [&](CameraRecord& cam) { return ucap::set_white_balance(cam, red, green, blue); });
 }
 int32_t UcapSetWhiteBalance(double red, double green, double blue) {
   return UcapmSetWhiteBalance(0, red, green, blue);
@@ -52,9 +51,8 @@ int32_t UcapSetImageWhiteBalance(double red, double green, double blue) {
 }
 
 int32_t UcapmSetColorSaturation(int32_t index, double red, double green, double blue) {
-  return with_camera(index, [&](CameraRecord& cam) {
-    return ucap::set_color_saturation(cam, red, green, blue);
-  });
+  return with_camera(
+      index, [&](CameraRecord& cam) { return ucap::set_color_saturation(cam, red, green, blue); });
 }
 int32_t UcapSetColorSaturation(double red, double green, double blue) {
   return UcapmSetColorSaturation(0, red, green, blue);
@@ -84,7 +82,8 @@ int32_t Ucap_setwhite(const double* rgb) { return Ucapm_setwhite(0, rgb); }
 // ---- black reference ---------------------------------------------------------------------
 
 int32_t UcapmSaveBlackRef(int32_t index, void* buffer, int32_t size) {
-  return with_camera(index, [&](CameraRecord& cam) { return ucap::save_black_ref(cam, buffer, size); });
+  return with_camera(index,
+                     [&](CameraRecord& cam) { return ucap::save_black_ref(cam, buffer, size); });
 }
 int32_t UcapSaveBlackRef(void* buffer, int32_t size) { return UcapmSaveBlackRef(0, buffer, size); }
 

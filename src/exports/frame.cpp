@@ -27,15 +27,21 @@ int32_t matching_cameras() {
 
 extern "C" {
 
-UCAP_API int32_t UcapInit(void) { return guarded([] { return initialise(); }); }
-UCAP_API int32_t UcapClose(void) { return guarded([] { return close_library(); }); }
+UCAP_API int32_t UcapInit(void) {
+  return guarded([] { return initialise(); });
+}
+UCAP_API int32_t UcapClose(void) {
+  return guarded([] { return close_library(); });
+}
 
 UCAP_API int32_t UcapmInfo(int32_t index, UcapInfoRecord* info) {
   return with_camera(index, [&](CameraRecord& cam) { return fill_information(cam, info); });
 }
 UCAP_API int32_t UcapInfo(UcapInfoRecord* info) { return UcapmInfo(0, info); }
 
-UCAP_API int32_t UcapGetNumberofCameras(void) { return guarded([] { return matching_cameras(); }); }
+UCAP_API int32_t UcapGetNumberofCameras(void) {
+  return guarded([] { return matching_cameras(); });
+}
 UCAP_API int32_t UCapIsAvailable(void) {
   return guarded([] { return matching_cameras() > 0 ? err::kOk : err::kNotAttached; });
 }
@@ -53,7 +59,8 @@ UCAP_API int32_t UcapSetBusresetCallback(UcapBusResetCallback callback, uint64_t
 
 // No EEPROM image (0) before a successful UcapInit.
 UCAP_API uint32_t ReadEprom(uint16_t offset, int16_t count) {
-  return value_of(0, [&](CameraRecord& cam) { return device::read_eprom_value(cam, offset, count); });
+  return value_of(0,
+                  [&](CameraRecord& cam) { return device::read_eprom_value(cam, offset, count); });
 }
 
 // ---- fixed answers ----
@@ -65,8 +72,12 @@ UCAP_API int32_t UcapmHasImageSize(int32_t, int32_t* result) {
   *result = 1;
   return err::kOk;
 }
-UCAP_API int32_t UcapHasFrame(void) { return value_of_camera0([](CameraRecord&) { return 1; }); }
-UCAP_API int32_t UcapHasFastAcquisition(void) { return value_of_camera0([](CameraRecord&) { return 1; }); }
+UCAP_API int32_t UcapHasFrame(void) {
+  return value_of_camera0([](CameraRecord&) { return 1; });
+}
+UCAP_API int32_t UcapHasFastAcquisition(void) {
+  return value_of_camera0([](CameraRecord&) { return 1; });
+}
 UCAP_API int32_t UcapmHasFrame(int32_t index, int32_t* result) {
   return exports::deliver(index, result, [](CameraRecord&) { return 1; });
 }

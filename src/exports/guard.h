@@ -5,8 +5,8 @@
 
 #include <cstdint>
 #include <mutex>
-#include <shared_mutex>
 #include <new>
+#include <shared_mutex>
 #include <utility>
 
 #include "core/errors.h"

@@ -28,8 +28,8 @@ extern "C" {
 
 // ---- resolution, pixel depth, binning ------------------------------------------------
 
-int32_t UcapmGetResolutionValues(int32_t index, int32_t resolution, int32_t* width,
-                                 int32_t* height, int32_t* third) {
+int32_t UcapmGetResolutionValues(int32_t index, int32_t resolution, int32_t* width, int32_t* height,
+                                 int32_t* third) {
   return with_camera(index, [&](CameraRecord& cam) {
     if (width == nullptr || height == nullptr || third == nullptr) return err::kArgument;
     return ucap::resolution_values(cam, resolution, *width, *height, *third);
@@ -41,7 +41,8 @@ int32_t UcapGetResolutionValues(int32_t resolution, int32_t* width, int32_t* hei
 }
 
 int32_t UcapmSetResolution(int32_t index, int32_t resolution) {
-  return with_camera(index, [&](CameraRecord& cam) { return ucap::set_resolution(cam, resolution); });
+  return with_camera(index,
+                     [&](CameraRecord& cam) { return ucap::set_resolution(cam, resolution); });
 }
 int32_t UcapSetResolution(int32_t resolution) { return UcapmSetResolution(0, resolution); }
 
@@ -156,7 +157,8 @@ int32_t UcapGetExposureRange(int32_t* min_us, int32_t* max_us, int32_t* step_us)
 }
 
 int32_t UcapmSetExposure(int32_t index, int32_t microseconds) {
-  return with_camera(index, [&](CameraRecord& cam) { return ucap::set_exposure(cam, microseconds); });
+  return with_camera(index,
+                     [&](CameraRecord& cam) { return ucap::set_exposure(cam, microseconds); });
 }
 int32_t UcapSetExposure(int32_t microseconds) { return UcapmSetExposure(0, microseconds); }
 
@@ -176,9 +178,8 @@ int32_t UcapShutterControl(int32_t enable, int32_t level) {
 }
 
 int32_t UcapmSetShutterDelay(int32_t index, int32_t open_us, int32_t close_us) {
-  return with_camera(index, [&](CameraRecord& cam) {
-    return ucap::set_shutter_delay(cam, open_us, close_us);
-  });
+  return with_camera(
+      index, [&](CameraRecord& cam) { return ucap::set_shutter_delay(cam, open_us, close_us); });
 }
 int32_t UcapSetShutterDelay(int32_t open_us, int32_t close_us) {
   return UcapmSetShutterDelay(0, open_us, close_us);

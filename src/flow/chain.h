@@ -10,8 +10,8 @@
 #include "acquisition/binned_references.h"
 #include "acquisition/raw_stages.h"
 #include "core/color_table_types.h"
-#include "core/stage_services.h"
 #include "core/plan.h"
+#include "core/stage_services.h"
 
 namespace ucap::flow {
 
@@ -22,9 +22,9 @@ struct ChainInputs {
   const uint16_t* binned_black = nullptr;  // pre-binned references (stream, binning >= 2)
   const uint16_t* binned_white = nullptr;
   size_t binned_capacity = 0;
-  const uint32_t* blemishes = nullptr;     // null: no blemish correction
+  const uint32_t* blemishes = nullptr;  // null: no blemish correction
   int32_t blemish_count = 0;
-  int32_t color_matrix = 0;                // the color-processing switch
+  int32_t color_matrix = 0;  // the color-processing switch
   const StageServices* services = nullptr;
 };
 

@@ -16,8 +16,8 @@ constexpr uint32_t kWorkerStack = 10000;
 constexpr uint32_t kCancelSettleMs = 50;
 
 // Win32 codes with which the driver ends a frame wait that brought no frame.
-constexpr uint32_t kWaitTimedOut = 121;        // ERROR_SEM_TIMEOUT
-constexpr uint32_t kDeviceGone = 1167;         // ERROR_DEVICE_NOT_CONNECTED
+constexpr uint32_t kWaitTimedOut = 121;  // ERROR_SEM_TIMEOUT
+constexpr uint32_t kDeviceGone = 1167;   // ERROR_DEVICE_NOT_CONNECTED
 
 // What a frame that did not arrive means to the application: a capture wait that ran out
 // (a dropped frame, no trigger within the time-out) is 21, a camera that went away 3, any
@@ -51,8 +51,8 @@ int32_t set_up_transfer(CameraRecord& cam, CapturePlan& plan) {
     if (c != 0) return unless_gone(c);
   }
   const int32_t single_shot = plan.pipeline == Pipeline::kStream ? 0 : 1;
-  const int32_t c = device::capture_setup(cam, plan.mode(), plan.image, plan.binning, plan.ticks,
-                                          single_shot);
+  const int32_t c =
+      device::capture_setup(cam, plan.mode(), plan.image, plan.binning, plan.ticks, single_shot);
   plan.transferred = cam.transferred;
   plan.packed_bytes = static_cast<uint64_t>(cam.bytes_per_packet) * cam.packets_per_frame;
   return unless_gone(c);

@@ -85,9 +85,7 @@ bool transfer_makes(const CapturePlan& plan, int32_t sensor_width, int32_t senso
   if (W > sensor_width || H > sensor_height) return false;
   int64_t made = 0;
   switch (plan.resolution) {
-    case 0:
-      made = 2 * H * W * 6;
-      break;
+    case 0: made = 2 * H * W * 6; break;
     case 1:
       if (W % (2 * b) != 0) return false;
       made = H * (W / (2 * b)) * (plan.bits_per_pixel == kBitsMono ? 2 : 6);
@@ -100,8 +98,7 @@ bool transfer_makes(const CapturePlan& plan, int32_t sensor_width, int32_t senso
       if (H % 2 != 0) return false;
       made = W * H * 2;
       break;
-    default:
-      return false;
+    default: return false;
   }
   return made == bytes;
 }

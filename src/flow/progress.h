@@ -24,7 +24,9 @@ struct Progress {
   }
 };
 
-inline Progress progress_of(UcapProgressCallback callback) { return Progress{callback, nullptr, 0}; }
+inline Progress progress_of(UcapProgressCallback callback) {
+  return Progress{callback, nullptr, 0};
+}
 inline Progress progress_of(UcapProgressCallbackEx callback, intptr_t user) {
   return Progress{nullptr, callback, user};
 }

@@ -171,7 +171,9 @@ int32_t CalculateWhiteRef(CameraRecord& cam, const uint16_t* sum, int32_t n) {
       const int64_t s = (sum[r * stride + c] >> 2) - ((int64_t{as_signed(dark[c])} * n) >> 16) -
                         as_signed(columns[c]);
       int64_t g = kUnitGain;
-      if (s > kBlackLevel) g = std::clamp<int64_t>(int64_t{level[color_of(r, c)]} * 4096 / (s - kBlackLevel), 0, kMaxGain);
+      if (s > kBlackLevel)
+        g = std::clamp<int64_t>(int64_t{level[color_of(r, c)]} * 4096 / (s - kBlackLevel), 0,
+                                kMaxGain);
       gains[c] = static_cast<uint16_t>(g);
     }
   }

@@ -81,7 +81,9 @@ class WorkBuffer {
   WorkBuffer& operator=(const WorkBuffer&) = delete;
   explicit operator bool() const { return data_ != nullptr; }
   template <typename T>
-  T* as() const { return static_cast<T*>(data_); }
+  T* as() const {
+    return static_cast<T*>(data_);
+  }
   size_t size() const { return size_; }
 
  private:
@@ -129,7 +131,8 @@ inline constexpr uint32_t kDetailSizeField = 8;
 
 // ---- device files and I/O control -------------------------------------------------
 using DeviceHandle = void*;
-inline DeviceHandle const kInvalidDevice = reinterpret_cast<DeviceHandle>(static_cast<intptr_t>(-1));
+inline DeviceHandle const kInvalidDevice =
+    reinterpret_cast<DeviceHandle>(static_cast<intptr_t>(-1));
 inline bool device_valid(DeviceHandle h) { return h != nullptr && h != kInvalidDevice; }
 // CreateFileA(path, read|write, share read|write, OPEN_EXISTING, overlapped flag).
 // kInvalidDevice on failure (last error set).

@@ -11,8 +11,8 @@
 #include <mutex>
 #include <new>
 
-#include "platform/platform.h"
 #include "platform/internal.h"
+#include "platform/platform.h"
 
 namespace ucap::platform {
 
@@ -27,8 +27,7 @@ int compare_strings(const char* a, const char* b) { return std::strcmp(a, b); }
 
 void sleep_ms(uint32_t ms) {
   timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-  }
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
 }
 
 // ---- threads ------------------------------------------------------------------------
@@ -151,9 +150,13 @@ void CriticalSection::init() {
   pthread_mutex_init(reinterpret_cast<pthread_mutex_t*>(storage_), &attr);
   pthread_mutexattr_destroy(&attr);
 }
-void CriticalSection::destroy() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void CriticalSection::destroy() {
+  pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_));
+}
 void CriticalSection::enter() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
-void CriticalSection::leave() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void CriticalSection::leave() {
+  pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_));
+}
 
 // ---- memory ----------------------------------------------------------------------------
 WorkBuffer::WorkBuffer(size_t bytes) {

@@ -16,8 +16,8 @@
 #include <cstddef>
 #include <new>
 
-#include "platform/platform.h"
 #include "platform/internal.h"
+#include "platform/platform.h"
 
 namespace ucap::platform {
 
@@ -84,8 +84,8 @@ void close_thread(Thread* thread) {
 
 // ---- events ----------------------------------------------------------------------------
 Event* create_event(bool manual_reset, bool initially_signalled) {
-  return reinterpret_cast<Event*>(
-      CreateEventA(nullptr, manual_reset ? TRUE : FALSE, initially_signalled ? TRUE : FALSE, nullptr));
+  return reinterpret_cast<Event*>(CreateEventA(nullptr, manual_reset ? TRUE : FALSE,
+                                               initially_signalled ? TRUE : FALSE, nullptr));
 }
 void set_event(Event* event) { SetEvent(handle_of(event)); }
 void reset_event(Event* event) { ResetEvent(handle_of(event)); }
@@ -177,8 +177,8 @@ HANDLE file_of(DeviceHandle h) { return static_cast<HANDLE>(h); }
 }  // namespace
 
 DeviceInfoSet* get_class_devs(const Guid& guid) {
-  HDEVINFO set = SetupDiGetClassDevsA(guid_of(guid), nullptr, nullptr,
-                                      DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  HDEVINFO set =
+      SetupDiGetClassDevsA(guid_of(guid), nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) return nullptr;
   return reinterpret_cast<DeviceInfoSet*>(set);
 }
@@ -217,8 +217,8 @@ void close_device(DeviceHandle h) {
 bool device_io_control(DeviceHandle h, uint32_t code, const void* in, uint32_t in_len, void* out,
                        uint32_t out_len, uint32_t* returned) {
   DWORD got = 0;
-  BOOL ok = DeviceIoControl(file_of(h), code, const_cast<void*>(in), in_len, out, out_len, &got,
-                            nullptr);
+  BOOL ok =
+      DeviceIoControl(file_of(h), code, const_cast<void*>(in), in_len, out, out_len, &got, nullptr);
   if (returned != nullptr) *returned = got;
   return ok != FALSE;
 }

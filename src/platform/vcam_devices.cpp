@@ -28,7 +28,8 @@ struct DeviceInfoSet {
 
 DeviceInfoSet* get_class_devs(const Guid& guid) {
   uint32_t err = 0;
-  vcam::DeviceSet* s = vcam::open_set(guid.bytes, 0x12 /* DIGCF_PRESENT | DIGCF_DEVICEINTERFACE */, &err);
+  vcam::DeviceSet* s =
+      vcam::open_set(guid.bytes, 0x12 /* DIGCF_PRESENT | DIGCF_DEVICEINTERFACE */, &err);
   if (s == nullptr) {
     set_last_error(err);
     return nullptr;

@@ -11,7 +11,7 @@ namespace ucap {
 
 namespace {
 
-constexpr uint32_t kLevelLowBit = 1u << 29;   // shutter level 0
+constexpr uint32_t kLevelLowBit = 1u << 29;  // shutter level 0
 constexpr uint32_t kEnabledBit = 1u << 28;
 constexpr uint32_t kOpenPositiveBit = 1u << 25;
 constexpr uint32_t kCloseNegativeBit = 1u << 24;
@@ -38,7 +38,7 @@ int32_t write_shutter_control(CameraRecord& cam) {
   device::VendorAccess access(cam);
   if (!access.is_open()) return err::kWrite;
   const uint32_t word = shutter_control_word(cam.shutter_enabled, cam.shutter_level,
-                                           cam.shutter_open_delay, cam.shutter_close_delay);
+                                             cam.shutter_open_delay, cam.shutter_close_delay);
   if (device::quadlet_write(cam, device::vendor(cam, device::kVendorShutterControl), word) != 0) {
     access.leave_open();  // as the steps have it: the camera's access time-out ends it
     return err::kWrite;

@@ -9,9 +9,9 @@ namespace ucap {
 
 struct CameraRecord;
 
-inline constexpr int32_t kExposureMin = 250;        // microseconds
+inline constexpr int32_t kExposureMin = 250;  // microseconds
 inline constexpr int32_t kExposureMax = 60000000;
-inline constexpr int32_t kExposureStep = 250;       // one camera tick
+inline constexpr int32_t kExposureStep = 250;  // one camera tick
 // The camera's ticks of an exposure in microseconds (quotient toward zero).
 inline constexpr int32_t exposure_ticks(int32_t exposure_us) { return exposure_us / kExposureStep; }
 inline constexpr int32_t kShutterDelayTicksMax = 4095;

@@ -28,35 +28,28 @@ void store_image_and_frame(CameraRecord& cam, const Rect& r) {
 bool bits_per_pixel_allowed(int32_t resolution, int32_t bits) {
   switch (resolution) {
     case 0:
-    case 2:
-      return bits == kBitsColor;
-    case 1:
-      return bits == kBitsColor || bits == kBitsMono;
-    case 3:
-      return bits == kBitsMono;
-    default:
-      return false;
+    case 2: return bits == kBitsColor;
+    case 1: return bits == kBitsColor || bits == kBitsMono;
+    case 3: return bits == kBitsMono;
+    default: return false;
   }
 }
 
 bool binning_allowed(int32_t resolution, int32_t bits, int32_t factor) {
   switch (resolution) {
     case 0:
-    case 3:
-      return factor == 1;
+    case 3: return factor == 1;
     case 1:
       if (bits == kBitsColor) return factor == 1 || factor == 3 || factor == 5;
       if (bits == kBitsMono) return factor == 1 || factor == 2 || factor == 4;
       return false;
-    case 2:
-      return factor >= 1 && factor <= 5;
-    default:
-      return false;
+    case 2: return factor >= 1 && factor <= 5;
+    default: return false;
   }
 }
 
 int32_t resolution_values(const CameraRecord& cam, int32_t resolution, int32_t& width,
-                         int32_t& height, int32_t& third) {
+                          int32_t& height, int32_t& third) {
   switch (resolution) {
     case 0:
       width = cam.modes[0].output_width;
@@ -71,8 +64,7 @@ int32_t resolution_values(const CameraRecord& cam, int32_t resolution, int32_t& 
       width = cam.modes[2].output_width;
       height = cam.modes[2].output_height;
       break;
-    default:
-      return err::kArgument;
+    default: return err::kArgument;
   }
   third = resolution;
   return err::kOk;

@@ -23,7 +23,7 @@ bool binning_allowed(int32_t resolution, int32_t bits, int32_t factor);
 // Width and height reported for a resolution, and its third value (the resolution
 // itself). 8 for a resolution other than 0..3.
 int32_t resolution_values(const CameraRecord& cam, int32_t resolution, int32_t& width,
-                         int32_t& height, int32_t& third);
+                          int32_t& height, int32_t& third);
 
 // Sensor-pixel size of requests without a rectangle: mode 0 output size at resolutions
 // 0 and 1, mode 2 output size at 2 and 3.

@@ -53,7 +53,8 @@ int32_t start_camera(CameraRecord& cam, int32_t i) {
   if (c != 0) return c;
   cam.shutter_enabled = 1;
   cam.eeprom_word36 = device::read_eprom_value(cam, 144, 4);
-  if (device::quadlet_read(cam, device::kRomUniqueIdLow, &cam.unique_id_low) != 0) return err::kRead;
+  if (device::quadlet_read(cam, device::kRomUniqueIdLow, &cam.unique_id_low) != 0)
+    return err::kRead;
 
   const ModeEntry& mode2 = cam.modes[2];
   const int32_t w = mode2.max_width;
@@ -61,7 +62,8 @@ int32_t start_camera(CameraRecord& cam, int32_t i) {
   // The record's arrays hold a sensor of at most 2584 x 1936 pixels (and the reference
   // layout needs one at least as wide as high, with whole mosaic cells): anything else
   // cannot be served.
-  if (w < 16 || h < 16 || w > kMaxSensorWidth || h > kMaxSensorHeight || h > w || ((w | h) & 1) != 0)
+  if (w < 16 || h < 16 || w > kMaxSensorWidth || h > kMaxSensorHeight || h > w ||
+      ((w | h) & 1) != 0)
     return err::kArgument;
   cam.sensor_width = w;
   cam.sensor_height = h;

@@ -29,9 +29,9 @@ namespace ucap_test {
 struct Setting {  // an allowed combination of resolution, pixel depth and binning
   int resolution, bits, binning;
 };
-inline const Setting kSettings[] = {
-    {0, 36, 1}, {1, 36, 1}, {1, 36, 3}, {1, 36, 5}, {1, 12, 1}, {1, 12, 2}, {1, 12, 4},
-    {2, 36, 1}, {2, 36, 2}, {2, 36, 3}, {2, 36, 4}, {2, 36, 5}, {3, 12, 1}};
+inline const Setting kSettings[] = {{0, 36, 1}, {1, 36, 1}, {1, 36, 3}, {1, 36, 5}, {1, 12, 1},
+                                    {1, 12, 2}, {1, 12, 4}, {2, 36, 1}, {2, 36, 2}, {2, 36, 3},
+                                    {2, 36, 4}, {2, 36, 5}, {3, 12, 1}};
 
 // Parameterized cases are named after the `name` field of their row.
 inline constexpr auto kByName = [](const auto& info) { return std::string(info.param.name); };
@@ -47,14 +47,17 @@ class AcquisitionTest : public CameraTest {
     UcapVcamUsage u{};
     ASSERT_EQ(ucap_vcam_usage(ids[0], &u), 0);
     EXPECT_EQ(u.handles + u.notifications + u.frame_buffers + u.bandwidth_handles + u.channels +
-                  u.resources, 0);
+                  u.resources,
+              0);
     CameraTest::TearDown();
   }
 
  public:
   static ucap::CameraRecord& record() { return *ucap::camera(0); }
   static void apply(const Setting& s) {
-    ASSERT_EQ(UcapSetResolution(s.resolution) + UcapSetBitsPerPixel(s.bits) + UcapSetBinning(s.binning), 0);
+    ASSERT_EQ(
+        UcapSetResolution(s.resolution) + UcapSetBitsPerPixel(s.bits) + UcapSetBinning(s.binning),
+        0);
   }
   // Bytes of the image the current settings deliver, as the data size tells it.
   static int32_t data_bytes() {
@@ -69,7 +72,9 @@ class AcquisitionTest : public CameraTest {
     EXPECT_EQ(u.bandwidth_handles + u.channels + u.resources, 0);
   }
   // The frame waits the driver ended (frame number or error), from its request log.
-  std::vector<std::string> frames_done() const { return trace_lines(requests(ids[0]), "attach_done"); }
+  std::vector<std::string> frames_done() const {
+    return trace_lines(requests(ids[0]), "attach_done");
+  }
 };
 
 // `bytes` image bytes followed by guard words, all filled with words made from `seed`.
@@ -104,7 +109,8 @@ inline bool eventually(const std::function<bool()>& done) {
 // The readiness check's first answer other than 0.
 inline int32_t next_frame(Buffer& buffer, int32_t go_on) {
   int32_t r = 0;
-  eventually([&] { return (r = UcapIsFastAcquisitionReady(buffer.data(), buffer.size(), go_on)) != 0; });
+  eventually(
+      [&] { return (r = UcapIsFastAcquisitionReady(buffer.data(), buffer.size(), go_on)) != 0; });
   return r;
 }
 
@@ -128,8 +134,13 @@ inline std::vector<uint16_t> expected_image(int id, bool stream, int32_t words) 
   using namespace ucap;
   CapturePlan plan = flow::plan_of(*camera(0), stream ? Pipeline::kStream : Pipeline::kSingleShot);
   plan.black = plan.white = plan.packed = 0;
-  const vcam::FrameGeometry g{plan.mode(), plan.binning, plan.image.left, plan.image.top,
-                              plan.image.width(), plan.image.height(), static_cast<uint32_t>(plan.ticks)};
+  const vcam::FrameGeometry g{plan.mode(),
+                              plan.binning,
+                              plan.image.left,
+                              plan.image.top,
+                              plan.image.width(),
+                              plan.image.height(),
+                              static_cast<uint32_t>(plan.ticks)};
   std::vector<uint16_t> raw;
   EXPECT_TRUE(vcam::expected_frame(id, g, &raw));
   plan.transferred = Rect{0, 0, g.width, vcam::transferred_rows(g)};
@@ -144,7 +155,8 @@ inline std::vector<uint16_t> expected_image(int id, bool stream, int32_t words) 
   in.blemishes = nullptr;
   std::vector<uint16_t> out(static_cast<size_t>(words));
   EXPECT_EQ(flow::process_frame(plan, reinterpret_cast<uint8_t*>(raw.data()), 2 * raw.size(),
-                                out.data(), in), 0);
+                                out.data(), in),
+            0);
   return out;
 }
 

@@ -26,7 +26,8 @@ TEST_F(FastAcquisition, LongStreamAlternatesBuffersAndLosesNoFrame) {
   const std::vector<std::string> done = frames_done();
   ASSERT_EQ(done.size(), static_cast<size_t>(kFrames));
   for (int i = 1; i <= kFrames; ++i) {
-    EXPECT_EQ(done[i - 1], "attach_done buffer=" + std::to_string((i - 1) % 2) + " frame=" + std::to_string(i));
+    EXPECT_EQ(done[i - 1],
+              "attach_done buffer=" + std::to_string((i - 1) % 2) + " frame=" + std::to_string(i));
   }
   EXPECT_TRUE(buffer.tail_untouched());
   EXPECT_EQ(UcapAbortFastAcquisition(), 11);
@@ -64,7 +65,8 @@ const TransferFault kTransferFaults[] = {
      "(0)UcapIsFastAcquisitionReady error 3"},
 };
 
-class FailedTransfer : public AcquisitionTest, public ::testing::WithParamInterface<TransferFault> {};
+class FailedTransfer : public AcquisitionTest,
+                       public ::testing::WithParamInterface<TransferFault> {};
 
 TEST_P(FailedTransfer, LeavesTheBufferAlone) {
   const TransferFault& f = GetParam();
@@ -72,7 +74,8 @@ TEST_P(FailedTransfer, LeavesTheBufferAlone) {
   ASSERT_EQ(ucap_vcam_set(ids[0], f.camera), 0);
   if (f.no_thread) ucap::platform::testing::fail_thread_creations(1);
   Buffer frames(data_bytes(), 5), buffer(data_bytes() - f.short_by, 6);
-  int32_t r = f.stream ? UcapStartFastAcquisition() : UcapAcquisition(buffer.data(), buffer.size(), nullptr);
+  int32_t r = f.stream ? UcapStartFastAcquisition()
+                       : UcapAcquisition(buffer.data(), buffer.size(), nullptr);
   if (f.stream && r == 0) {
     for (int i = 0; i < f.delivered; ++i) ASSERT_EQ(next_frame(frames, 1), 1);
     r = next_frame(buffer, 1);
@@ -85,7 +88,8 @@ TEST_P(FailedTransfer, LeavesTheBufferAlone) {
   expect_no_transfer();
 }
 
-INSTANTIATE_TEST_SUITE_P(Acquisition, FailedTransfer, ::testing::ValuesIn(kTransferFaults), kByName);
+INSTANTIATE_TEST_SUITE_P(Acquisition, FailedTransfer, ::testing::ValuesIn(kTransferFaults),
+                         kByName);
 
 // Abort while a frame is pending: short exposures are let arrive, long and triggered ones
 // are cancelled through the one-shot register.

@@ -22,63 +22,103 @@ struct Fault {
   const char* config;  // set on the camera before the operation
   During during;
   Held held;
-  bool allocation;     // the next work-buffer allocation fails
-  bool gone;           // the camera is unplugged by the fault
-  int32_t shot;        // single shot's result
-  int32_t stream;      // the start's code when it fails, else the readiness check's answer
+  bool allocation;  // the next work-buffer allocation fails
+  bool gone;        // the camera is unplugged by the fault
+  int32_t shot;     // single shot's result
+  int32_t stream;   // the start's code when it fails, else the readiness check's answer
   int32_t black, white;
 };
 
 // Addresses of mode 2 (resolution 2 and the full-frame shots of the calculations).
 const Fault kFaults[] = {
     // set-up
-    {"WaitSetupRefused", "fail_ioctl=2220F0:50:31", During::kNothing, Held::kNothing, false, false, 21, 21, 4, 4},
-    {"AccessNotOpened", "fail_write=vendor+0:50:31", During::kNothing, Held::kNothing, false, false, 1031, 1031, 4, 4},
-    {"BinningWrite", "fail_write=vendor+144:50:31", During::kNothing, Held::kNothing, false, false, 1032, 1032, 4, 4},
-    {"PositionWrite", "fail_write=vendor+150:50:31", During::kNothing, Held::kNothing, false, false, 1033, 1033, 4, 4},
-    {"SizeWrite", "fail_write=vendor+154:50:31", During::kNothing, Held::kNothing, false, false, 1034, 1034, 4, 4},
-    {"CaptureControlRead", "fail_read=vendor+30:50:31", During::kNothing, Held::kNothing, false, false, 20, 20, 4, 4},
-    {"CaptureControlWrite", "fail_write=vendor+30:50:31", During::kNothing, Held::kNothing, false, false, 1035, 1035, 4, 4},
-    {"ExposureWrite", "fail_write=vendor+14:50:31", During::kNothing, Held::kNothing, false, false, 1036, 1036, 4, 4},
-    {"ModeApplyWrite", "fail_write=vendor+15C:50:31", During::kNothing, Held::kNothing, false, false, 20, 20, 4, 4},
-    {"ModeApplyErrorBit", "apply_error=1", During::kNothing, Held::kNothing, false, false, 20, 20, 4, 4},
-    {"ModeApplyStuck", "apply_stuck=1", During::kNothing, Held::kNothing, false, false, 20, 20, 4, 4},
-    {"ColorCodingWrite", "fail_write=mode2+10:50:31", During::kNothing, Held::kNothing, false, false, 1037, 1037, 4, 4},
-    {"ApplySettingsWrite", "fail_write=mode2+7C:50:31", During::kNothing, Held::kNothing, false, false, 1038, 1038, 4, 4},
-    {"ApplySettingsErrorBit", "settings_error=1", During::kNothing, Held::kNothing, false, false, 8, 8, 4, 4},
-    {"ApplySettingsStuck", "settings_stuck=1", During::kNothing, Held::kNothing, false, false, 20, 20, 4, 4},
-    {"ApplySettingsPollRead", "fail_read=mode2+7C:50:31", During::kNothing, Held::kNothing, false, false, 20, 20, 4, 4},
-    {"FormatWrite", "fail_write=cmd+608:50:31", During::kNothing, Held::kNothing, false, false, 1039, 1039, 4, 4},
-    {"ModeWrite", "fail_write=cmd+604:50:31", During::kNothing, Held::kNothing, false, false, 1040, 1040, 4, 4},
-    {"BytesPerPacketRead", "fail_read=mode2+44:50:31", During::kNothing, Held::kNothing, false, false, 20, 20, 4, 4},
-    {"PacketsPerFrameRead", "fail_read=mode2+48:50:31", During::kNothing, Held::kNothing, false, false, 20, 20, 4, 4},
-    {"NoPacketsAnnounced", "misreport=mode2+48:0", During::kNothing, Held::kNothing, false, false, 8, 8, 4, 4},
-    {"BandwidthRefused", "fail_ioctl=222014:50:31", During::kNothing, Held::kNothing, false, false, 22, 22, 4, 4},
-    {"ChannelRefused", "fail_ioctl=222018:50:31", During::kNothing, Held::kNothing, false, false, 25, 25, 4, 4},
-    {"ChannelWrite", "fail_write=cmd+60C:50:31", During::kNothing, Held::kNothing, false, false, 1041, 1041, 4, 4},
-    {"ShutterWrite", "fail_write=cmd+81C:50:31", During::kNothing, Held::kNothing, false, false, 1042, 1042, 4, 4},
-    {"ResourcesRefused", "fail_ioctl=22201C:50:31", During::kNothing, Held::kNothing, false, false, 23, 23, 4, 4},
-    {"PositionRead", "fail_read=mode2+8:50:31", During::kNothing, Held::kNothing, false, false, 20, 20, 4, 4},
-    {"SizeRead", "fail_read=mode2+C:50:31", During::kNothing, Held::kNothing, false, false, 20, 20, 4, 4},
-    {"SizeBeyondTheSensor", "misreport=mode2+C:FFFFFFFF", During::kNothing, Held::kNothing, false, false, 8, 8, 4, 4},
+    {"WaitSetupRefused", "fail_ioctl=2220F0:50:31", During::kNothing, Held::kNothing, false, false,
+     21, 21, 4, 4},
+    {"AccessNotOpened", "fail_write=vendor+0:50:31", During::kNothing, Held::kNothing, false, false,
+     1031, 1031, 4, 4},
+    {"BinningWrite", "fail_write=vendor+144:50:31", During::kNothing, Held::kNothing, false, false,
+     1032, 1032, 4, 4},
+    {"PositionWrite", "fail_write=vendor+150:50:31", During::kNothing, Held::kNothing, false, false,
+     1033, 1033, 4, 4},
+    {"SizeWrite", "fail_write=vendor+154:50:31", During::kNothing, Held::kNothing, false, false,
+     1034, 1034, 4, 4},
+    {"CaptureControlRead", "fail_read=vendor+30:50:31", During::kNothing, Held::kNothing, false,
+     false, 20, 20, 4, 4},
+    {"CaptureControlWrite", "fail_write=vendor+30:50:31", During::kNothing, Held::kNothing, false,
+     false, 1035, 1035, 4, 4},
+    {"ExposureWrite", "fail_write=vendor+14:50:31", During::kNothing, Held::kNothing, false, false,
+     1036, 1036, 4, 4},
+    {"ModeApplyWrite", "fail_write=vendor+15C:50:31", During::kNothing, Held::kNothing, false,
+     false, 20, 20, 4, 4},
+    {"ModeApplyErrorBit", "apply_error=1", During::kNothing, Held::kNothing, false, false, 20, 20,
+     4, 4},
+    {"ModeApplyStuck", "apply_stuck=1", During::kNothing, Held::kNothing, false, false, 20, 20, 4,
+     4},
+    {"ColorCodingWrite", "fail_write=mode2+10:50:31", During::kNothing, Held::kNothing, false,
+     false, 1037, 1037, 4, 4},
+    {"ApplySettingsWrite", "fail_write=mode2+7C:50:31", During::kNothing, Held::kNothing, false,
+     false, 1038, 1038, 4, 4},
+    {"ApplySettingsErrorBit", "settings_error=1", During::kNothing, Held::kNothing, false, false, 8,
+     8, 4, 4},
+    {"ApplySettingsStuck", "settings_stuck=1", During::kNothing, Held::kNothing, false, false, 20,
+     20, 4, 4},
+    {"ApplySettingsPollRead", "fail_read=mode2+7C:50:31", During::kNothing, Held::kNothing, false,
+     false, 20, 20, 4, 4},
+    {"FormatWrite", "fail_write=cmd+608:50:31", During::kNothing, Held::kNothing, false, false,
+     1039, 1039, 4, 4},
+    {"ModeWrite", "fail_write=cmd+604:50:31", During::kNothing, Held::kNothing, false, false, 1040,
+     1040, 4, 4},
+    {"BytesPerPacketRead", "fail_read=mode2+44:50:31", During::kNothing, Held::kNothing, false,
+     false, 20, 20, 4, 4},
+    {"PacketsPerFrameRead", "fail_read=mode2+48:50:31", During::kNothing, Held::kNothing, false,
+     false, 20, 20, 4, 4},
+    {"NoPacketsAnnounced", "misreport=mode2+48:0", During::kNothing, Held::kNothing, false, false,
+     8, 8, 4, 4},
+    {"BandwidthRefused", "fail_ioctl=222014:50:31", During::kNothing, Held::kNothing, false, false,
+     22, 22, 4, 4},
+    {"ChannelRefused", "fail_ioctl=222018:50:31", During::kNothing, Held::kNothing, false, false,
+     25, 25, 4, 4},
+    {"ChannelWrite", "fail_write=cmd+60C:50:31", During::kNothing, Held::kNothing, false, false,
+     1041, 1041, 4, 4},
+    {"ShutterWrite", "fail_write=cmd+81C:50:31", During::kNothing, Held::kNothing, false, false,
+     1042, 1042, 4, 4},
+    {"ResourcesRefused", "fail_ioctl=22201C:50:31", During::kNothing, Held::kNothing, false, false,
+     23, 23, 4, 4},
+    {"PositionRead", "fail_read=mode2+8:50:31", During::kNothing, Held::kNothing, false, false, 20,
+     20, 4, 4},
+    {"SizeRead", "fail_read=mode2+C:50:31", During::kNothing, Held::kNothing, false, false, 20, 20,
+     4, 4},
+    {"SizeBeyondTheSensor", "misreport=mode2+C:FFFFFFFF", During::kNothing, Held::kNothing, false,
+     false, 8, 8, 4, 4},
     {"AccessLapsed", "lapse=1", During::kNothing, Held::kNothing, false, false, 0, 1, 0, 0},
-    {"AccessLapsesMidway", "lapse_after=3", During::kNothing, Held::kNothing, false, false, 0, 1, 0, 0},
-    {"SingleFailuresRetried", "fail_write=vendor+144:2:31 fail_read=mode2+44:2:121", During::kNothing, Held::kNothing, false, false, 0, 1, 0, 0},
+    {"AccessLapsesMidway", "lapse_after=3", During::kNothing, Held::kNothing, false, false, 0, 1, 0,
+     0},
+    {"SingleFailuresRetried", "fail_write=vendor+144:2:31 fail_read=mode2+44:2:121",
+     During::kNothing, Held::kNothing, false, false, 0, 1, 0, 0},
     // exposure and transfer
-    {"BufferSelectRefused", "fail_ioctl=222108:50:31", During::kNothing, Held::kNothing, false, false, 24, -24, 4, 4},
-    {"AttachRefused", "fail_ioctl=222020:50:31", During::kNothing, Held::kNothing, false, false, 24, -24, 4, 4},
-    {"FrameDropped", "drop_frames=1", During::kNothing, Held::kNothing, false, false, 21, -21, 4, 4},
-    {"UnpluggedInExposure", "detach_in_exposure=1", During::kNothing, Held::kNothing, false, true, 3, -3, 4, 4},
-    {"UnpluggedAfterTheFrame", "detach_after=1", During::kNothing, Held::kNothing, false, true, 3, 1, 4, 4},
+    {"BufferSelectRefused", "fail_ioctl=222108:50:31", During::kNothing, Held::kNothing, false,
+     false, 24, -24, 4, 4},
+    {"AttachRefused", "fail_ioctl=222020:50:31", During::kNothing, Held::kNothing, false, false, 24,
+     -24, 4, 4},
+    {"FrameDropped", "drop_frames=1", During::kNothing, Held::kNothing, false, false, 21, -21, 4,
+     4},
+    {"UnpluggedInExposure", "detach_in_exposure=1", During::kNothing, Held::kNothing, false, true,
+     3, -3, 4, 4},
+    {"UnpluggedAfterTheFrame", "detach_after=1", During::kNothing, Held::kNothing, false, true, 3,
+     1, 4, 4},
     {"BusReset", "", During::kBusReset, Held::kNothing, false, false, 0, 1, 0, 0},
     // processing
     {"SamplesOverRange", "overrange=1", During::kNothing, Held::kNothing, false, false, 0, 1, 0, 0},
     {"NoWorkBuffer", "", During::kNothing, Held::kNothing, true, false, 7, -7, 7, 7},
     // clean-up
-    {"StopRefused", "fail_ioctl=222044:50:31", During::kNothing, Held::kUntilNext, false, false, 26, 1, 4, 4},
-    {"FreeResourcesRefused", "fail_ioctl=222030:50:31", During::kNothing, Held::kResources, false, false, 23, 1, 4, 4},
-    {"FreeChannelRefused", "fail_ioctl=22202C:50:31", During::kNothing, Held::kChannel, false, false, 25, 1, 4, 4},
-    {"FreeBandwidthRefused", "fail_ioctl=222028:50:31", During::kNothing, Held::kBandwidth, false, false, 22, 1, 4, 4},
+    {"StopRefused", "fail_ioctl=222044:50:31", During::kNothing, Held::kUntilNext, false, false, 26,
+     1, 4, 4},
+    {"FreeResourcesRefused", "fail_ioctl=222030:50:31", During::kNothing, Held::kResources, false,
+     false, 23, 1, 4, 4},
+    {"FreeChannelRefused", "fail_ioctl=22202C:50:31", During::kNothing, Held::kChannel, false,
+     false, 25, 1, 4, 4},
+    {"FreeBandwidthRefused", "fail_ioctl=222028:50:31", During::kNothing, Held::kBandwidth, false,
+     false, 22, 1, 4, 4},
 };
 
 struct Case {
@@ -146,7 +186,9 @@ TEST_P(FaultMatrix, DefinedOutcome) {
   // A dark scene of little dark current; a flat field well exposed.
   const char* scene = op == Op::kBlack ? "scene=dark dark=5" : op == Op::kWhite ? "scene=flat" : "";
   ASSERT_EQ(ucap_vcam_set(ids[0], scene), 0);
-  if (op == Op::kWhite) { ASSERT_EQ(UcapSetExposure(150000), 0); }
+  if (op == Op::kWhite) {
+    ASSERT_EQ(UcapSetExposure(150000), 0);
+  }
   // References in place before a calculation: a failed one must leave them as they were.
   std::vector<uint8_t> black(162 * 200 * 2);
   for (size_t i = 0; i < black.size(); ++i) black[i] = static_cast<uint8_t>(i * 7);
@@ -170,7 +212,8 @@ TEST_P(FaultMatrix, DefinedOutcome) {
     case Op::kShot:
       result = UcapAcquisitionEx(image.data(), image.size(), callback, progress.user());
       EXPECT_EQ(result, f.shot);
-      if (result != 0 && result != 7) message = "(0)UcapAcquisition error " + std::to_string(result);
+      if (result != 0 && result != 7)
+        message = "(0)UcapAcquisition error " + std::to_string(result);
       break;
     case Op::kStream: {
       result = UcapStartFastAcquisition();
@@ -182,7 +225,8 @@ TEST_P(FaultMatrix, DefinedOutcome) {
           result = UcapIsFastAcquisitionReady(image.data(), image.size(), 0);
           if (result == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        if (result == 1 && f.shot != 0) message = "UcapIsFastAcquisitionReady error " + std::to_string(f.shot);
+        if (result == 1 && f.shot != 0)
+          message = "UcapIsFastAcquisitionReady error " + std::to_string(f.shot);
       }
       EXPECT_EQ(result, f.stream);
       if (result < 0 && result != -7) {
@@ -203,7 +247,9 @@ TEST_P(FaultMatrix, DefinedOutcome) {
       }
       break;
   }
-  if (!message.empty()) { EXPECT_TRUE(ends_with(messages.lines(), message)) << message; }
+  if (!message.empty()) {
+    EXPECT_TRUE(ends_with(messages.lines(), message)) << message;
+  }
   if (result != 0) {
     EXPECT_TRUE(image.untouched());
     std::vector<uint8_t> black_now(black.size());

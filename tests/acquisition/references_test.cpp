@@ -53,8 +53,8 @@ TEST_P(FailedCalculation, KeepsReferencesAndSettings) {
   ASSERT_EQ(UcapSetImageSize(&region) + UcapSetExposure(123456) + UcapmEnablePacking(0, 0), 0);
   auto settings = [] {
     const ucap::CameraRecord& c = record();
-    return std::tuple{c.resolution, c.bits_per_pixel, c.binning, c.exposure, c.image_rect,
-                      c.frame_rect, c.black_ref_switch, c.white_ref_switch};
+    return std::tuple{c.resolution, c.bits_per_pixel, c.binning,          c.exposure,
+                      c.image_rect, c.frame_rect,     c.black_ref_switch, c.white_ref_switch};
   };
   const auto before = settings();
   ProgressRecorder progress;
@@ -107,7 +107,8 @@ TEST_F(References, FlatFieldComesOutFlat) {
   ASSERT_EQ(UcapAcquisition(corrected.data(), corrected.size(), nullptr), 0);
   const auto before = spread(raw.image()), after = spread(corrected.image());
   for (int c = 0; c < 3; ++c) {
-    std::printf("color %d: spread %.4f without references, %.4f with both\n", c, before[c], after[c]);
+    std::printf("color %d: spread %.4f without references, %.4f with both\n", c, before[c],
+                after[c]);
     EXPECT_LT(after[c], 0.8 * before[c]) << "color " << c;
   }
   ASSERT_EQ(ucap_vcam_set(ids[0], "scene=dark") + UcapSetExposure(1000000), 0);

@@ -81,8 +81,8 @@ TEST_F(SingleShot, RefusalsBeforeAnythingIsSent) {
   EXPECT_EQ(UcapAcquisition(buffer.data(), buffer.size(), nullptr), 8);
   EXPECT_TRUE(buffer.untouched());
   EXPECT_EQ(trace(ids[0]), "");
-  EXPECT_EQ(messages.lines(), (std::vector<std::string>{"(0)UcapAcquisition error 6",
-                                                        "(0)UcapAcquisition error 8"}));
+  EXPECT_EQ(messages.lines(),
+            (std::vector<std::string>{"(0)UcapAcquisition error 6", "(0)UcapAcquisition error 8"}));
 }
 
 // Progress calls during the exposure and what their answers do: calls at 0, 50, 100 ... ms
@@ -118,23 +118,30 @@ TEST_P(Progress, CallsAndAbort) {
     return c.answer_from >= 0 && k >= c.answer_from && (c.answer_until < 0 || k < c.answer_until);
   };
   Buffer buffer(data_bytes(), 9);
-  EXPECT_EQ(UcapAcquisitionEx(buffer.data(), buffer.size(), &ProgressRecorder::callback,
-                              progress.user()), c.result);
+  EXPECT_EQ(
+      UcapAcquisitionEx(buffer.data(), buffer.size(), &ProgressRecorder::callback, progress.user()),
+      c.result);
   EXPECT_EQ(frames_done(), std::vector<std::string>{c.cancelled ? "attach_done buffer=0 error=995"
                                                                 : "attach_done buffer=0 frame=1"});
   EXPECT_EQ(trace(ids[0]).find("W F0E0061C 00000000") != std::string::npos, c.cancelled);
-  if (c.result != 0) { EXPECT_TRUE(buffer.untouched()); }
-  if (c.cancelled) { EXPECT_EQ(progress.calls.size(), static_cast<size_t>(c.answer_from + 1)); }
+  if (c.result != 0) {
+    EXPECT_TRUE(buffer.untouched());
+  }
+  if (c.cancelled) {
+    EXPECT_EQ(progress.calls.size(), static_cast<size_t>(c.answer_from + 1));
+  }
   expect_no_transfer();
   ASSERT_FALSE(progress.calls.empty());
   const int32_t ms = c.exposure_us / 1000;
   for (size_t i = 0; i < progress.calls.size(); ++i) {
-    EXPECT_EQ(progress.calls[i], (std::array<int32_t, 3>{std::min<int32_t>(ms, 50 * i),
-                                                          std::max(ms, 1), 2}));
+    EXPECT_EQ(progress.calls[i],
+              (std::array<int32_t, 3>{std::min<int32_t>(ms, 50 * i), std::max(ms, 1), 2}));
   }
   // A null callback makes no calls.
   const size_t calls = progress.calls.size();
-  if (c.result == 0) { ASSERT_EQ(UcapAcquisitionEx(buffer.data(), buffer.size(), nullptr, 0), 0); }
+  if (c.result == 0) {
+    ASSERT_EQ(UcapAcquisitionEx(buffer.data(), buffer.size(), nullptr, 0), 0);
+  }
   EXPECT_EQ(progress.calls.size(), calls);
 }
 
@@ -153,7 +160,8 @@ TEST_F(SingleShot, StaleTransferIsReplaced) {
   ASSERT_EQ(UcapAcquisition(buffer.data(), buffer.size(), nullptr), 0);
   EXPECT_TRUE(buffer.tail_untouched());
   EXPECT_EQ(buffer.image(), expected_image(ids[0], false, data_bytes() / 2));
-  EXPECT_EQ(messages.lines(), (std::vector<std::string>{"(0)UcapAcquisition error 26", "Setup error"}));
+  EXPECT_EQ(messages.lines(),
+            (std::vector<std::string>{"(0)UcapAcquisition error 26", "Setup error"}));
 }
 
 TEST_F(SingleShot, DefectivePixelsFromTheEepromAreReplaced) {

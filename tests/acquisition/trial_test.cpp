@@ -28,7 +28,9 @@ void random_call(std::mt19937& rng, Buffer& image, Buffer& store) {
   double x = 0, y = 0, z = 0;
   int32_t a = 0, b = 0;
   switch (pick(18)) {
-    case 0: UcapmAcquisitionEx(c, image.data(), size, &stop_sometimes, pick(4) ? 1 << 30 : pick(300)); break;
+    case 0:
+      UcapmAcquisitionEx(c, image.data(), size, &stop_sometimes, pick(4) ? 1 << 30 : pick(300));
+      break;
     case 1: UcapmStartFastAcquisition(c); break;
     case 2: UcapmIsFastAcquisitionReady(c, image.data(), size, pick(2)); break;
     case 3: UcapmAbortFastAcquisition(c); break;
@@ -37,16 +39,24 @@ void random_call(std::mt19937& rng, Buffer& image, Buffer& store) {
     case 6: UcapmSetBinning(c, pick(7)); break;
     case 7: UcapmSetImageSize(c, pick(3) ? &r : nullptr); break;
     case 8: UcapmSetExposure(c, pick(20000) - 100); break;
-    case 9: UcapmGetCurrentImageSize(c, pick(2) ? &q : nullptr); UcapmGetCurrentDataSize(c, &a, &b); break;
+    case 9:
+      UcapmGetCurrentImageSize(c, pick(2) ? &q : nullptr);
+      UcapmGetCurrentDataSize(c, &a, &b);
+      break;
     case 10: UcapmSaveBlackRef(c, store.data(), pick(2) ? kStoreBytes : pick(kStoreBytes)); break;
-    case 11: UcapmRestoreBlackRef(c, store.data(), pick(2) ? kStoreBytes : pick(kStoreBytes)); break;
-    case 12: pick(2) ? UcapmSetWhiteTable(c, image.data()) : UcapmGetWhiteTable(c, image.data()); break;
+    case 11:
+      UcapmRestoreBlackRef(c, store.data(), pick(2) ? kStoreBytes : pick(kStoreBytes));
+      break;
+    case 12:
+      pick(2) ? UcapmSetWhiteTable(c, image.data()) : UcapmGetWhiteTable(c, image.data());
+      break;
     case 13: UcapmSetWhiteBalance(c, pick(30) / 10.0 - 0.5, 1.0, pick(30) / 10.0); break;
     case 14: UcapmGetCurrentWhiteBalance(c, &x, &y, &z); break;
     case 15: UcapmEnablePacking(c, pick(2)); break;
     case 16: pick(2) ? UcapmSetBlackRef(c, pick(2)) : UcapmSetWhiteRef(c, pick(2)); break;
     default:
-      if (pick(8) == 0) pick(2) ? UcapmCalculateBlackRef(c, nullptr) : UcapmCalculateWhiteRef(c, nullptr);
+      if (pick(8) == 0)
+        pick(2) ? UcapmCalculateBlackRef(c, nullptr) : UcapmCalculateWhiteRef(c, nullptr);
       break;
   }
 }
@@ -75,8 +85,15 @@ TEST_F(Trial, RandomExportsOnEveryThreadWhileTheLibraryRestartsAndCamerasComeAnd
   int spare = ids[1];
   while (running.load() > 0) {
     switch (rng() % 5) {
-      case 0: UcapClose(); UcapInit(); break;
-      case 1: ucap_vcam_detach(spare); spare = ucap_vcam_attach(config().c_str()); UcapInit(); break;
+      case 0:
+        UcapClose();
+        UcapInit();
+        break;
+      case 1:
+        ucap_vcam_detach(spare);
+        spare = ucap_vcam_attach(config().c_str());
+        UcapInit();
+        break;
       case 2: ucap_vcam_bus_reset(); break;
       case 3: ucap_vcam_set(ids[0], rng() % 2 ? "overrange=1" : "fail_ioctl=222044:1:31"); break;
       default: break;

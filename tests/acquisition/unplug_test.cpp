@@ -54,8 +54,11 @@ TEST_P(UnplugTest, EndsTheWaitAndTheCameraWorksAfterReplug) {
       break;
     case When::kStreamExposure:
     case When::kTriggeredStream:
-      if (u.when == When::kTriggeredStream) { ASSERT_EQ(UcapEnableHardwareTrigger(1), 0); }
-      else { ASSERT_EQ(UcapSetExposure(kMinute), 0); }
+      if (u.when == When::kTriggeredStream) {
+        ASSERT_EQ(UcapEnableHardwareTrigger(1), 0);
+      } else {
+        ASSERT_EQ(UcapSetExposure(kMinute), 0);
+      }
       ASSERT_EQ(UcapStartFastAcquisition(), 0);
       ASSERT_EQ(UcapIsFastAcquisitionReady(image.data(), image.size(), 1), 0);  // no frame yet
       ASSERT_EQ(ucap_vcam_detach(ids[0]), 0);

@@ -48,7 +48,8 @@ TEST(FirmwareText, LinesCommentsLineEndsAndMalformedTexts) {
       {"last line ended by a lone CR", "00000001\r\n00000010\r", {0x01, 0x02}},
       {"comment running to the end of the text", "00000101 no line end", {0x05}},
       {"short lines", repeat("1\r\n", 200), Bytes(200, 0x01)},
-      {"a second block", repeat("11110000 a long comment on every line\r\n", 129), Bytes(129, 0xF0)},
+      {"a second block", repeat("11110000 a long comment on every line\r\n", 129),
+       Bytes(129, 0xF0)},
       {"no bytes", "", {}},
       {"lone CR inside", "00000001\r00000010\r\n", {}, 8},
       {"negative length", "00000001\r\n", {}, 8, -1},
@@ -59,7 +60,8 @@ TEST(FirmwareText, LinesCommentsLineEndsAndMalformedTexts) {
     // The text in a heap block of exactly its length, so that a read past it is caught.
     std::vector<char> exact(c.text.begin(), c.text.end());
     const ucap::device::FirmwareImage image =
-        parse_firmware(c.null ? nullptr : exact.data(), c.length == -2 ? static_cast<int32_t>(exact.size()) : c.length);
+        parse_firmware(c.null ? nullptr : exact.data(),
+                       c.length == -2 ? static_cast<int32_t>(exact.size()) : c.length);
     EXPECT_EQ(image.code, c.code) << c.what;
     EXPECT_EQ(image.bytes, c.bytes.empty() ? Bytes{} : padded(c.bytes)) << c.what;
   }
@@ -97,8 +99,9 @@ TEST_F(FirmwareTest, DownloadLandsByteByByteAndStartsTheFirmware) {
   EXPECT_EQ(memory(&started), expected);
   EXPECT_TRUE(started);
   const std::string command = "W " + hex8(cam().vendor_base + 0x70) + " ";
-  EXPECT_EQ(ucap_test::trace_lines(CameraTest::trace(id()), command),
-            (std::vector<std::string>{command + "88000000", command + "88000080", command + "88000100"}));
+  EXPECT_EQ(
+      ucap_test::trace_lines(CameraTest::trace(id()), command),
+      (std::vector<std::string>{command + "88000000", command + "88000080", command + "88000100"}));
 }
 
 TEST_F(FirmwareTest, FailedDownloadReleasesAccessAndDoesNotStart) {

@@ -58,7 +58,9 @@ TEST_F(RequestTest, MemoryCommandErrorBitReleasesAccess) {
   ucap::device::VendorAccess access(cam());
   ASSERT_EQ(access.result(), 0u);
   set("memory_error=1");
-  ASSERT_EQ(ucap::device::quadlet_write(cam(), vendor(ucap::device::kVendorMemoryCommand), 0x4801D000), 0u);
+  ASSERT_EQ(
+      ucap::device::quadlet_write(cam(), vendor(ucap::device::kVendorMemoryCommand), 0x4801D000),
+      0u);
   CameraTest::trace(id());
   EXPECT_EQ(ucap::device::poll_memory_command(access), 8);
   std::vector<std::string> t = ucap_test::trace_lines(CameraTest::trace(id()));
@@ -73,7 +75,9 @@ TEST_F(RequestTest, MemoryCommandPollsUntilTheBusyBitsClear) {
   ASSERT_EQ(access.result(), 0u);
   set("busy_us=5000");
   const auto written = std::chrono::steady_clock::now();
-  ASSERT_EQ(ucap::device::quadlet_write(cam(), vendor(ucap::device::kVendorMemoryCommand), 0x4801D080), 0u);
+  ASSERT_EQ(
+      ucap::device::quadlet_write(cam(), vendor(ucap::device::kVendorMemoryCommand), 0x4801D080),
+      0u);
   CameraTest::trace(id());
   EXPECT_EQ(ucap::device::poll_memory_command(access), 0);
   EXPECT_GE(std::chrono::steady_clock::now() - written, std::chrono::milliseconds(5));
@@ -131,7 +135,9 @@ TEST_F(StartupFailureTest, EachStepReturnsItsCode) {
     MessageCapture capture;
     EXPECT_EQ(UcapInit(), c.code) << c.fault;
     if (c.message) {
-      EXPECT_EQ(capture.lines(), std::vector<std::string>{"(0)Init error " + std::to_string(c.code)}) << c.fault;
+      EXPECT_EQ(capture.lines(),
+                std::vector<std::string>{"(0)Init error " + std::to_string(c.code)})
+          << c.fault;
     } else {
       EXPECT_TRUE(capture.lines().empty()) << c.fault;
     }

@@ -63,7 +63,8 @@ TEST_F(StartupTest, SensorSizeModeTableAndDriverFrameBuffersComeFromTheCamera) {
 }
 
 TEST_F(StartupTest, InformationWordsAndEeprom) {
-  ASSERT_GE(ucap_vcam_attach("id=100000000000000 uid=89ABCDEF vendor3=01020304 eeprom36=CAFE1234"), 0);
+  ASSERT_GE(ucap_vcam_attach("id=100000000000000 uid=89ABCDEF vendor3=01020304 eeprom36=CAFE1234"),
+            0);
   ASSERT_GE(ucap_vcam_attach("id=200000000000000 uid=11111111"), 0);
   ASSERT_EQ(UcapInit(), 0);
   UcapInfoRecord info{};
@@ -79,7 +80,7 @@ TEST_F(StartupTest, InformationWordsAndEeprom) {
   EXPECT_EQ(ReadEprom(144, -1), 0u);
   // Near the end of the image only the bytes inside it are read.
   EXPECT_EQ(ReadEprom(2046, 4), ReadEprom(2046, 2));
-  EXPECT_EQ(ReadEprom(2047, 1) , ucap::camera(0)->eeprom[2047]);
+  EXPECT_EQ(ReadEprom(2047, 1), ucap::camera(0)->eeprom[2047]);
   EXPECT_EQ(ReadEprom(60000, 4), 0u);
   UcapInfoRecord second{};
   ASSERT_EQ(UcapmInfo(1, &second), 0);
@@ -91,15 +92,16 @@ TEST_F(StartupTest, CamerasStartUpByTheirBlemishCountAndSensorSize) {
   const struct {
     const char* config;
     int32_t code, blemishes;
-  } cameras[] = {
-      {"blemish_count=0", 0, 0},
-      {"blemish_count=9999", 0, 381},   // below 10000 is valid, though the image holds fewer:
-      {"blemish_count=500", 0, 381},    // (2048 - 524) / 4 = 381 entries fit after the counts
-      {"blemish_count=10000", 28, -1},  // and the library stays uninitialised
-      {"sensor=2600x1936", 8, -1},
-      {"sensor=2584x1940", 8, -1},
-      {"sensor=2584x1936", 0, 0},
-  };
+  } cameras[] =
+      {
+          {"blemish_count=0", 0, 0},
+          {"blemish_count=9999", 0, 381},   // below 10000 is valid, though the image holds fewer:
+          {"blemish_count=500", 0, 381},    // (2048 - 524) / 4 = 381 entries fit after the counts
+          {"blemish_count=10000", 28, -1},  // and the library stays uninitialised
+          {"sensor=2600x1936", 8, -1},
+          {"sensor=2584x1940", 8, -1},
+          {"sensor=2584x1936", 0, 0},
+      };
   for (const auto& c : cameras) {
     ASSERT_EQ(ucap_vcam_reset(), 0);
     ASSERT_GE(ucap_vcam_attach(c.config), 0);
@@ -137,7 +139,8 @@ TEST_F(ReporterTest, SwitchStoresItsValueAndZeroSuppressesEveryReport) {
   ucap::report(ucap::msg::kSetupError);
   UcapSetErrorMessages(1);
   ucap::report(ucap::msg::kAcquisitionError, 2, 10);
-  EXPECT_EQ(capture.lines(), (std::vector<std::string>{"(2)Init error 10", "(2)UcapAcquisition error 10"}));
+  EXPECT_EQ(capture.lines(),
+            (std::vector<std::string>{"(2)Init error 10", "(2)UcapAcquisition error 10"}));
 }
 
 TEST_F(ReporterTest, FailedMonitorThreadIsReportedAndStartUpGoesOn) {
@@ -146,8 +149,8 @@ TEST_F(ReporterTest, FailedMonitorThreadIsReportedAndStartUpGoesOn) {
   ucap::platform::testing::fail_thread_creations(1);
   ASSERT_EQ(UcapInit(), 0);
   ucap::platform::testing::fail_thread_creations(0);
-  EXPECT_EQ(capture.lines(), std::vector<std::string>{std::string("Couldn") + '\xB4' +
-                                                      "t create bus reset thread"});
+  EXPECT_EQ(capture.lines(),
+            std::vector<std::string>{std::string("Couldn") + '\xB4' + "t create bus reset thread"});
   UcapInfoRecord info{};
   EXPECT_EQ(UcapInfo(&info), 0);
   EXPECT_EQ(UcapClose(), 0);  // returns although no monitor event will ever exist

@@ -27,7 +27,9 @@ bool bus_is_free() {
 
 class TransportTest : public CameraTest {
  protected:
-  std::string w(uint32_t address, uint32_t value) { return "W " + hex8(address) + " " + hex8(value); }
+  std::string w(uint32_t address, uint32_t value) {
+    return "W " + hex8(address) + " " + hex8(value);
+  }
   uint32_t block(int m, uint32_t offset) { return cam().modes[m].block_address + offset; }
   void TearDown() override {
     if (ucap::camera(0) != nullptr && cam().transfer_active.load() != 0) cleanup();
@@ -51,15 +53,15 @@ TEST_F(TransportTest, ModeTwoBinnedSetUpWritesInOrder) {
   EXPECT_EQ(t[5].substr(0, 10), "W " + hex8(vendor(0x030)));
   EXPECT_EQ(std::stoul(t[5].substr(11), nullptr, 16) & (1u << 24), 0u);
   std::vector<std::string> rest = {
-      w(vendor(0x014), 0),                  // exposure, upper part
-      w(vendor(0x15C), 0x40000000),         // apply mode 2
-      w(vendor(0x000), 0xFFFFFFFF),         // release access
-      w(block(2, 0x010), 0x85000000),       // packed color coding
-      w(block(2, 0x07C), 0x40000000),       // apply settings
-      w(command(0x608), 0xE0000000),        // format 7
-      w(command(0x604), 0x40000000),        // mode 2
+      w(vendor(0x014), 0),             // exposure, upper part
+      w(vendor(0x15C), 0x40000000),    // apply mode 2
+      w(vendor(0x000), 0xFFFFFFFF),    // release access
+      w(block(2, 0x010), 0x85000000),  // packed color coding
+      w(block(2, 0x07C), 0x40000000),  // apply settings
+      w(command(0x608), 0xE0000000),   // format 7
+      w(command(0x604), 0x40000000),   // mode 2
       w(command(0x60C), (channel << 28) | 0x02000000),
-      w(command(0x81C), 0x02000190),        // 400 ticks
+      w(command(0x81C), 0x02000190),  // 400 ticks
   };
   ASSERT_EQ(t.size(), 6 + rest.size());
   for (size_t i = 0; i < rest.size(); ++i) EXPECT_EQ(t[6 + i], rest[i]) << i;
@@ -94,13 +96,15 @@ TEST_F(TransportTest, BinningWordsForEveryFactorInBothModes) {
   for (int m : {0, 2}) {
     for (int b = 1; b <= 5; ++b) {
       const int side = 32 * b;  // a multiple of 2b, at least 16b
-      ASSERT_EQ(setup(m, Rect{2 * b, 4 * b, 2 * b + side, 4 * b + side}, b, 400), 0) << m << " " << b;
+      ASSERT_EQ(setup(m, Rect{2 * b, 4 * b, 2 * b + side, 4 * b + side}, b, 400), 0)
+          << m << " " << b;
       std::vector<std::string> t = ucap_test::trace_lines(CameraTest::trace(id()), "W ");
       ASSERT_GE(t.size(), 5u);
       const uint32_t base = (m == 0 ? 0x01000000u : 0x010000C0u) + (static_cast<uint32_t>(b) << 16);
       EXPECT_EQ(t[2], w(vendor(0x104 + 32 * m), base)) << m << " " << b;
       EXPECT_EQ(t[3], w(vendor(0x110 + 32 * m), (2u * b << 16) | (4u * b))) << m << " " << b;
-      EXPECT_EQ(t[4], w(vendor(0x114 + 32 * m), (uint32_t(side) << 16) | uint32_t(side))) << m << " " << b;
+      EXPECT_EQ(t[4], w(vendor(0x114 + 32 * m), (uint32_t(side) << 16) | uint32_t(side)))
+          << m << " " << b;
       EXPECT_EQ(cam().transferred.width(), side);
       EXPECT_EQ(cam().transferred.height(), m == 0 ? side / (2 * b) : side / b);
       ASSERT_EQ(cleanup(), 0);
@@ -111,12 +115,12 @@ TEST_F(TransportTest, BinningWordsForEveryFactorInBothModes) {
 
 TEST_F(TransportTest, RectangleIsCheckedBeforeAnythingIsSent) {
   const Rect refused[] = {
-      {0, 0, 15, 100},       // width 15
-      {0, 0, 14, 100},       // width below 16
-      {2, 0, 1002, 100},     // left not a multiple of 2b at b = 2
-      {0, 0, 2586, 100},     // beyond the sensor
-      {0, 0, 100, 1938},     // below the sensor
-      {-4, 0, 100, 100},     // negative
+      {0, 0, 15, 100},    // width 15
+      {0, 0, 14, 100},    // width below 16
+      {2, 0, 1002, 100},  // left not a multiple of 2b at b = 2
+      {0, 0, 2586, 100},  // beyond the sensor
+      {0, 0, 100, 1938},  // below the sensor
+      {-4, 0, 100, 100},  // negative
   };
   for (const Rect& r : refused) {
     EXPECT_EQ(setup(2, r, r.left == 2 ? 2 : 1, 400), 8);
@@ -180,7 +184,8 @@ TEST_F(TransportTest, CleanUpAndHandOverWithoutSetUpReportAndReturnZero) {
   set("fail_write=cmd+604:10:31");
   EXPECT_EQ(setup(2, Rect{0, 0, 64, 64}, 1, 400), 1040);
   EXPECT_EQ(cleanup(), 0);
-  EXPECT_EQ(capture.lines(), (std::vector<std::string>{"cleanup error", "getbuffer error", "cleanup error"}));
+  EXPECT_EQ(capture.lines(),
+            (std::vector<std::string>{"cleanup error", "getbuffer error", "cleanup error"}));
 }
 
 }  // namespace

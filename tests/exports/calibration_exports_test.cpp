@@ -64,7 +64,8 @@ TEST_F(ColorExportTest, SettingsActOnTheCameraTheyName) {
   ASSERT_EQ(UcapSetColorSaturation(0.0, 0.0, 0.0), 0);
   const ucap::CameraRecord& cam = *ucap::camera(0);
   for (int k = 0; k < 9; ++k) {
-    for (int v = 0; v < ucap::kTableSize; ++v) ASSERT_EQ(cam.tables.term[k][v], k % 4 == 0 ? 4096 + v : 4096) << k;
+    for (int v = 0; v < ucap::kTableSize; ++v)
+      ASSERT_EQ(cam.tables.term[k][v], k % 4 == 0 ? 4096 + v : 4096) << k;
   }
   EXPECT_NE(ucap::camera(1)->tables.term[0][100], 4096 + 100);  // camera 1 keeps its matrix
   ASSERT_EQ(UcapmSetColorSaturation(0, 1.0, 1.0, 1.0), 0);

@@ -53,20 +53,22 @@ TEST_F(GeometryTest, ResolutionDepthAndBinningSteps) {
     int32_t (*set)(int32_t);
     int32_t value, code, resolution, depth, binning;
   } steps[] = {
-      {res, -1, 8, 0, 36, 1},  {res, 4, 8, 0, 36, 1},   {res, INT_MIN, 8, 0, 36, 1}, {bits, 24, 8, 0, 36, 1},
-      {bits, 0, 8, 0, 36, 1},  {bin, 2, 8, 0, 36, 1},   {res, 2, 0, 2, 36, 1},       {bin, 2, 0, 2, 36, 2},
-      {bin, 6, 8, 2, 36, 2},   {bin, 0, 8, 2, 36, 2},   {bin, 1, 0, 2, 36, 1},       {res, 1, 0, 1, 36, 1},
-      {bin, 3, 0, 1, 36, 3},   {bits, 12, 0, 1, 12, 2}, {bits, 36, 0, 1, 36, 3},     {bin, 5, 0, 1, 36, 5},
-      {bits, 12, 0, 1, 12, 4}, {bits, 36, 0, 1, 36, 5}, {bin, 1, 0, 1, 36, 1},       {res, 2, 0, 2, 36, 1},
-      {bin, 3, 0, 2, 36, 3},   {bits, 12, 0, 2, 12, 3},
+      {res, -1, 8, 0, 36, 1},  {res, 4, 8, 0, 36, 1},   {res, INT_MIN, 8, 0, 36, 1},
+      {bits, 24, 8, 0, 36, 1}, {bits, 0, 8, 0, 36, 1},  {bin, 2, 8, 0, 36, 1},
+      {res, 2, 0, 2, 36, 1},   {bin, 2, 0, 2, 36, 2},   {bin, 6, 8, 2, 36, 2},
+      {bin, 0, 8, 2, 36, 2},   {bin, 1, 0, 2, 36, 1},   {res, 1, 0, 1, 36, 1},
+      {bin, 3, 0, 1, 36, 3},   {bits, 12, 0, 1, 12, 2}, {bits, 36, 0, 1, 36, 3},
+      {bin, 5, 0, 1, 36, 5},   {bits, 12, 0, 1, 12, 4}, {bits, 36, 0, 1, 36, 5},
+      {bin, 1, 0, 1, 36, 1},   {res, 2, 0, 2, 36, 1},   {bin, 3, 0, 2, 36, 3},
+      {bits, 12, 0, 2, 12, 3},
   };
   for (const auto& s : steps) {
     EXPECT_EQ(s.set(s.value), s.code) << s.value;
     if (&s < &steps[7]) {
       EXPECT_EQ(sensor_rect(), (R{0, 0, kW, kH}));  // kept until a size request
     }
-    EXPECT_EQ((R{UcapGetCurrentResolution(), UcapmGetCurrentResolution(0), UcapGetCurrentBitsPerPixel(),
-                 UcapGetCurrentBinning()}),
+    EXPECT_EQ((R{UcapGetCurrentResolution(), UcapmGetCurrentResolution(0),
+                 UcapGetCurrentBitsPerPixel(), UcapGetCurrentBinning()}),
               (R{s.resolution, s.resolution, s.depth, s.binning}))
         << s.value;
   }
@@ -110,10 +112,10 @@ TEST_F(GeometryTest, RectanglesAlignToTheModeAndAreCheckedAgainstIt) {
   const R n{-1, -1, -1, -1};  // not checked
   const UcapRect* none = nullptr;
   const UcapRect wide{0, 0, kW + 1, 100}, high{0, 0, 100, kH + 3}, whole{0, 0, kW, kH},
-      negative{-5, -3, 8, 8}, frame{3, 5, 1001, 803}, odd{-5, -9, 9000, 9000}, half{10, 10, 100, 80},
-      half_edge{0, 0, 646, 484}, half_beyond{0, 0, 647, 484}, huge{INT_MIN, 0, 10, 10},
-      binned{5, 7, 101, 99}, binned_beyond{0, 0, 862, 10}, binned_edge{0, 0, 861, 645},
-      aligned{14, 22, 1006, 810}, first{1, 2, 101, 202};
+      negative{-5, -3, 8, 8}, frame{3, 5, 1001, 803}, odd{-5, -9, 9000, 9000},
+      half{10, 10, 100, 80}, half_edge{0, 0, 646, 484}, half_beyond{0, 0, 647, 484},
+      huge{INT_MIN, 0, 10, 10}, binned{5, 7, 101, 99}, binned_beyond{0, 0, 862, 10},
+      binned_edge{0, 0, 861, 645}, aligned{14, 22, 1006, 810}, first{1, 2, 101, 202};
   const struct {
     int32_t resolution, bits, binning;
     char request;
@@ -158,9 +160,10 @@ TEST_F(GeometryTest, RectanglesAlignToTheModeAndAreCheckedAgainstIt) {
     return current == wanted ? 0 : set(current = wanted);
   };
   for (const auto& s : steps) {
-    SCOPED_TRACE(testing::Message() << "resolution " << s.resolution << " bits " << s.bits << " binning "
-                                    << s.binning << " " << s.request << " "
-                                    << (s.rect != nullptr ? ::testing::PrintToString(of(*s.rect)) : "none"));
+    SCOPED_TRACE(testing::Message()
+                 << "resolution " << s.resolution << " bits " << s.bits << " binning " << s.binning
+                 << " " << s.request << " "
+                 << (s.rect != nullptr ? ::testing::PrintToString(of(*s.rect)) : "none"));
     ASSERT_EQ(bring(resolution, s.resolution, UcapSetResolution), 0);
     ASSERT_EQ(bring(bits, s.bits, UcapSetBitsPerPixel), 0);
     ASSERT_EQ(s.request == 'b' ? 0 : bring(binning, s.binning, UcapSetBinning), 0);
@@ -188,9 +191,7 @@ TEST_F(GeometryTest, DataSizeBeyondThirtyTwoBitsIsRefused) {
 
 class TwoCameraGeometryTest : public CameraTest {
  protected:
-  std::vector<std::string> cameras() const override {
-    return {"", "output=0:1300x1030"};
-  }
+  std::vector<std::string> cameras() const override { return {"", "output=0:1300x1030"}; }
 };
 
 TEST_F(TwoCameraGeometryTest, EachIndexHasItsOwnSettings) {
@@ -212,7 +213,10 @@ TEST_F(TwoCameraGeometryTest, ResolutionValues) {
   const int32_t other = ucap::camera(0)->modes[0].output_width == 1300 ? 0 : 1, plain = 1 - other;
   const struct {
     int32_t index, resolution, w, h;
-  } rows[] = {{plain, 0, kW, kH}, {plain, 1, kW / 2, kH / 2}, {plain, 2, kW, kH}, {plain, 3, kW, kH},
+  } rows[] = {{plain, 0, kW, kH},
+              {plain, 1, kW / 2, kH / 2},
+              {plain, 2, kW, kH},
+              {plain, 3, kW, kH},
               {other, 1, 650, 515}};
   for (const auto& r : rows) {
     int32_t w = 0, h = 0, third = -1;
@@ -283,7 +287,8 @@ TEST_F(ExposureTest, ShutterDelaysAndSwitchesReachTheCameraAsTicksWithTheirSigns
   }
   // Both are checked before either is stored; nothing is written.
   const int32_t refused[][2] = {{1024000, 0}, {0, -1024000}, {250, 1024000}, {INT_MIN, 0}};
-  for (const auto& r : refused) EXPECT_EQ(UcapSetShutterDelay(r[0], r[1]), 8) << r[0] << " " << r[1];
+  for (const auto& r : refused)
+    EXPECT_EQ(UcapSetShutterDelay(r[0], r[1]), 8) << r[0] << " " << r[1];
   int32_t open = -1, close = -1;
   ASSERT_EQ(UcapGetCurrentShutterDelay(&open, &close), 0);
   EXPECT_EQ(open, 249);
@@ -293,8 +298,8 @@ TEST_F(ExposureTest, ShutterDelaysAndSwitchesReachTheCameraAsTicksWithTheirSigns
   ASSERT_EQ(UcapShutterControl(0, 1), 0);
   ASSERT_EQ(UcapmShutterControl(0, 5, 0), 0);
   ASSERT_EQ(UcapSetShutterDelay(-750, 500), 0);
-  EXPECT_EQ(shutter_words(),
-            (std::vector<uint32_t>{0u, kLevelLow | kEnabled, kLevelLow | kEnabled | (3u << 12) | 2u}));
+  EXPECT_EQ(shutter_words(), (std::vector<uint32_t>{0u, kLevelLow | kEnabled,
+                                                    kLevelLow | kEnabled | (3u << 12) | 2u}));
   EXPECT_EQ(ucap::camera(0)->shutter_enabled, 5);
 }
 

@@ -59,15 +59,18 @@ TEST(ErrorTable, HeaderToolAndPythonSayWhatTheLibrarysTableSays) {
     EXPECT_FALSE(row.returned_by.empty()) << row.name;
   }
   const std::string header = read_file("include/ucap/ucap.h");
-  EXPECT_EQ(collect(header, R"((UCAP_\w+) = \d+,\s*/\*\*<((?:[^*]|\*[^/])*)\*/)", collapsed), by_name);
+  EXPECT_EQ(collect(header, R"((UCAP_\w+) = \d+,\s*/\*\*<((?:[^*]|\*[^/])*)\*/)", collapsed),
+            by_name);
   for (const ucap::err::CodeRow& row : ucap::err::kCodeTable)
     EXPECT_NE(header.find(std::string(row.name) + " = " + std::to_string(row.code) + ","),
               std::string::npos)
         << row.name;
-  EXPECT_EQ(collect(read_file("tools/ucap/errors.cpp"), R"(\{(UCAP_\w+),\s*((?:"[^"]*"\s*)+)\})", joined),
-            by_name);
-  EXPECT_EQ(collect(read_file("python/ucap/errors.py"), R"(\n\s*(\d+): ((?:"[^"]*"\s*)+),)", joined),
-            by_code);
+  EXPECT_EQ(
+      collect(read_file("tools/ucap/errors.cpp"), R"(\{(UCAP_\w+),\s*((?:"[^"]*"\s*)+)\})", joined),
+      by_name);
+  EXPECT_EQ(
+      collect(read_file("python/ucap/errors.py"), R"(\n\s*(\d+): ((?:"[^"]*"\s*)+),)", joined),
+      by_code);
 }
 
 }  // namespace

@@ -67,14 +67,16 @@ std::vector<std::string> violations(const Table& table, int& checked) {
       if (target == room) continue;
       ++checked;
       if (row->second.count(target) == 0) {
-        found.push_back(file.string() + ":" + std::to_string(number) + ": " + room + " -> " + target);
+        found.push_back(file.string() + ":" + std::to_string(number) + ": " + room + " -> " +
+                        target);
       }
     }
   };
   auto sources = [](const fs::path& dir, const std::function<void(const fs::path&)>& each) {
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
       const std::string ext = entry.path().extension().string();
-      if (entry.is_regular_file() && (ext == ".h" || ext == ".cpp" || ext == ".c")) each(entry.path());
+      if (entry.is_regular_file() && (ext == ".h" || ext == ".cpp" || ext == ".c"))
+        each(entry.path());
     }
   };
   for (const auto& entry : fs::directory_iterator(kRoot / "src")) {

@@ -98,7 +98,8 @@ TEST_F(Soak, ThousandShotsMixingSettings) {
     if (i % 3 == 0) {  // the middle half of the whole image
       UcapRect whole{};
       ASSERT_EQ(UcapGetCurrentImageSize(&whole), 0);
-      const UcapRect middle{whole.right / 4, whole.bottom / 4, whole.right * 3 / 4, whole.bottom * 3 / 4};
+      const UcapRect middle{whole.right / 4, whole.bottom / 4, whole.right * 3 / 4,
+                            whole.bottom * 3 / 4};
       ASSERT_EQ(UcapSetImageSize(&middle), 0);
     }
     ASSERT_EQ(UcapSetExposure(250 + (i % 7) * 1000), 0);
@@ -113,7 +114,9 @@ TEST_F(Soak, ThousandShotsMixingSettings) {
   }
   std::printf("shots taken: %d\n", taken);
   EXPECT_EQ(ucap_vcam_frame_count(ids[0]), 1000);
-  if (!kSanitized) { EXPECT_LT(resident_kib() - rss_warm, 8 * 1024); }
+  if (!kSanitized) {
+    EXPECT_LT(resident_kib() - rss_warm, 8 * 1024);
+  }
   expect_nothing_left();
 }
 
@@ -136,14 +139,18 @@ TEST_F(Soak, TenThousandFrameStream) {
   std::printf("frames streamed: %d\n", delivered);
   EXPECT_TRUE(image.tail_untouched());
   EXPECT_EQ(ucap_vcam_frame_count(ids[0]), kFrames);
-  if (!kSanitized) { EXPECT_LT(resident_kib() - rss_warm, 8 * 1024); }
+  if (!kSanitized) {
+    EXPECT_LT(resident_kib() - rss_warm, 8 * 1024);
+  }
   expect_nothing_left();
 }
 
 TEST_F(Soak, HundredStartsAndClosesWithStreamsRunning) {
   int frames = 0;
   for (int cycle = 0; cycle < 100; ++cycle) {
-    if (cycle > 0) { ASSERT_EQ(UcapInit(), 0) << "cycle " << cycle; }
+    if (cycle > 0) {
+      ASSERT_EQ(UcapInit(), 0) << "cycle " << cycle;
+    }
     ASSERT_EQ(UcapSetExposure(cycle % 2 == 0 ? 250 : 3000000), 0);  // the odd ones wait
     ASSERT_EQ(UcapStartFastAcquisition(), 0) << "cycle " << cycle;
     if (cycle % 2 == 0) {

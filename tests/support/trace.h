@@ -26,7 +26,8 @@ inline std::string take_log(int (*read)(int, char*, int), int id) {
 }
 
 // The lines of a trace; with a prefix ("W ", "R "), only the lines that start with it.
-inline std::vector<std::string> trace_lines(const std::string& trace, const std::string& prefix = "") {
+inline std::vector<std::string> trace_lines(const std::string& trace,
+                                            const std::string& prefix = "") {
   std::vector<std::string> out;
   size_t start = 0;
   while (start < trace.size()) {

@@ -38,17 +38,19 @@ TEST(ColorDefaults, GainTablesFollowTheDefaultWhiteBalance) {
   // Red gain 1.93 / 1.37 and blue gain 1.93, around the black level with rounding
   // (968 * 1.4088 + 32.5 = 1396.18; 1968 * 1.93 + 32.5 = 3830.74), clamped at 4095; gains
   // above 1 push samples below the black level to 0 (-17 * 1.93 + 32.5 = -0.31).
-  const int rows[][3] = {{ucap::kRed, 0, 0},       {ucap::kRed, 32, 32},      {ucap::kRed, 33, 33},
-                         {ucap::kRed, 1000, 1396}, {ucap::kRed, 4095, 4095},  {ucap::kBlue, 32, 32},
-                         {ucap::kBlue, 33, 34},    {ucap::kBlue, 2000, 3830}, {ucap::kBlue, 2136, 4093},
-                         {ucap::kBlue, 2137, 4095}, {ucap::kBlue, 15, 0},     {ucap::kBlue, 16, 1}};
+  const int rows[][3] = {
+      {ucap::kRed, 0, 0},        {ucap::kRed, 32, 32},      {ucap::kRed, 33, 33},
+      {ucap::kRed, 1000, 1396},  {ucap::kRed, 4095, 4095},  {ucap::kBlue, 32, 32},
+      {ucap::kBlue, 33, 34},     {ucap::kBlue, 2000, 3830}, {ucap::kBlue, 2136, 4093},
+      {ucap::kBlue, 2137, 4095}, {ucap::kBlue, 15, 0},      {ucap::kBlue, 16, 1}};
   for (const auto& r : rows) EXPECT_EQ(t.gain[r[0]][r[1]], r[2]) << r[0] << " " << r[1];
 }
 
 TEST(ColorDefaults, OutputTableClampsTheSumOfTerms) {
   ColorTables t{};
   ucap::fill_output_table(t);
-  for (int i = 0; i < ucap::kOutputTableSpan; ++i) ASSERT_EQ(t.output[i], std::clamp(i - 12288, 0, 4095)) << i;
+  for (int i = 0; i < ucap::kOutputTableSpan; ++i)
+    ASSERT_EQ(t.output[i], std::clamp(i - 12288, 0, 4095)) << i;
 }
 
 TEST(ColorTermTables, WorkedCoefficients) {
@@ -123,7 +125,8 @@ TEST(ColorWhiteBalance, ValuesWithNoFiniteGainAreRefused) {
   const auto gains = gains_of(cam->tables);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
-  const double bad[][3] = {{nan, 1.0, 1.0}, {1.0, inf, 1.0}, {1e-320, 1.0, 1e-320}, {1.0, 1.0, 0.0}};
+  const double bad[][3] = {
+      {nan, 1.0, 1.0}, {1.0, inf, 1.0}, {1e-320, 1.0, 1e-320}, {1.0, 1.0, 0.0}};
   for (const auto& rgb : bad) EXPECT_EQ(ucap::set_white(*cam, rgb), 5);
   EXPECT_EQ(ucap::set_white_balance(*cam, 1e300, 1.0, 1.0), 5);  // infinite in single precision
   EXPECT_EQ(ucap::set_white_balance(*cam, 1e-50, 1.0, 1.0), 5);  // zero in single precision
@@ -192,14 +195,17 @@ TEST(Stores, HoldOnlySensorsNoWiderOrTallerThanTheRecordAndNoTallerThanWide) {
       {ucap::kMaxSensorWidth, ucap::kMaxSensorHeight + 2, false},
   };
   auto cam = std::make_unique<ucap::CameraRecord>();
-  const std::vector<uint16_t> data(static_cast<size_t>(ucap::kMaxSensorWidth) * (ucap::kMaxSensorHeight + 2), 7);
+  const std::vector<uint16_t> data(
+      static_cast<size_t>(ucap::kMaxSensorWidth) * (ucap::kMaxSensorHeight + 2), 7);
   for (const auto& s : sensors) {
     cam->sensor_width = s.w;
     cam->sensor_height = s.h;
     cam->black_ref_present = cam->white_ref_present = 0;
     const int32_t bytes = (s.h + 2) * s.w * 2;
-    EXPECT_EQ(ucap::black_store_words(*cam), s.fits ? static_cast<size_t>(bytes / 2) : 0u) << s.w << "x" << s.h;
-    EXPECT_EQ(ucap::restore_black_ref(*cam, data.data(), bytes), s.fits ? 0 : 8) << s.w << "x" << s.h;
+    EXPECT_EQ(ucap::black_store_words(*cam), s.fits ? static_cast<size_t>(bytes / 2) : 0u)
+        << s.w << "x" << s.h;
+    EXPECT_EQ(ucap::restore_black_ref(*cam, data.data(), bytes), s.fits ? 0 : 8)
+        << s.w << "x" << s.h;
     EXPECT_EQ(ucap::set_white_table(*cam, data.data()), s.fits ? 0 : 8) << s.w << "x" << s.h;
     EXPECT_EQ(cam->black_ref_present + cam->white_ref_present, s.fits ? 2 : 0) << s.w << "x" << s.h;
   }

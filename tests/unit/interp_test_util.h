@@ -39,7 +39,9 @@ struct Refs {
   int32_t w, h;
   std::vector<uint16_t> black, white;
   Refs(int32_t width, int32_t height, int16_t dark = 0, int16_t gain = 4096)
-      : w(width), h(height), black((height + 2) * width, static_cast<uint16_t>(dark)),
+      : w(width),
+        h(height),
+        black((height + 2) * width, static_cast<uint16_t>(dark)),
         white(height * width, static_cast<uint16_t>(gain)) {
     for (int x = 0; x < w; ++x) black[h * w + x] = 0;
   }

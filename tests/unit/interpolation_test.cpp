@@ -40,9 +40,13 @@ std::vector<uint16_t> model_interpolation(const std::vector<uint16_t>& mosaic, i
   auto neighbours = [&](int x, int y) {
     std::vector<int> n;
     const bool red_site = x % 2 == 0;
-    const int below = red_site ? G(green, x, y + 1) : y + 1 < h ? G(green, x, y + 1) : G(green, x, y - 1);
+    const int below = red_site    ? G(green, x, y + 1)
+                      : y + 1 < h ? G(green, x, y + 1)
+                                  : G(green, x, y - 1);
     const int above = red_site ? (y > 0 ? G(green, x, y - 1) : below) : G(green, x, y - 1);
-    const int right = red_site ? G(green, x + 1, y) : x + 1 < w ? G(green, x + 1, y) : G(green, x - 1, y);
+    const int right = red_site    ? G(green, x + 1, y)
+                      : x + 1 < w ? G(green, x + 1, y)
+                                  : G(green, x - 1, y);
     const int left = red_site ? (x > 0 ? G(green, x - 1, y) : right) : G(green, x - 1, y);
     n = {above, left, right, below};
     std::sort(n.begin(), n.end());
@@ -52,7 +56,9 @@ std::vector<uint16_t> model_interpolation(const std::vector<uint16_t>& mosaic, i
     auto at = [&](const std::vector<int>& v, int i, int j) {
       return v[std::clamp(j, 0, cy - 1) * cx + std::clamp(i, 0, cx - 1)];
     };
-    auto mid = [](int a, int b, int c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); };
+    auto mid = [](int a, int b, int c) {
+      return std::max(std::min(a, b), std::min(std::max(a, b), c));
+    };
     std::vector<int> rows(cx * cy);
     for (int j = 0; j < cy; ++j)
       for (int i = 0; i < cx; ++i)
@@ -68,10 +74,14 @@ std::vector<uint16_t> model_interpolation(const std::vector<uint16_t>& mosaic, i
         const auto n = neighbours(x, y);
         const int s = site == 0 ? red[j * cx + i] : blue[j * cx + i];
         int g, ratio;
-        if (n[1] == 0) g = 0, ratio = 1024;
-        else if (s > n[2]) g = n[2], ratio = std::min(65535, s * 1024 / n[2]);
-        else if (s <= n[1]) g = n[1], ratio = s * 1024 / n[1];
-        else g = s, ratio = 1024;
+        if (n[1] == 0)
+          g = 0, ratio = 1024;
+        else if (s > n[2])
+          g = n[2], ratio = std::min(65535, s * 1024 / n[2]);
+        else if (s <= n[1])
+          g = n[1], ratio = s * 1024 / n[1];
+        else
+          g = s, ratio = 1024;
         green[y * w + x] = g;
         (site == 0 ? rr : rb)[j * cx + i] = ratio;
       }
@@ -80,7 +90,8 @@ std::vector<uint16_t> model_interpolation(const std::vector<uint16_t>& mosaic, i
   for (int j = 0; j < cy; ++j)
     for (int i = 0; i < cx; ++i) {
       green[2 * j * w + 2 * i] = std::min(4095, red[j * cx + i] * 1024 / (rr[j * cx + i] + 1));
-      green[(2 * j + 1) * w + 2 * i + 1] = std::min(4095, blue[j * cx + i] * 1024 / (rb[j * cx + i] + 1));
+      green[(2 * j + 1) * w + 2 * i + 1] =
+          std::min(4095, blue[j * cx + i] * 1024 / (rb[j * cx + i] + 1));
     }
   for (int j = 0; j < cy; ++j)
     for (int i = 0; i < cx; ++i)
@@ -121,8 +132,9 @@ TEST(InterpolateStandard, AgreesWithAStepByStepModelOnArbitraryFrames) {
     std::vector<uint16_t> mosaic(w * h);
     const int kind = trial % 3;
     for (auto& v : mosaic)
-      v = static_cast<uint16_t>(kind == 0 ? rng() % 4096 : kind == 1 ? (rng() % 6 == 0 ? 0 : 900 + rng() % 300)
-                                                               : (rng() % 2 ? 4095 : rng() % 20));
+      v = static_cast<uint16_t>(kind == 0   ? rng() % 4096
+                                : kind == 1 ? (rng() % 6 == 0 ? 0 : 900 + rng() % 300)
+                                            : (rng() % 2 ? 4095 : rng() % 20));
     auto image = mosaic_image(mosaic, w, h);
     ucap::InterpolateStandard(w, h, image.data());
     ASSERT_EQ(image, model_interpolation(mosaic, w, h)) << w << "x" << h << " kind " << kind;
@@ -144,8 +156,11 @@ TEST(Interpolators, Avx2BuildsGiveThePlainImagesForAnySamples) {
     std::vector<uint16_t> mosaic(static_cast<size_t>(w) * h);
     for (size_t i = 0; i < mosaic.size(); ++i) {
       const int x = static_cast<int>(i % w), y = static_cast<int>(i / w);
-      mosaic[i] = static_cast<uint16_t>(trial == 0 ? (x % 2 == y % 2 ? 36860 : y % 2 ? 399 : 10)
-                                        : trial % 4 == 3 ? (i % 97 == 0 ? 4096 + rng() % 61439 : rng() % 4096)
+      mosaic[i] = static_cast<uint16_t>(trial == 0 ? (x % 2 == y % 2 ? 36860
+                                                      : y % 2        ? 399
+                                                                     : 10)
+                                        : trial % 4 == 3
+                                            ? (i % 97 == 0 ? 4096 + rng() % 61439 : rng() % 4096)
                                         : trial % 2 ? rng()
                                         : rng() % 3 ? 60000 + rng() % 5536
                                                     : rng() % 8);
@@ -172,7 +187,7 @@ TEST(Interpolators, Avx2BuildsGiveThePlainImagesForAnySamples) {
 std::vector<uint16_t> model_high_quality(const std::vector<uint16_t>& mosaic, int W, int H) {
   auto idx = [&](int r, int c) { return static_cast<size_t>(r) * W + c; };
   std::vector<int> g(mosaic.begin(), mosaic.end());  // samples, greens at green sites
-  std::vector<double> px(W * H, 0), py(W * H, 0);     // regression pair of each red/blue site
+  std::vector<double> px(W * H, 0), py(W * H, 0);    // regression pair of each red/blue site
   // Green at a red (blue) site; the other chroma color's samples sit on the diagonals.
   for (int r = 0; r < H; r += 2)
     for (int c = 0; c < W; c += 2)
@@ -180,15 +195,20 @@ std::vector<uint16_t> model_high_quality(const std::vector<uint16_t>& mosaic, in
         const int y = r + site, x = c + site;
         const int ya = y == 0 ? 1 : y - 1, yb = y == H - 1 ? H - 2 : y + 1;
         const bool no_left = x == 0, no_right = x == W - 1;
-        const int left = no_left ? 0 : mosaic[idx(y, x - 1)], right = no_right ? 0 : mosaic[idx(y, x + 1)];
+        const int left = no_left ? 0 : mosaic[idx(y, x - 1)],
+                  right = no_right ? 0 : mosaic[idx(y, x + 1)];
         const int above = mosaic[idx(ya, x)], below = mosaic[idx(yb, x)];
-        auto diag = [&](int yy, int xx) { return xx < 0 || xx >= W ? 0 : static_cast<int>(mosaic[idx(yy, xx)]); };
-        const int ul = diag(ya, x - 1), ur = diag(ya, x + 1), ll = diag(yb, x - 1), lr = diag(yb, x + 1);
+        auto diag = [&](int yy, int xx) {
+          return xx < 0 || xx >= W ? 0 : static_cast<int>(mosaic[idx(yy, xx)]);
+        };
+        const int ul = diag(ya, x - 1), ur = diag(ya, x + 1), ll = diag(yb, x - 1),
+                  lr = diag(yb, x + 1);
         int Hs = left + right, dH = left - right, Ds = ul + ur + ll + lr;
         if (no_left) Hs = 2 * right, dH = 0, Ds = 2 * (ur + lr);
         if (no_right) Hs = 2 * left, dH = 0, Ds = 2 * (ul + ll);
         const bool border = c == 0 || c == W - 2;
-        const double dDh = border ? 0 : (ul + ll) - (ur + lr), dDv = border ? 0 : (ul + ur) - (ll + lr);
+        const double dDh = border ? 0 : (ul + ll) - (ur + lr),
+                     dDv = border ? 0 : (ul + ur) - (ll + lr);
         const int Vs = above + below, dV = above - below;
         const double tv = 3 * Hs - Ds - Vs, th = 3 * Vs - Ds - Hs;
         const double Qv = tv * tv / 16 + static_cast<double>(dV) * dV + dDv * dDv / 4;
@@ -197,7 +217,9 @@ std::vector<uint16_t> model_high_quality(const std::vector<uint16_t>& mosaic, in
         const int green = S < 1 ? (Hs + Vs) >> 2 : static_cast<int>((Hs * A + Vs * B) / (2 * S));
         g[idx(y, x)] = green;
         auto scaled = [&](int v) {
-          return Hs == Vs ? v : static_cast<int>(static_cast<int64_t>(v) * std::min(Hs, Vs) / std::max(Hs, Vs));
+          return Hs == Vs ? v
+                          : static_cast<int>(static_cast<int64_t>(v) * std::min(Hs, Vs) /
+                                             std::max(Hs, Vs));
         };
         px[idx(y, x)] = static_cast<uint16_t>(scaled(green));
         py[idx(y, x)] = static_cast<uint16_t>(scaled(mosaic[idx(y, x)]));
@@ -217,7 +239,9 @@ std::vector<uint16_t> model_high_quality(const std::vector<uint16_t>& mosaic, in
         for (int dr = 0; dr < 2; ++dr)
           for (int dc = 0; dc < 2; ++dc) {
             const double v = line.slope * g[idx(r0 + dr, c0 + dc)] + line.intercept;
-            (site == 0 ? red : blue)[idx(r0 + dr, c0 + dc)] = v > 4095 ? 4095 : !(v >= 0) ? 0 : static_cast<int>(v);
+            (site == 0 ? red : blue)[idx(r0 + dr, c0 + dc)] = v > 4095    ? 4095
+                                                              : !(v >= 0) ? 0
+                                                                          : static_cast<int>(v);
           }
       }
   auto copy_difference = [&](int r, int c, int rs, int cs) {
@@ -225,9 +249,11 @@ std::vector<uint16_t> model_high_quality(const std::vector<uint16_t>& mosaic, in
     blue[idx(r, c)] = std::clamp(g[idx(r, c)] + blue[idx(rs, cs)] - g[idx(rs, cs)], 0, 4095);
   };
   for (int c = 2; c <= W - 3; ++c) copy_difference(0, c, 2, c), copy_difference(1, c, 2, c);
-  for (int c = 2; c <= W - 3; ++c) copy_difference(H - 2, c, H - 3, c), copy_difference(H - 1, c, H - 3, c);
+  for (int c = 2; c <= W - 3; ++c)
+    copy_difference(H - 2, c, H - 3, c), copy_difference(H - 1, c, H - 3, c);
   for (int r = 0; r < H; ++r) copy_difference(r, 0, r, 2), copy_difference(r, 1, r, 2);
-  for (int r = 0; r < H; ++r) copy_difference(r, W - 2, r, W - 3), copy_difference(r, W - 1, r, W - 3);
+  for (int r = 0; r < H; ++r)
+    copy_difference(r, W - 2, r, W - 3), copy_difference(r, W - 1, r, W - 3);
   auto resample = [&](const std::vector<int>& p) {
     std::vector<int> out(W * H);
     auto at = [&](int r, int c) { return p[idx(r, c)]; };
@@ -333,21 +359,23 @@ TEST(InterpolateBlocks, TheWorkedSixByFourFrame) {
   for (int i = 0; i < w * h; ++i) raw[i] = static_cast<uint16_t>(10 + 11 * i);
   std::vector<uint16_t> out(w * h * 3);
   ucap::InterpolateBlocks(*tagged_gains(), out.data(), raw.data(), Rect{0, 0, w, h});
-  std::vector<uint16_t> expected = {  // blue, green, red, before the tables
+  std::vector<uint16_t> expected = {
+      // blue, green, red, before the tables
       87,  48,  10,  87,  59,  32,  109, 70,  32,  109, 81,  54,  131, 92,  54,  131, 65,  54,
       87,  114, 142, 87,  125, 164, 109, 136, 164, 109, 147, 186, 131, 158, 186, 131, 197, 186,
       219, 180, 142, 219, 191, 164, 241, 202, 164, 241, 213, 186, 263, 224, 186, 263, 197, 186,
       219, 208, 142, 219, 230, 164, 241, 230, 164, 241, 252, 186, 263, 252, 186, 263, 224, 186};
   const int tag[3] = {2, 0, 1};  // blue 3x + 2, green 3x, red 3x + 1
-  for (size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<uint16_t>(3 * expected[i] + tag[i % 3]);
+  for (size_t i = 0; i < expected.size(); ++i)
+    expected[i] = static_cast<uint16_t>(3 * expected[i] + tag[i % 3]);
   EXPECT_EQ(out, expected);
 }
 
 TEST(bin_columns, WindowsFollowTheTableForEveryBinning) {
   // Columns averaged, relative to q = 2bp: even output column, odd output column of a
   // pair that is not the last.
-  const std::vector<std::vector<int>> even = {
-      {}, {}, {0, 2}, {0, 2, 4}, {0, 2, 4, 6}, {0, 2, 4, 6, 8}};
+  const std::vector<std::vector<int>> even = {{},        {},           {0, 2},
+                                              {0, 2, 4}, {0, 2, 4, 6}, {0, 2, 4, 6, 8}};
   const std::vector<std::vector<int>> odd = {
       {}, {}, {1, 3, 5}, {3, 5, 7}, {3, 5, 7, 9, 11}, {5, 7, 9, 11, 13}};
   std::mt19937 rng(8);
@@ -400,7 +428,8 @@ TEST(InterpolateColor, QualityPicksTheInterpolator) {
   ucap::InterpolateHighQuality(2, w, h, high.data(), library_services());
   for (int quality : {1, 2, 7}) {
     std::vector<uint16_t> out(w * h * 3);
-    ucap::InterpolateColor(*t, out.data(), raw.data(), Rect{0, 0, w, h}, quality, library_services());
+    ucap::InterpolateColor(*t, out.data(), raw.data(), Rect{0, 0, w, h}, quality,
+                           library_services());
     EXPECT_EQ(out, quality == 1 ? standard : high) << quality;
   }
 }

@@ -101,10 +101,10 @@ TEST(CorrectSmear, TakesTheDivisorOfTheRoundedEstimate) {
     double leak;
     int level;
   };
-  const Case cases[] = {{2, 2, 0.0, 100},      {7, 5, 1e-3, 900},      {64, 48, 0.0, 2000},
-                        {64, 48, 2e-5, 2000},  {64, 48, -2e-5, 2000},  {2584, 40, 3e-6, 3000},
+  const Case cases[] = {{2, 2, 0.0, 100},        {7, 5, 1e-3, 900},       {64, 48, 0.0, 2000},
+                        {64, 48, 2e-5, 2000},    {64, 48, -2e-5, 2000},   {2584, 40, 3e-6, 3000},
                         {130, 2048, 1e-8, 2500}, {130, 2048, 4e-7, 2500}, {131, 2050, 4e-7, 2500},
-                        {6, 2048, 1e-6, 60000}, {64, 48, 1e-7, 40}};
+                        {6, 2048, 1e-6, 60000},  {64, 48, 1e-7, 40}};
   uint32_t state = 7;
   for (const Case& c : cases) {
     std::vector<uint16_t> image(static_cast<size_t>(c.w) * c.h);
@@ -114,7 +114,8 @@ TEST(CorrectSmear, TakesTheDivisorOfTheRoundedEstimate) {
         state = state * 1664525u + 1013904223u;
         const double signal = c.level + static_cast<int>(state >> 26) - 32 + (x * 7 + y) % 50;
         const double leaked = x % 2 == 0 ? signal + c.leak * above : signal;
-        image[static_cast<size_t>(y) * c.w + x] = static_cast<uint16_t>(std::clamp(leaked, 0.0, 65535.0));
+        image[static_cast<size_t>(y) * c.w + x] =
+            static_cast<uint16_t>(std::clamp(leaked, 0.0, 65535.0));
         above += signal;
       }
     }

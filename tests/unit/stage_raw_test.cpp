@@ -18,8 +18,8 @@
 
 namespace {
 
-using ucap::Rect;
 using interp_test::Refs;
+using ucap::Rect;
 
 // Packs words two by two: high bytes of both, then the low nibbles.
 std::vector<uint8_t> Pack(const std::vector<uint16_t>& words) {
@@ -91,7 +91,8 @@ TEST(ApplyReferences, OnePixelWithTheDarkValueOffsetAndGainOfItsSite) {
       {"gain clamped at 4095", 0, 0, 8192, 3000, 4000, false, true, 4095},
       {"gain below the black level", 0, 0, 8192, 16, 4000, false, true, 0},  // (-16 * 2) + 32
       {"the shift rounds toward minus infinity", 0, 0, 3000, 31, 4000, false, true, 31},
-      {"subtracted before the gain", 1000, 5, 6144, 1000, 4000, true, true, 1385},  // 902 * 1.5 + 32
+      {"subtracted before the gain", 1000, 5, 6144, 1000, 4000, true, true,
+       1385},  // 902 * 1.5 + 32
       {"a long exposure limits the dark value", 3000, 0, 4096, 4095, 240000, true, false, 1},
       {"the limit itself", 1118, 0, 4096, 4095, 240000, true, false, 1},  // 4095 - 4094
       {"below the limit", 1117, 0, 4096, 4095, 240000, true, false, 5},   // 4095 - 4090
@@ -245,7 +246,8 @@ TEST(double_rows, AveragesSameColorRowsRepeatsTheLastPairAndStaysInsideBothImage
   const std::vector<uint16_t> odd = {10, 10, 20, 20, 30, 30};
   dst.assign(W * 2 * 3 + 2, 0xEEEE);
   ucap::double_rows(dst.data(), odd.data(), W, 3);
-  EXPECT_EQ(dst, (std::vector<uint16_t>{10, 10, 20, 20, 20, 20, 20, 20, 30, 30, 20, 20, 0xEEEE, 0xEEEE}));
+  EXPECT_EQ(
+      dst, (std::vector<uint16_t>{10, 10, 20, 20, 20, 20, 20, 20, 30, 30, 20, 20, 0xEEEE, 0xEEEE}));
 }
 
 struct Binned {
@@ -262,8 +264,8 @@ TEST(PrepareBinnedReferences, OffsetsSaturateInsteadOfWrapping) {
   ucap::PrepareBinnedReferences(s.view(), b.out(), 24000, Rect{0, 0, 1, 4}, 2, true, false);
   EXPECT_EQ(b.black[0], 32767);
   std::vector<uint16_t> image = {4095};
-  ucap::ApplyBinnedReferences(b.black.data(), b.white.data(), 1, image.data(), Rect{0, 0, 1, 4},
-                              2, true, false);
+  ucap::ApplyBinnedReferences(b.black.data(), b.white.data(), 1, image.data(), Rect{0, 0, 1, 4}, 2,
+                              true, false);
   EXPECT_EQ(image[0], 0);
 }
 
@@ -281,7 +283,8 @@ TEST(BinnedReferences, AgreeWithThePerFrameCorrectionWithRowPairs) {
     for (auto& v : s.black) v = static_cast<uint16_t>(uniform(-300, 4095));
     for (int x = 0; x < w; ++x) s.offset(x) = static_cast<uint16_t>(uniform(-100, 100));
     for (auto& v : s.white) v = static_cast<uint16_t>(uniform(1024, 12000));
-    const int left = unit * uniform(0, w / unit - 1), right = unit * uniform(left / unit + 1, w / unit);
+    const int left = unit * uniform(0, w / unit - 1),
+              right = unit * uniform(left / unit + 1, w / unit);
     const int top = unit * uniform(0, h / unit - 1);
     const int bottom = trial % 3 == 0 ? h - h % unit : unit * uniform(top / unit + 1, h / unit);
     const Rect rect{left, top, right, bottom};
@@ -296,8 +299,8 @@ TEST(BinnedReferences, AgreeWithThePerFrameCorrectionWithRowPairs) {
     ucap::PrepareBinnedReferences(s.view(), binned.out(), ticks, rect, b, black, white);
     ucap::ApplyBinnedReferences(binned.black.data(), binned.white.data(), frame.size(),
                                 frame.data(), rect, b, black, white);
-    ASSERT_EQ(frame, expected) << "trial " << trial << " b " << b << " rect " << left << ","
-                               << top << "," << right << "," << bottom << " ticks " << ticks;
+    ASSERT_EQ(frame, expected) << "trial " << trial << " b " << b << " rect " << left << "," << top
+                               << "," << right << "," << bottom << " ticks " << ticks;
   }
 }
 

@@ -52,8 +52,7 @@ TEST_F(Camera, MemoryCommandsWhileBusyPastTheEepromOrUnknownAreRefused) {
   EXPECT_TRUE(dev->write(kVendor + 0x70, 0x4801D080));
   uint32_t err = 0;
   EXPECT_FALSE(dev->write(kVendor + 0x70, 0x4801D100, &err));  // the first is still busy
-  while (dev->read(kVendor + 0x70) & 0xC0000000) {
-  }
+  while (dev->read(kVendor + 0x70) & 0xC0000000) {}
   EXPECT_NE(dev->command(kVendor + 0x70, 0x4801D000 + 1984, 0xC0000000) & 0x20000000, 0u);
   EXPECT_NE(dev->command(kVendor + 0x70, 0x40000000, 0xC0000000) & 0x20000000, 0u);
 }
@@ -87,7 +86,8 @@ TEST_F(Camera, ModeApplyRefusesGeometryTheCameraCannotTake) {
   for (uint32_t size : {0x05110404u /* width not a multiple of 4 */, 0x0A2807A0u /* too wide */,
                         0x001E0404u /* narrower than 16b */}) {
     ASSERT_TRUE(dev->write(kVendor + 0x154, size));
-    EXPECT_NE(dev->command(kVendor + 0x15C, 0x40000000, 0x40000000) & 0x00800000, 0u) << std::hex << size;
+    EXPECT_NE(dev->command(kVendor + 0x15C, 0x40000000, 0x40000000) & 0x00800000, 0u)
+        << std::hex << size;
   }
   EXPECT_EQ(dev->read(mode_block(2) + 0x0C), (1296u << 16) | 514u);
 }

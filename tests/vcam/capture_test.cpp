@@ -38,8 +38,8 @@ TEST_F(Isochronous, BookkeepingHasLimitsAndCountsWhatEachCameraHolds) {
   auto usage = [](int id) {
     UcapVcamUsage u{};
     EXPECT_EQ(ucap_vcam_usage(id, &u), 0);
-    return std::vector<int>{u.handles, u.notifications, u.frame_buffers, u.bandwidth_handles,
-                            u.channels, u.resources, u.bandwidth_units > 0};
+    return std::vector<int>{u.handles,  u.notifications, u.frame_buffers,      u.bandwidth_handles,
+                            u.channels, u.resources,     u.bandwidth_units > 0};
   };
   using V = std::vector<int>;
   const uint64_t first = bandwidth(*dev, 4096, 4);
@@ -68,8 +68,13 @@ TEST_F(Isochronous, BookkeepingHasLimitsAndCountsWhatEachCameraHolds) {
 
   // Resources need an allocated channel and the fixed fields.
   std::vector<uint8_t> rs(40, 0);
-  for (auto [offset, value] : {std::pair<size_t, uint32_t>{0, 4}, {4, 9}, {8, 17}, {12, 1024}, {16, 1},
-                               {20, 4096}, {24, 1}})
+  for (auto [offset, value] : {std::pair<size_t, uint32_t>{0, 4},
+                               {4, 9},
+                               {8, 17},
+                               {12, 1024},
+                               {16, 1},
+                               {20, 4096},
+                               {24, 1}})
     put32(&rs[offset], value);
   auto attempt = rs;
   EXPECT_FALSE(dev->request(kAllocResources, attempt, 40, &err));
@@ -127,7 +132,9 @@ TEST_F(Isochronous, BookkeepingHasLimitsAndCountsWhatEachCameraHolds) {
 class Capture : public ucap_test::CameraTest {
  protected:
   static inline int w_ = 64, h_ = 32;
-  std::vector<std::string> cameras() const override { return {"sensor=256x192 noise=0 timescale=100"}; }
+  std::vector<std::string> cameras() const override {
+    return {"sensor=256x192 noise=0 timescale=100"};
+  }
   static void shot(int i = 0, bool packed = false) {
     ASSERT_EQ(UcapmEnablePacking(i, packed ? 1 : 0), 0);
     ASSERT_EQ(setup(2, Rect{0, 0, w_, h_}, 1, 40, 1, i), 0);
@@ -135,7 +142,9 @@ class Capture : public ucap_test::CameraTest {
   // Hands buffer b over and waits for the frame: 0, or the driver's error.
   static uint32_t grab(int b = 0, int i = 0) {
     ucap::platform::Lock lock(cam(i).lock);
-    return ucap::device::hand_over(cam(i), cam(i).frame_buffer[b]) == 0 ? 0u : ucap::platform::last_error();
+    return ucap::device::hand_over(cam(i), cam(i).frame_buffer[b]) == 0
+               ? 0u
+               : ucap::platform::last_error();
   }
   // The samples of buffer b in row order.
   static std::vector<uint16_t> samples(int b, int i = 0) {
@@ -160,10 +169,16 @@ TEST_F(Capture, AttachRecordsAreChecked) {
   const uint32_t bytes = cam().bytes_per_packet * cam().packets_per_frame;
   std::vector<uint8_t> good(64, 0);
   put64(&good[0], cam().resource_handle);
-  for (auto [offset, value] : {std::pair<size_t, uint32_t>{8, 1}, {12, bytes}, {24, 1}, {28, bytes},
-                               {32, cam().bytes_per_packet}, {36, 1}, {48, 1}, {52, 1}})
+  for (auto [offset, value] : {std::pair<size_t, uint32_t>{8, 1},
+                               {12, bytes},
+                               {24, 1},
+                               {28, bytes},
+                               {32, cam().bytes_per_packet},
+                               {36, 1},
+                               {48, 1},
+                               {52, 1}})
     put32(&good[offset], value);
-  const std::pair<size_t, uint32_t> bad[] = {{8, 2}, {16, 1}, {24, 0}, {28, 1}, {32, 8},
+  const std::pair<size_t, uint32_t> bad[] = {{8, 2},  {16, 1}, {24, 0}, {28, 1}, {32, 8},
                                              {36, 0}, {40, 1}, {44, 1}, {48, 0}, {52, 2}};
   uint32_t got = 0, err = 0;
   for (auto [offset, value] : bad) {
@@ -184,8 +199,10 @@ TEST_F(Capture, FrameThatNobodyListensToEndsAtTheTimeOut) {
   // the scalable format or with a mode it does not offer sends nothing.
   const uint32_t channel = cam().channel;
   const std::pair<uint32_t, uint32_t> wrong[] = {
-      {kCmd + 0x60C, ((channel + 1) & 63) << 28 | 0x02000000}, {kCmd + 0x60C, channel << 28 | 0x01000000},
-      {kCmd + 0x608, 0x00000000}, {kCmd + 0x604, 0x20000000}};
+      {kCmd + 0x60C, ((channel + 1) & 63) << 28 | 0x02000000},
+      {kCmd + 0x60C, channel << 28 | 0x01000000},
+      {kCmd + 0x608, 0x00000000},
+      {kCmd + 0x604, 0x20000000}};
   for (auto [reg, value] : wrong) {
     uint32_t good = 0;
     ASSERT_EQ(ucap::device::quadlet_read(cam(), reg, &good), 0u);
@@ -204,7 +221,9 @@ TEST_F(Capture, FramesCarryTheirNumberAndOverrangeSamples) {
     const char* fault;
     uint16_t over;  // what the marked cells carry, 0: nothing marked
   };
-  const Case cases[] = {{false, "overrange=1:1234", 0x1234}, {false, "", 0}, {true, "overrange=1", 0xFFF},
+  const Case cases[] = {{false, "overrange=1:1234", 0x1234},
+                        {false, "", 0},
+                        {true, "overrange=1", 0xFFF},
                         {true, "overrange=1:1234", 0x234}};
   uint16_t frame = 0;
   for (const Case& c : cases) {
@@ -237,7 +256,8 @@ TEST_F(Capture, RequestLogShowsBuffersWaitsAndHowTheyEnded) {
   };
   const uint32_t bpp = cam().bytes_per_packet;
   const std::string bw = hex(cam().bandwidth_handle), res = hex(cam().resource_handle),
-                    bytes = std::to_string(bpp * cam().packets_per_frame), ch = std::to_string(cam().channel);
+                    bytes = std::to_string(bpp * cam().packets_per_frame),
+                    ch = std::to_string(cam().channel);
   std::vector<uint8_t> again(8, 0);
   put64(&again[0], cam().resource_handle);
   EXPECT_EQ(cleanup(), 0);
@@ -252,15 +272,23 @@ TEST_F(Capture, RequestLogShowsBuffersWaitsAndHowTheyEnded) {
   const std::string expected =
       "node_address\nframe_buffer size=298304\n"
       "wait_setup kind=0x80 timeout=3013 register=0xF0E0061C\n"
-      "alloc_bandwidth bytes=" + std::to_string(bpp) + " speed=4 handle=" + bw + "\n"
-      "alloc_channel channel=" + ch + "\n"
-      "alloc_resources channel=" + ch + " bytes=" + std::to_string(bpp) + " buffers=1 size=" + bytes +
-      " handle=" + res + "\n" +
-      armed(0) + "attach_done buffer=0 frame=1\n" +
-      armed(1) + "attach_done buffer=1 frame=2\n" +
-      armed(1) + "attach_done buffer=1 error=121\n"
-      "stop handle=" + res + "\nfree_resources handle=" + res + "\nfree_channel channel=" + ch + "\n"
-      "free_bandwidth handle=" + bw + "\nfree_resources handle=" + res + " error=87\n"
+      "alloc_bandwidth bytes=" +
+      std::to_string(bpp) + " speed=4 handle=" + bw +
+      "\n"
+      "alloc_channel channel=" +
+      ch +
+      "\n"
+      "alloc_resources channel=" +
+      ch + " bytes=" + std::to_string(bpp) + " buffers=1 size=" + bytes + " handle=" + res + "\n" +
+      armed(0) + "attach_done buffer=0 frame=1\n" + armed(1) + "attach_done buffer=1 frame=2\n" +
+      armed(1) +
+      "attach_done buffer=1 error=121\n"
+      "stop handle=" +
+      res + "\nfree_resources handle=" + res + "\nfree_channel channel=" + ch +
+      "\n"
+      "free_bandwidth handle=" +
+      bw + "\nfree_resources handle=" + res +
+      " error=87\n"
       "ioctl code=0x222000 error=1\n";
   EXPECT_EQ(take_trace(ids[0], ucap_vcam_requests), expected);
   EXPECT_EQ(take_trace(ids[0], ucap_vcam_requests), "");  // read and cleared
@@ -282,7 +310,8 @@ class TwoCameras : public Capture {
   std::vector<std::string> cameras() const override {
     // A slower clock than elsewhere: the capture wait's time-out shrinks with it, and the
     // bus traffic starves the capture threads for a while on a loaded machine or under Wine.
-    return {"id=A sensor=64x64 noise=0 timescale=10", "id=B sensor=64x64 noise=0 timescale=10 scene=gradient"};
+    return {"id=A sensor=64x64 noise=0 timescale=10",
+            "id=B sensor=64x64 noise=0 timescale=10 scene=gradient"};
   }
 };
 
@@ -317,7 +346,9 @@ TEST_F(TwoCameras, CaptureWhileTheBusIsBusy) {
 
 // ---- the sensor model ---------------------------------------------------------------------
 
-vcam::FrameGeometry full(int w, int h, uint32_t ticks, int mode = 2) { return {mode, 1, 0, 0, w, h, ticks}; }
+vcam::FrameGeometry full(int w, int h, uint32_t ticks, int mode = 2) {
+  return {mode, 1, 0, 0, w, h, ticks};
+}
 
 TEST(SensorModel, BiasDarkCurrentSignalAndNoise) {
   vcam::SensorParams p;
@@ -332,7 +363,8 @@ TEST(SensorModel, BiasDarkCurrentSignalAndNoise) {
   EXPECT_LT(*lo, *hi);
   p.hot = 0.001;
   p.dark = 20;
-  f = vcam::expected_frame(p, 512, 256, {}, full(512, 256, 40000));  // 10 s: 200 counts of dark current
+  f = vcam::expected_frame(p, 512, 256, {},
+                           full(512, 256, 40000));  // 10 s: 200 counts of dark current
   std::sort(f.begin(), f.end());
   EXPECT_NEAR(f[f.size() / 2], 232, 6);
   EXPECT_GT(f.back(), 2000);  // hot pixels
@@ -341,7 +373,9 @@ TEST(SensorModel, BiasDarkCurrentSignalAndNoise) {
   p.level = 500;
   p.dark = p.smear = p.vignette = p.prnu = p.hot = p.column_pattern = p.row_pattern = 0;
   p.response = {1, 1, 1};  // every color at the level the expectations use
-  auto centre = [&](uint32_t ticks) { return vcam::expected_frame(p, 128, 64, {}, full(128, 64, ticks))[32 * 128 + 64]; };
+  auto centre = [&](uint32_t ticks) {
+    return vcam::expected_frame(p, 128, 64, {}, full(128, 64, ticks))[32 * 128 + 64];
+  };
   EXPECT_NEAR(centre(400), 532, 1);
   EXPECT_NEAR(centre(800), 1032, 1);
   EXPECT_EQ(centre(8000), 4095);
@@ -350,13 +384,15 @@ TEST(SensorModel, BiasDarkCurrentSignalAndNoise) {
   p.read_noise = 0;
   auto n1 = vcam::render_frame(p, 128, 64, {}, full(128, 64, 400), 1);
   EXPECT_EQ(n1, vcam::render_frame(p, 128, 64, {}, full(128, 64, 400), 1));  // seeded
-  EXPECT_NE(n1, vcam::render_frame(p, 128, 64, {}, full(128, 64, 400), 2));  // but new for every exposure
+  EXPECT_NE(
+      n1, vcam::render_frame(p, 128, 64, {}, full(128, 64, 400), 2));  // but new for every exposure
   double mean = 0, var = 0;
   for (uint16_t v : n1) mean += v;
   mean /= static_cast<double>(n1.size());
   for (uint16_t v : n1) var += (v - mean) * (v - mean);
   EXPECT_NEAR(mean, 532, 2);
-  EXPECT_NEAR(var / static_cast<double>(n1.size()), 500, 60);  // shot noise: variance equals the signal
+  EXPECT_NEAR(var / static_cast<double>(n1.size()), 500,
+              60);  // shot noise: variance equals the signal
 }
 
 TEST(SensorModel, RowPairsCoverTheDocumentedRows) {

@@ -107,10 +107,10 @@ TEST_F(Records, MalformedReadWriteRecordsAreRefused) {
     size_t offset;
     uint32_t value;
   };
-  const Case cases[] = {{"first mode word", 0, 1},  {"second mode word", 4, 0},
+  const Case cases[] = {{"first mode word", 0, 1},   {"second mode word", 4, 0},
                         {"node address", 8, 0xFFC6}, {"address high", 12, 0xFFFE},
-                        {"byte count", 20, 128},    {"block size", 24, 128},
-                        {"reserved 28", 28, 1},     {"reserved 32", 32, 1}};
+                        {"byte count", 20, 128},     {"block size", 24, 128},
+                        {"reserved 28", 28, 1},      {"reserved 32", 32, 1}};
   for (uint32_t code : {kRead, kWrite}) {
     for (const Case& c : cases) {
       auto r = dev->record(0xF0000410, 4);
@@ -121,7 +121,8 @@ TEST_F(Records, MalformedReadWriteRecordsAreRefused) {
         put32(&r[c.offset], c.value);
       }
       uint32_t got = 0, err = 0;
-      EXPECT_FALSE(vcam::ioctl(dev->handle(), code, r.data(), 44, r.data(), 44, &got, &err)) << c.what;
+      EXPECT_FALSE(vcam::ioctl(dev->handle(), code, r.data(), 44, r.data(), 44, &got, &err))
+          << c.what;
       EXPECT_EQ(err, vcam::kErrInvalidParameter) << c.what;
     }
     auto r = dev->record(0xF0000410, 4);
@@ -147,7 +148,8 @@ TEST_F(Records, FixedLengthRequestsAndUnknownCodes) {
       {kWaitSetup, {20, 0}},       {kCancelWait, {0, 0}},     {kFrameBuffer, {24, 24}},
       {kSelectBuffer, {4, 0}}};
   for (const auto& [code, io] : lengths) {
-    for (auto [in, out] : {std::pair{io.first + 4, io.second}, std::pair{io.first, io.second + 4}}) {
+    for (auto [in, out] :
+         {std::pair{io.first + 4, io.second}, std::pair{io.first, io.second + 4}}) {
       std::vector<uint8_t> buf(64 + 8, 0);
       uint32_t got = 0, err = 0;
       EXPECT_FALSE(vcam::ioctl(dev->handle(), code, buf.data(), in, buf.data(), out, &got, &err))

@@ -21,14 +21,16 @@ namespace vcam_test {
 inline constexpr uint8_t kGuid[16] = {0x55, 0xDF, 0x59, 0xC4, 0x08, 0xDB, 0xD1, 0x11,
                                       0xB0, 0x09, 0x00, 0xA0, 0xC9, 0x08, 0x1F, 0xF6};
 inline constexpr uint32_t kRead = 0x222008, kWrite = 0x22200C, kAllocBandwidth = 0x222014,
-                          kAllocChannel = 0x222018, kAllocResources = 0x22201C,
-                          kAttach = 0x222020, kFreeBandwidth = 0x222028, kFreeChannel = 0x22202C,
+                          kAllocChannel = 0x222018, kAllocResources = 0x22201C, kAttach = 0x222020,
+                          kFreeBandwidth = 0x222028, kFreeChannel = 0x22202C,
                           kFreeResources = 0x222030, kStop = 0x222044, kNodeAddress = 0x222050,
                           kBusReset = 0x2220C8, kWaitSetup = 0x2220F0, kCancelWait = 0x2220F4,
                           kFrameBuffer = 0x222104, kSelectBuffer = 0x222108;
 inline constexpr uint32_t kCmd = vcam::kCommandRegisters;
 inline constexpr uint32_t kVendor = vcam::kVendorRegisters;
-inline uint32_t mode_block(int m) { return vcam::kModeRegisters + 0x100u * static_cast<uint32_t>(m); }
+inline uint32_t mode_block(int m) {
+  return vcam::kModeRegisters + 0x100u * static_cast<uint32_t>(m);
+}
 
 inline void put32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -41,7 +43,9 @@ inline uint32_t get32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
-inline uint64_t get64(const uint8_t* p) { return get32(p) | static_cast<uint64_t>(get32(p + 4)) << 32; }
+inline uint64_t get64(const uint8_t* p) {
+  return get32(p) | static_cast<uint64_t>(get32(p + 4)) << 32;
+}
 
 // Every listed path of the interface class, in enumeration order.
 inline std::vector<std::string> list_paths() {
@@ -104,8 +108,8 @@ class Device {
   bool request(uint32_t code, std::vector<uint8_t>& in, uint32_t out_len, uint32_t* err) {
     uint32_t got = 0;
     if (out_len > in.size()) in.resize(out_len);
-    return vcam::ioctl(h_, code, in.data(), static_cast<uint32_t>(in.size()), out_len ? in.data() : nullptr,
-                       out_len, &got, err);
+    return vcam::ioctl(h_, code, in.data(), static_cast<uint32_t>(in.size()),
+                       out_len ? in.data() : nullptr, out_len, &got, err);
   }
   // One read or write record: `count` bytes (4, a quadlet in bus byte order, or a block of
   // 128) from `in` or into `out`.
@@ -169,8 +173,10 @@ inline std::string take_trace(int id, int (*log)(int, char*, int) = ucap_vcam_tr
 }
 
 // Path of attached camera `id` as the driver lists it (the id-th matching path in attach order).
-inline std::string path_of_id(const std::string& id_field, const char* vm = "vela_optic&tessera_lx20") {
-  return std::string("\\\\?\\1394#") + vm + "#" + id_field + "#{c459df55-db08-11d1-b009-00a0c9081ff6}";
+inline std::string path_of_id(const std::string& id_field,
+                              const char* vm = "vela_optic&tessera_lx20") {
+  return std::string("\\\\?\\1394#") + vm + "#" + id_field +
+         "#{c459df55-db08-11d1-b009-00a0c9081ff6}";
 }
 
 // Fixture: a clean bus.

@@ -21,7 +21,8 @@ namespace {
 namespace pf = ucap::platform;
 
 // Named-pipe file system controls (ntifs.h, which user-mode headers do not carry).
-constexpr uint32_t kPipeListen = CTL_CODE(FILE_DEVICE_NAMED_PIPE, 2, METHOD_BUFFERED, FILE_ANY_ACCESS);
+constexpr uint32_t kPipeListen =
+    CTL_CODE(FILE_DEVICE_NAMED_PIPE, 2, METHOD_BUFFERED, FILE_ANY_ACCESS);
 constexpr uint32_t kPipePeek = CTL_CODE(FILE_DEVICE_NAMED_PIPE, 3, METHOD_BUFFERED, FILE_READ_DATA);
 struct PipePeek {
   ULONG state;
@@ -54,7 +55,8 @@ TEST(Win32DriverRoute, CameraClassWithoutDriverEnumeratesNothing) {
 
 TEST(Win32DriverRoute, InterfaceDetailTakesTwoCallsAndSizeFieldEight) {
   // GUID_DEVINTERFACE_DISPLAY_ADAPTER: present on Windows and under Wine, display or not.
-  const GUID display = {0x5b45201d, 0xf2f2, 0x4f3b, {0x85, 0xbb, 0x30, 0xff, 0x1f, 0x95, 0x35, 0x99}};
+  const GUID display = {
+      0x5b45201d, 0xf2f2, 0x4f3b, {0x85, 0xbb, 0x30, 0xff, 0x1f, 0x95, 0x35, 0x99}};
   const pf::Guid cls = guid_bytes(display);
   pf::DeviceInfoSet* set = pf::get_class_devs(cls);
   ASSERT_NE(set, nullptr);
@@ -119,8 +121,7 @@ class PipeRequests : public ::testing::Test {
   }
   // Waiting for a client: an overlapped request that stays pending until one connects.
   bool listen() {
-    return pf::device_io_control_overlapped(server_, kPipeListen, nullptr, 0, nullptr, 0,
-                                            ov_);
+    return pf::device_io_control_overlapped(server_, kPipeListen, nullptr, 0, nullptr, 0, ov_);
   }
   void connect_client() {
     client_ = pf::open_device(name_.c_str(), false);
@@ -151,8 +152,8 @@ TEST_F(PipeRequests, RequestThatCompletesAtOnceReportsSuccessAndSignals) {
   DWORD written = 0;
   ASSERT_TRUE(WriteFile(client_, "abcd", 4, &written, nullptr));
   PipePeek peek{};
-  ASSERT_TRUE(pf::device_io_control_overlapped(server_, kPipePeek, nullptr, 0, &peek, sizeof peek,
-                                               ov_))
+  ASSERT_TRUE(
+      pf::device_io_control_overlapped(server_, kPipePeek, nullptr, 0, &peek, sizeof peek, ov_))
       << pf::last_error();
   EXPECT_TRUE(pf::wait_event(event_, 0));
   uint32_t bytes = 0;
@@ -185,12 +186,12 @@ TEST_F(PipeRequests, CancelledRequestEndsWithOperationAbortedAndTheRecordIsReuse
 TEST_F(PipeRequests, SynchronousRequestFillsTheOutputAndItsLength) {
   connect_client();
   DWORD written = 0;
-  ASSERT_TRUE(WriteFile(server_, "abc", 3, &written, nullptr) || GetLastError() == ERROR_IO_PENDING);
+  ASSERT_TRUE(WriteFile(server_, "abc", 3, &written, nullptr) ||
+              GetLastError() == ERROR_IO_PENDING);
   Sleep(10);
   PipePeek peek{};
   uint32_t returned = 0;
-  ASSERT_TRUE(pf::device_io_control(client_, kPipePeek, nullptr, 0, &peek, sizeof peek,
-                                    &returned))
+  ASSERT_TRUE(pf::device_io_control(client_, kPipePeek, nullptr, 0, &peek, sizeof peek, &returned))
       << pf::last_error();
   EXPECT_EQ(returned, sizeof peek);
   EXPECT_EQ(peek.read_data_available, 3u);

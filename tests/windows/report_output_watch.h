@@ -40,7 +40,8 @@ class ReportOutputWatch {
   }
   ~ReportOutputWatch() {
     if (real_message_box_ != nullptr) {
-      patch_import(module_, "user32.dll", "MessageBoxA", reinterpret_cast<void*>(real_message_box_));
+      patch_import(module_, "user32.dll", "MessageBoxA",
+                   reinterpret_cast<void*>(real_message_box_));
       real_message_box_ = nullptr;
     }
     if (handler_ != nullptr) RemoveVectoredExceptionHandler(handler_);

@@ -70,7 +70,9 @@ TEST_F(Win32ReporterTest, WorkerThreadWithSmallStackReportsToo) {
 TEST_F(Win32ReporterTest, HookTakesTheLineInsteadOfTheWindowsOutput) {
   std::vector<std::string> hooked;
   ucap::platform::set_message_hook(
-      [](const char* text, void* ctx) { static_cast<std::vector<std::string>*>(ctx)->push_back(text); },
+      [](const char* text, void* ctx) {
+        static_cast<std::vector<std::string>*>(ctx)->push_back(text);
+      },
       &hooked);
   ucap::report(ucap::msg::kSetupError);
   ucap::platform::set_message_hook(nullptr, nullptr);

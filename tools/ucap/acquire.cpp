@@ -19,7 +19,9 @@ constexpr int32_t kWatchableExposureUs = 500000;
 // Classic TIFF ends at 4 GiB; a stream that may grow past this writes BigTIFF.
 constexpr double kClassicTiffBytes = 3.5 * 1024 * 1024 * 1024;
 
-std::string file_name(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+std::string file_name(const std::string& path) {
+  return std::filesystem::path(path).filename().string();
+}
 
 const char* kind_of(const ImageInfo& info) { return info.channels == 3 ? "RGB" : "grey"; }
 
@@ -30,7 +32,6 @@ size_t image_words(const ImageInfo& info) {
 // A stream whose frame never arrived is stopped by the library (the frame wait ran out); it
 // is started again this often in a row before the stream gives up.
 constexpr int kRestartsInARow = 3;
-
 
 }  // namespace
 
@@ -66,8 +67,9 @@ int run_snap(const CameraOptions& camera, const CaptureOptions& capture, const S
   ProgressHandler draw = [&](int32_t elapsed, int32_t total, int32_t) {
     line.bar(interrupts() ? "aborting" : "exposing", elapsed / 1000.0, total / 1000.0, "s");
   };
-  const int32_t rc = UcapmAcquisitionEx(session.index(), image.data(), static_cast<int32_t>(image.size() * 2),
-                                        progress_callback, reinterpret_cast<intptr_t>(&draw));
+  const int32_t rc =
+      UcapmAcquisitionEx(session.index(), image.data(), static_cast<int32_t>(image.size() * 2),
+                         progress_callback, reinterpret_cast<intptr_t>(&draw));
   line.clear();
   if (rc == UCAP_ERR_ABORTED && interrupts() > 0)
     throw Failure("snap aborted by Ctrl-C: " + describe_code(rc), kExitInterrupted);
@@ -79,8 +81,8 @@ int run_snap(const CameraOptions& camera, const CaptureOptions& capture, const S
     tiff.write_page(image.data(), -1);
     tiff.close();
   });
-  std::printf("%s: %d x %d %s, 16-bit, exposure %g ms\n", snap.output.c_str(), info.width, info.height,
-              kind_of(info), info.exposure_us / 1000.0);
+  std::printf("%s: %d x %d %s, 16-bit, exposure %g ms\n", snap.output.c_str(), info.width,
+              info.height, kind_of(info), info.exposure_us / 1000.0);
   if (!snap.preview.empty()) {
     write_whole(snap.preview, [&](const std::string& path) {
       write_preview(path, image.data(), info.width, info.height, info.channels);
@@ -90,7 +92,8 @@ int run_snap(const CameraOptions& camera, const CaptureOptions& capture, const S
   return 0;
 }
 
-int run_stream(const CameraOptions& camera, const CaptureOptions& capture, const StreamOptions& stream) {
+int run_stream(const CameraOptions& camera, const CaptureOptions& capture,
+               const StreamOptions& stream) {
   Session session(camera);
   apply_capture_options(session, capture);
   ImageInfo info = current_image_info(session);
@@ -118,17 +121,20 @@ int run_stream(const CameraOptions& camera, const CaptureOptions& capture, const
   Stopwatch clock;
   int frames = 0, dropped = 0, restarts = 0;
   double first = 0, previous = 0;
-  auto rate = [&] { return frames > 1 && previous > first ? (frames - 1) / (previous - first) : 0.0; };
+  auto rate = [&] {
+    return frames > 1 && previous > first ? (frames - 1) / (previous - first) : 0.0;
+  };
   auto status = [&](const char* note) {
     char text[160];
-    std::snprintf(text, sizeof text, "frames %d, %.1f frames/s, dropped %d%s", frames, rate(), dropped, note);
+    std::snprintf(text, sizeof text, "frames %d, %.1f frames/s, dropped %d%s", frames, rate(),
+                  dropped, note);
     line.show(text);
   };
   while (running) {
     const bool stop = (stream.seconds > 0 && clock.seconds() >= stream.seconds) || interrupts() > 0;
     const bool last = stop || (stream.frames > 0 && frames + 1 >= stream.frames);
-    const int32_t ready = UcapmIsFastAcquisitionReady(i, image.data(), static_cast<int32_t>(image.size() * 2),
-                                                      last ? 0 : 1);
+    const int32_t ready = UcapmIsFastAcquisitionReady(
+        i, image.data(), static_cast<int32_t>(image.size() * 2), last ? 0 : 1);
     if (ready == 0) {
       if (interrupts() >= 2) {
         check(UcapmAbortFastAcquisition(i), "aborting the stream");
@@ -168,7 +174,8 @@ int run_stream(const CameraOptions& camera, const CaptureOptions& capture, const
               info.width, info.height, kind_of(info), previous - first, rate(), dropped,
               tiff ? ", written to " : "", stream.output.c_str());
   if (interrupts() > 0)
-    throw Failure("stream stopped by Ctrl-C after " + std::to_string(frames) + " frames", kExitInterrupted);
+    throw Failure("stream stopped by Ctrl-C after " + std::to_string(frames) + " frames",
+                  kExitInterrupted);
   return 0;
 }
 

@@ -13,7 +13,8 @@
 
 namespace tool {
 
-int run_calibrate(const CameraOptions& camera, const CaptureOptions& capture, const CalibrateOptions& calibrate) {
+int run_calibrate(const CameraOptions& camera, const CaptureOptions& capture,
+                  const CalibrateOptions& calibrate) {
   Session session(camera);
   apply_capture_options(session, capture);
   const int i = session.index();
@@ -24,8 +25,8 @@ int run_calibrate(const CameraOptions& camera, const CaptureOptions& capture, co
   // after frame i.
   ProgressHandler draw = [&](int32_t done, int32_t total, int32_t phase) {
     if (black) {
-      line.bar(total <= 1 ? "black reference, short frame" : "black reference, long frame", done / 1000.0,
-               total / 1000.0, "s");
+      line.bar(total <= 1 ? "black reference, short frame" : "black reference, long frame",
+               done / 1000.0, total / 1000.0, "s");
     } else {
       line.bar("white reference", phase == 2 ? done + 1 : 0, total, "frames");
     }
@@ -40,15 +41,18 @@ int run_calibrate(const CameraOptions& camera, const CaptureOptions& capture, co
 
   const auto w = static_cast<uint32_t>(session.sensor_width());
   const auto h = static_cast<uint32_t>(session.sensor_height());
-  Reference reference{calibrate.kind, w, h, std::vector<uint16_t>(reference_words(calibrate.kind, w, h))};
+  Reference reference{calibrate.kind, w, h,
+                      std::vector<uint16_t>(reference_words(calibrate.kind, w, h))};
   if (black) {
-    check(UcapmSaveBlackRef(i, reference.words.data(), static_cast<int32_t>(reference.words.size() * 2)),
+    check(UcapmSaveBlackRef(i, reference.words.data(),
+                            static_cast<int32_t>(reference.words.size() * 2)),
           "saving the black reference");
   } else {
     check(UcapmGetWhiteTable(i, reference.words.data()), "reading the white table");
   }
   write_reference(calibrate.output, reference);
-  std::printf("%s: %s of a %u x %u sensor\n", calibrate.output.c_str(), reference_name(calibrate.kind), w, h);
+  std::printf("%s: %s of a %u x %u sensor\n", calibrate.output.c_str(),
+              reference_name(calibrate.kind), w, h);
   return 0;
 }
 
@@ -56,7 +60,8 @@ int run_firmware(const CameraOptions& camera, const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw Failure(path + ": cannot open the file");
   const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (text.size() > static_cast<size_t>(INT32_MAX)) throw Failure(path + ": too large for a firmware text");
+  if (text.size() > static_cast<size_t>(INT32_MAX))
+    throw Failure(path + ": too large for a firmware text");
   Session session(camera);
 
   // The library reports no progress while it downloads: the line shows the time it takes.
@@ -72,8 +77,9 @@ int run_firmware(const CameraOptions& camera, const std::string& path) {
     });
     while (!done.load()) {
       char status[160];
-      std::snprintf(status, sizeof status, "firmware: writing %zu bytes of text, %.1f s%s", text.size(),
-                    clock.seconds(), interrupts() ? "  (cannot be interrupted, please wait)" : "");
+      std::snprintf(status, sizeof status, "firmware: writing %zu bytes of text, %.1f s%s",
+                    text.size(), clock.seconds(),
+                    interrupts() ? "  (cannot be interrupted, please wait)" : "");
       line.show(status);
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -81,8 +87,8 @@ int run_firmware(const CameraOptions& camera, const std::string& path) {
   }
   line.clear();
   check(rc, "writing the firmware");
-  std::printf("%s: firmware written to camera %d and started (%.1f s)\n", path.c_str(), session.index(),
-              clock.seconds());
+  std::printf("%s: firmware written to camera %d and started (%.1f s)\n", path.c_str(),
+              session.index(), clock.seconds());
   return 0;
 }
 

@@ -7,16 +7,15 @@
 #include <string>
 #include <vector>
 
-
 namespace tool {
 
 struct CaptureOptions {
   std::optional<int> resolution, bits, binning;
-  std::string exposure;              // "250us", "10ms", "2s"; empty: keep
-  std::vector<int> roi;              // left, top, right, bottom; empty: the whole field
+  std::string exposure;                // "250us", "10ms", "2s"; empty: keep
+  std::vector<int> roi;                // left, top, right, bottom; empty: the whole field
   std::string black_ref, white_table;  // calibration files to load and switch on
   std::optional<bool> color_processing;
-  std::vector<double> white_balance; // red, green, blue; empty: keep
+  std::vector<double> white_balance;  // red, green, blue; empty: keep
 };
 
 // Microseconds of "250us", "10ms", "2s", "1.5s" (also "µs"); nullopt for anything else.

@@ -16,9 +16,9 @@ struct SnapOptions {
 };
 
 struct StreamOptions {
-  int frames = 0;        // stop after this many (0: by time)
-  double seconds = 0;    // or after this long
-  std::string output;    // multi-page OME-TIFF, or empty for none
+  int frames = 0;      // stop after this many (0: by time)
+  double seconds = 0;  // or after this long
+  std::string output;  // multi-page OME-TIFF, or empty for none
 };
 
 struct CalibrateOptions {
@@ -27,7 +27,7 @@ struct CalibrateOptions {
 };
 
 struct ServeOptions {
-  int port = 8321;                         // 0: any free port
+  int port = 8321;  // 0: any free port
   std::string listen = "127.0.0.1";
   std::string output_dir = ".";
   std::string token;                       // needed beyond loopback; made up when not given
@@ -38,7 +38,8 @@ int run_list(const CameraOptions& camera);
 // Every camera, or only options.camera when `one` is set.
 int run_info(const CameraOptions& camera, bool one);
 int run_snap(const CameraOptions& camera, const CaptureOptions& capture, const SnapOptions& snap);
-int run_stream(const CameraOptions& camera, const CaptureOptions& capture, const StreamOptions& stream);
+int run_stream(const CameraOptions& camera, const CaptureOptions& capture,
+               const StreamOptions& stream);
 int run_calibrate(const CameraOptions& camera, const CaptureOptions& capture,
                   const CalibrateOptions& calibrate);
 // The live view and control page in the browser, until Ctrl-C.

@@ -8,9 +8,9 @@
 
 namespace tool {
 
-inline constexpr int kExitFailure = 1;       // the library or a file said no
-inline constexpr int kExitUsage = 2;         // bad options
-inline constexpr int kExitInterrupted = 130; // stopped by Ctrl-C
+inline constexpr int kExitFailure = 1;        // the library or a file said no
+inline constexpr int kExitUsage = 2;          // bad options
+inline constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C
 
 class Failure : public std::runtime_error {
  public:

@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <sstream>
@@ -43,11 +43,15 @@ std::string time_now(const char* format, bool utc) {
   const std::time_t now = std::time(nullptr);
   std::tm parts{};
 #ifdef _WIN32
-  if (utc) gmtime_s(&parts, &now);
-  else localtime_s(&parts, &now);
+  if (utc)
+    gmtime_s(&parts, &now);
+  else
+    localtime_s(&parts, &now);
 #else
-  if (utc) gmtime_r(&now, &parts);
-  else localtime_r(&now, &parts);
+  if (utc)
+    gmtime_r(&now, &parts);
+  else
+    localtime_r(&now, &parts);
 #endif
   char text[32];
   std::strftime(text, sizeof text, format, &parts);
@@ -78,12 +82,13 @@ std::string xml_escape(const std::string& text) {
   return out;
 }
 
-
 // libtiff writes through an unbuffered stdio stream of our own: a write that fails (a full
 // disk, a file size limit) marks the stream failed and every later write is refused, so
 // nothing of a page that could not be finished (its directory, the link to it) reaches the
 // file.
-OmeTiffWriter::Stream* stream_of(thandle_t handle) { return static_cast<OmeTiffWriter::Stream*>(handle); }
+OmeTiffWriter::Stream* stream_of(thandle_t handle) {
+  return static_cast<OmeTiffWriter::Stream*>(handle);
+}
 
 bool seek_to(std::FILE* file, uint64_t at) {
 #ifdef _WIN32
@@ -104,7 +109,8 @@ uint64_t file_end(std::FILE* file) {
 }
 
 extern "C" tmsize_t tiff_read(thandle_t h, void* buffer, tmsize_t size) {
-  return static_cast<tmsize_t>(std::fread(buffer, 1, static_cast<size_t>(size), stream_of(h)->file));
+  return static_cast<tmsize_t>(
+      std::fread(buffer, 1, static_cast<size_t>(size), stream_of(h)->file));
 }
 
 extern "C" tmsize_t tiff_write(thandle_t h, void* buffer, tmsize_t size) {
@@ -139,7 +145,9 @@ std::string padded(std::string text, size_t size, size_t at) {
   return text;
 }
 // OME-XML padded after its declaration, where white space is allowed.
-std::string padded(const std::string& xml, size_t size) { return padded(xml, size, xml.find("?>\n") + 3); }
+std::string padded(const std::string& xml, size_t size) {
+  return padded(xml, size, xml.find("?>\n") + 3);
+}
 
 // What ImageJ reads from the first description starting "ImageJ=": a grey series of
 // `pages` time points. Padding after it is a blank line to ImageJ.
@@ -147,7 +155,9 @@ std::string imagej_text(int pages) {
   const std::string n = std::to_string(pages);
   return "ImageJ=1.11a\nimages=" + n + "\nframes=" + n + "\n";
 }
-std::string padded_lines(const std::string& lines, size_t size) { return padded(lines, size, lines.size()); }
+std::string padded_lines(const std::string& lines, size_t size) {
+  return padded(lines, size, lines.size());
+}
 
 using DirectoryEntry = OmeTiffWriter::Entry;
 
@@ -159,7 +169,8 @@ struct FileBytes {
 
   uint64_t get(uint64_t at, int bytes) const {
     uint8_t b[8];
-    if (!seek_to(file, at) || std::fread(b, 1, static_cast<size_t>(bytes), file) != static_cast<size_t>(bytes))
+    if (!seek_to(file, at) ||
+        std::fread(b, 1, static_cast<size_t>(bytes), file) != static_cast<size_t>(bytes))
       throw Failure(path + ": cannot read the file back");
     uint64_t v = 0;
     for (int i = bytes - 1; i >= 0; --i) v = v << 8 | b[i];
@@ -171,7 +182,8 @@ struct FileBytes {
   void put(uint64_t at, uint64_t v, int bytes) const {
     uint8_t b[8];
     for (int i = 0; i < bytes; ++i) b[i] = static_cast<uint8_t>(v >> (8 * i));
-    if (!put(at, b, static_cast<size_t>(bytes))) throw Failure(path + ": cannot update the first page");
+    if (!put(at, b, static_cast<size_t>(bytes)))
+      throw Failure(path + ": cannot update the first page");
   }
 
   std::vector<DirectoryEntry> first_directory() const {
@@ -183,7 +195,8 @@ struct FileBytes {
     std::vector<DirectoryEntry> list;
     for (uint64_t i = 0; i < entries; ++i) {
       const uint64_t at = directory + (big ? 8 : 2) + i * entry_bytes;
-      list.push_back({at, static_cast<uint16_t>(get(at, 2)), get(at + 4, word), get(at + 4 + word, word)});
+      list.push_back(
+          {at, static_cast<uint16_t>(get(at, 2)), get(at + 4, word), get(at + 4 + word, word)});
     }
     return list;
   }
@@ -192,10 +205,12 @@ struct FileBytes {
   // it fits, padded, otherwise appended at the end and the entry pointed there. Where the
   // disk has no room for that, `fallback` (which always fits) goes in place. False when the
   // fallback went in.
-  bool replace_text(const DirectoryEntry& e, const std::string& text, const std::string& fallback, bool xml) const {
+  bool replace_text(const DirectoryEntry& e, const std::string& text, const std::string& fallback,
+                    bool xml) const {
     if (text.size() < e.count) {
       const std::string value = xml ? padded(text, e.count - 1) : padded_lines(text, e.count - 1);
-      if (!put(e.value, value.c_str(), e.count)) throw Failure(path + ": cannot update the first page");
+      if (!put(e.value, value.c_str(), e.count))
+        throw Failure(path + ": cannot update the first page");
       return true;
     }
     const uint64_t end = file_end(file);
@@ -220,7 +235,8 @@ void bgr_to_rgb(std::span<uint16_t> pixels) {
   for (size_t i = 0; i + 2 < pixels.size(); i += 3) std::swap(pixels[i], pixels[i + 2]);
 }
 
-std::string ome_xml(const ImageInfo& info, int pages, const std::vector<double>& times, bool planes) {
+std::string ome_xml(const ImageInfo& info, int pages, const std::vector<double>& times,
+                    bool planes) {
   const double exposure_s = info.exposure_us / 1e6;
   std::ostringstream x;
   x.precision(9);
@@ -239,12 +255,14 @@ std::string ome_xml(const ImageInfo& info, int pages, const std::vector<double>&
     << info.width << "\" SizeY=\"" << info.height << "\" SizeC=\"" << info.channels
     << "\" SizeZ=\"1\" SizeT=\"" << pages << "\">\n"
     << "   <Channel ID=\"Channel:0:0\" Name=\"" << (info.channels == 3 ? "RGB" : "grey")
-    << "\" SamplesPerPixel=\"" << info.channels << "\"><DetectorSettings ID=\"Detector:0\" Binning=\""
-    << ome_binning(info.binning) << "\"/></Channel>\n"
+    << "\" SamplesPerPixel=\"" << info.channels
+    << "\"><DetectorSettings ID=\"Detector:0\" Binning=\"" << ome_binning(info.binning)
+    << "\"/></Channel>\n"
     << "   <TiffData IFD=\"0\" PlaneCount=\"" << pages << "\"/>\n";
   for (int t = 0; planes && t < pages; ++t) {
     x << "   <Plane TheC=\"0\" TheZ=\"0\" TheT=\"" << t << "\"";
-    if (static_cast<size_t>(t) < times.size()) x << " DeltaT=\"" << times[t] << "\" DeltaTUnit=\"s\"";
+    if (static_cast<size_t>(t) < times.size())
+      x << " DeltaT=\"" << times[t] << "\" DeltaTUnit=\"s\"";
     x << " ExposureTime=\"" << exposure_s << "\" ExposureTimeUnit=\"s\"/>\n";
   }
   const UcapRect& r = info.region;
@@ -263,14 +281,16 @@ std::string ome_xml(const ImageInfo& info, int pages, const std::vector<double>&
   return x.str();
 }
 
-OmeTiffWriter::OmeTiffWriter(const std::string& path, const ImageInfo& info, int expected_pages, bool big)
+OmeTiffWriter::OmeTiffWriter(const std::string& path, const ImageInfo& info, int expected_pages,
+                             bool big)
     : path_(path), info_(info), big_(big), expected_pages_(expected_pages) {
   quiet_libtiff();
   stream_.file = std::fopen(path.c_str(), "w+b");
-  if (stream_.file == nullptr) throw Failure(path + ": cannot create the file (" + std::strerror(errno) + ")");
+  if (stream_.file == nullptr)
+    throw Failure(path + ": cannot create the file (" + std::strerror(errno) + ")");
   std::setvbuf(stream_.file, nullptr, _IONBF, 0);  // a write that fails says so at once
-  tif_ = TIFFClientOpen(path.c_str(), big ? "w8l" : "wl", &stream_, tiff_read, tiff_write, tiff_seek, tiff_close,
-                        tiff_size, tiff_map, tiff_unmap);
+  tif_ = TIFFClientOpen(path.c_str(), big ? "w8l" : "wl", &stream_, tiff_read, tiff_write,
+                        tiff_seek, tiff_close, tiff_size, tiff_map, tiff_unmap);
   if (tif_ == nullptr) {
     std::fclose(stream_.file);
     stream_.file = nullptr;
@@ -283,8 +303,7 @@ OmeTiffWriter::~OmeTiffWriter() {
   // A file left by a failed command still tells the pages it holds.
   try {
     close();
-  } catch (const Failure&) {
-  }
+  } catch (const Failure&) {}
 }
 
 void OmeTiffWriter::write_page(const uint16_t* words, double seconds) {
@@ -295,7 +314,8 @@ void OmeTiffWriter::write_page(const uint16_t* words, double seconds) {
   TIFFSetField(tif_, TIFFTAG_BITSPERSAMPLE, 16);
   TIFFSetField(tif_, TIFFTAG_SAMPLESPERPIXEL, info_.channels);
   TIFFSetField(tif_, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT);
-  TIFFSetField(tif_, TIFFTAG_PHOTOMETRIC, info_.channels == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+  TIFFSetField(tif_, TIFFTAG_PHOTOMETRIC,
+               info_.channels == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
   TIFFSetField(tif_, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
   TIFFSetField(tif_, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
   TIFFSetField(tif_, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif_, 0));
@@ -309,9 +329,11 @@ void OmeTiffWriter::write_page(const uint16_t* words, double seconds) {
     const int pages = std::max(expected_pages_, 1);
     const std::string xml = ome_xml(info_, pages, {});
     const std::string xml_room = ome_xml(info_, INT32_MAX, {}, false);
-    TIFFSetField(tif_, TIFFTAG_IMAGEDESCRIPTION, padded(xml, std::max(xml.size(), xml_room.size())).c_str());
+    TIFFSetField(tif_, TIFFTAG_IMAGEDESCRIPTION,
+                 padded(xml, std::max(xml.size(), xml_room.size())).c_str());
     if (info_.channels == 1)
-      TIFFSetField(tif_, TIFFTAG_MAKE, padded_lines(imagej_text(pages), imagej_text(INT32_MAX).size()).c_str());
+      TIFFSetField(tif_, TIFFTAG_MAKE,
+                   padded_lines(imagej_text(pages), imagej_text(INT32_MAX).size()).c_str());
     TIFFSetField(tif_, TIFFTAG_DATETIME, time_now("%Y:%m:%d %H:%M:%S", false).c_str());
   }
   const size_t row_words = static_cast<size_t>(info_.width) * info_.channels;
@@ -366,8 +388,8 @@ bool OmeTiffWriter::update_descriptions(bool final) {
   std::vector<double> stream_times;
   if (!times_.empty() && times_.front() >= 0) stream_times = times_;
   const std::string short_xml = ome_xml(info_, pages(), {}, false);
-  const bool full =
-      file.replace_text(descriptions_[0], final ? ome_xml(info_, pages(), stream_times) : short_xml, short_xml, true);
+  const bool full = file.replace_text(
+      descriptions_[0], final ? ome_xml(info_, pages(), stream_times) : short_xml, short_xml, true);
   if (descriptions_.size() > 1) {
     const std::string lines = imagej_text(pages());
     file.replace_text(descriptions_[1], lines, lines, false);
@@ -375,7 +397,8 @@ bool OmeTiffWriter::update_descriptions(bool final) {
   return full;
 }
 
-void write_preview(const std::string& path, const uint16_t* words, int width, int height, int channels) {
+void write_preview(const std::string& path, const uint16_t* words, int width, int height,
+                   int channels) {
   const size_t n = static_cast<size_t>(width) * height * channels;
   std::vector<size_t> histogram(65536, 0);
   for (size_t i = 0; i < n; ++i) ++histogram[words[i]];

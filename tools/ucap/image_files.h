@@ -23,13 +23,13 @@ namespace tool {
 // What the OME-XML says about the images of a file.
 struct ImageInfo {
   int width = 0, height = 0;
-  int channels = 1;             // 1 grey, 3 RGB
+  int channels = 1;  // 1 grey, 3 RGB
   int resolution = 0, bits = 12, binning = 1;
   int32_t exposure_us = 0;
-  UcapRect region{};            // image rectangle in the coordinates of the resolution
-  std::string camera_id;        // unique identifier, low word, hex
-  std::string name;             // the file's name
-  std::string date;             // ISO 8601, UTC
+  UcapRect region{};      // image rectangle in the coordinates of the resolution
+  std::string camera_id;  // unique identifier, low word, hex
+  std::string name;       // the file's name
+  std::string date;       // ISO 8601, UTC
 };
 
 // Size, channels and settings of the images the camera of `session` delivers now.
@@ -91,7 +91,8 @@ class OmeTiffWriter {
 
 // The OME-XML of `pages` planes of `info`; `times` (seconds, may be empty) become DeltaT.
 // Without `planes` it has no Plane elements (its length then hardly depends on `pages`).
-std::string ome_xml(const ImageInfo& info, int pages, const std::vector<double>& times, bool planes = true);
+std::string ome_xml(const ImageInfo& info, int pages, const std::vector<double>& times,
+                    bool planes = true);
 
 // An 8-bit PNG for a quick look: grey or RGB words (RGB order) stretched between the 0.5 %
 // and 99.5 % points of their histogram.

@@ -16,13 +16,14 @@ void print_camera(int index) {
   UcapmGetCurrentFrameSize(index, &frame);
   UcapmGetCurrentImageSize(index, &image);
   std::printf("camera %d\n", index);
-  std::printf("  info words     vendor3=%08X uid_low=%08X one=%u eeprom36=%08X\n", info.vendor_word3,
-              info.unique_id_low, info.one, info.eeprom_word36);
+  std::printf("  info words     vendor3=%08X uid_low=%08X one=%u eeprom36=%08X\n",
+              info.vendor_word3, info.unique_id_low, info.one, info.eeprom_word36);
   std::printf("  sensor         %d x %d\n", frame.right - frame.left, frame.bottom - frame.top);
   std::printf("  resolutions   ");
   for (int r = 0; r < UcapmGetNumberOfResolutions(index); ++r) {
     int32_t w = 0, h = 0, third = 0;
-    if (UcapmGetResolutionValues(index, r, &w, &h, &third) == UCAP_OK) std::printf(" %d:%dx%d", r, w, h);
+    if (UcapmGetResolutionValues(index, r, &w, &h, &third) == UCAP_OK)
+      std::printf(" %d:%dx%d", r, w, h);
   }
   std::printf("\n");
   int32_t binning = 0, exposure = 0, width = 0, height = 0, color = 0, trigger = 0;
@@ -35,18 +36,19 @@ void print_camera(int index) {
   UcapmGetCurrentWhiteBalance(index, &red, &green, &blue);
   std::printf("  settings       resolution %d, %d bits per pixel, binning %d\n",
               UcapmGetCurrentResolution(index), UcapmGetCurrentBitsPerPixel(index), binning);
-  std::printf("  image          region %d,%d,%d,%d, data %d x %d\n", image.left, image.top, image.right,
-              image.bottom, width, height);
+  std::printf("  image          region %d,%d,%d,%d, data %d x %d\n", image.left, image.top,
+              image.right, image.bottom, width, height);
   std::printf("  exposure       %d us\n", exposure);
-  std::printf("  color          processing %s, white balance %.3g %.3g %.3g\n", on_off(color), red, green,
-              blue);
+  std::printf("  color          processing %s, white balance %.3g %.3g %.3g\n", on_off(color), red,
+              green, blue);
   std::printf("  trigger        hardware trigger %s\n", on_off(trigger));
   int32_t black = 0, black_on = 0, white = 0, white_on = 0;
   UcapmHasBlackRef(index, &black);
   UcapmGetCurrentBlackRef(index, &black_on);
   UcapmHasWhiteRef(index, &white);
   UcapmGetCurrentWhiteRef(index, &white_on);
-  std::printf("  references     black %s, white %s\n", black ? (black_on ? "present, on" : "present, off") : "none",
+  std::printf("  references     black %s, white %s\n",
+              black ? (black_on ? "present, on" : "present, off") : "none",
               white ? (white_on ? "present, on" : "present, off") : "none");
   // The blemish switch is on from the start; switching it on again only asks whether the
   // camera's blemish list could be read.

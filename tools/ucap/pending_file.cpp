@@ -42,7 +42,8 @@ void PendingFile::commit() {
 
 Failure PendingFile::about_target(const Failure& failure) const {
   std::string message = failure.what();
-  for (size_t at = message.find(temporary_); at != std::string::npos; at = message.find(temporary_, at))
+  for (size_t at = message.find(temporary_); at != std::string::npos;
+       at = message.find(temporary_, at))
     message.replace(at, temporary_.size(), target_);
   return Failure(message, failure.status());
 }

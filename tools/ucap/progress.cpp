@@ -56,7 +56,8 @@ void StatusLine::bar(const std::string& label, double done, double total, const 
   constexpr int kWidth = 30;
   const double share = total > 0 ? std::clamp(done / total, 0.0, 1.0) : 0.0;
   const int filled = static_cast<int>(share * kWidth + 0.5);
-  std::string line = label + " [" + std::string(filled, '#') + std::string(kWidth - filled, '-') + "] ";
+  std::string line =
+      label + " [" + std::string(filled, '#') + std::string(kWidth - filled, '-') + "] ";
   char numbers[64];
   std::snprintf(numbers, sizeof numbers, "%.1f / %.1f %s", done, total, unit);
   show(line + numbers);

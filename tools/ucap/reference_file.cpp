@@ -66,7 +66,8 @@ void write_reference(const std::string& path, const Reference& reference) {
         checksum(bytes.data(), bytes.data() + kHeaderBytes, bytes.size() - kHeaderBytes));
   write_whole(path, [&](const std::string& pending) {
     std::ofstream out(pending, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) throw Failure(path + ": cannot write the " + reference_name(reference.kind));
   });
@@ -76,13 +77,14 @@ Reference read_reference(const std::string& path, ReferenceKind kind, uint32_t w
                          uint32_t height) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw Failure(path + ": cannot open the file");
-  const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                   std::istreambuf_iterator<char>()};
   const std::string refused = path + ": refused, nothing loaded: ";
   if (bytes.size() < kHeaderBytes || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0)
     throw Failure(refused + "not a ucap calibration file");
   if (get32(&bytes[8]) != kVersion)
-    throw Failure(refused + "file version " + std::to_string(get32(&bytes[8])) + ", this tool reads " +
-                  std::to_string(kVersion));
+    throw Failure(refused + "file version " + std::to_string(get32(&bytes[8])) +
+                  ", this tool reads " + std::to_string(kVersion));
   const uint32_t file_kind = get32(&bytes[12]);
   if (file_kind != static_cast<uint32_t>(ReferenceKind::kBlack) &&
       file_kind != static_cast<uint32_t>(ReferenceKind::kWhite))
@@ -93,17 +95,21 @@ Reference read_reference(const std::string& path, ReferenceKind kind, uint32_t w
   const uint32_t w = get32(&bytes[16]), h = get32(&bytes[20]);
   if (w != width || h != height)
     throw Failure(refused + "made for a " + std::to_string(w) + " x " + std::to_string(h) +
-                  " sensor, this camera's is " + std::to_string(width) + " x " + std::to_string(height));
+                  " sensor, this camera's is " + std::to_string(width) + " x " +
+                  std::to_string(height));
   const size_t words = reference_words(kind, w, h);
   if (get32(&bytes[24]) != words)
     throw Failure(refused + "damaged (its word count does not fit its sensor size)");
   if (bytes.size() != kHeaderBytes + 2 * words)
-    throw Failure(refused + (bytes.size() < kHeaderBytes + 2 * words ? "truncated" : "longer than its header says"));
+    throw Failure(refused + (bytes.size() < kHeaderBytes + 2 * words
+                                 ? "truncated"
+                                 : "longer than its header says"));
   if (checksum(bytes.data(), bytes.data() + kHeaderBytes, 2 * words) != get32(&bytes[kChecksumAt]))
     throw Failure(refused + "damaged (checksum mismatch)");
   Reference reference{kind, w, h, std::vector<uint16_t>(words)};
   for (size_t i = 0; i < words; ++i)
-    reference.words[i] = static_cast<uint16_t>(bytes[kHeaderBytes + 2 * i] | bytes[kHeaderBytes + 2 * i + 1] << 8);
+    reference.words[i] =
+        static_cast<uint16_t>(bytes[kHeaderBytes + 2 * i] | bytes[kHeaderBytes + 2 * i + 1] << 8);
   return reference;
 }
 

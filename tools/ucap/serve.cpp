@@ -45,11 +45,13 @@ std::string base64(const std::string& bytes) {
   out.reserve((bytes.size() + 2) / 3 * 4);
   size_t i = 0;
   for (; i + 2 < bytes.size(); i += 3) {
-    const uint32_t v = uint32_t{uint8_t(bytes[i])} << 16 | uint32_t{uint8_t(bytes[i + 1])} << 8 | uint8_t(bytes[i + 2]);
+    const uint32_t v = uint32_t{uint8_t(bytes[i])} << 16 | uint32_t{uint8_t(bytes[i + 1])} << 8 |
+                       uint8_t(bytes[i + 2]);
     for (int s : {18, 12, 6, 0}) out += digits[v >> s & 63];
   }
   if (i < bytes.size()) {
-    const uint32_t v = uint32_t{uint8_t(bytes[i])} << 16 | (i + 1 < bytes.size() ? uint32_t{uint8_t(bytes[i + 1])} << 8 : 0);
+    const uint32_t v = uint32_t{uint8_t(bytes[i])} << 16 |
+                       (i + 1 < bytes.size() ? uint32_t{uint8_t(bytes[i + 1])} << 8 : 0);
     out += digits[v >> 18 & 63];
     out += digits[v >> 12 & 63];
     out += i + 1 < bytes.size() ? digits[v >> 6 & 63] : '=';
@@ -64,8 +66,8 @@ int int_param(const httplib::Request& req, const char* name, int lo, int hi, int
   int value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size() || value < lo || value > hi)
-    throw BadRequest(std::string("parameter ") + name + ": give a whole number from " + std::to_string(lo) + " to " +
-                     std::to_string(hi));
+    throw BadRequest(std::string("parameter ") + name + ": give a whole number from " +
+                     std::to_string(lo) + " to " + std::to_string(hi));
   return value;
 }
 
@@ -80,7 +82,8 @@ json body_of(const httplib::Request& req, const std::set<std::string>& keys) {
 int int_field(const json& body, const char* key, int lo, int hi) {
   const json& v = body.at(key);
   if (!v.is_number_integer() || v.get<int64_t>() < lo || v.get<int64_t>() > hi)
-    throw BadRequest(std::string(key) + ": give a whole number from " + std::to_string(lo) + " to " + std::to_string(hi));
+    throw BadRequest(std::string(key) + ": give a whole number from " + std::to_string(lo) +
+                     " to " + std::to_string(hi));
   return v.get<int>();
 }
 
@@ -91,7 +94,8 @@ bool bool_field(const json& body, const char* key) {
 
 std::string string_field(const json& body, const char* key, size_t longest = 256) {
   if (!body.at(key).is_string() || body.at(key).get<std::string>().size() > longest)
-    throw BadRequest(std::string(key) + ": give a text of at most " + std::to_string(longest) + " characters");
+    throw BadRequest(std::string(key) + ": give a text of at most " + std::to_string(longest) +
+                     " characters");
   return body.at(key).get<std::string>();
 }
 
@@ -99,14 +103,16 @@ std::string string_field(const json& body, const char* key, size_t longest = 256
 std::vector<int> box_field(const json& body, const char* key) {
   const json& v = body.at(key);
   if (v.is_null()) return {};
-  if (!v.is_array() || v.size() != 4) throw BadRequest(std::string(key) + ": give [left, top, right, bottom] or null");
+  if (!v.is_array() || v.size() != 4)
+    throw BadRequest(std::string(key) + ": give [left, top, right, bottom] or null");
   std::vector<int> box;
   for (const json& n : v) {
     if (!n.is_number_integer() || n.get<int64_t>() < 0 || n.get<int64_t>() > 65535)
       throw BadRequest(std::string(key) + ": give whole numbers from 0 to 65535");
     box.push_back(n.get<int>());
   }
-  if (box[2] <= box[0] || box[3] <= box[1]) throw BadRequest(std::string(key) + ": right and bottom must exceed left and top");
+  if (box[2] <= box[0] || box[3] <= box[1])
+    throw BadRequest(std::string(key) + ": right and bottom must exceed left and top");
   return box;
 }
 
@@ -138,7 +144,8 @@ class Server {
       : session_(session), options_(options), output_dir_(fs::canonical(options.output_dir)) {
     hosts_ = {lower(options.listen), "localhost", "127.0.0.1"};
     for (const auto& host : options.allowed_hosts) hosts_.insert(lower(host));
-    const bool loopback = options.listen == "127.0.0.1" || options.listen == "::1" || options.listen == "localhost";
+    const bool loopback =
+        options.listen == "127.0.0.1" || options.listen == "::1" || options.listen == "localhost";
     token_ = options.token.empty() && !loopback ? random_token() : options.token;
     routes();
   }
@@ -148,13 +155,19 @@ class Server {
     http_.set_payload_max_length(kMaxBody);
     http_.set_read_timeout(5, 0);
     http_.set_write_timeout(5, 0);
-    const int port = options_.port == 0 ? http_.bind_to_any_port(options_.listen)
-                                        : (http_.bind_to_port(options_.listen, options_.port) ? options_.port : -1);
-    if (port < 0) throw Failure("cannot listen on " + options_.listen + ":" + std::to_string(options_.port));
+    const int port =
+        options_.port == 0
+            ? http_.bind_to_any_port(options_.listen)
+            : (http_.bind_to_port(options_.listen, options_.port) ? options_.port : -1);
+    if (port < 0)
+      throw Failure("cannot listen on " + options_.listen + ":" + std::to_string(options_.port));
     port_ = port;
     camera(session_.index());  // the camera asked for goes live at once
-    const std::string host = options_.listen.find(':') != std::string::npos ? "[" + options_.listen + "]" : options_.listen;
-    std::printf("ucap serve: open http://%s:%d/%s\n", host.c_str(), port, token_.empty() ? "" : ("?token=" + token_).c_str());
+    const std::string host = options_.listen.find(':') != std::string::npos
+                                 ? "[" + options_.listen + "]"
+                                 : options_.listen;
+    std::printf("ucap serve: open http://%s:%d/%s\n", host.c_str(), port,
+                token_.empty() ? "" : ("?token=" + token_).c_str());
     std::printf("ucap serve: files go to %s; Ctrl-C ends\n", output_dir_.string().c_str());
     std::fflush(stdout);
     std::thread watch([this] {
@@ -194,15 +207,20 @@ class Server {
   // A file of the output directory named by the page: a plain name, nothing that leaves it.
   fs::path file_in_output(const std::string& name) const {
     const bool plain = !name.empty() && name.size() <= 128 && name[0] != '.' &&
-                       name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") ==
+                       name.find_first_not_of(
+                           "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") ==
                            std::string::npos;
-    if (!plain) throw BadRequest("file name \"" + name.substr(0, 64) + "\": use letters, digits, '.', '_' and '-' only");
+    if (!plain)
+      throw BadRequest("file name \"" + name.substr(0, 64) +
+                       "\": use letters, digits, '.', '_' and '-' only");
     const fs::path path = output_dir_ / name;
     // Links are never followed: a symbolic or hard link could lead anywhere.
     std::error_code error;
     const fs::file_status status = fs::symlink_status(path, error);
-    if (fs::is_symlink(status) || (fs::is_regular_file(status) && fs::hard_link_count(path, error) > 1))
-      throw BadRequest("file " + name + " is a link; links out of the output directory are not followed");
+    if (fs::is_symlink(status) ||
+        (fs::is_regular_file(status) && fs::hard_link_count(path, error) > 1))
+      throw BadRequest("file " + name +
+                       " is a link; links out of the output directory are not followed");
     return path;
   }
 
@@ -222,7 +240,8 @@ class Server {
   }
 
   // Runs a handler: 400 for a bad request, 422 with the library's code for a refusal.
-  httplib::Server::Handler guarded(std::function<void(const httplib::Request&, httplib::Response&)> handler) {
+  httplib::Server::Handler guarded(
+      std::function<void(const httplib::Request&, httplib::Response&)> handler) {
     return [this, handler](const httplib::Request& req, httplib::Response& res) {
       try {
         handler(req, res);
@@ -254,7 +273,8 @@ class Server {
       name = name.substr(0, colon);
     }
     if (!hosts_.count(lower(name)) || (!port.empty() && port != std::to_string(port_)))
-      return refuse(403, "this server does not answer to Host \"" + host.substr(0, 64) + "\" (see --allowed-host)");
+      return refuse(403, "this server does not answer to Host \"" + host.substr(0, 64) +
+                             "\" (see --allowed-host)");
     if (!token_.empty()) {
       std::string given = req.get_param_value("token");
       const std::string auth = req.get_header_value("Authorization");
@@ -264,9 +284,11 @@ class Server {
         given = cookie.substr(at + 11, cookie.find(';', at) - at - 11);
       if (!same_text(given, token_)) return refuse(401, "give the access token printed at start");
       if (req.has_param("token"))
-        res.set_header("Set-Cookie", "ucap_token=" + token_ + "; HttpOnly; SameSite=Strict; Path=/");
+        res.set_header("Set-Cookie",
+                       "ucap_token=" + token_ + "; HttpOnly; SameSite=Strict; Path=/");
     }
-    if (req.method != "GET" && req.method != "HEAD" && req.get_header_value("Origin") != "http://" + host)
+    if (req.method != "GET" && req.method != "HEAD" &&
+        req.get_header_value("Origin") != "http://" + host)
       return refuse(403, "changes are taken from this server's own page only");
     return httplib::Server::HandlerResponse::Unhandled;
   }
@@ -290,10 +312,19 @@ class Server {
 
 json status_json(const LiveCamera& cam) {
   const LiveStatus s = cam.status();
-  return {{"state", s.state},        {"message", s.message}, {"frames", s.frames},
-          {"dropped", s.dropped},    {"rate", s.rate},
-          {"job", {{"kind", s.job.kind}, {"running", s.job.running}, {"done", s.job.done}, {"total", s.job.total},
-                   {"unit", s.job.unit}, {"result", s.job.result}, {"error", s.job.error}}},
+  return {{"state", s.state},
+          {"message", s.message},
+          {"frames", s.frames},
+          {"dropped", s.dropped},
+          {"rate", s.rate},
+          {"job",
+           {{"kind", s.job.kind},
+            {"running", s.job.running},
+            {"done", s.job.done},
+            {"total", s.job.total},
+            {"unit", s.job.unit},
+            {"result", s.job.result},
+            {"error", s.job.error}}},
           {"settings", json::parse(cam.settings())}};
 }
 
@@ -324,7 +355,8 @@ void Server::live(const httplib::Request& req, httplib::Response& res) {
       [this, &cam, view, automatic, last, sent, gap](size_t, httplib::DataSink& sink) {
         if (stopping_.load()) return false;
         std::this_thread::sleep_until(*sent + gap);
-        const std::shared_ptr<const LiveFrame> frame = cam.next_frame(*last, std::chrono::milliseconds(500));
+        const std::shared_ptr<const LiveFrame> frame =
+            cam.next_frame(*last, std::chrono::milliseconds(500));
         std::string event;
         if (!frame) {
           // No frame: the camera's state instead, twice a second.
@@ -337,13 +369,25 @@ void Server::live(const httplib::Request& req, httplib::Response& res) {
           if (automatic) request.low = stats.low, request.high = stats.high;
           const Preview preview = render_preview(frame->image, request);
           const LiveStatus status = cam.status();
-          json e = {{"number", frame->number}, {"width", frame->image.width}, {"height", frame->image.height},
-                    {"channels", frame->image.channels},
-                    {"crop", {preview.crop.left, preview.crop.top, preview.crop.right, preview.crop.bottom}},
-                    {"scale", preview.scale}, {"low", request.low}, {"high", request.high},
-                    {"sharpness", stats.sharpness}, {"saturated", stats.saturated}, {"histogram", stats.histogram},
-                    {"exposure_us", frame->info->exposure_us}, {"rate", status.rate}, {"dropped", status.dropped},
-                    {"frames", status.frames}, {"arrived_ms", frame->arrived_ms}, {"jpeg", base64(preview.jpeg)}};
+          json e = {
+              {"number", frame->number},
+              {"width", frame->image.width},
+              {"height", frame->image.height},
+              {"channels", frame->image.channels},
+              {"crop",
+               {preview.crop.left, preview.crop.top, preview.crop.right, preview.crop.bottom}},
+              {"scale", preview.scale},
+              {"low", request.low},
+              {"high", request.high},
+              {"sharpness", stats.sharpness},
+              {"saturated", stats.saturated},
+              {"histogram", stats.histogram},
+              {"exposure_us", frame->info->exposure_us},
+              {"rate", status.rate},
+              {"dropped", status.dropped},
+              {"frames", status.frames},
+              {"arrived_ms", frame->arrived_ms},
+              {"jpeg", base64(preview.jpeg)}};
           event = "data: " + e.dump() + "\n\n";
         }
         return sink.write(event.data(), event.size());
@@ -356,7 +400,8 @@ void Server::live(const httplib::Request& req, httplib::Response& res) {
 
 void Server::change_settings(LiveCamera& cam, const json& body) {
   const json now = json::parse(cam.settings());
-  if (!now.contains("resolution")) throw Failure("the camera has not answered yet: " + cam.status().message);
+  if (!now.contains("resolution"))
+    throw Failure("the camera has not answered yet: " + cam.status().message);
   CaptureOptions before;
   before.resolution = now.at("resolution").get<int>();
   before.bits = now.at("bits").get<int>();
@@ -366,19 +411,23 @@ void Server::change_settings(LiveCamera& cam, const json& body) {
   before.color_processing = now.at("color_processing").get<bool>();
   before.white_balance = now.at("white_balance").get<std::vector<double>>();
   CaptureOptions next = before;
-  if (body.contains("resolution")) next.resolution = int_field(body, "resolution", 0, 3), next.roi.clear();
+  if (body.contains("resolution"))
+    next.resolution = int_field(body, "resolution", 0, 3), next.roi.clear();
   if (body.contains("bits")) next.bits = int_field(body, "bits", 12, 36);
   if (body.contains("binning")) next.binning = int_field(body, "binning", 1, 16), next.roi.clear();
   if (body.contains("roi")) next.roi = box_field(body, "roi");
   if (body.contains("exposure")) {
     next.exposure = string_field(body, "exposure", 32);
-    if (!parse_exposure(next.exposure)) throw BadRequest("exposure: give a number with us, ms or s, e.g. 10ms");
+    if (!parse_exposure(next.exposure))
+      throw BadRequest("exposure: give a number with us, ms or s, e.g. 10ms");
   }
-  if (body.contains("color_processing")) next.color_processing = bool_field(body, "color_processing");
+  if (body.contains("color_processing"))
+    next.color_processing = bool_field(body, "color_processing");
   if (body.contains("white_balance")) {
     const json& wb = body.at("white_balance");
     if (!wb.is_array() || wb.size() != 3 || !std::all_of(wb.begin(), wb.end(), [](const json& v) {
-          return v.is_number() && std::isfinite(v.get<double>()) && std::fabs(v.get<double>()) < 1e6;
+          return v.is_number() && std::isfinite(v.get<double>()) &&
+                 std::fabs(v.get<double>()) < 1e6;
         }))
       throw BadRequest("white_balance: give [red, green, blue] numbers");
     next.white_balance = wb.get<std::vector<double>>();
@@ -399,215 +448,263 @@ void Server::change_settings(LiveCamera& cam, const json& body) {
         apply_capture_options(cam.session(), before);
         UcapmSetBlackRef(i, now.at("black_ref").get<bool>() ? 1 : 0);
         UcapmSetWhiteRef(i, now.at("white_ref").get<bool>() ? 1 : 0);
-      } catch (const Failure&) {
-      }
+      } catch (const Failure&) {}
       throw;
     }
   });
 }
 
 void Server::routes() {
-  http_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) { return door(req, res); });
+  http_.set_pre_routing_handler(
+      [this](const httplib::Request& req, httplib::Response& res) { return door(req, res); });
   http_.set_error_handler([this](const httplib::Request&, httplib::Response& res) {
     if (!res.body.empty()) return;
-    const char* why = res.status == 413 ? "the request body is too large (at most 16 KiB)"
+    const char* why = res.status == 413   ? "the request body is too large (at most 16 KiB)"
                       : res.status == 414 ? "the request line is too long"
-                      : res.status == 404 ? "no such page" : "bad request";
+                      : res.status == 404 ? "no such page"
+                                          : "bad request";
     send(res, res.status, {{"error", why}});
   });
   http_.Get("/", [](const httplib::Request&, httplib::Response& res) {
     res.set_header("Cache-Control", "no-store");
-    res.set_header("Content-Security-Policy", "default-src 'self'; img-src 'self' data: blob:; style-src 'self' 'unsafe-inline'; script-src 'self' 'unsafe-inline'");
+    res.set_header("Content-Security-Policy",
+                   "default-src 'self'; img-src 'self' data: blob:; style-src 'self' "
+                   "'unsafe-inline'; script-src 'self' 'unsafe-inline'");
     res.set_content(kServePage, "text/html; charset=utf-8");
   });
   http_.Get("/api/cameras", guarded([this](const httplib::Request&, httplib::Response& res) {
-    json list = json::array();
-    for (int i = 0; i < UcapGetNumberofCameras(); ++i) {
-      UcapInfoRecord info{};
-      if (UcapmInfo(i, &info) != UCAP_OK) continue;
-      char id[16];
-      std::snprintf(id, sizeof id, "%08X", info.unique_id_low);
-      list.push_back({{"index", i}, {"camera_id", id}, {"vendor_word3", info.vendor_word3}, {"eeprom_word36", info.eeprom_word36}});
-    }
-    send(res, 200, {{"cameras", list}, {"default", session_.index()}});
-  }));
+              json list = json::array();
+              for (int i = 0; i < UcapGetNumberofCameras(); ++i) {
+                UcapInfoRecord info{};
+                if (UcapmInfo(i, &info) != UCAP_OK) continue;
+                char id[16];
+                std::snprintf(id, sizeof id, "%08X", info.unique_id_low);
+                list.push_back({{"index", i},
+                                {"camera_id", id},
+                                {"vendor_word3", info.vendor_word3},
+                                {"eeprom_word36", info.eeprom_word36}});
+              }
+              send(res, 200, {{"cameras", list}, {"default", session_.index()}});
+            }));
   http_.Get("/api/status", guarded([this](const httplib::Request& req, httplib::Response& res) {
-    send(res, 200, status_json(camera_of(req)));
-  }));
-  http_.Get("/api/live", guarded([this](const httplib::Request& req, httplib::Response& res) { live(req, res); }));
+              send(res, 200, status_json(camera_of(req)));
+            }));
+  http_.Get("/api/live", guarded([this](const httplib::Request& req, httplib::Response& res) {
+              live(req, res);
+            }));
   http_.Get("/api/pixel", guarded([this](const httplib::Request& req, httplib::Response& res) {
-    LiveCamera& cam = camera_of(req);
-    const int x = int_param(req, "x", 0, 65535, 0), y = int_param(req, "y", 0, 65535, 0);
-    const auto frame = cam.next_frame(0, std::chrono::milliseconds(0));
-    if (!frame) throw BadRequest("no frame yet");
-    const Image& im = frame->image;
-    if (x >= im.width || y >= im.height) throw BadRequest("outside the image");
-    const size_t at = (static_cast<size_t>(y) * im.width + x) * im.channels;
-    send(res, 200, {{"number", frame->number}, {"x", x}, {"y", y},
-                    {"values", std::vector<uint16_t>(im.words.begin() + at, im.words.begin() + at + im.channels)}});
-  }));
+              LiveCamera& cam = camera_of(req);
+              const int x = int_param(req, "x", 0, 65535, 0), y = int_param(req, "y", 0, 65535, 0);
+              const auto frame = cam.next_frame(0, std::chrono::milliseconds(0));
+              if (!frame) throw BadRequest("no frame yet");
+              const Image& im = frame->image;
+              if (x >= im.width || y >= im.height) throw BadRequest("outside the image");
+              const size_t at = (static_cast<size_t>(y) * im.width + x) * im.channels;
+              send(res, 200,
+                   {{"number", frame->number},
+                    {"x", x},
+                    {"y", y},
+                    {"values", std::vector<uint16_t>(im.words.begin() + at,
+                                                     im.words.begin() + at + im.channels)}});
+            }));
   http_.Post("/api/settings", guarded([this](const httplib::Request& req, httplib::Response& res) {
-    LiveCamera& cam = camera_of(req);
-    change_settings(cam, body_of(req, {"resolution", "bits", "binning", "roi", "exposure", "color_processing",
-                                        "white_balance", "black_ref", "white_ref"}));
-    send(res, 200, json::parse(cam.settings()));
-  }));
+               LiveCamera& cam = camera_of(req);
+               change_settings(cam, body_of(req, {"resolution", "bits", "binning", "roi",
+                                                  "exposure", "color_processing", "white_balance",
+                                                  "black_ref", "white_ref"}));
+               send(res, 200, json::parse(cam.settings()));
+             }));
   http_.Post("/api/focus", guarded([this](const httplib::Request& req, httplib::Response& res) {
-    LiveCamera& cam = camera_of(req);
-    const std::vector<int> box = box_field(body_of(req, {"region"}), "region");
-    cam.set_focus_region(box.empty() ? Box{0, 0, 1 << 30, 1 << 30} : Box{box[0], box[1], box[2], box[3]});
-    send(res, 200, {{"region", box}});
-  }));
+               LiveCamera& cam = camera_of(req);
+               const std::vector<int> box = box_field(body_of(req, {"region"}), "region");
+               cam.set_focus_region(box.empty() ? Box{0, 0, 1 << 30, 1 << 30}
+                                                : Box{box[0], box[1], box[2], box[3]});
+               send(res, 200, {{"region", box}});
+             }));
   http_.Post("/api/balance", guarded([this](const httplib::Request& req, httplib::Response& res) {
-    LiveCamera& cam = camera_of(req);
-    const std::vector<int> box = box_field(body_of(req, {"region"}), "region");
-    const auto frame = cam.next_frame(0, std::chrono::milliseconds(0));
-    if (!frame || frame->image.channels != 3) throw BadRequest("balancing needs a color image on screen");
-    const Image& im = frame->image;
-    if (box.empty() || box[2] > im.width || box[3] > im.height) throw BadRequest("region: draw it inside the image");
-    double sum[3] = {0, 0, 0};
-    for (int y = box[1]; y < box[3]; ++y)
-      for (int x = box[0]; x < box[2]; ++x)
-        for (size_t c = 0; c < 3; ++c) sum[c] += im.words[(static_cast<size_t>(y) * im.width + x) * 3 + c];
-    // The region's mean colour relative to its green: what makes it grey (the green level stays).
-    if (!(sum[1] > 0)) throw BadRequest("region: the green of this region is black");
-    cam.run([&] {
-      check(UcapmSetImageWhiteBalance(cam.index(), sum[0] / sum[1], 1.0, sum[2] / sum[1]), "balance on this region");
-    });
-    send(res, 200, json::parse(cam.settings()));
-  }));
-  http_.Post("/api/snap", guarded([this](const httplib::Request& req, httplib::Response& res) {
-    LiveCamera& cam = camera_of(req);
-    const json body = body_of(req, {"name"});
-    const fs::path path = file_in_output(body.contains("name") ? string_field(body, "name", 128) : stamp_name("snap-", ".ome.tif"));
-    const auto watching = cam.watch();
-    const LiveStatus status = cam.status();
-    const auto frame = cam.next_frame(status.frames, std::chrono::milliseconds(10000));
-    if (!frame) throw Failure("no frame arrived: " + status.message);
-    ImageInfo info = *frame->info;
-    info.name = path.filename().string();
-    OmeTiffWriter tiff(path.string(), info, 1, false);
-    tiff.write_page(frame->image.words.data(), -1);
-    tiff.close();
-    send(res, 200, {{"file", info.name}, {"url", "/files/" + info.name}, {"number", frame->number}});
-  }));
-  http_.Post("/api/record", guarded([this](const httplib::Request& req, httplib::Response& res) {
-    LiveCamera& cam = camera_of(req);
-    const json body = body_of(req, {"name", "frames", "seconds"});
-    const int frames = body.contains("frames") ? int_field(body, "frames", 1, 1000000) : 0;
-    const int seconds = body.contains("seconds") ? int_field(body, "seconds", 1, 86400) : 0;
-    if ((frames > 0) == (seconds > 0)) throw BadRequest("give frames or seconds");
-    const fs::path path = file_in_output(body.contains("name") ? string_field(body, "name", 128) : stamp_name("record-", ".ome.tif"));
-    if (!cam.begin_job("record", frames ? "frames" : "s", frames ? frames : seconds))
-      throw BadRequest("a recording or calibration runs already");
-    cam.post([&cam, path, frames, seconds] {
-      auto tiff = std::shared_ptr<OmeTiffWriter>();
-      auto first = std::make_shared<std::shared_ptr<const ImageInfo>>();
-      auto clock = std::make_shared<Stopwatch>();
-      cam.tap([&cam, path, frames, seconds, tiff, first, clock](const LiveFrame& frame) mutable {
-        try {
-          if (!tiff) {
-            ImageInfo info = *frame.info;
-            info.name = path.filename().string();
-            const double bytes = static_cast<double>(frame.image.words.size()) * 2 * std::max(frames, 1);
-            tiff = std::make_shared<OmeTiffWriter>(path.string(), info, frames, frames == 0 || bytes > 3.5 * (1u << 30));
-            *first = frame.info;
-            clock = std::make_shared<Stopwatch>();
-          }
-          if (frame.info != *first) throw Failure("the settings changed");
-          tiff->write_page(frame.image.words.data(), clock->seconds());
-          const bool done = frames ? tiff->pages() >= frames : clock->seconds() >= seconds;
-          cam.progress(frames ? tiff->pages() : std::min<double>(clock->seconds(), seconds), frames ? frames : seconds);
-          if (!done && !cam.stop_requested()) return true;
-          tiff->close();
-          cam.end_job(path.filename().string(), "");
-        } catch (const std::exception& e) {
-          cam.end_job("", e.what());
-        }
-        return false;
-      });
-    });
-    send(res, 200, {{"file", path.filename().string()}, {"url", "/files/" + path.filename().string()}});
-  }));
+               LiveCamera& cam = camera_of(req);
+               const std::vector<int> box = box_field(body_of(req, {"region"}), "region");
+               const auto frame = cam.next_frame(0, std::chrono::milliseconds(0));
+               if (!frame || frame->image.channels != 3)
+                 throw BadRequest("balancing needs a color image on screen");
+               const Image& im = frame->image;
+               if (box.empty() || box[2] > im.width || box[3] > im.height)
+                 throw BadRequest("region: draw it inside the image");
+               double sum[3] = {0, 0, 0};
+               for (int y = box[1]; y < box[3]; ++y)
+                 for (int x = box[0]; x < box[2]; ++x)
+                   for (size_t c = 0; c < 3; ++c)
+                     sum[c] += im.words[(static_cast<size_t>(y) * im.width + x) * 3 + c];
+               // The region's mean colour relative to its green: what makes it grey (the green level stays).
+               if (!(sum[1] > 0)) throw BadRequest("region: the green of this region is black");
+               cam.run([&] {
+                 check(
+                     UcapmSetImageWhiteBalance(cam.index(), sum[0] / sum[1], 1.0, sum[2] / sum[1]),
+                     "balance on this region");
+               });
+               send(res, 200, json::parse(cam.settings()));
+             }));
+  http_.Post(
+      "/api/snap", guarded([this](const httplib::Request& req, httplib::Response& res) {
+        LiveCamera& cam = camera_of(req);
+        const json body = body_of(req, {"name"});
+        const fs::path path =
+            file_in_output(body.contains("name") ? string_field(body, "name", 128)
+                                                 : stamp_name("snap-", ".ome.tif"));
+        const auto watching = cam.watch();
+        const LiveStatus status = cam.status();
+        const auto frame = cam.next_frame(status.frames, std::chrono::milliseconds(10000));
+        if (!frame) throw Failure("no frame arrived: " + status.message);
+        ImageInfo info = *frame->info;
+        info.name = path.filename().string();
+        OmeTiffWriter tiff(path.string(), info, 1, false);
+        tiff.write_page(frame->image.words.data(), -1);
+        tiff.close();
+        send(res, 200,
+             {{"file", info.name}, {"url", "/files/" + info.name}, {"number", frame->number}});
+      }));
+  http_.Post(
+      "/api/record", guarded([this](const httplib::Request& req, httplib::Response& res) {
+        LiveCamera& cam = camera_of(req);
+        const json body = body_of(req, {"name", "frames", "seconds"});
+        const int frames = body.contains("frames") ? int_field(body, "frames", 1, 1000000) : 0;
+        const int seconds = body.contains("seconds") ? int_field(body, "seconds", 1, 86400) : 0;
+        if ((frames > 0) == (seconds > 0)) throw BadRequest("give frames or seconds");
+        const fs::path path =
+            file_in_output(body.contains("name") ? string_field(body, "name", 128)
+                                                 : stamp_name("record-", ".ome.tif"));
+        if (!cam.begin_job("record", frames ? "frames" : "s", frames ? frames : seconds))
+          throw BadRequest("a recording or calibration runs already");
+        cam.post([&cam, path, frames, seconds] {
+          auto tiff = std::shared_ptr<OmeTiffWriter>();
+          auto first = std::make_shared<std::shared_ptr<const ImageInfo>>();
+          auto clock = std::make_shared<Stopwatch>();
+          cam.tap(
+              [&cam, path, frames, seconds, tiff, first, clock](const LiveFrame& frame) mutable {
+                try {
+                  if (!tiff) {
+                    ImageInfo info = *frame.info;
+                    info.name = path.filename().string();
+                    const double bytes =
+                        static_cast<double>(frame.image.words.size()) * 2 * std::max(frames, 1);
+                    tiff = std::make_shared<OmeTiffWriter>(path.string(), info, frames,
+                                                           frames == 0 || bytes > 3.5 * (1u << 30));
+                    *first = frame.info;
+                    clock = std::make_shared<Stopwatch>();
+                  }
+                  if (frame.info != *first) throw Failure("the settings changed");
+                  tiff->write_page(frame.image.words.data(), clock->seconds());
+                  const bool done = frames ? tiff->pages() >= frames : clock->seconds() >= seconds;
+                  cam.progress(frames ? tiff->pages() : std::min<double>(clock->seconds(), seconds),
+                               frames ? frames : seconds);
+                  if (!done && !cam.stop_requested()) return true;
+                  tiff->close();
+                  cam.end_job(path.filename().string(), "");
+                } catch (const std::exception& e) {
+                  cam.end_job("", e.what());
+                }
+                return false;
+              });
+        });
+        send(res, 200,
+             {{"file", path.filename().string()}, {"url", "/files/" + path.filename().string()}});
+      }));
   http_.Post("/api/stop", guarded([this](const httplib::Request& req, httplib::Response& res) {
-    camera_of(req).stop_job();
-    send(res, 200, json::object());
-  }));
+               camera_of(req).stop_job();
+               send(res, 200, json::object());
+             }));
   http_.Post("/api/calibrate", guarded([this](const httplib::Request& req, httplib::Response& res) {
-    LiveCamera& cam = camera_of(req);
-    const std::string kind = string_field(body_of(req, {"kind"}), "kind", 8);
-    if (kind != "black" && kind != "white") throw BadRequest("kind: black or white");
-    if (!cam.begin_job(kind, kind == "black" ? "s" : "frames", kind == "black" ? 0 : 4))
-      throw BadRequest("a recording or calibration runs already");
-    cam.post([&cam, kind] {
-      auto callback = [](int32_t done, int32_t total, int32_t phase, intptr_t user) -> int32_t {
-        auto* c = reinterpret_cast<LiveCamera*>(user);
-        if (phase == 2 && total > 4) c->progress(done / 1000.0, total / 1000.0);
-        else c->progress(phase == 2 ? done + 1 : 0, total);
-        return c->stop_requested() ? 1 : 0;
-      };
-      const auto user = reinterpret_cast<intptr_t>(&cam);
-      auto measure = [&] {
-        return kind == "black" ? UcapmCalculateBlackRefEx(cam.index(), callback, user)
-                               : UcapmCalculateWhiteRefEx(cam.index(), callback, user);
-      };
-      int32_t rc = measure();
-      // Right after the live stream stopped, a calculation has now and then been aborted
-      // (4) without anyone asking; it is tried once more then.
-      if (rc == UCAP_ERR_ABORTED && !cam.stop_requested()) rc = measure();
-      cam.end_job(rc == UCAP_OK ? kind + " reference measured" : "", rc == UCAP_OK ? "" : describe_code(rc));
-    });
-    send(res, 200, json::object());
-  }));
-  http_.Post("/api/references", guarded([this](const httplib::Request& req, httplib::Response& res) {
-    LiveCamera& cam = camera_of(req);
-    const json body = body_of(req, {"kind", "action", "name"});
-    const std::string kind = string_field(body, "kind", 8), action = string_field(body, "action", 8);
-    if ((kind != "black" && kind != "white") || (action != "save" && action != "load"))
-      throw BadRequest("kind: black or white; action: save or load");
-    const ReferenceKind k = kind == "black" ? ReferenceKind::kBlack : ReferenceKind::kWhite;
-    const fs::path path = file_in_output(string_field(body, "name", 128));
-    if (cam.status().job.running) throw BadRequest("a recording or calibration runs; stop it first");
-    cam.run([&] {
-      const int i = cam.index();
-      const auto w = static_cast<uint32_t>(cam.session().sensor_width());
-      const auto h = static_cast<uint32_t>(cam.session().sensor_height());
-      if (action == "load") {
-        const Reference ref = read_reference(path.string(), k, w, h);
-        if (k == ReferenceKind::kBlack) {
-          check(UcapmRestoreBlackRef(i, ref.words.data(), static_cast<int32_t>(ref.words.size() * 2)), "loading " + path.filename().string());
-          check(UcapmSetBlackRef(i, 1), "switching the black reference on");
-        } else {
-          check(UcapmSetWhiteTable(i, ref.words.data()), "loading " + path.filename().string());
-          check(UcapmSetWhiteRef(i, 1), "switching the white reference on");
-        }
-        return;
-      }
-      Reference ref{k, w, h, std::vector<uint16_t>(reference_words(k, w, h))};
-      check(k == ReferenceKind::kBlack ? UcapmSaveBlackRef(i, ref.words.data(), static_cast<int32_t>(ref.words.size() * 2))
-                                       : UcapmGetWhiteTable(i, ref.words.data()),
-            "reading the reference");
-      write_reference(path.string(), ref);
-    });
-    send(res, 200, {{"file", path.filename().string()}, {"url", "/files/" + path.filename().string()}});
-  }));
-  http_.Get(R"(/files/([^/]+))", guarded([this](const httplib::Request& req, httplib::Response& res) {
-    const fs::path path = file_in_output(req.matches[1].str());
-    std::error_code error;
-    if (!fs::is_regular_file(path, error)) {
-      send(res, 404, {{"error", "no such file"}});
-      return;
-    }
-    const auto size = fs::file_size(path, error);
-    auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
-    res.set_header("Content-Disposition", "attachment; filename=\"" + path.filename().string() + "\"");
-    res.set_content_provider(size, "application/octet-stream", [file](size_t offset, size_t length, httplib::DataSink& sink) {
-      std::vector<char> chunk(std::min<size_t>(length, 1 << 20));
-      file->seekg(static_cast<std::streamoff>(offset));
-      file->read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-      return file->gcount() > 0 && sink.write(chunk.data(), static_cast<size_t>(file->gcount()));
-    });
-  }));
+               LiveCamera& cam = camera_of(req);
+               const std::string kind = string_field(body_of(req, {"kind"}), "kind", 8);
+               if (kind != "black" && kind != "white") throw BadRequest("kind: black or white");
+               if (!cam.begin_job(kind, kind == "black" ? "s" : "frames", kind == "black" ? 0 : 4))
+                 throw BadRequest("a recording or calibration runs already");
+               cam.post([&cam, kind] {
+                 auto callback = [](int32_t done, int32_t total, int32_t phase,
+                                    intptr_t user) -> int32_t {
+                   auto* c = reinterpret_cast<LiveCamera*>(user);
+                   if (phase == 2 && total > 4)
+                     c->progress(done / 1000.0, total / 1000.0);
+                   else
+                     c->progress(phase == 2 ? done + 1 : 0, total);
+                   return c->stop_requested() ? 1 : 0;
+                 };
+                 const auto user = reinterpret_cast<intptr_t>(&cam);
+                 auto measure = [&] {
+                   return kind == "black" ? UcapmCalculateBlackRefEx(cam.index(), callback, user)
+                                          : UcapmCalculateWhiteRefEx(cam.index(), callback, user);
+                 };
+                 int32_t rc = measure();
+                 // Right after the live stream stopped, a calculation has now and then been aborted
+                 // (4) without anyone asking; it is tried once more then.
+                 if (rc == UCAP_ERR_ABORTED && !cam.stop_requested()) rc = measure();
+                 cam.end_job(rc == UCAP_OK ? kind + " reference measured" : "",
+                             rc == UCAP_OK ? "" : describe_code(rc));
+               });
+               send(res, 200, json::object());
+             }));
+  http_.Post(
+      "/api/references", guarded([this](const httplib::Request& req, httplib::Response& res) {
+        LiveCamera& cam = camera_of(req);
+        const json body = body_of(req, {"kind", "action", "name"});
+        const std::string kind = string_field(body, "kind", 8),
+                          action = string_field(body, "action", 8);
+        if ((kind != "black" && kind != "white") || (action != "save" && action != "load"))
+          throw BadRequest("kind: black or white; action: save or load");
+        const ReferenceKind k = kind == "black" ? ReferenceKind::kBlack : ReferenceKind::kWhite;
+        const fs::path path = file_in_output(string_field(body, "name", 128));
+        if (cam.status().job.running)
+          throw BadRequest("a recording or calibration runs; stop it first");
+        cam.run([&] {
+          const int i = cam.index();
+          const auto w = static_cast<uint32_t>(cam.session().sensor_width());
+          const auto h = static_cast<uint32_t>(cam.session().sensor_height());
+          if (action == "load") {
+            const Reference ref = read_reference(path.string(), k, w, h);
+            if (k == ReferenceKind::kBlack) {
+              check(UcapmRestoreBlackRef(i, ref.words.data(),
+                                         static_cast<int32_t>(ref.words.size() * 2)),
+                    "loading " + path.filename().string());
+              check(UcapmSetBlackRef(i, 1), "switching the black reference on");
+            } else {
+              check(UcapmSetWhiteTable(i, ref.words.data()), "loading " + path.filename().string());
+              check(UcapmSetWhiteRef(i, 1), "switching the white reference on");
+            }
+            return;
+          }
+          Reference ref{k, w, h, std::vector<uint16_t>(reference_words(k, w, h))};
+          check(k == ReferenceKind::kBlack
+                    ? UcapmSaveBlackRef(i, ref.words.data(),
+                                        static_cast<int32_t>(ref.words.size() * 2))
+                    : UcapmGetWhiteTable(i, ref.words.data()),
+                "reading the reference");
+          write_reference(path.string(), ref);
+        });
+        send(res, 200,
+             {{"file", path.filename().string()}, {"url", "/files/" + path.filename().string()}});
+      }));
+  http_.Get(R"(/files/([^/]+))",
+            guarded([this](const httplib::Request& req, httplib::Response& res) {
+              const fs::path path = file_in_output(req.matches[1].str());
+              std::error_code error;
+              if (!fs::is_regular_file(path, error)) {
+                send(res, 404, {{"error", "no such file"}});
+                return;
+              }
+              const auto size = fs::file_size(path, error);
+              auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
+              res.set_header("Content-Disposition",
+                             "attachment; filename=\"" + path.filename().string() + "\"");
+              res.set_content_provider(
+                  size, "application/octet-stream",
+                  [file](size_t offset, size_t length, httplib::DataSink& sink) {
+                    std::vector<char> chunk(std::min<size_t>(length, 1 << 20));
+                    file->seekg(static_cast<std::streamoff>(offset));
+                    file->read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+                    return file->gcount() > 0 &&
+                           sink.write(chunk.data(), static_cast<size_t>(file->gcount()));
+                  });
+            }));
 }
 
 }  // namespace

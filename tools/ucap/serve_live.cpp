@@ -31,7 +31,8 @@ const ImageStats& LiveFrame::stats() const {
   return stats_;
 }
 
-LiveCamera::LiveCamera(const Session& owner, int index) : session_(owner, index), last_viewed_ms_(now_ms()) {
+LiveCamera::LiveCamera(const Session& owner, int index)
+    : session_(owner, index), last_viewed_ms_(now_ms()) {
   status_.state = "stopped";
   thread_ = std::thread([this] { loop(); });
 }
@@ -41,9 +42,11 @@ LiveCamera::~LiveCamera() {
   thread_.join();
 }
 
-std::shared_ptr<const LiveFrame> LiveCamera::next_frame(uint64_t after, std::chrono::milliseconds timeout) {
+std::shared_ptr<const LiveFrame> LiveCamera::next_frame(uint64_t after,
+                                                        std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
-  frame_ready_.wait_for(lock, timeout, [&] { return quit_.load() || (newest_ && newest_->number > after); });
+  frame_ready_.wait_for(lock, timeout,
+                        [&] { return quit_.load() || (newest_ && newest_->number > after); });
   return newest_ && newest_->number > after ? newest_ : nullptr;
 }
 
@@ -56,7 +59,9 @@ LiveStatus LiveCamera::status() const {
   double first = now;
   for (double t : times_)
     if (t > now - 2.0) ++recent, first = std::min(first, t);
-  status.rate = recent > 1 && times_.back() > first ? static_cast<double>(recent - 1) / (times_.back() - first) : 0;
+  status.rate = recent > 1 && times_.back() > first
+                    ? static_cast<double>(recent - 1) / (times_.back() - first)
+                    : 0;
   return status;
 }
 
@@ -142,8 +147,8 @@ std::string LiveCamera::read_settings() const {
   const int i = index();
   nlohmann::json s;
   UcapRect roi{};
-  int32_t binning = 1, exposure = 0, min_us = 0, max_us = 0, step_us = 0, color = 0, black = 0, white = 0,
-          has_black = 0, has_white = 0, w = 0, h = 0;
+  int32_t binning = 1, exposure = 0, min_us = 0, max_us = 0, step_us = 0, color = 0, black = 0,
+          white = 0, has_black = 0, has_white = 0, w = 0, h = 0;
   double wb[3] = {0, 0, 0};
   UcapmGetCurrentImageSize(i, &roi);
   UcapmGetCurrentBinning(i, &binning);
@@ -218,7 +223,8 @@ void LiveCamera::stop_stream() {
 void LiveCamera::publish(std::vector<uint16_t>& words) {
   auto frame = std::make_shared<LiveFrame>();
   frame->arrived_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          std::chrono::system_clock::now().time_since_epoch()).count();
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
   frame->image = Image{info_->width, info_->height, info_->channels, std::move(words)};
   words.assign(frame->image.words.size(), 0);
   if (frame->image.channels == 3) bgr_to_rgb(frame->image.words);
@@ -274,7 +280,8 @@ void LiveCamera::loop() {
       }
       words.assign(static_cast<size_t>(info_->width) * info_->height * info_->channels, 0);
     }
-    const int32_t ready = UcapmIsFastAcquisitionReady(i, words.data(), static_cast<int32_t>(words.size() * 2), 1);
+    const int32_t ready =
+        UcapmIsFastAcquisitionReady(i, words.data(), static_cast<int32_t>(words.size() * 2), 1);
     if (ready == 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       continue;
@@ -289,7 +296,8 @@ void LiveCamera::loop() {
         ++status_.dropped;
         continue;
       }
-      fail(gone(-ready) || i >= UcapGetNumberofCameras() ? "unplugged" : "error", "stream: " + describe_code(-ready));
+      fail(gone(-ready) || i >= UcapGetNumberofCameras() ? "unplugged" : "error",
+           "stream: " + describe_code(-ready));
       rest(500);
       continue;
     }

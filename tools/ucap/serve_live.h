@@ -39,19 +39,19 @@ struct LiveFrame {
 
 // A job that runs in the background on the camera thread: recording or calibrating.
 struct JobState {
-  std::string kind;        // "record", "black", "white" or empty
+  std::string kind;  // "record", "black", "white" or empty
   bool running = false;
   double done = 0, total = 0;
-  std::string unit;        // "frames", "s"
-  std::string result;      // file written, when it finished well
-  std::string error;       // why it failed
+  std::string unit;    // "frames", "s"
+  std::string result;  // file written, when it finished well
+  std::string error;   // why it failed
 };
 
 struct LiveStatus {
-  std::string state;       // "live", "stopped", "idle" (nobody watches), "unplugged", "error"
+  std::string state;  // "live", "stopped", "idle" (nobody watches), "unplugged", "error"
   std::string message;
   uint64_t frames = 0, dropped = 0;
-  double rate = 0;         // frames per second over the last frames
+  double rate = 0;  // frames per second over the last frames
   JobState job;
 };
 

@@ -59,14 +59,16 @@ double sharpness(const Image& image, Box region) {
     int64_t line_sum = 0, line_squares = 0;
     for (int x = region.left + 1; x < region.right - 1; ++x) {
       const size_t i = static_cast<size_t>(x) * ch;
-      const int64_t l = int64_t{row[i - ch]} + row[i + ch] + row[i - stride] + row[i + stride] - 4 * int64_t{row[i]};
+      const int64_t l = int64_t{row[i - ch]} + row[i + ch] + row[i - stride] + row[i + stride] -
+                        4 * int64_t{row[i]};
       line_sum += l;
       line_squares += l * l;
     }
     sum += static_cast<double>(line_sum);
     squares += static_cast<double>(line_squares);
   }
-  const double n = static_cast<double>(region.right - region.left - 2) * (region.bottom - region.top - 2);
+  const double n =
+      static_cast<double>(region.right - region.left - 2) * (region.bottom - region.top - 2);
   const double mean = sum / n;
   return squares / n - mean * mean;
 }
@@ -97,7 +99,8 @@ ImageStats analyse(const Image& image, Box focus_region) {
 Preview render_preview(const Image& image, const PreviewRequest& request) {
   Preview preview;
   Box crop = clip(request.crop, image);
-  if (crop.right <= crop.left || crop.bottom <= crop.top) crop = clip({0, 0, image.width, image.height}, image);
+  if (crop.right <= crop.left || crop.bottom <= crop.top)
+    crop = clip({0, 0, image.width, image.height}, image);
   const int cw = crop.right - crop.left, chh = crop.bottom - crop.top;
   if (cw <= 0 || chh <= 0) throw std::runtime_error("empty image");
   const int fit_w = std::max(request.max_width, 1), fit_h = std::max(request.max_height, 1);
@@ -110,9 +113,11 @@ Preview render_preview(const Image& image, const PreviewRequest& request) {
 
   // Counts to display levels.
   std::array<uint8_t, kTop + 1> level{};
-  const int low = std::clamp(request.low, 0, kTop - 1), high = std::clamp(request.high, low + 1, kTop);
+  const int low = std::clamp(request.low, 0, kTop - 1),
+            high = std::clamp(request.high, low + 1, kTop);
   for (int v = 0; v <= kTop; ++v)
-    level[static_cast<size_t>(v)] = static_cast<uint8_t>(std::clamp((v - low) * 255 / (high - low), 0, 255));
+    level[static_cast<size_t>(v)] =
+        static_cast<uint8_t>(std::clamp((v - low) * 255 / (high - low), 0, 255));
 
   const size_t ch = static_cast<size_t>(image.channels);
   const size_t stride = static_cast<size_t>(image.width) * ch;
@@ -124,7 +129,8 @@ Preview render_preview(const Image& image, const PreviewRequest& request) {
     std::fill(sums.begin(), sums.end(), 0);
     std::fill(full.begin(), full.end(), 0);
     for (int y = crop.top + oy * scale; y < crop.top + (oy + 1) * scale; ++y) {
-      const uint16_t* row = image.words.data() + static_cast<size_t>(y) * stride + static_cast<size_t>(crop.left) * ch;
+      const uint16_t* row = image.words.data() + static_cast<size_t>(y) * stride +
+                            static_cast<size_t>(crop.left) * ch;
       for (int ox = 0; ox < ow; ++ox) {
         uint32_t* s = &sums[static_cast<size_t>(ox) * ch];
         uint16_t top = 0;

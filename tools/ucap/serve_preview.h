@@ -36,9 +36,9 @@ double sharpness(const Image& image, Box region);
 ImageStats analyse(const Image& image, Box focus_region);
 
 struct PreviewRequest {
-  Box crop;                  // part of the image shown (clipped to the image)
+  Box crop;                                // part of the image shown (clipped to the image)
   int max_width = 1024, max_height = 768;  // the page's size: the crop is shrunk to fit
-  int low = 0, high = 4095;  // counts shown black and white
+  int low = 0, high = 4095;                // counts shown black and white
   bool mark_saturated = true;  // pixels that reach 4095 in a color drawn in the warning color
   int quality = 80;
 };

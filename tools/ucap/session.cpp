@@ -41,7 +41,8 @@ Session::Session(const CameraOptions& options) : index_(options.camera) {
   sensor_height_ = frame.bottom - frame.top;
 }
 
-Session::Session(const Session& owner, int index) : index_(index), count_(owner.count_), owner_(false) {
+Session::Session(const Session& owner, int index)
+    : index_(index), count_(owner.count_), owner_(false) {
   UcapRect frame{};
   check(UcapmGetCurrentFrameSize(index_, &frame), "camera " + std::to_string(index_));
   sensor_width_ = frame.right - frame.left;
