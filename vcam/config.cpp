@@ -186,9 +186,12 @@ template <auto Field>
 bool setting_bool(std::string_view v, Draft& d) {
   return parse_bool(v, &(d.cfg.*Field));
 }
-template <auto Field, double Lo, double Hi>
+// 0..Num/Den: the upper bound as a fraction, since not every compiler takes floating-point
+// template arguments yet (the quotient is the nearest double, as the decimal literal is).
+template <auto Field, long long Num, long long Den = 1>
 bool sensor_double(std::string_view v, Draft& d) {
-  return parse_double(v, Lo, Hi, &(d.cfg.sensor.*Field));
+  return parse_double(v, 0.0, static_cast<double>(Num) / static_cast<double>(Den),
+                      &(d.cfg.sensor.*Field));
 }
 template <auto Field>
 bool sensor_bool(std::string_view v, Draft& d) {
@@ -439,21 +442,21 @@ constexpr Key kKeys[] = {
     // sensor model and clock
     {"timescale", kAnyTime, "1..1e6", timescale},
     {"scene", kAnyTime, "chart, flat, dark, gradient or bar", scene},
-    {"blur", kAnyTime, "0..100 (pixels)", sensor_double<&SensorParams::blur, 0.0, 100.0>},
-    {"level", kAnyTime, "0..1e7", sensor_double<&SensorParams::level, 0.0, 1e7>},
+    {"blur", kAnyTime, "0..100 (pixels)", sensor_double<&SensorParams::blur, 100>},
+    {"level", kAnyTime, "0..1e7", sensor_double<&SensorParams::level, 10000000>},
     {"response", kAnyTime, "R,G,B in 0..100, not all 0", response},
     {"noise", kAnyTime, "0 or 1", sensor_bool<&SensorParams::noise>},
     {"seed", kAnyTime, "a number", seed},
-    {"dark", kAnyTime, "0..1e6", sensor_double<&SensorParams::dark, 0.0, 1e6>},
-    {"hot", kAnyTime, "0..0.1", sensor_double<&SensorParams::hot, 0.0, 0.1>},
-    {"smear", kAnyTime, "0..0.01", sensor_double<&SensorParams::smear, 0.0, 1e-2>},
-    {"vignette", kAnyTime, "0..0.9", sensor_double<&SensorParams::vignette, 0.0, 0.9>},
-    {"prnu", kAnyTime, "0..0.2", sensor_double<&SensorParams::prnu, 0.0, 0.2>},
+    {"dark", kAnyTime, "0..1e6", sensor_double<&SensorParams::dark, 1000000>},
+    {"hot", kAnyTime, "0..0.1", sensor_double<&SensorParams::hot, 1, 10>},
+    {"smear", kAnyTime, "0..0.01", sensor_double<&SensorParams::smear, 1, 100>},
+    {"vignette", kAnyTime, "0..0.9", sensor_double<&SensorParams::vignette, 9, 10>},
+    {"prnu", kAnyTime, "0..0.2", sensor_double<&SensorParams::prnu, 2, 10>},
     {"bias", kAnyTime, "0..1000", sensor_int<&SensorParams::bias, 0, 1000>},
     {"column_pattern", kAnyTime, "0..100", sensor_int<&SensorParams::column_pattern, 0, 100>},
     {"row_pattern", kAnyTime, "0..100", sensor_int<&SensorParams::row_pattern, 0, 100>},
     {"binned_rows", kAnyTime, "pairs or color", binned_rows},
-    {"read_noise", kAnyTime, "0..100", sensor_double<&SensorParams::read_noise, 0.0, 100.0>},
+    {"read_noise", kAnyTime, "0..100", sensor_double<&SensorParams::read_noise, 100>},
     {"frame_stamp", kAnyTime, "0 or 1", setting_bool<&Settings::frame_stamp>},
     // faults
     {"fail_read", kAnyTime, "ADDR:N:CODE", fail_read},
