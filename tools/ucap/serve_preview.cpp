@@ -104,7 +104,10 @@ Preview render_preview(const Image& image, const PreviewRequest& request) {
   const int cw = crop.right - crop.left, chh = crop.bottom - crop.top;
   if (cw <= 0 || chh <= 0) throw std::runtime_error("empty image");
   const int fit_w = std::max(request.max_width, 1), fit_h = std::max(request.max_height, 1);
-  const int scale = std::max({1, (cw + fit_w - 1) / fit_w, (chh + fit_h - 1) / fit_h});
+  // A block never reaches past the crop: a crop thinner than the block the other side asks
+  // for is shown at a smaller block (and so a larger preview) rather than read past the image.
+  const int scale =
+      std::min({std::max({1, (cw + fit_w - 1) / fit_w, (chh + fit_h - 1) / fit_h}), cw, chh});
   const int ow = std::max(1, cw / scale), oh = std::max(1, chh / scale);
   preview.width = ow;
   preview.height = oh;

@@ -112,6 +112,15 @@ def test_many_and_misbehaving_clients(serve):
     r = c.getresponse()
     assert r.status == 200 and r.readline().startswith(b"data: {")
     c.close()
+    # A crop one column wide at the right edge: its blocks stay inside the image.
+    c = http.client.HTTPConnection("127.0.0.1", s.port, timeout=10)
+    c.request("GET", "/api/live?w=16&h=16&x0=255&x1=256", headers={"Host": s.host})
+    events = c.getresponse()
+    frame = next(e for e in (json.loads(line[6:]) for line in iter(events.readline, b"")
+                             if line.startswith(b"data: ")) if "crop" in e)
+    left, top, right, bottom = frame["crop"]
+    assert (left, right) == (255, 256) and bottom <= 192
+    c.close()
 
 
 def test_unplugged_camera_is_shown(serve):
