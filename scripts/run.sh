@@ -6,7 +6,7 @@
 # (the live page in the browser).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" build
 cmake -S "$root" -B "$root/build/run" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DUCAP_BUILD_TESTS=OFF -DUCAP_BUILD_BENCH=OFF >/dev/null
 targets=(ucap_tool)

@@ -149,8 +149,7 @@ TEST_F(ReporterTest, FailedMonitorThreadIsReportedAndStartUpGoesOn) {
   ucap::platform::testing::fail_thread_creations(1);
   ASSERT_EQ(UcapInit(), 0);
   ucap::platform::testing::fail_thread_creations(0);
-  EXPECT_EQ(capture.lines(),
-            std::vector<std::string>{std::string("Couldn") + '\xB4' + "t create bus reset thread"});
+  EXPECT_EQ(capture.lines(), std::vector<std::string>{"Couldn\xB4t create bus reset thread"});
   UcapInfoRecord info{};
   EXPECT_EQ(UcapInfo(&info), 0);
   EXPECT_EQ(UcapClose(), 0);  // returns although no monitor event will ever exist
