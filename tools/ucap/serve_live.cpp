@@ -298,6 +298,10 @@ void LiveCamera::loop() {
       }
       fail(gone(-ready) || i >= UcapGetNumberofCameras() ? "unplugged" : "error",
            "stream: " + describe_code(-ready));
+      if (tap_) {  // a recording ends with its stream
+        tap_ = nullptr;
+        end_job("", "stream: " + describe_code(-ready));
+      }
       rest(500);
       continue;
     }
