@@ -763,6 +763,19 @@ void Server::routes() {
                });
                send(res, 200, json::object());
              }));
+  http_.Get("/api/references", guarded([this](const httplib::Request&, httplib::Response& res) {
+              // The calibration files the page can load: plain names, no links, at most 256.
+              std::set<std::string> names;
+              std::error_code error;
+              for (const auto& entry : fs::directory_iterator(output_dir_, error)) {
+                const std::string name = entry.path().filename().string();
+                if (names.size() >= 256 || !name.ends_with(".ucapref")) continue;
+                try {
+                  if (fs::is_regular_file(file_in_output(name), error)) names.insert(name);
+                } catch (const BadRequest&) {}
+              }
+              send(res, 200, {{"files", names}});
+            }));
   http_.Post(
       "/api/references", guarded([this](const httplib::Request& req, httplib::Response& res) {
         LiveCamera& cam = camera_of(req);

@@ -67,13 +67,13 @@ def apply(driver, **fields):
         else:
             element.clear()
             element.send_keys(value)
+    driver.execute_script("document.getElementById('message').textContent = ''")  # said by the change before
     driver.find_element("id", "apply").click()
     until(driver, "document.getElementById('message').textContent == 'settings applied'")
     # Frames of the new settings on screen.
     until(driver, "(s => s && ucapPage.last.width == s.data_size[0] && ucapPage.last.height == s.data_size[1] && "
                   "ucapPage.last.channels == (s.bits == 36 ? 3 : 1) && ucapPage.last.exposure_us == s.exposure_us && "
                   "ucapPage.frames > %d)(ucapPage.settings)" % before)
-    driver.execute_script("document.getElementById('message').textContent = ''")
     return driver.execute_script("return ucapPage.settings")
 
 
@@ -197,6 +197,8 @@ def test_focus_and_calibrate(browser, serve):
         for action, said in [("save", "saved %s.ucapref" % kind), ("load", "loaded and switched on")]:
             driver.find_element("id", "ref-" + action).click()
             until(driver, "document.getElementById('message').textContent == '%s'" % said)
+        assert driver.execute_script("return [...document.getElementById('ref-files').options].map(o => o.value)") \
+            == ["black.ucapref"] + (["white.ucapref"] if kind == "white" else [])
         assert until(driver, "ucapPage.settings.%s_ref" % kind)
         assert (dark.dir / (kind + ".ucapref")).stat().st_size == 32 + 2 * 256 * (194 if kind == "black" else 192)
     # Camera 2 leaves the bus after 30 frames and comes back 3 s later: the page says so, then
@@ -205,5 +207,6 @@ def test_focus_and_calibrate(browser, serve):
     until(driver, "ucapPage.status.state == 'unplugged' && document.getElementById('banner').style.display == 'block'")
     gone = driver.execute_script("return ucapPage.number")
     until(driver, "ucapPage.number > %d && document.getElementById('banner').style.display == 'none'" % gone, 30)
+    until(driver, "document.getElementById('camera').options.length == 3")  # the list is whole again
     select(driver, 0)
     assert until(driver, "ucapPage.settings.black_ref")
