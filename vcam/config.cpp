@@ -474,6 +474,8 @@ constexpr Key kKeys[] = {
     {"settings_stuck", kAnyTime, "a count", fault_count<&CameraFaults::settings_stuck>},
     {"detach_after", kAnyTime, "a count", fault_count<&CameraFaults::detach_after>},
     {"detach_in_exposure", kAnyTime, "a count", fault_count<&CameraFaults::detach_in_exposure>},
+    {"replug_after", kAnyTime, "0..3600000 (ms)",
+     setting_int<&Settings::replug_after_ms, 0, 3600000>},
     {"drop_frames", kAnyTime, "N or N:K", drop_frames},
     {"memory_stuck", kAnyTime, "a count", memory_stuck},
     {"overrange", kAnyTime, "N or N:HEX with HEX in 1000..FFFF", overrange},

@@ -173,6 +173,13 @@ void release_camera_resources(Bus& b, Camera& cam) {
 void detach_camera(Bus& b, Camera& cam) {
   if (!cam.attached) return;
   cam.attached = false;
+  if (cam.cfg.replug_after_ms > 0) {
+    cam.replug_pending = true;
+    cam.replug_at =
+        Clock::now() +
+        std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double, std::milli>(cam.cfg.replug_after_ms / cam.cfg.timescale));
+  }
   ++cam.cancel_serial;
   release_camera_resources(b, cam);
   for (auto& buf : cam.frame_buffer)
@@ -602,6 +609,21 @@ DeviceSet* open_set(const uint8_t guid[16], uint32_t flags, uint32_t* err) {
     return nullptr;
   }
   bool interfaces = (flags & 0x10) != 0;  // DIGCF_DEVICEINTERFACE
+  // A camera unplugged with replug_after= whose time is up is plugged in again: a new
+  // device with the same identity and settings, without faults.
+  for (size_t i = 0, n = b.cameras.size(); i < n; ++i) {
+    const Camera& old = *b.cameras[i];
+    if (!old.replug_pending || Clock::now() < old.replug_at) continue;
+    b.cameras[i]->replug_pending = false;
+    auto cam = std::make_shared<Camera>();
+    cam->id = static_cast<int>(b.cameras.size());
+    cam->cfg = old.cfg;
+    cam->node_address = old.node_address;
+    cam->path = old.path;
+    camera_power_on(*cam);
+    b.cameras.push_back(std::move(cam));
+    bus_reset_locked(b);
+  }
   if (interfaces && std::memcmp(guid, kClassGuid, 16) == 0) {
     for (const auto& cam : b.cameras) {
       if (!cam->attached) continue;

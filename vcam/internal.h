@@ -93,6 +93,7 @@ struct Settings {
   SensorParams sensor;
   double timescale = 1.0;
   bool frame_stamp = false;  // the frame number in the first two samples of every frame
+  int replug_after_ms = 0;   // an unplugged camera comes back after this long (0: never)
 };
 
 // Faults of one camera.
@@ -149,6 +150,8 @@ struct ModeState {
 struct Camera {
   int id = 0;
   bool attached = true;
+  bool replug_pending = false;  // unplugged with replug_after=: comes back at replug_at
+  Clock::time_point replug_at{};
   Settings cfg;
   std::string path;
   uint16_t node_address = 0;

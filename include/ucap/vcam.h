@@ -119,6 +119,9 @@
  *   detach_in_exposure=N    the camera is unplugged halfway through its N-th exposure from
  *                           now (1: the next); that frame wait ends with
  *                           ERROR_DEVICE_NOT_CONNECTED
+ *   replug_after=MS         a camera unplugged (by any means) is plugged in again MS ms of
+ *                           camera time later, when a discovery looks: a new device with the
+ *                           same identity and settings and no faults (default 0: never)
  *   memory_stuck=N          the next N memory commands (vendor 0x070) stay busy: every read
  *                           shows the busy bits and further commands are refused, until
  *                           memory_stuck=0 (the stuck command then completes) or unplugging

@@ -138,6 +138,45 @@ bool same_text(const std::string& a, const std::string& b) {
   return diff == 0;
 }
 
+// The capture options that give a camera the settings `now` (the JSON of read_settings).
+CaptureOptions options_of(const json& now) {
+  CaptureOptions options;
+  options.resolution = now.at("resolution").get<int>();
+  options.bits = now.at("bits").get<int>();
+  options.binning = now.at("binning").get<int>();
+  options.roi = now.at("roi").get<std::vector<int>>();
+  options.exposure = std::to_string(now.at("exposure_us").get<int>()) + "us";
+  options.color_processing = now.at("color_processing").get<bool>();
+  options.white_balance = now.at("white_balance").get<std::vector<double>>();
+  return options;
+}
+
+// A camera's black reference store or white table as the library holds it (camera thread).
+Reference reference_of(const LiveCamera& cam, ReferenceKind kind) {
+  const auto w = static_cast<uint32_t>(cam.session().sensor_width());
+  const auto h = static_cast<uint32_t>(cam.session().sensor_height());
+  Reference ref{kind, w, h, std::vector<uint16_t>(reference_words(kind, w, h))};
+  check(kind == ReferenceKind::kBlack
+            ? UcapmSaveBlackRef(cam.index(), ref.words.data(),
+                                static_cast<int32_t>(ref.words.size() * 2))
+            : UcapmGetWhiteTable(cam.index(), ref.words.data()),
+        "reading the reference");
+  return ref;
+}
+
+// Hands a reference to the library and switches it on (camera thread).
+void install_reference(const LiveCamera& cam, const Reference& ref, const std::string& what) {
+  const int i = cam.index();
+  if (ref.kind == ReferenceKind::kBlack) {
+    check(UcapmRestoreBlackRef(i, ref.words.data(), static_cast<int32_t>(ref.words.size() * 2)),
+          what);
+    check(UcapmSetBlackRef(i, 1), "switching the black reference on");
+  } else {
+    check(UcapmSetWhiteTable(i, ref.words.data()), what);
+    check(UcapmSetWhiteRef(i, 1), "switching the white reference on");
+  }
+}
+
 class Server {
  public:
   Server(const Session& session, const ServeOptions& options)
@@ -171,8 +210,10 @@ class Server {
     std::printf("ucap serve: files go to %s; Ctrl-C ends\n", output_dir_.string().c_str());
     std::fflush(stdout);
     std::thread watch([this] {
-      while (!stopping_.load()) {
+      Plugs plugs{session_.count()};
+      for (int tick = 0; !stopping_.load(); ++tick) {
         if (interrupts() > 0) stop();
+        if (tick % 5 == 0) watch_plugs(plugs);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
       }
     });
@@ -189,6 +230,91 @@ class Server {
   }
 
  private:
+  // Unplugging as the watcher follows it: the cameras discovery found at the last look, the
+  // fewest since a camera went away, and when the library last started anew.
+  struct Plugs {
+    int started, fewest = started;
+    std::chrono::steady_clock::time_point restarted{};
+  };
+
+  // The library keeps the cameras it found at its start: one unplugged and plugged in again
+  // works only after a new start. While a viewed camera is away, discovery looks twice a
+  // second; once it finds more cameras than it did since, or as many as at the start, the
+  // library starts anew (at most every 3 s).
+  void watch_plugs(Plugs& plugs) {
+    std::vector<LiveCamera*> cams;
+    {
+      std::lock_guard lock(mutex_);
+      for (auto& [i, cam] : cameras_) cams.push_back(cam.get());
+    }
+    if (std::none_of(cams.begin(), cams.end(),
+                     [](LiveCamera* c) { return c->status().state == "unplugged"; })) {
+      plugs.fewest = plugs.started;
+      return;
+    }
+    const int found = UcapGetNumberofCameras();
+    const auto now = std::chrono::steady_clock::now();
+    if (found > plugs.fewest ||
+        (found >= plugs.started && now - plugs.restarted > std::chrono::seconds(3))) {
+      restart_library(cams);
+      plugs.restarted = now;
+      plugs.fewest = found;
+    }
+    plugs.fewest = std::min(plugs.fewest, found);
+  }
+
+  // Parks every camera's thread between frames (each first reads what the new start would
+  // lose: settings and references), closes and starts the library, and lets every camera
+  // take its settings and references back.
+  void restart_library(const std::vector<LiveCamera*>& cams) {
+    struct Gate {
+      std::mutex mutex;
+      std::condition_variable changed;
+      size_t parked = 0;
+      bool open = false;
+    };
+    auto gate = std::make_shared<Gate>();
+    for (LiveCamera* cam : cams)
+      cam->post([cam, gate] {
+        const json now = json::parse(cam->settings());
+        std::optional<Reference> black, white;
+        try {
+          if (now.value("has_black_ref", false)) black = reference_of(*cam, ReferenceKind::kBlack);
+          if (now.value("has_white_ref", false)) white = reference_of(*cam, ReferenceKind::kWhite);
+        } catch (const Failure&) {}
+        {
+          std::unique_lock lock(gate->mutex);
+          ++gate->parked;
+          gate->changed.notify_all();
+          gate->changed.wait(lock, [&] { return gate->open; });
+        }
+        if (!now.contains("resolution")) return;
+        try {
+          apply_capture_options(cam->session(), options_of(now));
+          for (const auto& [ref, on] : {std::pair{&black, now.at("black_ref").get<bool>()},
+                                        std::pair{&white, now.at("white_ref").get<bool>()}})
+            if (*ref) {
+              install_reference(*cam, **ref, "the reference from before");
+              check((*ref)->kind == ReferenceKind::kBlack ? UcapmSetBlackRef(cam->index(), on)
+                                                          : UcapmSetWhiteRef(cam->index(), on),
+                    "switching the reference");
+            }
+        } catch (const Failure&) {}  // what the camera takes back, it shows
+      });
+    std::unique_lock lock(gate->mutex);
+    while (!gate->changed.wait_for(lock, std::chrono::milliseconds(100),
+                                   [&] { return gate->parked == cams.size(); })) {
+      if (interrupts() > 0) stop();  // this thread watches Ctrl-C too
+      if (stopping_.load()) break;
+    }
+    if (!stopping_.load()) {
+      UcapClose();
+      UcapInit();  // a failure shows as every camera's state
+    }
+    gate->open = true;
+    gate->changed.notify_all();
+  }
+
   // The live camera of index `i`, started on first use; null for no such camera.
   LiveCamera* camera(int i) {
     std::lock_guard lock(mutex_);
@@ -370,6 +496,7 @@ void Server::live(const httplib::Request& req, httplib::Response& res) {
           const Preview preview = render_preview(frame->image, request);
           const LiveStatus status = cam.status();
           json e = {
+              {"camera", cam.index()},
               {"number", frame->number},
               {"width", frame->image.width},
               {"height", frame->image.height},
@@ -402,14 +529,7 @@ void Server::change_settings(LiveCamera& cam, const json& body) {
   const json now = json::parse(cam.settings());
   if (!now.contains("resolution"))
     throw Failure("the camera has not answered yet: " + cam.status().message);
-  CaptureOptions before;
-  before.resolution = now.at("resolution").get<int>();
-  before.bits = now.at("bits").get<int>();
-  before.binning = now.at("binning").get<int>();
-  before.roi = now.at("roi").get<std::vector<int>>();
-  before.exposure = std::to_string(now.at("exposure_us").get<int>()) + "us";
-  before.color_processing = now.at("color_processing").get<bool>();
-  before.white_balance = now.at("white_balance").get<std::vector<double>>();
+  const CaptureOptions before = options_of(now);
   CaptureOptions next = before;
   if (body.contains("resolution"))
     next.resolution = int_field(body, "resolution", 0, 3), next.roi.clear();
@@ -643,6 +763,19 @@ void Server::routes() {
                });
                send(res, 200, json::object());
              }));
+  http_.Get("/api/references", guarded([this](const httplib::Request&, httplib::Response& res) {
+              // The calibration files the page can load: plain names, no links, at most 256.
+              std::set<std::string> names;
+              std::error_code error;
+              for (const auto& entry : fs::directory_iterator(output_dir_, error)) {
+                const std::string name = entry.path().filename().string();
+                if (names.size() >= 256 || !name.ends_with(".ucapref")) continue;
+                try {
+                  if (fs::is_regular_file(file_in_output(name), error)) names.insert(name);
+                } catch (const BadRequest&) {}
+              }
+              send(res, 200, {{"files", names}});
+            }));
   http_.Post(
       "/api/references", guarded([this](const httplib::Request& req, httplib::Response& res) {
         LiveCamera& cam = camera_of(req);
@@ -656,29 +789,12 @@ void Server::routes() {
         if (cam.status().job.running)
           throw BadRequest("a recording or calibration runs; stop it first");
         cam.run([&] {
-          const int i = cam.index();
-          const auto w = static_cast<uint32_t>(cam.session().sensor_width());
-          const auto h = static_cast<uint32_t>(cam.session().sensor_height());
-          if (action == "load") {
-            const Reference ref = read_reference(path.string(), k, w, h);
-            if (k == ReferenceKind::kBlack) {
-              check(UcapmRestoreBlackRef(i, ref.words.data(),
-                                         static_cast<int32_t>(ref.words.size() * 2)),
-                    "loading " + path.filename().string());
-              check(UcapmSetBlackRef(i, 1), "switching the black reference on");
-            } else {
-              check(UcapmSetWhiteTable(i, ref.words.data()), "loading " + path.filename().string());
-              check(UcapmSetWhiteRef(i, 1), "switching the white reference on");
-            }
-            return;
-          }
-          Reference ref{k, w, h, std::vector<uint16_t>(reference_words(k, w, h))};
-          check(k == ReferenceKind::kBlack
-                    ? UcapmSaveBlackRef(i, ref.words.data(),
-                                        static_cast<int32_t>(ref.words.size() * 2))
-                    : UcapmGetWhiteTable(i, ref.words.data()),
-                "reading the reference");
-          write_reference(path.string(), ref);
+          if (action == "save") return write_reference(path.string(), reference_of(cam, k));
+          install_reference(
+              cam,
+              read_reference(path.string(), k, static_cast<uint32_t>(cam.session().sensor_width()),
+                             static_cast<uint32_t>(cam.session().sensor_height())),
+              "loading " + path.filename().string());
         });
         send(res, 200,
              {{"file", path.filename().string()}, {"url", "/files/" + path.filename().string()}});

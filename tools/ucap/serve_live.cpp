@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <tuple>
+
 #include "capture.h"
 #include "errors.h"
 #include "progress.h"
@@ -196,7 +198,15 @@ bool LiveCamera::start_stream() {
     return false;
   }
   try {
-    info_ = std::make_shared<const ImageInfo>(current_image_info(session_));
+    // A stream started again with the same settings (after a frame that never came, or after
+    // the library's new start) keeps its image information, so a recording goes on through it.
+    ImageInfo info = current_image_info(session_);
+    const auto key = [](const ImageInfo& i) {
+      return std::tie(i.width, i.height, i.channels, i.resolution, i.bits, i.binning, i.exposure_us,
+                      i.region.left, i.region.top, i.region.right, i.region.bottom, i.camera_id);
+    };
+    if (!info_ || key(info) != key(*info_))
+      info_ = std::make_shared<const ImageInfo>(std::move(info));
     const std::string settings = read_settings();
     std::lock_guard lock(mutex_);
     settings_ = settings;
@@ -298,6 +308,10 @@ void LiveCamera::loop() {
       }
       fail(gone(-ready) || i >= UcapGetNumberofCameras() ? "unplugged" : "error",
            "stream: " + describe_code(-ready));
+      if (tap_) {  // a recording ends with its stream
+        tap_ = nullptr;
+        end_job("", "stream: " + describe_code(-ready));
+      }
       rest(500);
       continue;
     }
