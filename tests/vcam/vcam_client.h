@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,12 +40,21 @@ inline void put64(uint8_t* p, uint64_t v) {
   put32(p, static_cast<uint32_t>(v));
   put32(p + 4, static_cast<uint32_t>(v >> 32));
 }
-inline uint32_t get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 inline uint64_t get64(const uint8_t* p) {
-  return get32(p) | static_cast<uint64_t>(get32(p + 4)) << 32;
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
+  return v;
+}
+// A request record of `size` bytes starting with the little-endian 32-bit `words`.
+inline std::vector<uint8_t> record32(size_t size, std::initializer_list<uint32_t> words) {
+  std::vector<uint8_t> r(size, 0);
+  size_t at = 0;
+  for (uint32_t w : words) put32(&r[at], w), at += 4;
+  return r;
+}
+// A record of `size` bytes starting with a 64-bit handle.
+inline std::vector<uint8_t> record64(size_t size, uint64_t handle) {
+  return record32(size, {static_cast<uint32_t>(handle), static_cast<uint32_t>(handle >> 32)});
 }
 
 // Every listed path of the interface class, in enumeration order.
