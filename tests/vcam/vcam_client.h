@@ -103,17 +103,7 @@ class Device {
 
   // Read/write record of 44 or 168 bytes.
   std::vector<uint8_t> record(uint32_t address, uint32_t count) const {
-    std::vector<uint8_t> r(40 + count, 0);
-    put32(&r[0], 0);
-    put32(&r[4], 1);
-    r[8] = static_cast<uint8_t>(node);
-    r[9] = static_cast<uint8_t>(node >> 8);
-    r[12] = 0xFF;
-    r[13] = 0xFF;
-    put32(&r[16], address);
-    put32(&r[20], count);
-    put32(&r[24], count == 4 ? 0 : 128);
-    return r;
+    return record32(40 + count, {0, 1, node, 0xFFFF, address, count, count == 4 ? 0u : 128u});
   }
   bool request(uint32_t code, std::vector<uint8_t>& in, uint32_t out_len, uint32_t* err) {
     uint32_t got = 0;
@@ -163,11 +153,10 @@ class Device {
   uint32_t command(uint32_t address, uint32_t value, uint32_t busy) {
     EXPECT_TRUE(write(address, value));
     uint32_t v = 0;
-    int n = 0;
-    do {
+    for (int n = 0; n < 100 && (n == 0 || (v & busy) != 0); ++n) {
+      if (n > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       if (!read(address, &v)) return 0xFFFFFFFF;
-      if ((v & busy) != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    } while ((v & busy) != 0 && ++n < 100);
+    }
     return v;
   }
 
