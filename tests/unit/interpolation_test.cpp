@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "acquisition/frame_stages.h"
@@ -72,6 +73,28 @@ TEST(Interpolators, Avx2BuildsGiveThePlainImagesForAnySamples) {
       }
     }
     ASSERT_EQ(images[0], images[1]) << w << "x" << h << " trial " << trial;
+  }
+}
+
+// A field of one color: with every green at 1024 each ratio the standard interpolator forms
+// is the red or blue sample itself, so every pixel comes out as (blue, 1024, red) exactly,
+// from the smallest frame it takes (4 x 2) to widths past one batch of cells.
+TEST(InterpolateStandard, KeepsAFieldOfOneColorExactly) {
+  for (auto [w, h, red, blue] : {std::tuple<int, int, uint16_t, uint16_t>{4, 2, 2000, 500},
+                                 {6, 4, 0, 4095},
+                                 {258, 2, 4095, 0},
+                                 {260, 6, 1500, 1024},
+                                 {4, 8, 37, 3000}}) {
+    std::vector<uint16_t> mosaic(static_cast<size_t>(w) * h, 1024), expected;
+    for (int y = 0; y < h; y += 2)
+      for (int x = 0; x < w; x += 2) mosaic[y * w + x] = red, mosaic[(y + 1) * w + x + 1] = blue;
+    for (int i = 0; i < w * h; ++i) expected.insert(expected.end(), {blue, 1024, red});
+    for (bool avx2 : {false, true}) {
+      ucap::simd::allow_avx2(avx2);
+      auto image = mosaic_image(mosaic, w, h);
+      ucap::InterpolateStandard(w, h, image.data());
+      EXPECT_EQ(image, expected) << w << "x" << h << " avx2 " << avx2;
+    }
   }
 }
 
