@@ -32,24 +32,27 @@ using ucap::Rect;
 // 36860, greens 10 and 399) whose refined ratios divide 19142025 exactly by 399, a dividend
 // no float holds; the others are random (every fourth a 12-bit mosaic with a word above 12
 // bits here and there, as the vector steps stop at one), with widths that leave every
-// remainder of the eight-cell vector steps.
+// remainder of the eight-cell vector steps; the last a gentle field with one green above 12
+// bits, which the rows resampled around it must not take for a 12-bit one.
 TEST(Interpolators, Avx2BuildsGiveThePlainImagesForAnySamples) {
   const auto t = identity_gains();
   std::mt19937 rng(11);
-  for (int trial = 0; trial < 24; ++trial) {
+  for (int trial = 0; trial < 25; ++trial) {
     const int w = 2 * (16 + trial) + (trial % 3 == 1 ? 512 : 0), h = 2 + 2 * (trial % 5);
     std::vector<uint16_t> mosaic(static_cast<size_t>(w) * h);
     for (size_t i = 0; i < mosaic.size(); ++i) {
       const int x = static_cast<int>(i % w), y = static_cast<int>(i / w);
-      mosaic[i] = static_cast<uint16_t>(trial == 0 ? (x % 2 == y % 2 ? 36860
-                                                      : y % 2        ? 399
-                                                                     : 10)
+      mosaic[i] = static_cast<uint16_t>(trial == 24  ? 1500 + rng() % 200
+                                        : trial == 0 ? (x % 2 == y % 2 ? 36860
+                                                        : y % 2        ? 399
+                                                                       : 10)
                                         : trial % 4 == 3
                                             ? (i % 97 == 0 ? 4096 + rng() % 61439 : rng() % 4096)
                                         : trial % 2 ? rng()
                                         : rng() % 3 ? 60000 + rng() % 5536
                                                     : rng() % 8);
     }
+    if (trial == 24) mosaic[4 * w + 5] = 20000;  // one green above 12 bits in a gentle field
     std::vector<uint16_t> images[2];
     for (bool avx2 : {false, true}) {
       ucap::simd::allow_avx2(avx2);
