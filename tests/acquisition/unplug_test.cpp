@@ -98,8 +98,7 @@ TEST_P(UnplugTest, EndsTheWaitAndTheCameraWorksAfterReplug) {
   EXPECT_EQ(UcapAbortFastAcquisition(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Acquisition, UnplugTest, ::testing::ValuesIn(kUnplugs),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Acquisition, UnplugTest, ::testing::ValuesIn(kUnplugs), kByName);
 
 }  // namespace
 }  // namespace ucap_test

@@ -20,9 +20,7 @@ using ucap_test::hex8;
 using ucap_test::MessageCapture;
 using ucap_test::NoCameraTest;
 
-class RequestTest : public CameraTest {
- protected:
-};
+using RequestTest = CameraTest;
 
 TEST_F(RequestTest, ReadRetriesTwiceThenReportsTheThirdCode) {
   const uint32_t address = ucap::device::kRomUniqueIdLow;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/reporter.h"
@@ -38,8 +39,7 @@ TEST_F(StartupTest, SensorSizeModeTableAndDriverFrameBuffersComeFromTheCamera) {
   ASSERT_GE(ucap_vcam_attach("modes=0,2 sensor=1296x968"), 0);
   ASSERT_EQ(UcapInit(), 0);
   const ucap::CameraRecord& cam = *ucap::camera(0);
-  EXPECT_EQ(cam.sensor_width, 1296);
-  EXPECT_EQ(cam.sensor_height, 968);
+  EXPECT_EQ(std::pair(cam.sensor_width, cam.sensor_height), std::pair(1296, 968));
   // Both driver buffers hold a full 16-bit frame plus the slack: touch their last bytes.
   EXPECT_NE(cam.frame_buffer[0], cam.frame_buffer[1]);
   const size_t size = 1296u * 968u * 2u + 200000u;
@@ -49,11 +49,10 @@ TEST_F(StartupTest, SensorSizeModeTableAndDriverFrameBuffersComeFromTheCamera) {
     const ucap::ModeEntry& e = cam.modes[m];
     if (m == 0 || m == 2) {
       EXPECT_NE(e.block_address, 0u) << m;
-      EXPECT_EQ(e.max_width, 1296) << m;
-      EXPECT_EQ(e.max_height, 968) << m;
-      EXPECT_EQ(e.output_width, 1296) << m;
-      EXPECT_EQ(e.output_height, 968) << m;
-      EXPECT_EQ(e.packing_supported, 1u) << m;
+      EXPECT_EQ(std::tuple(e.max_width, e.max_height, e.output_width, e.output_height,
+                           e.packing_supported),
+                std::tuple(1296, 968, 1296, 968, 1u))
+          << m;
     } else {
       const auto* bytes = reinterpret_cast<const unsigned char*>(&e);
       for (size_t k = 0; k < sizeof e; ++k) ASSERT_EQ(bytes[k], 0) << "mode " << m;
@@ -69,10 +68,8 @@ TEST_F(StartupTest, InformationWordsAndEeprom) {
   ASSERT_EQ(UcapInit(), 0);
   UcapInfoRecord info{};
   ASSERT_EQ(UcapInfo(&info), 0);
-  EXPECT_EQ(info.vendor_word3, 0x01020304u);
-  EXPECT_EQ(info.unique_id_low, 0x89ABCDEFu);
-  EXPECT_EQ(info.one, 1u);
-  EXPECT_EQ(info.eeprom_word36, 0xCAFE1234u);
+  EXPECT_EQ(std::tuple(info.vendor_word3, info.unique_id_low, info.one, info.eeprom_word36),
+            std::tuple(0x01020304u, 0x89ABCDEFu, 1u, 0xCAFE1234u));
   EXPECT_EQ(ReadEprom(144, 4), info.eeprom_word36);
   EXPECT_EQ(ReadEprom(145, 2), 0xFE12u);
   EXPECT_EQ(ReadEprom(143, 6), 0xFE123400u | ReadEprom(148, 1));  // the last four bytes survive
@@ -84,24 +81,19 @@ TEST_F(StartupTest, InformationWordsAndEeprom) {
   EXPECT_EQ(ReadEprom(60000, 4), 0u);
   UcapInfoRecord second{};
   ASSERT_EQ(UcapmInfo(1, &second), 0);
-  EXPECT_EQ(second.one, 1u);
-  EXPECT_EQ(second.unique_id_low, 0x11111111u);
+  EXPECT_EQ(std::pair(second.one, second.unique_id_low), std::pair(1u, 0x11111111u));
 }
 
 TEST_F(StartupTest, CamerasStartUpByTheirBlemishCountAndSensorSize) {
+  // Below 10000 is valid, though the image holds fewer: (2048 - 524) / 4 = 381 entries fit
+  // after the counts; at 10000 the library stays uninitialised.
   const struct {
     const char* config;
     int32_t code, blemishes;
-  } cameras[] =
-      {
-          {"blemish_count=0", 0, 0},
-          {"blemish_count=9999", 0, 381},   // below 10000 is valid, though the image holds fewer:
-          {"blemish_count=500", 0, 381},    // (2048 - 524) / 4 = 381 entries fit after the counts
-          {"blemish_count=10000", 28, -1},  // and the library stays uninitialised
-          {"sensor=2600x1936", 8, -1},
-          {"sensor=2584x1940", 8, -1},
-          {"sensor=2584x1936", 0, 0},
-      };
+  } cameras[] = {{"blemish_count=0", 0, 0},     {"blemish_count=9999", 0, 381},
+                 {"blemish_count=500", 0, 381}, {"blemish_count=10000", 28, -1},
+                 {"sensor=2600x1936", 8, -1},   {"sensor=2584x1940", 8, -1},
+                 {"sensor=2584x1936", 0, 0}};
   for (const auto& c : cameras) {
     ASSERT_EQ(ucap_vcam_reset(), 0);
     ASSERT_GE(ucap_vcam_attach(c.config), 0);

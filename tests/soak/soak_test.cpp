@@ -5,6 +5,7 @@
 // buffers, isochronous resources) are empty once the library is closed, the library's
 // threads have ended, and in builds without sanitizers the resident size stays steady
 // (ASan's leak check covers memory in the sanitizer build).
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -28,15 +29,9 @@ size_t thread_count() {
 // Resident size of this process in KiB.
 long resident_kib() {
   std::ifstream status("/proc/self/status");
-  std::string key;
-  long value = 0;
-  while (status >> key) {
-    if (key == "VmRSS:") {
-      status >> value;
-      return value;
-    }
-    status.ignore(1 << 12, '\n');
-  }
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
   return 0;
 }
 
@@ -79,10 +74,9 @@ class Soak : public AcquisitionTest {
     ASSERT_EQ(UcapClose(), 0);
     UcapVcamUsage u{};
     ASSERT_EQ(ucap_vcam_usage(-1, &u), 0);
-    EXPECT_EQ(u.handles, 0);
-    EXPECT_EQ(u.notifications, 0);
-    EXPECT_EQ(u.frame_buffers, 0);
-    EXPECT_EQ(u.bandwidth_handles + u.channels + u.resources, 0);
+    EXPECT_EQ((std::array{u.handles, u.notifications, u.frame_buffers, u.bandwidth_handles,
+                          u.channels, u.resources}),
+              (std::array{0, 0, 0, 0, 0, 0}));
     // Frame workers are never joined: give the last one a moment to be gone.
     for (int i = 0; i < 200 && thread_count() > threads_before_; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -110,9 +104,9 @@ TEST_F(Soak, ThousandShotsMixingSettings) {
                             whole.bottom * 3 / 4};
       ASSERT_EQ(UcapSetImageSize(&middle), 0);
     }
-    ASSERT_EQ(UcapSetExposure(250 + (i % 7) * 1000), 0);
-    ASSERT_EQ(UcapSetWhiteRef(i % 2), 0);
-    ASSERT_EQ(UcapmEnableColorProcessing(0, i % 5 != 0), 0);
+    ASSERT_EQ(UcapSetExposure(250 + (i % 7) * 1000) + UcapSetWhiteRef(i % 2) +
+                  UcapmEnableColorProcessing(0, i % 5 != 0),
+              0);
     Buffer image(data_bytes(), static_cast<uint16_t>(i));
     ASSERT_EQ(UcapAcquisition(image.data(), image.size(), nullptr), 0)
         << "shot " << i << " r" << s.resolution << " b" << s.binning;
@@ -129,11 +123,10 @@ TEST_F(Soak, ThousandShotsMixingSettings) {
 }
 
 TEST_F(Soak, TenThousandFrameStream) {
-  ASSERT_EQ(UcapSetResolution(2), 0);
-  ASSERT_EQ(UcapSetBinning(2), 0);
   const UcapRect region{8, 8, 40, 32};  // binned coordinates: 64 x 48 sensor pixels
-  ASSERT_EQ(UcapSetImageSize(&region), 0);
-  ASSERT_EQ(UcapSetExposure(250), 0);
+  ASSERT_EQ(
+      UcapSetResolution(2) + UcapSetBinning(2) + UcapSetImageSize(&region) + UcapSetExposure(250),
+      0);
   Buffer image(data_bytes(), 5);
   ASSERT_EQ(UcapStartFastAcquisition(), 0);
   constexpr int kFrames = 10000 / kCounts;
@@ -201,21 +194,19 @@ TEST_F(TwoCameraSoak, TwoCamerasStreamOnTwoThreads) {
   // Small grey images: two streams share the bus's isochronous bandwidth.
   const UcapRect region{0, 0, 32, 32};
   for (int32_t index : {0, 1}) {
-    ASSERT_EQ(UcapmSetResolution(index, 3), 0);
-    ASSERT_EQ(UcapmSetBitsPerPixel(index, 12), 0);
-    ASSERT_EQ(UcapmSetImageSize(index, &region), 0);
-    ASSERT_EQ(UcapmSetExposure(index, 250), 0);
+    ASSERT_EQ(UcapmSetResolution(index, 3) + UcapmSetBitsPerPixel(index, 12) +
+                  UcapmSetImageSize(index, &region) + UcapmSetExposure(index, 250),
+              0);
   }
   std::thread first(stream, 0), second(stream, 1);
   first.join();
   second.join();
   std::printf("frames streamed: %d + %d\n", delivered[0].load(), delivered[1].load());
-  EXPECT_EQ(failure[0].load(), 0);
-  EXPECT_EQ(failure[1].load(), 0);
-  EXPECT_EQ(delivered[0].load(), kFrames);
-  EXPECT_EQ(delivered[1].load(), kFrames);
-  EXPECT_EQ(ucap_vcam_frame_count(ids[0]), kFrames);
-  EXPECT_EQ(ucap_vcam_frame_count(ids[1]), kFrames);
+  for (int k : {0, 1}) {
+    EXPECT_EQ(failure[k].load(), 0);
+    EXPECT_EQ(delivered[k].load(), kFrames);
+    EXPECT_EQ(ucap_vcam_frame_count(ids[k]), kFrames);
+  }
   expect_nothing_left();
 }
 

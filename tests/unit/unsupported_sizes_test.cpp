@@ -33,45 +33,34 @@ TEST(UnsupportedSizes, LeaveTheOutputUntouched) {
   const uint16_t* raw = in.data();
   const ucap::ReferenceView refs{raw, raw, 8, 12};
   const auto tables = interp_test::identity_gains();
-  const ucap::ColorTables& t = *tables;
+  const ucap::ColorTables* t = tables.get();
 
   struct Row {
     std::string name;
     std::function<void(uint16_t*)> run;
   };
   std::vector<Row> rows;
+  // A row: its name and the call that writes to `out`.
+#define ROW(what, ...) rows.push_back({what, [=](uint16_t* out) { __VA_ARGS__; }})
   for (const Rect& r : {Rect{0, 0, 2, 2}, Rect{0, 0, 5, 4}, Rect{0, 0, 4, 0}, Rect{0, 0, 4, 3}}) {
     const std::string size = size_name(r.width(), r.height());
-    rows.push_back({"InterpolateColor 1" + size, [&, r](uint16_t* out) {
-                      ucap::InterpolateColor(t, out, raw, r, 1, ucap::library_services());
-                    }});
-    rows.push_back({"InterpolateColor 2" + size, [&, r](uint16_t* out) {
-                      ucap::InterpolateColor(t, out, raw, r, 2, ucap::library_services());
-                    }});
-    rows.push_back({"InterpolateBlocks" + size,
-                    [&, r](uint16_t* out) { ucap::InterpolateBlocks(t, out, raw, r); }});
+    for (int quality : {1, 2})
+      ROW("InterpolateColor " + std::to_string(quality) + size,
+          ucap::InterpolateColor(*t, out, raw, r, quality, ucap::library_services()));
+    ROW("InterpolateBlocks" + size, ucap::InterpolateBlocks(*t, out, raw, r));
   }
-  for (auto [w, h] : {std::pair{2, 2}, {4, 0}, {5, 4}, {4, 3}, {-4, 2}}) {
-    rows.push_back({"InterpolateStandard" + size_name(w, h),
-                    [w, h](uint16_t* out) { ucap::InterpolateStandard(w, h, out); }});
-  }
+  for (auto [w, h] : {std::pair{2, 2}, {4, 0}, {5, 4}, {4, 3}, {-4, 2}})
+    ROW("InterpolateStandard" + size_name(w, h), ucap::InterpolateStandard(w, h, out));
   for (auto [w, h] : {std::pair{4, 6}, {6, 4}, {7, 6}, {6, 7}}) {
-    const std::string size = size_name(w, h);
-    rows.push_back({"InterpolateHighQuality" + size, [w, h](uint16_t* out) {
-                      ucap::InterpolateHighQuality(2, w, h, out, ucap::library_services());
-                    }});
-    rows.push_back({"InterpolateGreenHQ" + size,
-                    [w, h](uint16_t* out) { ucap::InterpolateGreenHQ(w, h, out); }});
+    ROW("InterpolateHighQuality" + size_name(w, h),
+        ucap::InterpolateHighQuality(2, w, h, out, ucap::library_services()));
+    ROW("InterpolateGreenHQ" + size_name(w, h), ucap::InterpolateGreenHQ(w, h, out));
   }
   for (int b : {0, 6}) {
-    const std::string binning = std::string(" binning ") + static_cast<char>('0' + b);
-    rows.push_back({"AssembleHalfColor" + binning, [&, b](uint16_t* out) {
-                      ucap::AssembleHalfColor(t, out, raw, b, Rect{0, 0, 24, 2});
-                    }});
-    rows.push_back(
-        {"ApplyReferences" + binning, [&, b](uint16_t* out) {
-           ucap::ApplyReferences(refs, out, 4000, Rect{0, 0, 4, 4}, b, true, true, false);
-         }});
+    const std::string binning = " binning " + std::to_string(b);
+    ROW("AssembleHalfColor" + binning, ucap::AssembleHalfColor(*t, out, raw, b, Rect{0, 0, 24, 2}));
+    ROW("ApplyReferences" + binning,
+        ucap::ApplyReferences(refs, out, 4000, Rect{0, 0, 4, 4}, b, true, true, false));
   }
   // Binned references: binning 2 to 5 and at least one group of 2b rows; Apply also needs
   // arrays that hold the whole image.
@@ -83,31 +72,24 @@ TEST(UnsupportedSizes, LeaveTheOutputUntouched) {
                 {"binning 6", {0, 0, 8, 12}, 6},
                 {"5 rows at b 3", {0, 0, 8, 5}, 3}};
   for (const auto& c : binned) {
-    rows.push_back(
-        {std::string("PrepareBinnedReferences ") + c.what, [&refs, c](uint16_t* out) {
-           ucap::PrepareBinnedReferences(refs, {out, out + 64, 64}, 4000, c.rect, c.b, true, true);
-         }});
-    rows.push_back({std::string("ApplyBinnedReferences ") + c.what, [raw, c](uint16_t* out) {
-                      ucap::ApplyBinnedReferences(raw, raw, 64, out, c.rect, c.b, true, true);
-                    }});
+    ROW(std::string("PrepareBinnedReferences ") + c.what,
+        ucap::PrepareBinnedReferences(refs, {out, out + 64, 64}, 4000, c.rect, c.b, true, true));
+    ROW(std::string("ApplyBinnedReferences ") + c.what,
+        ucap::ApplyBinnedReferences(raw, raw, 64, out, c.rect, c.b, true, true));
   }
-  rows.push_back({"PrepareBinnedReferences switched off", [&refs](uint16_t* out) {
-                    ucap::PrepareBinnedReferences(refs, {out, out + 64, 64}, 4000,
-                                                  Rect{0, 0, 8, 12}, 2, false, false);
-                  }});
-  rows.push_back(
-      {"ApplyBinnedReferences more rows than the arrays", [raw](uint16_t* out) {
-         ucap::ApplyBinnedReferences(raw, raw, 16, out, Rect{0, 0, 4, 40}, 2, true, true);
-       }});
+  ROW("PrepareBinnedReferences switched off",
+      ucap::PrepareBinnedReferences(refs, {out, out + 64, 64}, 4000, Rect{0, 0, 8, 12}, 2, false,
+                                    false));
+  ROW("ApplyBinnedReferences more rows than the arrays",
+      ucap::ApplyBinnedReferences(raw, raw, 16, out, Rect{0, 0, 4, 40}, 2, true, true));
   // Packed frames whose samples would need more bytes than the buffer has.
-  rows.push_back({"UnpackPixels12 one group short", [](uint16_t* out) {
-                    ucap::UnpackPixels12(reinterpret_cast<uint8_t*>(out), 3, 0, 2, 1, 3);
-                  }});
-  rows.push_back({"UnpackPixels12 second field past the end", [](uint16_t* out) {
-                    ucap::UnpackPixels12(reinterpret_cast<uint8_t*>(out), 64, 2, 4, 4, 1000);
-                  }});
-  rows.push_back({"CorrectSmear wider than the widest sensor",
-                  [](uint16_t* out) { ucap::CorrectSmear(out, ucap::kMaxSensorWidth + 2, 4); }});
+  ROW("UnpackPixels12 one group short",
+      ucap::UnpackPixels12(reinterpret_cast<uint8_t*>(out), 3, 0, 2, 1, 3));
+  ROW("UnpackPixels12 second field past the end",
+      ucap::UnpackPixels12(reinterpret_cast<uint8_t*>(out), 64, 2, 4, 4, 1000));
+  ROW("CorrectSmear wider than the widest sensor",
+      ucap::CorrectSmear(out, ucap::kMaxSensorWidth + 2, 4));
+#undef ROW
 
   for (const Row& row : rows) {
     std::vector<uint16_t> out(in.rbegin(), in.rend());

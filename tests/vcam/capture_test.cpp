@@ -9,6 +9,7 @@
 #include <atomic>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "device/requests.h"
 #include "flow/stage_adapters.h"
@@ -30,9 +31,7 @@ TEST_F(Isochronous, BookkeepingHasLimitsAndCountsWhatEachCameraHolds) {
   Device other(path_of_id("C2"));
   uint32_t err = 0;
   auto bandwidth = [&](Device& d, uint32_t bytes, uint32_t speed) {
-    std::vector<uint8_t> r(24, 0);
-    put32(&r[0], bytes);
-    put32(&r[4], speed);
+    std::vector<uint8_t> r = record32(24, {bytes, speed});
     return d.request(kAllocBandwidth, r, 24, &err) ? get64(&r[8]) : 0;
   };
   auto usage = [](int id) {
@@ -44,39 +43,28 @@ TEST_F(Isochronous, BookkeepingHasLimitsAndCountsWhatEachCameraHolds) {
   using V = std::vector<int>;
   const uint64_t first = bandwidth(*dev, 4096, 4);
   EXPECT_NE(first, 0u);
-  EXPECT_EQ(bandwidth(other, 4096, 4), 0u);  // beyond the bus budget
-  EXPECT_EQ(err, vcam::kErrNoSystemResources);
-  EXPECT_EQ(bandwidth(*dev, 4096, 2), 0u);  // too large for S200
-  EXPECT_EQ(err, vcam::kErrInvalidParameter);
-  EXPECT_EQ(bandwidth(*dev, 1024, 3), 0u);  // no such speed
-  EXPECT_EQ(err, vcam::kErrInvalidParameter);
-
-  int channels = 0;
-  for (int i = 0; i < 65; ++i) {
-    std::vector<uint8_t> c(16, 0);
-    put32(&c[0], 0xFFFFFFFF);
-    if (!dev->request(kAllocChannel, c, 16, &err)) break;
-    ++channels;
+  // Beyond the bus budget; too large for S200; no such speed.
+  for (auto [d, bytes, speed, code] : {std::tuple{&other, 4096u, 4u, vcam::kErrNoSystemResources},
+                                       {dev.get(), 4096u, 2u, vcam::kErrInvalidParameter},
+                                       {dev.get(), 1024u, 3u, vcam::kErrInvalidParameter}}) {
+    EXPECT_EQ(bandwidth(*d, bytes, speed), 0u) << speed;
+    EXPECT_EQ(err, code) << speed;
   }
+  auto channel = [&] {
+    std::vector<uint8_t> c = record32(16, {0xFFFFFFFF});
+    return dev->request(kAllocChannel, c, 16, &err);
+  };
+  int channels = 0;
+  while (channels < 65 && channel()) ++channels;
   EXPECT_EQ(channels, 64);
   EXPECT_EQ(err, vcam::kErrNoSystemResources);
-  std::vector<uint8_t> fc(4, 0);
-  put32(&fc[0], 17);
+  std::vector<uint8_t> fc = record32(4, {17});
   EXPECT_TRUE(dev->request(kFreeChannel, fc, 0, &err));
   EXPECT_FALSE(dev->request(kFreeChannel, fc, 0, &err));  // not allocated any more
   EXPECT_EQ(err, vcam::kErrInvalidParameter);
 
   // Resources need an allocated channel and the fixed fields.
-  std::vector<uint8_t> rs(40, 0);
-  for (auto [offset, value] : {std::pair<size_t, uint32_t>{0, 4},
-                               {4, 9},
-                               {8, 17},
-                               {12, 1024},
-                               {16, 1},
-                               {20, 4096},
-                               {24, 1}})
-    put32(&rs[offset], value);
-  auto attempt = rs;
+  std::vector<uint8_t> rs = record32(40, {4, 9, 17, 1024, 1, 4096, 1}), attempt = rs;
   EXPECT_FALSE(dev->request(kAllocResources, attempt, 40, &err));
   put32(&rs[8], 18);
   for (auto [offset, bad] : {std::pair<size_t, uint32_t>{4, 8}, {16, 3}, {24, 0}, {0, 5}}) {
@@ -88,9 +76,7 @@ TEST_F(Isochronous, BookkeepingHasLimitsAndCountsWhatEachCameraHolds) {
   attempt = rs;
   ASSERT_TRUE(dev->request(kAllocResources, attempt, 40, &err));
   const uint64_t handle = get64(&attempt[32]);
-  std::vector<uint8_t> fb(24, 0);
-  put32(&fb[0], 4096);
-  put32(&fb[4], 4096);
+  std::vector<uint8_t> fb = record32(24, {4096, 4096});
   ASSERT_TRUE(dev->request(kFrameBuffer, fb, 24, &err));
   vcam::Overlapped ov;  // outlives the monitor handle, whose close completes it
   {
@@ -102,19 +88,14 @@ TEST_F(Isochronous, BookkeepingHasLimitsAndCountsWhatEachCameraHolds) {
   }  // closing the handle ends its notification
 
   // Stop and free in either order, each refused once the resource is gone.
-  std::vector<uint8_t> stop(16, 0);
-  put64(&stop[0], handle);
+  std::vector<uint8_t> stop = record64(16, handle), fr = record64(8, handle), nothing(16, 0),
+                       fbw = record64(8, first);
   EXPECT_TRUE(dev->request(kStop, stop, 0, &err));
-  std::vector<uint8_t> fr(8, 0);
-  put64(&fr[0], handle);
   EXPECT_TRUE(dev->request(kFreeResources, fr, 0, &err));
   EXPECT_FALSE(dev->request(kFreeResources, fr, 0, &err));
   EXPECT_EQ(err, vcam::kErrInvalidParameter);
   EXPECT_FALSE(dev->request(kStop, stop, 0, &err));
-  std::vector<uint8_t> nothing(16, 0);
   EXPECT_TRUE(dev->request(kStop, nothing, 0, &err));  // no resources yet: nothing to stop
-  std::vector<uint8_t> fbw(8, 0);
-  put64(&fbw[0], first);
   EXPECT_TRUE(dev->request(kFreeBandwidth, fbw, 0, &err));
   EXPECT_FALSE(dev->request(kFreeBandwidth, fbw, 0, &err));
   EXPECT_NE(bandwidth(other, 4096, 4), 0u);  // the budget is free again
@@ -167,17 +148,10 @@ class Capture : public ucap_test::CameraTest {
 TEST_F(Capture, AttachRecordsAreChecked) {
   shot();
   const uint32_t bytes = cam().bytes_per_packet * cam().packets_per_frame;
-  std::vector<uint8_t> good(64, 0);
-  put64(&good[0], cam().resource_handle);
-  for (auto [offset, value] : {std::pair<size_t, uint32_t>{8, 1},
-                               {12, bytes},
-                               {24, 1},
-                               {28, bytes},
-                               {32, cam().bytes_per_packet},
-                               {36, 1},
-                               {48, 1},
-                               {52, 1}})
-    put32(&good[offset], value);
+  const uint64_t h = cam().resource_handle;
+  std::vector<uint8_t> good =
+      record32(64, {static_cast<uint32_t>(h), static_cast<uint32_t>(h >> 32), 1, bytes, 0, 0, 1,
+                    bytes, cam().bytes_per_packet, 1, 0, 0, 1, 1});
   const std::pair<size_t, uint32_t> bad[] = {{8, 2},  {16, 1}, {24, 0}, {28, 1}, {32, 8},
                                              {36, 0}, {40, 1}, {44, 1}, {48, 0}, {52, 2}};
   uint32_t got = 0, err = 0;
@@ -254,42 +228,30 @@ TEST_F(Capture, RequestLogShowsBuffersWaitsAndHowTheyEnded) {
     text << "0x" << std::hex << std::uppercase << v;
     return text.str();
   };
-  const uint32_t bpp = cam().bytes_per_packet;
   const std::string bw = hex(cam().bandwidth_handle), res = hex(cam().resource_handle),
-                    bytes = std::to_string(bpp * cam().packets_per_frame),
+                    packet = std::to_string(cam().bytes_per_packet),
+                    bytes = std::to_string(cam().bytes_per_packet * cam().packets_per_frame),
                     ch = std::to_string(cam().channel);
-  std::vector<uint8_t> again(8, 0);
-  put64(&again[0], cam().resource_handle);
+  std::vector<uint8_t> again = record64(8, cam().resource_handle);
   EXPECT_EQ(cleanup(), 0);
   uint32_t got = 0, err = 0;
   EXPECT_FALSE(vcam::ioctl(handle(), kFreeResources, again.data(), 8, nullptr, 0, &got, &err));
   EXPECT_FALSE(vcam::ioctl(handle(), 0x222000, again.data(), 8, nullptr, 0, &got, &err));
 
-  auto armed = [&](int b) {
-    std::string n = std::to_string(b);
-    return "select buffer=" + n + "\nattach buffer=" + n + " bytes=" + bytes + "\n";
+  auto armed = [&](int b, const std::string& end) {
+    const std::string n = std::to_string(b);
+    return "select buffer=" + n + "\nattach buffer=" + n + " bytes=" + bytes +
+           "\nattach_done buffer=" + n + end + "\n";
   };
   const std::string expected =
-      "node_address\nframe_buffer size=298304\n"
-      "wait_setup kind=0x80 timeout=3013 register=0xF0E0061C\n"
-      "alloc_bandwidth bytes=" +
-      std::to_string(bpp) + " speed=4 handle=" + bw +
-      "\n"
-      "alloc_channel channel=" +
-      ch +
-      "\n"
-      "alloc_resources channel=" +
-      ch + " bytes=" + std::to_string(bpp) + " buffers=1 size=" + bytes + " handle=" + res + "\n" +
-      armed(0) + "attach_done buffer=0 frame=1\n" + armed(1) + "attach_done buffer=1 frame=2\n" +
-      armed(1) +
-      "attach_done buffer=1 error=121\n"
-      "stop handle=" +
-      res + "\nfree_resources handle=" + res + "\nfree_channel channel=" + ch +
-      "\n"
-      "free_bandwidth handle=" +
-      bw + "\nfree_resources handle=" + res +
-      " error=87\n"
-      "ioctl code=0x222000 error=1\n";
+      "node_address\nframe_buffer size=298304\nwait_setup kind=0x80 timeout=3013 "
+      "register=0xF0E0061C\nalloc_bandwidth bytes=" +
+      packet + " speed=4 handle=" + bw + "\nalloc_channel channel=" + ch +
+      "\nalloc_resources channel=" + ch + " bytes=" + packet + " buffers=1 size=" + bytes +
+      " handle=" + res + "\n" + armed(0, " frame=1") + armed(1, " frame=2") +
+      armed(1, " error=121") + "stop handle=" + res + "\nfree_resources handle=" + res +
+      "\nfree_channel channel=" + ch + "\nfree_bandwidth handle=" + bw +
+      "\nfree_resources handle=" + res + " error=87\nioctl code=0x222000 error=1\n";
   EXPECT_EQ(take_trace(ids[0], ucap_vcam_requests), expected);
   EXPECT_EQ(take_trace(ids[0], ucap_vcam_requests), "");  // read and cleared
 }

@@ -168,9 +168,7 @@ TEST_F(Records, FixedLengthRequestsAndUnknownCodes) {
 }
 
 TEST_F(Records, FrameBuffersAreTwoOwnedBlocksOfTheRequestedSize) {
-  std::vector<uint8_t> rec(24, 0);
-  put32(&rec[0], 4096);
-  put32(&rec[4], 4097);
+  std::vector<uint8_t> rec = record32(24, {4096, 4097});
   uint32_t err = 0;
   EXPECT_FALSE(dev->request(kFrameBuffer, rec, 24, &err));
   EXPECT_EQ(err, vcam::kErrInvalidParameter);
@@ -186,14 +184,10 @@ TEST_F(Records, FrameBuffersAreTwoOwnedBlocksOfTheRequestedSize) {
   std::memset(second, 2, 4096);
   EXPECT_EQ(vcam::frame_buffer_size(0), 4096u);
 
-  std::vector<uint8_t> same(24, 0);
-  put32(&same[0], 4096);
-  put32(&same[4], 4096);
+  std::vector<uint8_t> same = record32(24, {4096, 4096}), larger = record32(24, {8192, 8192});
   ASSERT_TRUE(dev->request(kFrameBuffer, same, 24, &err));
   EXPECT_EQ(get64(&same[8]), get64(&rec[8]));
-  put32(&same[0], 8192);
-  put32(&same[4], 8192);
-  EXPECT_FALSE(dev->request(kFrameBuffer, same, 24, &err));
+  EXPECT_FALSE(dev->request(kFrameBuffer, larger, 24, &err));
   std::vector<uint8_t> release(24, 0);
   ASSERT_TRUE(dev->request(kFrameBuffer, release, 24, &err));
   EXPECT_EQ(get64(&release[8]), 0u);

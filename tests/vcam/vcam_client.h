@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,12 +40,21 @@ inline void put64(uint8_t* p, uint64_t v) {
   put32(p, static_cast<uint32_t>(v));
   put32(p + 4, static_cast<uint32_t>(v >> 32));
 }
-inline uint32_t get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 inline uint64_t get64(const uint8_t* p) {
-  return get32(p) | static_cast<uint64_t>(get32(p + 4)) << 32;
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
+  return v;
+}
+// A request record of `size` bytes starting with the little-endian 32-bit `words`.
+inline std::vector<uint8_t> record32(size_t size, std::initializer_list<uint32_t> words) {
+  std::vector<uint8_t> r(size, 0);
+  size_t at = 0;
+  for (uint32_t w : words) put32(&r[at], w), at += 4;
+  return r;
+}
+// A record of `size` bytes starting with a 64-bit handle.
+inline std::vector<uint8_t> record64(size_t size, uint64_t handle) {
+  return record32(size, {static_cast<uint32_t>(handle), static_cast<uint32_t>(handle >> 32)});
 }
 
 // Every listed path of the interface class, in enumeration order.
@@ -93,17 +103,7 @@ class Device {
 
   // Read/write record of 44 or 168 bytes.
   std::vector<uint8_t> record(uint32_t address, uint32_t count) const {
-    std::vector<uint8_t> r(40 + count, 0);
-    put32(&r[0], 0);
-    put32(&r[4], 1);
-    r[8] = static_cast<uint8_t>(node);
-    r[9] = static_cast<uint8_t>(node >> 8);
-    r[12] = 0xFF;
-    r[13] = 0xFF;
-    put32(&r[16], address);
-    put32(&r[20], count);
-    put32(&r[24], count == 4 ? 0 : 128);
-    return r;
+    return record32(40 + count, {0, 1, node, 0xFFFF, address, count, count == 4 ? 0u : 128u});
   }
   bool request(uint32_t code, std::vector<uint8_t>& in, uint32_t out_len, uint32_t* err) {
     uint32_t got = 0;
@@ -153,11 +153,10 @@ class Device {
   uint32_t command(uint32_t address, uint32_t value, uint32_t busy) {
     EXPECT_TRUE(write(address, value));
     uint32_t v = 0;
-    int n = 0;
-    do {
+    for (int n = 0; n < 100 && (n == 0 || (v & busy) != 0); ++n) {
+      if (n > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       if (!read(address, &v)) return 0xFFFFFFFF;
-      if ((v & busy) != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    } while ((v & busy) != 0 && ++n < 100);
+    }
     return v;
   }
 
