@@ -132,11 +132,13 @@ struct CameraRecord {
   // the stream does, changed only by its transitions (core/acquisition_state.h) ----
   AcquisitionState acquisition;
 
-  // ---- the frame worker's hand-over (flow/frame_worker): a frame request is out or not,
-  // whatever the acquisition state (a stream has one out in every state but its checks'
-  // collection, an abort waits for it), so it is a flag of its own. The acquiring thread
-  // sets busy and the buffer selector before it starts the worker; the worker alone stores
-  // the request's result and then clears busy, so the result is read after busy fell ----
+  // ---- the frame worker's hand-over (flow/frame_worker): whether a frame request is out
+  // does not follow from the acquisition state (a stream in any of its states may have one
+  // out or not; an abort waits for it; an unfinished abort can leave one out), and the
+  // worker, which clears it, never changes the state: a flag of its own. The acquiring
+  // thread sets busy and the buffer selector before it starts the worker; the worker alone
+  // stores the request's result and then clears busy, so the result is read after busy
+  // fell ----
   std::atomic<int32_t> buffer_selector;
   std::atomic<int32_t> busy;          // 1: a frame request is pending
   std::atomic<int32_t> frame_result;  // code of the last frame request (0: the frame arrived)
