@@ -9,6 +9,7 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "core/acquisition_state.h"
 #include "core/color_table_types.h"
 #include "core/errors.h"
 #include "core/plan.h"
@@ -84,7 +85,6 @@ struct CameraRecord {
 
   // ---- trigger and shutter switches (settings) ----
   // The trigger switches may change while an acquisition reads them.
-  std::atomic<int32_t> fast_wait;
   std::atomic<int32_t> hardware_trigger;
   std::atomic<int32_t> trigger_polarity;
   int32_t shutter_enabled;
@@ -113,24 +113,35 @@ struct CameraRecord {
   int32_t binning;
   int32_t exposure;  // microseconds
 
-  // ---- transfer-active flag (device/transport) ----
+  // ---- transfer-active flag (device/transport: the transport's own, written under the camera
+  // lock; a transfer can stay set up after its acquisition has ended, until the next set-up
+  // or the close cleans it up) ----
   std::atomic<int32_t> transfer_active;
 
   // ---- image and frame rectangles (settings) ----
   Rect image_rect;
   Rect frame_rect;
 
-  // ---- switches and busy flags ----
+  // ---- switches ----
   int32_t black_ref_switch;
   int32_t white_ref_switch;
   int32_t black_ref_present;
   std::atomic<int32_t> color_processing;
+
+  // ---- acquisition state (flow, settings changes, close): who has the settings and what
+  // the stream does, changed only by its transitions (core/acquisition_state.h) ----
+  AcquisitionState acquisition;
+
+  // ---- the frame worker's hand-over (flow/frame_worker): whether a frame request is out
+  // does not follow from the acquisition state (a stream in any of its states may have one
+  // out or not; an abort waits for it; an unfinished abort can leave one out), and the
+  // worker, which clears it, never changes the state: a flag of its own. The acquiring
+  // thread sets busy and the buffer selector before it starts the worker; the worker alone
+  // stores the request's result and then clears busy, so the result is read after busy
+  // fell ----
   std::atomic<int32_t> buffer_selector;
-  std::atomic<int32_t> busy;  // acquisition busy: a frame transfer is pending
-  std::atomic<int32_t> fast_running;
-  std::atomic<int32_t> abort;
-  std::atomic<int32_t> frame_result;  // code of the last frame transfer (0: the frame arrived)
-  std::atomic<int32_t> holder;        // who holds the settings (Hold below): 0 nobody
+  std::atomic<int32_t> busy;          // 1: a frame request is pending
+  std::atomic<int32_t> frame_result;  // code of the last frame request (0: the frame arrived)
 
   // ---- white balance, color matrix ----
   double white_balance[3];
@@ -147,30 +158,15 @@ struct CameraRecord {
   CapturePlan stream_plan;
 };
 
-// Whether the camera's capture settings are in use: a frame transfer is pending, or a
-// fast acquisition runs (between its frames the busy flag is 0, but the transfer keeps
-// the geometry it was set up with).
-inline bool acquisition_running(const CameraRecord& cam) {
-  return cam.busy.load() != 0 || cam.fast_running.load() != 0;
-}
-
-// Holders of a camera's settings and tables. An acquisition (single shot, stream from its
-// start to its end, reference calculation) holds them while it reads them; a settings
-// change holds them while it writes them. One holder at a time, so a change made on another
-// thread never lands in the middle of an acquisition: it is refused (10) instead.
-inline constexpr int32_t kHeldByAcquisition = 1;
-inline constexpr int32_t kHeldByChange = 2;
-
-// A hold for the lifetime of the object, or after keep() until release_hold(); false
-// (nothing held) when another holder has the settings.
+// A claim of the camera's settings (idle -> `holder`, core/acquisition_state.h) for the
+// lifetime of the object, or after keep() until whoever ends the acquisition releases it;
+// false (nothing claimed) when somebody else has them.
 class Hold {
  public:
-  Hold(CameraRecord& cam, int32_t holder) noexcept : cam_(cam) {
-    int32_t nobody = 0;
-    taken_ = cam.holder.compare_exchange_strong(nobody, holder);
-  }
+  Hold(CameraRecord& cam, Acquisition holder) noexcept
+      : cam_(cam), holder_(holder), taken_(cam.acquisition.claim(holder)) {}
   ~Hold() {
-    if (taken_ && !kept_) cam_.holder.store(0);
+    if (taken_ && !kept_) cam_.acquisition.release(holder_);
   }
   Hold(const Hold&) = delete;
   Hold& operator=(const Hold&) = delete;
@@ -179,19 +175,18 @@ class Hold {
 
  private:
   CameraRecord& cam_;
-  bool taken_ = false;
+  Acquisition holder_;
+  bool taken_;
   bool kept_ = false;
 };
 
-inline void release_hold(CameraRecord& cam) { cam.holder.store(0); }
-
-// A settings change: `change()` runs under a change hold and the settings lock and gives
-// the code; 10, nothing changed, while another holder has the settings or an acquisition
-// runs.
+// A settings change: `change()` runs holding the settings (kChange) and the settings lock
+// and gives the code; 10, nothing changed, while somebody else has the settings or a frame
+// request is out.
 template <typename F>
 int32_t change_settings(CameraRecord& cam, F&& change) {
-  const Hold hold(cam, kHeldByChange);
-  if (!hold || acquisition_running(cam)) return err::kBusy;
+  const Hold hold(cam, Acquisition::kChange);
+  if (!hold || cam.busy.load() != 0) return err::kBusy;
   const std::lock_guard<std::shared_mutex> lock(cam.settings_lock);
   return change();
 }

@@ -24,8 +24,7 @@ void release_transfers() {
     CameraRecord& cam = s.table[i];
     if (cam.transfer_active.load() > 0) clean_up_transfer(cam);
     give_back_leftovers(cam);
-    cam.fast_running.store(0);
-    release_hold(cam);
+    cam.acquisition.reset();
   }
 }
 

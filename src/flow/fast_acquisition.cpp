@@ -20,49 +20,39 @@ namespace {
 constexpr uint32_t kAbortPollMs = 10;
 constexpr int32_t kStreamCancelAboveUs = 500000;  // an abort cancels exposures over 0.5 s
 
-// Values of the abort flag during a stream.
-constexpr int32_t kNoAbort = 0;
-constexpr int32_t kAborting = 1;
-// An abort that could not cancel its pending frame: the transfer is still set up, and the
-// next abort or start finishes it.
-constexpr int32_t kAbortUnfinished = 2;
-
-// Steps of an abort once it has been claimed and the stream marked stopped: cancel the
-// pending frame of a long or triggered exposure (short ones are let arrive), wait for the
-// worker, clean up.
+// Steps of an abort once it has the stream (kAborting): cancel the pending frame of a long
+// or triggered exposure (short ones are let arrive), wait for the worker, clean up. An
+// abort that cannot open the device to cancel leaves the stream kAbortUnfinished: 4.
 int32_t finish_abort(CameraRecord& cam) {
   if (cam.stream_plan.exposure > kStreamCancelAboveUs || cam.hardware_trigger != 0) {
     if (!cancel_exposure(cam)) {
-      cam.abort.store(kAbortUnfinished);
+      cam.acquisition.end_abort(false);
       return err::kAborted;
     }
   }
   bool cancelled = false;
   wait_for_frame(cam, kAbortPollMs, &cancelled);
   clean_up_transfer(cam);
-  cam.busy.store(0);
-  release_hold(cam);
-  cam.abort.store(kNoAbort);
+  cam.acquisition.end_abort(true);
   return err::kOk;
-}
-
-// Claims the abort flag from `from`.
-bool claim_abort(CameraRecord& cam, int32_t from) {
-  return cam.abort.compare_exchange_strong(from, kAborting);
 }
 
 }  // namespace
 
 int32_t start_fast_acquisition(CameraRecord& cam) {
-  if (cam.fast_running.load() != 0) return err::kBusy;
-  if (claim_abort(cam, kAbortUnfinished)) {
+  const Acquisition s = cam.acquisition.now();
+  if (s == Acquisition::kStream || s == Acquisition::kCheck || s == Acquisition::kAbortWaiting)
+    return err::kBusy;
+  if (cam.acquisition.resume_abort()) {
     const int32_t c = finish_abort(cam);
     if (c != 0) return c;
   }
   if (cam.busy.load() != 0) return err::kBusy;
-  if (cam.abort.load() != kNoAbort) return err::kAborted;
-  // The stream holds the settings from here to its end (last frame, abort, a stop).
-  Hold hold(cam, kHeldByAcquisition);
+  if (const Acquisition t = cam.acquisition.now();
+      t == Acquisition::kAborting || t == Acquisition::kAbortUnfinished)
+    return err::kAborted;  // an abort under way on another thread
+  // The stream has the settings from here to its end (last frame, abort, a stop).
+  Hold hold(cam, Acquisition::kStarting);
   if (!hold) return err::kBusy;
   CapturePlan plan = plan_of(cam, Pipeline::kStream);
   if (!combination_allowed(plan) || image_bytes(plan) == 0) {
@@ -84,9 +74,7 @@ int32_t start_fast_acquisition(CameraRecord& cam) {
   }
   cam.stream_plan = plan;
   cam.buffer_selector.store(0);
-  cam.fast_running.store(1);
   if (!start_frame_worker(cam)) {
-    cam.fast_running.store(0);
     if (closing_requested()) {  // no pass for the worker during a close
       clean_up_transfer(cam);
       return err::kNoCamera;
@@ -96,28 +84,29 @@ int32_t start_fast_acquisition(CameraRecord& cam) {
     return err::kFastThread;
   }
   hold.keep();
+  cam.acquisition.stream_started();
   return err::kOk;
 }
 
 int32_t fast_acquisition_ready(CameraRecord& cam, uint16_t* image, int32_t size, int32_t go_on) {
-  // Marked waiting before the abort flag is read: an abort claims its flag first and then
-  // waits for this one to drop, so the two can never both go on.
-  cam.fast_wait.store(1);
-  auto done = [&cam](int32_t result) {
-    cam.fast_wait.store(0);
-    return result;
-  };
-  if (cam.abort.load() != kNoAbort) return done(0);
-  if (cam.fast_running.load() == 0) return done(-err::kThread);
-  if (cam.busy.load() != 0) return done(0);
+  // An abort claims the stream first and then waits for a check under way to hand it over,
+  // so the two can never both go on.
+  if (Acquisition seen{}; !cam.acquisition.begin_check(&seen)) {
+    const bool aborting = seen == Acquisition::kAborting || seen == Acquisition::kAbortWaiting ||
+                          seen == Acquisition::kAbortUnfinished || seen == Acquisition::kCheck;
+    return aborting ? 0 : -err::kThread;
+  }
+  if (cam.busy.load() != 0) {
+    cam.acquisition.end_check(true);
+    return 0;
+  }
 
   // Ends the stream with a negated code, nothing written to the caller's buffer.
   auto stop = [&](int32_t code) {
-    cam.fast_running.store(0);
     const int32_t c = clean_up_transfer(cam);
-    release_hold(cam);
+    cam.acquisition.end_check(false);
     report(msg::kFastReadyError, cam.index, c != 0 ? c : -code);
-    return done(-code);
+    return -code;
   };
   const CapturePlan& plan = cam.stream_plan;
   const int32_t n = image_bytes(plan);
@@ -129,13 +118,14 @@ int32_t fast_acquisition_ready(CameraRecord& cam, uint16_t* image, int32_t size,
   if (go_on != 0) {
     cam.buffer_selector.store(1 - current);
     if (!start_frame_worker(cam)) {
-      // During a close the worker gets no pass; the close cleans the stream up.
-      if (closing_requested()) return done(-err::kNoCamera);
+      // The stream stays, without a frame under way: the application aborts it (during a
+      // close the worker gets no pass, and the close cleans the stream up).
+      cam.acquisition.end_check(true);
+      if (closing_requested()) return -err::kNoCamera;
       report(msg::kCreateThread, cam.index);
-      return done(-err::kThread);
+      return -err::kThread;
     }
   } else {
-    cam.fast_running.store(0);
     const int32_t c = clean_up_transfer(cam);
     if (c != 0) report(msg::kFastReadyErrorNoIndex, c);
   }
@@ -144,23 +134,22 @@ int32_t fast_acquisition_ready(CameraRecord& cam, uint16_t* image, int32_t size,
   const int32_t processed =
       process_frame(plan, frame, device::frame_buffer_bytes(cam), image, chain_inputs(cam));
   stores.unlock();
-  if (go_on == 0) release_hold(cam);  // the last frame is out: the stream has ended
-  return done(processed != 0 ? -err::kNoMemory : 1);
+  cam.acquisition.end_check(go_on != 0);  // with go_on 0 the last frame is out: the stream ends
+  return processed != 0 ? -err::kNoMemory : 1;
 }
 
 int32_t abort_fast_acquisition(CameraRecord& cam) {
-  if (!claim_abort(cam, kNoAbort)) {
-    // An abort that could not cancel its frame is tried again; one under way is not.
-    if (claim_abort(cam, kAbortUnfinished)) return finish_abort(cam);
-    return err::kAborted;
+  switch (cam.acquisition.claim_abort()) {
+    case AbortClaim::kNoStream: return err::kThread;
+    case AbortClaim::kUnderWay: return err::kAborted;
+    case AbortClaim::kAfterCheck:
+      while (cam.acquisition.now() == Acquisition::kAbortWaiting) platform::sleep_ms(kAbortPollMs);
+      // The check may have ended the stream itself (its last frame, a stop).
+      if (cam.acquisition.now() != Acquisition::kAborting) return err::kThread;
+      return finish_abort(cam);
+    case AbortClaim::kClaimed: return finish_abort(cam);
   }
-  while (cam.fast_wait.load() != 0) platform::sleep_ms(kAbortPollMs);
-  if (cam.fast_running.load() == 0) {
-    cam.abort.store(kNoAbort);
-    return err::kThread;
-  }
-  cam.fast_running.store(0);
-  return finish_abort(cam);
+  return err::kThread;
 }
 
 }  // namespace ucap::flow

@@ -104,8 +104,8 @@ int32_t bright_level(const int32_t* histogram, int64_t threshold) {
 }  // namespace
 
 int32_t calculate_black_ref(CameraRecord& cam, Progress progress) {
-  const Hold hold(cam, kHeldByAcquisition);
-  if (!hold || acquisition_running(cam)) return err::kBusy;
+  const Hold hold(cam, Acquisition::kShot);
+  if (!hold || cam.busy.load() != 0) return err::kBusy;
   const int32_t W = cam.sensor_width, H = cam.sensor_height;
   const size_t words = black_store_words(cam);
   platform::WorkBuffer work(words * sizeof(uint16_t));
@@ -181,8 +181,8 @@ int32_t CalculateWhiteRef(CameraRecord& cam, const uint16_t* sum, int32_t n) {
 }
 
 int32_t calculate_white_ref(CameraRecord& cam, Progress progress) {
-  const Hold hold(cam, kHeldByAcquisition);
-  if (!hold || acquisition_running(cam)) return err::kBusy;
+  const Hold hold(cam, Acquisition::kShot);
+  if (!hold || cam.busy.load() != 0) return err::kBusy;
   const size_t words = white_table_words(cam);
   {
     const std::lock_guard<std::shared_mutex> lock(cam.settings_lock);

@@ -30,8 +30,8 @@ int32_t failed(const CameraRecord& cam, int32_t code) {
 
 }  // namespace
 
-void WatchExposure(CameraRecord& cam, const CapturePlan& plan, Progress progress) {
-  if (progress.none() || cam.busy.load() == 0) return;
+bool WatchExposure(CameraRecord& cam, const CapturePlan& plan, Progress progress) {
+  if (progress.none() || cam.busy.load() == 0) return false;
   const int32_t exposure_ms = plan.exposure / 1000;
   const int32_t total = std::max(1, exposure_ms);
   // A triggered frame has no time-out and waits for the pulse however short the exposure.
@@ -39,19 +39,17 @@ void WatchExposure(CameraRecord& cam, const CapturePlan& plan, Progress progress
   int32_t elapsed = 0;
   while (true) {
     const int32_t r = progress.call(elapsed, total, kProgressPhase);
-    cam.abort.store(r);
     elapsed = std::min<int32_t>(exposure_ms, elapsed + kProgressPeriodMs);
     if (r != 0 && cancellable) {
       cancel_exposure(cam);
-      return;
+      return true;
     }
     if (closing_requested()) {
-      cam.abort.store(1);
       cancel_exposure(cam);
-      return;
+      return true;
     }
     platform::sleep_ms(kProgressPeriodMs);
-    if (cam.busy.load() == 0) return;
+    if (cam.busy.load() == 0) return r != 0;
   }
 }
 
@@ -62,7 +60,7 @@ int32_t shoot(CameraRecord& cam, CapturePlan plan, uint16_t* image, int32_t size
               Progress progress) {
   const int32_t n = image_bytes(plan);
   if (n == 0 || size < n || image == nullptr) return failed(cam, err::kBufferSize);
-  if (acquisition_running(cam)) return failed(cam, err::kBusy);
+  if (cam.busy.load() != 0) return failed(cam, err::kBusy);
   if (!combination_allowed(plan)) return failed(cam, err::kArgument);
 
   int32_t c = set_up_transfer(cam, plan);
@@ -72,7 +70,6 @@ int32_t shoot(CameraRecord& cam, CapturePlan plan, uint16_t* image, int32_t size
     return failed(cam, err::kArgument);
   }
 
-  cam.abort.store(0);
   cam.buffer_selector.store(0);
   if (!start_frame_worker(cam)) {
     // During a close the worker gets no pass: the camera is going away, no thread failed.
@@ -84,16 +81,12 @@ int32_t shoot(CameraRecord& cam, CapturePlan plan, uint16_t* image, int32_t size
     clean_up_transfer(cam);
     return err::kThread;
   }
-  WatchExposure(cam, plan, progress);
+  const bool stop_asked = WatchExposure(cam, plan, progress);
   bool cancelled = false;
   wait_for_frame(cam, kFramePollMs, &cancelled);
-  if (cancelled) cam.abort.store(1);
 
   c = clean_up_transfer(cam);
-  if (cam.abort.load() != 0) {
-    cam.abort.store(0);
-    return err::kAborted;
-  }
+  if (stop_asked || cancelled) return err::kAborted;
   // A frame that did not arrive explains a failing clean-up too (an unplugged camera).
   if (const int32_t missing = cam.frame_result.load(); missing != 0) return failed(cam, missing);
   if (c != 0) return failed(cam, c);
@@ -105,7 +98,7 @@ int32_t shoot(CameraRecord& cam, CapturePlan plan, uint16_t* image, int32_t size
 }  // namespace
 
 int32_t DoAcquisition(CameraRecord& cam, uint16_t* image, int32_t size, Progress progress) {
-  const Hold hold(cam, kHeldByAcquisition);
+  const Hold hold(cam, Acquisition::kShot);
   if (!hold) return failed(cam, err::kBusy);
   return shoot(cam, plan_of(cam, Pipeline::kSingleShot), image, size, progress);
 }
@@ -113,7 +106,7 @@ int32_t DoAcquisition(CameraRecord& cam, uint16_t* image, int32_t size, Progress
 int32_t getfullframe(CameraRecord& cam, uint16_t* buffer, int32_t ticks, Pipeline pipeline,
                      Progress progress) {
   int32_t r = err::kBusy;
-  if (!acquisition_running(cam)) {
+  if (cam.busy.load() == 0) {
     const int64_t sensor_bytes = int64_t{cam.sensor_width} * cam.sensor_height * 2;
     r = shoot(cam, full_frame_plan(cam, ticks, pipeline), buffer,
               static_cast<int32_t>(sensor_bytes), progress);

@@ -17,9 +17,10 @@ namespace ucap::flow {
 int32_t DoAcquisition(CameraRecord& cam, uint16_t* image, int32_t size, Progress progress);
 
 // Calls the progress callback every 50 ms of nominal exposure time until the frame has
-// arrived; keeps the last result in the abort flag and cancels the exposure on a request
-// to stop when the exposure is longer than 2 s or waits for a hardware trigger.
-void WatchExposure(CameraRecord& cam, const CapturePlan& plan, Progress progress);
+// arrived and cancels the exposure on a request to stop when the exposure is longer than
+// 2 s or waits for a hardware trigger. True when the shot is to be aborted: the last
+// result asked to stop, or a close cancelled the exposure.
+bool WatchExposure(CameraRecord& cam, const CapturePlan& plan, Progress progress);
 
 // The full sensor as grey words (sensor width x height words into `buffer`), exposed for
 // `ticks` reference ticks, without reference correction, through `pipeline` (kRawReference:

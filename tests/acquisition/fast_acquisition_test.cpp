@@ -1,6 +1,7 @@
 // Fast acquisition through the exports (a long stream, aborts, refusals while it runs) and
 // the transfers of single shots and streams that go wrong.
 #include <atomic>
+#include <thread>
 
 #include "acquisition_support.h"
 #include "vcam/probe.h"
@@ -81,7 +82,7 @@ TEST_P(FailedTransfer, LeavesTheBufferAlone) {
   EXPECT_EQ(r, f.result);
   EXPECT_TRUE(buffer.untouched());
   EXPECT_EQ(messages.lines().back(), f.message);
-  EXPECT_EQ(record().busy.load() + record().fast_running.load(), 0);
+  EXPECT_TRUE(record().busy.load() == 0 && record().acquisition.now() == ucap::Acquisition::kIdle);
   expect_no_transfer();
 }
 
@@ -137,6 +138,42 @@ TEST_F(FastAcquisition, RefusalsWhileTheStreamRuns) {
   EXPECT_TRUE(buffer.untouched());
   ASSERT_EQ(next_frame(buffer, 0), 1);
   EXPECT_EQ(buffer.image(), expected_image(ids[0], true, buffer.size() / 2));
+}
+
+// While a shot or a reference calculation has the camera (its progress callback waits),
+// another thread finds no stream to poll or abort and may start nothing.
+struct Held {
+  std::atomic<bool> holding{false}, asked{false};
+};
+int32_t hold_until_asked(int32_t, int32_t, int32_t, intptr_t user) {
+  auto* held = reinterpret_cast<Held*>(user);
+  held->holding.store(true);
+  eventually([held] { return held->asked.load(); });
+  return 0;
+}
+
+TEST_F(FastAcquisition, RefusalsWhileAShotOrAReferenceHasTheCamera) {
+  Buffer image(data_bytes(), 7), other(data_bytes(), 8);
+  for (const bool shot : {true, false}) {
+    Held held;
+    std::thread asker([&] {
+      eventually([&] { return held.holding.load(); });
+      EXPECT_EQ(UcapIsFastAcquisitionReady(other.data(), other.size(), 1), -11);
+      EXPECT_EQ(UcapAbortFastAcquisition(), 11);
+      EXPECT_EQ(UcapStartFastAcquisition(), 10);
+      EXPECT_EQ(UcapAcquisition(other.data(), other.size(), nullptr), 10);
+      EXPECT_EQ(UcapCalculateBlackRef(nullptr), 10);
+      EXPECT_EQ(UcapSetExposure(5000), 10);
+      held.asked.store(true);
+    });
+    const auto user = reinterpret_cast<intptr_t>(&held);
+    const int32_t r = shot ? UcapAcquisitionEx(image.data(), image.size(), &hold_until_asked, user)
+                           : UcapCalculateWhiteRefEx(&hold_until_asked, user);
+    asker.join();
+    EXPECT_TRUE(shot ? r == 0 : r != 10) << r;
+    EXPECT_TRUE(other.untouched());
+  }
+  expect_no_transfer();
 }
 
 // One thread polls the stream while another aborts it: the abort always wins cleanly.
