@@ -89,7 +89,7 @@ TEST_F(Camera, ApplyRefusesGeometryOrCodingTheCameraCannotTake) {
 
 TEST_F(Camera, TraceListsCarriedOutAccessesAndFollowsTheCopyRules) {
   attach("");
-  take_trace(0);
+  ucap_test::take_log(ucap_vcam_trace, 0);
   dev->open_access();
   uint8_t block[128] = {0xAB, 0xCD, 0xEF, 0x01};
   ASSERT_TRUE(dev->transfer(kWrite, kVendor + 0x80, 128, block, nullptr, nullptr));

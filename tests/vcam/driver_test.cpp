@@ -114,7 +114,7 @@ TEST_F(Records, MalformedReadWriteRecordsAreRefused) {
       EXPECT_EQ(err, c.in ? vcam::kErrInvalidParameter : vcam::kErrInvalidUserBuffer) << c.what;
     }
   }
-  EXPECT_EQ(take_trace(0), "");  // nothing reached the camera
+  EXPECT_EQ(ucap_test::take_log(ucap_vcam_trace, 0), "");  // nothing reached the camera
 }
 
 TEST_F(Records, FixedLengthRequestsAndUnknownCodes) {

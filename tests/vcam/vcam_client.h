@@ -157,11 +157,6 @@ class Device {
   vcam::Handle h_ = vcam::kInvalidHandle;
 };
 
-// Returns and clears a camera's register trace (or, with ucap_vcam_requests, its request log).
-inline std::string take_trace(int id, int (*log)(int, char*, int) = ucap_vcam_trace) {
-  return ucap_test::take_log(log, id);
-}
-
 // Path of the attached camera with this id field, as the driver lists it.
 inline std::string path_of_id(const std::string& id_field) {
   return "\\\\?\\1394#vela_optic&tessera_lx20#" + id_field +
