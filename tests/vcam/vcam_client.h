@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "support/trace.h"
@@ -35,10 +36,6 @@ inline uint32_t mode_block(int m) {
 
 inline void put32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-inline void put64(uint8_t* p, uint64_t v) {
-  put32(p, static_cast<uint32_t>(v));
-  put32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 inline uint64_t get64(const uint8_t* p) {
   uint64_t v = 0;
@@ -139,12 +136,6 @@ class Device {
                           static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
     return transfer(kWrite, address, 4, b, nullptr, err);
   }
-  bool block_read(uint32_t address, uint8_t* out, uint32_t* err = nullptr) {
-    return transfer(kRead, address, 128, nullptr, out, err);
-  }
-  bool block_write(uint32_t address, const uint8_t* data, uint32_t* err = nullptr) {
-    return transfer(kWrite, address, 128, data, nullptr, err);
-  }
   void open_access() {
     ASSERT_TRUE(write(kVendor, 0x0007C2A5));
     ASSERT_TRUE(write(kVendor + 4, 0xFFF));
@@ -166,15 +157,9 @@ class Device {
   vcam::Handle h_ = vcam::kInvalidHandle;
 };
 
-// Returns and clears a camera's register trace (or, with ucap_vcam_requests, its request log).
-inline std::string take_trace(int id, int (*log)(int, char*, int) = ucap_vcam_trace) {
-  return ucap_test::take_log(log, id);
-}
-
-// Path of attached camera `id` as the driver lists it (the id-th matching path in attach order).
-inline std::string path_of_id(const std::string& id_field,
-                              const char* vm = "vela_optic&tessera_lx20") {
-  return std::string("\\\\?\\1394#") + vm + "#" + id_field +
+// Path of the attached camera with this id field, as the driver lists it.
+inline std::string path_of_id(const std::string& id_field) {
+  return "\\\\?\\1394#vela_optic&tessera_lx20#" + id_field +
          "#{c459df55-db08-11d1-b009-00a0c9081ff6}";
 }
 
