@@ -1,7 +1,4 @@
-// The capture settings through the exports, against the default virtual camera (2584 x 1936,
-// modes 0 and 2 at sensor size): resolution, pixel depth, binning, image and frame rectangles
-// and data size; exposure, shutter control word, shutter delays (against the register trace)
-// and packing. (Trigger and blemish switches: the export checks.)
+// Capture settings through the exports against the default virtual camera (2584 x 1936).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,7 +22,6 @@ constexpr int32_t kH = 1936;
 using R = std::array<int32_t, 4>;
 R of(const UcapRect& r) { return R{r.left, r.top, r.right, r.bottom}; }
 
-// The image or frame rectangle as the export reports it.
 R current(int32_t (*get)(UcapRect*)) {
   UcapRect r{-1, -1, -1, -1};
   EXPECT_EQ(get(&r), 0);
@@ -39,10 +35,8 @@ R sensor_rect() {
 
 class GeometryTest : public CameraTest {};
 
-// Steps in order: a setter, its value, the code, then the resolution, depth and binning.
-// Refused values change nothing (resolution 0 takes binning 1 only; the resolution's range
-// is checked unsigned); a depth change moves the binning at half resolution only (3 <-> 2,
-// 5 <-> 4); the depth is not checked against the resolution.
+// Steps: setter, value, code, then resolution, depth and binning. Refused values change
+// nothing; a depth change moves the binning at half resolution only (3 <-> 2, 5 <-> 4).
 TEST_F(GeometryTest, ResolutionDepthAndBinningSteps) {
   const auto res = UcapSetResolution, bits = UcapSetBitsPerPixel, bin = UcapSetBinning;
   const struct {
@@ -69,6 +63,11 @@ TEST_F(GeometryTest, ResolutionDepthAndBinningSteps) {
         << s.value;
   }
   EXPECT_EQ(UcapmGetCurrentBitsPerPixel(0), 12);
+  // A frame spanning the whole 32-bit range has no width that 32 bits can hold.
+  const UcapRect wide{INT_MIN, 0, INT_MAX, 16};
+  ASSERT_EQ(UcapSetBinning(1) + UcapSetFrameSize(&wide), 0);
+  int32_t w = 0, h = 0;
+  EXPECT_EQ(UcapGetCurrentDataSize(&w, &h), 8);
 }
 
 TEST_F(GeometryTest, AllowedDepthsAndFactorsFollowTheResolution) {
@@ -99,11 +98,9 @@ TEST_F(GeometryTest, AllowedDepthsAndFactorsFollowTheResolution) {
   }
 }
 
-// Requests in order on one camera. Each row brings resolution, depth and binning to its
-// values, then makes its request: 'i' image size, 'f' frame size (without a rectangle: the
-// reference size), or 'b' the binning itself, which applies the image rectangle again as
-// frame. Then it checks the answer, the image rectangle in sensor pixels as the capture
-// set-up will receive it, and where given the image size, the frame size and the data size.
+// Each row sets resolution, depth and binning, makes its request ('i' image size, 'f' frame
+// size, 'b' binning, which applies the image rectangle again as frame) and checks the code,
+// the sensor rectangle and, where given, image, frame and data size.
 TEST_F(GeometryTest, RectanglesAlignToTheModeAndAreCheckedAgainstIt) {
   const R n{-1, -1, -1, -1};  // not checked
   const UcapRect* none = nullptr;
@@ -177,21 +174,21 @@ TEST_F(GeometryTest, RectanglesAlignToTheModeAndAreCheckedAgainstIt) {
   }
 }
 
-TEST_F(GeometryTest, DataSizeBeyondThirtyTwoBitsIsRefused) {
-  // A frame spanning the whole 32-bit range has no width that 32 bits can hold.
-  const UcapRect wide{INT_MIN, 0, INT_MAX, 16};
-  ASSERT_EQ(UcapSetFrameSize(&wide), 0);
-  int32_t w = 0, h = 0;
-  EXPECT_EQ(UcapGetCurrentDataSize(&w, &h), 8);
-}
-
 class TwoCameraGeometryTest : public CameraTest {
  protected:
-  std::vector<std::string> cameras() const override { return {"", "output=0:1300x1030"}; }
+  std::vector<std::string> cameras() const override { return {"", "output=0:1300x1030 packing=0"}; }
 };
 
-TEST_F(TwoCameraGeometryTest, EachIndexHasItsOwnSettings) {
+// Resolution values: the sensor size, half of it at resolution 1, where a camera whose mode
+// 0 puts out another size gives half of that; packing is refused where mode 0 cannot pack.
+TEST_F(TwoCameraGeometryTest, EachIndexHasItsOwnSettingsAndResolutionValues) {
   ASSERT_EQ(UcapGetNumberofCameras(), 2);
+  // Which of the two attached cameras is camera 1 follows the discovery order.
+  const int32_t other = ucap::camera(0)->modes[0].output_width == 1300 ? 0 : 1, plain = 1 - other;
+  EXPECT_EQ(UcapmEnablePacking(other, 1), 8);
+  EXPECT_EQ(UcapmEnablePacking(other, 0), 0);
+  EXPECT_EQ(UcapmEnablePacking(other, 1), 8);
+  EXPECT_EQ(ucap::camera(other)->packing, 0);
   ASSERT_EQ(UcapmSetResolution(1, 2), 0);
   ASSERT_EQ(UcapmSetBinning(1, 4), 0);
   EXPECT_EQ(UcapmGetCurrentResolution(1), 2);
@@ -200,26 +197,18 @@ TEST_F(TwoCameraGeometryTest, EachIndexHasItsOwnSettings) {
   ucap::camera(1)->busy.store(1);
   EXPECT_EQ(UcapmSetResolution(1, 0), 10);
   EXPECT_EQ(UcapSetResolution(1), 0);  // camera 0 is not busy
-}
-
-// Resolution values: the sensor size, half of it at resolution 1; there, a camera whose
-// mode 0 puts out another size gives half of that. The third value is the resolution.
-TEST_F(TwoCameraGeometryTest, ResolutionValues) {
-  // Which of the two attached cameras is camera 1 follows the discovery order.
-  const int32_t other = ucap::camera(0)->modes[0].output_width == 1300 ? 0 : 1, plain = 1 - other;
-  const struct {
-    int32_t index, resolution, w, h;
-  } rows[] = {{plain, 0, kW, kH},
-              {plain, 1, kW / 2, kH / 2},
-              {plain, 2, kW, kH},
-              {plain, 3, kW, kH},
-              {other, 1, 650, 515}};
-  for (const auto& r : rows) {
+  ucap::camera(1)->busy.store(0);
+  const int32_t rows[][4] = {{plain, 0, kW, kH},
+                             {plain, 1, kW / 2, kH / 2},
+                             {plain, 2, kW, kH},
+                             {plain, 3, kW, kH},
+                             {other, 1, 650, 515}};
+  for (const auto& [index, resolution, rw, rh] : rows) {
     int32_t w = 0, h = 0, third = -1;
-    ASSERT_EQ(r.index == 0 ? UcapGetResolutionValues(r.resolution, &w, &h, &third)
-                           : UcapmGetResolutionValues(r.index, r.resolution, &w, &h, &third),
+    ASSERT_EQ(index == 0 ? UcapGetResolutionValues(resolution, &w, &h, &third)
+                         : UcapmGetResolutionValues(index, resolution, &w, &h, &third),
               0);
-    EXPECT_EQ((R{r.index, w, h, third}), (R{r.index, r.w, r.h, r.resolution}));
+    EXPECT_EQ((R{index, w, h, third}), (R{index, rw, rh, resolution}));
   }
   int32_t w = 0, h = 0, third = 0;
   EXPECT_EQ(UcapGetResolutionValues(4, &w, &h, &third), 8);
@@ -312,18 +301,6 @@ TEST_F(ExposureTest, FailedWritesReport27AndKeepTheNewValues) {
   ASSERT_EQ(ucap_vcam_set(ids[0], "fail_write=vendor+0:1000:31"), 0);  // no vendor access
   EXPECT_EQ(UcapShutterControl(1, 1), 27);
   EXPECT_TRUE(shutter_words().empty());
-}
-
-class NoPackingTest : public CameraTest {
- protected:
-  std::vector<std::string> cameras() const override { return {"packing=0"}; }
-};
-
-TEST_F(NoPackingTest, PackingRefusedWhenModeZeroCannotPack) {
-  EXPECT_EQ(UcapmEnablePacking(0, 1), 8);
-  EXPECT_EQ(UcapmEnablePacking(0, 0), 0);
-  EXPECT_EQ(UcapmEnablePacking(0, 1), 8);
-  EXPECT_EQ(ucap::camera(0)->packing, 0);
 }
 
 }  // namespace
