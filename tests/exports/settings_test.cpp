@@ -112,8 +112,7 @@ TEST_F(GeometryTest, RectanglesAlignToTheModeAndAreCheckedAgainstIt) {
     R sensor, image, frame;
     int32_t data_w, data_h;  // -1: not checked
   } steps[] = {
-      // Full resolution: multiples of four; the caller's values are checked against the mode
-      // size before alignment; negative values are truncated toward zero.
+      // Full resolution: checked against the mode, then multiples of four (toward zero).
       {0, 36, 1, 'i', &first, 0, {0, 0, 100, 200}, {0, 0, 100, 200}, {0, 0, 100, 200}, -1, -1},
       {0, 36, 1, 'i', &wide, 8, {0, 0, 100, 200}, n, {0, 0, 100, 200}, -1, -1},
       {0, 36, 1, 'i', &high, 8, {0, 0, 100, 200}, n, n, -1, -1},
@@ -122,14 +121,12 @@ TEST_F(GeometryTest, RectanglesAlignToTheModeAndAreCheckedAgainstIt) {
       // The frame is stored as given, not checked against the sensor, and aligned for the image.
       {0, 36, 1, 'f', &frame, 0, {0, 4, 1000, 800}, n, {3, 5, 1001, 803}, -1, -1},
       {0, 36, 1, 'f', &odd, 0, {-4, -8, 9000, 9000}, n, {-5, -9, 9000, 9000}, -1, -1},
-      // Half resolution: binned half pixels; 646 * 4 = 2584 fits, 647 * 4 does not; products
-      // beyond 32 bits are refused, not wrapped.
+      // Half resolution: binned half pixels; 646 * 4 fits, 647 * 4 and 32-bit overflow do not.
       {1, 12, 2, 'i', &half, 0, {40, 40, 400, 320}, {10, 10, 100, 80}, {40, 40, 400, 320}, 90, 70},
       {1, 12, 2, 'i', &half_edge, 0, {0, 0, kW, kH}, n, n, -1, -1},
       {1, 12, 2, 'i', &half_beyond, 8, {0, 0, kW, kH}, n, n, -1, -1},
       {1, 12, 2, 'i', &huge, 8, {0, 0, kW, kH}, n, n, -1, -1},
-      // Binned full resolution: multiples of twice the factor (15 -> 12, 21 -> 18, 303 -> 300,
-      // 297 -> 294); 2586 > 2584; 2583 -> 2580, 1935 -> 1932.
+      // Binned full resolution: multiples of twice the factor; 2586 > 2584; 2583 -> 2580.
       {2, 36, 3, 'i', &binned, 0, {12, 18, 300, 294}, {4, 6, 100, 98}, n, 96, 92},
       {2, 36, 3, 'i', &binned_beyond, 8, {12, 18, 300, 294}, n, n, -1, -1},
       {2, 36, 3, 'i', &binned_edge, 0, {0, 0, 2580, 1932}, n, n, -1, -1},
