@@ -78,16 +78,14 @@ TEST_F(GeometryTest, AllowedDepthsAndFactorsFollowTheResolution) {
     int32_t out = -1;
     for (int32_t i = 0; i < 3; ++i)
       EXPECT_EQ(UcapHasBitsPerPixel(12 * (i + 1)), rows[r][i] - '0') << r;
-    EXPECT_EQ(UcapmHasBitsPerPixel(0, 12, &out), 0);
-    EXPECT_EQ(out, rows[r][0] - '0');
+    EXPECT_EQ(UcapmHasBitsPerPixel(0, 12, &out) == 0 ? out : -1, rows[r][0] - '0');
     for (int32_t bits : {36, 12}) {
       ASSERT_EQ(UcapSetBitsPerPixel(bits), 0);
       ASSERT_EQ(UcapSetBinning(1), 0);
       for (int32_t f = 0; f <= 6; ++f) {
         const int want = rows[r][(bits == 36 ? 4 : 12) + f] - '0';
         EXPECT_EQ(UcapHasBinning(f), want) << r << " " << bits << " " << f;
-        EXPECT_EQ(UcapmHasBinning(0, f, &out), 0);
-        EXPECT_EQ(out, want);
+        EXPECT_EQ(UcapmHasBinning(0, f, &out) == 0 ? out : -1, want);
       }
     }
   }
@@ -237,8 +235,7 @@ TEST_F(ExposureTest, RangeAndStoredValue) {
   EXPECT_EQ(UcapGetCurrentExposure(), 251);
   EXPECT_EQ(UcapmSetExposure(0, 60000000), 0);
   int32_t us = 0;
-  EXPECT_EQ(UcapmGetCurrentExposure(0, &us), 0);
-  EXPECT_EQ(us, 60000000);
+  EXPECT_EQ(UcapmGetCurrentExposure(0, &us) == 0 ? us : -1, 60000000);
   EXPECT_EQ(UcapSetExposure(250), 0);
   EXPECT_EQ(trace(ids[0]), "");  // nothing reaches the camera before the next capture
 }
