@@ -95,7 +95,6 @@ TEST_F(StoresExportTest, BlackReferenceAndWhiteTableRoundTrip) {
   EXPECT_EQ(UcapmGetCurrentBlackRef(0, &value) == 0 ? value : -1, 1);
   EXPECT_EQ(UcapGetCurrentBlackRef(), 1);
   EXPECT_EQ(UcapRestoreBlackRef(reference.data(), kBlackBytes + 2), 8);
-  // The white table.
   std::vector<uint16_t> out(kWhiteWords, 1);
   EXPECT_EQ(UcapmGetWhiteTable(0, out.data()), 8);
   EXPECT_EQ(UcapSetWhiteRef(1), 8);

@@ -91,9 +91,8 @@ TEST_F(GeometryTest, AllowedDepthsAndFactorsFollowTheResolution) {
   }
 }
 
-// Each row sets resolution, depth and binning, makes its request ('i' image size, 'f' frame
-// size, 'b' binning, which applies the image rectangle again as frame) and checks the code,
-// the sensor rectangle and, where given, image, frame and data size.
+// Each row sets resolution, depth and binning, requests 'i' image size, 'f' frame size or 'b'
+// binning, and checks code, sensor rectangle and, where given, image, frame and data size.
 TEST_F(GeometryTest, RectanglesAlignToTheModeAndAreCheckedAgainstIt) {
   const R n{-1, -1, -1, -1};  // not checked
   const UcapRect* none = nullptr;
@@ -241,8 +240,7 @@ TEST_F(ExposureTest, RangeAndStoredValue) {
 }
 
 TEST_F(ExposureTest, ShutterDelaysAndSwitchesReachTheCameraAsTicksWithTheirSigns) {
-  // Shutter enabled and level 0 from the start values; quotients toward zero.
-  // Below one tick (249) no sign bit either.
+  // Enabled and level 0 from the start; quotients toward zero; below one tick no sign bit.
   const int64_t delays[][3] = {{1000, -500, kOpenPositive | kCloseNegative | (4u << 12) | 2u},
                                {-1023999, 1023999, (4095u << 12) | 4095u},
                                {1023999, 0, kOpenPositive | (4095u << 12)},

@@ -100,8 +100,7 @@ TEST(ColorWhiteBalance, StoresTheCallersDoublesAndBuildsFromSinglePrecision) {
   EXPECT_EQ(cam->tables.gain[ucap::kRed][32], 32);
 }
 
-// No finite gain or coefficient, or a singular matrix with color processing: refused, and
-// values, matrix and tables stay.
+// No finite gain or coefficient, or a singular matrix in use: refused, and nothing changes.
 TEST(ColorSetters, RefusedValuesChangeNothing) {
   auto cam = default_camera();
   ASSERT_EQ(ucap::set_color_saturation(*cam, 2.0, 1.0, 1.0), 0);
