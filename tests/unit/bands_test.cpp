@@ -1,5 +1,4 @@
-// The row-band pool: bands cover every item once, and the split stages give the images
-// of the single-threaded run.
+// The row-band pool: bands cover every item once; split stages give the single-threaded images.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -20,11 +19,7 @@ void set_threads(const char* value) {
 #ifdef _WIN32
   _putenv_s("UCAP_THREADS", value);  // an empty value removes the variable
 #else
-  if (*value != '\0') {
-    setenv("UCAP_THREADS", value, 1);
-  } else {
-    unsetenv("UCAP_THREADS");
-  }
+  *value != '\0' ? setenv("UCAP_THREADS", value, 1) : unsetenv("UCAP_THREADS");
 #endif
 }
 

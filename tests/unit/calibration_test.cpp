@@ -1,6 +1,4 @@
-// Color tables: channel gain tables, color matrix from saturation, matrix term tables,
-// output table, and the white-balance setters on a camera record; the sensor geometries the
-// reference stores can hold, also those that start-up never lets through.
+// Color tables and white-balance setters on a camera record; the sensors the stores can hold.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -29,15 +27,16 @@ std::vector<uint16_t> gains_of(const ColorTables& t) {
 std::vector<uint16_t> terms_of(const ColorTables& t) {
   return std::vector<uint16_t>(&t.term[0][0], &t.term[0][0] + 9 * ucap::kTableSize);
 }
+std::vector<double> white_of(const ucap::CameraRecord& cam) {
+  return {cam.white_balance[0], cam.white_balance[1], cam.white_balance[2]};
+}
 
 TEST(ColorDefaults, GainTablesFollowTheDefaultWhiteBalance) {
   auto cam = default_camera();
   const ColorTables& t = cam->tables;
   // Green has the greatest response: gain 1, the identity.
   for (int i = 0; i < ucap::kTableSize; ++i) ASSERT_EQ(t.gain[ucap::kGreen][i], i) << i;
-  // Red gain 1.93 / 1.37 and blue gain 1.93, around the black level with rounding
-  // (968 * 1.4088 + 32.5 = 1396.18; 1968 * 1.93 + 32.5 = 3830.74), clamped at 4095; gains
-  // above 1 push samples below the black level to 0 (-17 * 1.93 + 32.5 = -0.31).
+  // Red 1.93 / 1.37, blue 1.93 around the black level, rounded: 968 * 1.4088 + 32.5 = 1396.18.
   const int rows[][3] = {
       {ucap::kRed, 0, 0},        {ucap::kRed, 32, 32},      {ucap::kRed, 33, 33},
       {ucap::kRed, 1000, 1396},  {ucap::kRed, 4095, 4095},  {ucap::kBlue, 32, 32},
@@ -87,42 +86,26 @@ TEST(ColorTermTables, SaturationBlendsIdentityAndDefaultPerRow) {
   for (int k = 0; k < 9; ++k) EXPECT_EQ(cam->color_matrix[k], ucap::kDefaultColorMatrix[k]);
 }
 
-TEST(ColorTermTables, SaturationWithNoFiniteCoefficientIsRefused) {
-  auto cam = default_camera();
-  ASSERT_EQ(ucap::set_color_saturation(*cam, 2.0, 1.0, 1.0), 0);
-  const auto terms = terms_of(cam->tables);
-  const double matrix0 = cam->color_matrix[0];
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const double inf = std::numeric_limits<double>::infinity();
-  EXPECT_EQ(ucap::set_color_saturation(*cam, nan, 1.0, 1.0), 8);
-  EXPECT_EQ(ucap::set_color_saturation(*cam, 1.0, inf, 1.0), 8);
-  EXPECT_EQ(ucap::set_color_saturation(*cam, 1.0, 1.0, 1.5e308), 8);
-  EXPECT_EQ(cam->saturation[0], 2.0);
-  EXPECT_EQ(cam->color_matrix[0], matrix0);
-  EXPECT_EQ(terms_of(cam->tables), terms);
-}
-
 TEST(ColorWhiteBalance, StoresTheCallersDoublesAndBuildsFromSinglePrecision) {
   auto cam = default_camera();
   ASSERT_EQ(ucap::set_white_balance(*cam, 1.1, 1.2, 1.3), 0);
-  EXPECT_EQ(cam->white_balance[0], 1.1);
-  EXPECT_EQ(cam->white_balance[1], 1.2);
-  EXPECT_EQ(cam->white_balance[2], 1.3);
-  // The rebuild itself takes values as they are: 1e-50 is no zero there.
+  EXPECT_EQ(white_of(*cam), (std::vector<double>{1.1, 1.2, 1.3}));
+  // The rebuild takes 1e-50 as it is, stores nothing, and clips all red but the black level.
   const double tiny[3] = {1e-50, 1.0, 1.0};
   EXPECT_EQ(ucap::set_white(*cam, tiny), 0);
-  EXPECT_EQ(cam->white_balance[0], 1.1);  // the rebuild stores nothing
-  // Red responds 1e50 times less than the others: its gain clips everything but the
-  // black level itself.
+  EXPECT_EQ(cam->white_balance[0], 1.1);
   EXPECT_EQ(cam->tables.gain[ucap::kGreen][100], 100);
   EXPECT_EQ(cam->tables.gain[ucap::kRed][33], 4095);
   EXPECT_EQ(cam->tables.gain[ucap::kRed][31], 0);
   EXPECT_EQ(cam->tables.gain[ucap::kRed][32], 32);
 }
 
-TEST(ColorWhiteBalance, ValuesWithNoFiniteGainAreRefused) {
+// No finite gain or coefficient, or a singular matrix in use: refused, and nothing changes.
+TEST(ColorSetters, RefusedValuesChangeNothing) {
   auto cam = default_camera();
-  const auto gains = gains_of(cam->tables);
+  ASSERT_EQ(ucap::set_color_saturation(*cam, 2.0, 1.0, 1.0), 0);
+  const auto gains = gains_of(cam->tables), terms = terms_of(cam->tables);
+  const std::vector<double> matrix(cam->color_matrix, cam->color_matrix + 9);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   const double bad[][3] = {
@@ -132,18 +115,27 @@ TEST(ColorWhiteBalance, ValuesWithNoFiniteGainAreRefused) {
   EXPECT_EQ(ucap::set_white_balance(*cam, 1e-50, 1.0, 1.0), 5);  // zero in single precision
   EXPECT_EQ(ucap::set_white_balance(*cam, 1.0, 0.0, 1.0), 5);
   EXPECT_EQ(ucap::set_image_white_balance(*cam, 0.0, 1.0, 1.0), 5);
-  EXPECT_EQ(cam->white_balance[0], 1.37);
-  EXPECT_EQ(cam->white_balance[1], 1.93);
-  EXPECT_EQ(cam->white_balance[2], 1.0);
+  EXPECT_EQ(ucap::set_color_saturation(*cam, nan, 1.0, 1.0), 8);
+  EXPECT_EQ(ucap::set_color_saturation(*cam, 1.0, inf, 1.0), 8);
+  EXPECT_EQ(ucap::set_color_saturation(*cam, 1.0, 1.0, 1.5e308), 8);
+  EXPECT_EQ(cam->saturation[0], 2.0);
+  EXPECT_EQ(std::vector<double>(cam->color_matrix, cam->color_matrix + 9), matrix);
+  cam->color_processing = 1;
+  const double singular[9] = {1, 2, 3, 2, 4, 6, 0, 1, 1};
+  std::copy(singular, singular + 9, cam->color_matrix);
+  EXPECT_EQ(ucap::set_image_white_balance(*cam, 1.0, 1.0, 1.0), 5);
+  EXPECT_EQ(white_of(*cam), (std::vector<double>{1.37, 1.93, 1.0}));
   EXPECT_EQ(gains_of(cam->tables), gains);
+  EXPECT_EQ(terms_of(cam->tables), terms);
+  cam->color_processing = 0;  // off, the matrix plays no part
+  EXPECT_EQ(ucap::set_image_white_balance(*cam, 1.0, 1.0, 1.0), 0);
 }
 
 TEST(ColorImageWhiteBalance, MeasurementsMultiplyTheResponse) {
   auto cam = default_camera();
   ASSERT_EQ(ucap::set_image_white_balance(*cam, 2.0, 0.5, 1.5), 0);
-  EXPECT_EQ(cam->white_balance[0], 2.0 * static_cast<double>(1.37f));
-  EXPECT_EQ(cam->white_balance[1], 0.5 * static_cast<double>(1.93f));
-  EXPECT_EQ(cam->white_balance[2], 1.5);
+  EXPECT_EQ(white_of(*cam), (std::vector<double>{2.0 * static_cast<double>(1.37f),
+                                                 0.5 * static_cast<double>(1.93f), 1.5}));
   // Red now has the greatest response: its gain is 1.
   for (int i = 0; i < ucap::kTableSize; ++i) ASSERT_EQ(cam->tables.gain[ucap::kRed][i], i);
 }
@@ -164,50 +156,23 @@ TEST(ColorImageWhiteBalance, WithColorProcessingTheMatrixIsInvertedFirst) {
   }
 }
 
-TEST(ColorImageWhiteBalance, SingularMatrixIsRefusedAndChangesNothing) {
-  auto cam = default_camera();
-  cam->color_processing = 1;
-  const double singular[9] = {1, 2, 3, 2, 4, 6, 0, 1, 1};
-  std::copy(singular, singular + 9, cam->color_matrix);
-  const auto gains = gains_of(cam->tables);
-  const auto terms = terms_of(cam->tables);
-  EXPECT_EQ(ucap::set_image_white_balance(*cam, 1.0, 1.0, 1.0), 5);
-  EXPECT_EQ(cam->white_balance[0], 1.37);
-  EXPECT_EQ(gains_of(cam->tables), gains);
-  EXPECT_EQ(terms_of(cam->tables), terms);
-  // Off, the matrix plays no part.
-  cam->color_processing = 0;
-  EXPECT_EQ(ucap::set_image_white_balance(*cam, 1.0, 1.0, 1.0), 0);
-}
-
+// Taller than wide, the row-offset row cannot hold H values.
 TEST(Stores, HoldOnlySensorsNoWiderOrTallerThanTheRecordAndNoTallerThanWide) {
-  const struct {
-    int32_t w, h;
-    bool fits;
-  } sensors[] = {
-      {40, 48, false},  // taller than wide: the row-offset row cannot hold H values
-      {48, 48, true},
-      {2, 1, true},
-      {1, 1, true},
-      {4, 0, false},
-      {ucap::kMaxSensorWidth + 2, 2, false},
-      {ucap::kMaxSensorWidth, ucap::kMaxSensorHeight, true},
-      {ucap::kMaxSensorWidth, ucap::kMaxSensorHeight + 2, false},
-  };
+  const int32_t W = ucap::kMaxSensorWidth, H = ucap::kMaxSensorHeight;
+  const int32_t sensors[][3] = {{40, 48, 0}, {48, 48, 1},   {2, 1, 1}, {1, 1, 1},
+                                {4, 0, 0},   {W + 2, 2, 0}, {W, H, 1}, {W, H + 2, 0}};
   auto cam = std::make_unique<ucap::CameraRecord>();
-  const std::vector<uint16_t> data(
-      static_cast<size_t>(ucap::kMaxSensorWidth) * (ucap::kMaxSensorHeight + 2), 7);
-  for (const auto& s : sensors) {
-    cam->sensor_width = s.w;
-    cam->sensor_height = s.h;
+  const std::vector<uint16_t> data(static_cast<size_t>(W) * (H + 2), 7);
+  for (const auto& [w, h, fits] : sensors) {
+    SCOPED_TRACE(testing::Message() << w << "x" << h);
+    cam->sensor_width = w;
+    cam->sensor_height = h;
     cam->black_ref_present = cam->white_ref_present = 0;
-    const int32_t bytes = (s.h + 2) * s.w * 2;
-    EXPECT_EQ(ucap::black_store_words(*cam), s.fits ? static_cast<size_t>(bytes / 2) : 0u)
-        << s.w << "x" << s.h;
-    EXPECT_EQ(ucap::restore_black_ref(*cam, data.data(), bytes), s.fits ? 0 : 8)
-        << s.w << "x" << s.h;
-    EXPECT_EQ(ucap::set_white_table(*cam, data.data()), s.fits ? 0 : 8) << s.w << "x" << s.h;
-    EXPECT_EQ(cam->black_ref_present + cam->white_ref_present, s.fits ? 2 : 0) << s.w << "x" << s.h;
+    const int32_t bytes = (h + 2) * w * 2;
+    EXPECT_EQ(ucap::black_store_words(*cam), fits ? static_cast<size_t>(bytes / 2) : 0u);
+    EXPECT_EQ(ucap::restore_black_ref(*cam, data.data(), bytes), fits ? 0 : 8);
+    EXPECT_EQ(ucap::set_white_table(*cam, data.data()), fits ? 0 : 8);
+    EXPECT_EQ(cam->black_ref_present + cam->white_ref_present, fits ? 2 : 0);
   }
 }
 

@@ -18,8 +18,7 @@ inline std::unique_ptr<ucap::ColorTables> identity_gains() {
   return t;
 }
 
-// A color image whose word 1 holds the mosaic (row-major, width w) and whose other words
-// hold rubbish.
+// A color image whose word 1 holds the mosaic and whose other words hold rubbish.
 inline std::vector<uint16_t> mosaic_image(const std::vector<uint16_t>& mosaic, int w, int h) {
   std::vector<uint16_t> image(static_cast<size_t>(w) * h * 3, 0xBEEF);
   for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) image[3 * i + 1] = mosaic[i];

@@ -1,6 +1,4 @@
-// Raw frame stages: packed-sample expansion, field interleaving, reference correction (per
-// frame and the binned references of continuous acquisition), defect-pixel replacement and
-// row doubling.
+// Raw frame stages: unpacking, interleaving, references, defect pixels, row doubling.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -42,13 +40,11 @@ TEST(UnpackPixels12, ExpandsAWholeFrameOrTwoFieldsPackedSeparatelyInPlace) {
   std::mt19937 rng(1);
   std::vector<uint16_t> words(14 * 6);
   for (auto& w : words) w = static_cast<uint16_t>(rng() & 0xFFF);
-  // Mode 0: one packed frame.
   std::vector<uint8_t> frame = Pack(words);
   frame.resize(words.size() * 2, 0x5A);
   ucap::UnpackPixels12(frame.data(), frame.size(), 0, 14, 6, 0);
   EXPECT_EQ(Words(frame, words.size()), words);
-  // Mode 2, 8 x 6: each field fills whole packets; the second starts half-way through the
-  // transfer (96 packed bytes, 72 of them used).
+  // Mode 2, 8 x 6: the second field starts half-way through the 96-byte transfer.
   const int N = 8 * 6;
   const uint32_t packet = 12, packets = 8;
   const std::vector<uint8_t> a = Pack({words.begin(), words.begin() + N / 2});
@@ -72,16 +68,10 @@ TEST(InterleaveFields, AnOddLastRowHasNoPartnerAndNothingIsWrittenPastTheImage) 
 }
 
 TEST(ApplyReferences, OnePixelWithTheDarkValueOffsetAndGainOfItsSite) {
-  // At 4000 ticks k = 500: the dark part of dark value d is (d * 500) >> 13. At 240000
-  // ticks (60 s) k = 30000 and dark values are limited to 1118. Gain 4096 is 1. At
-  // 2,000,000 ticks the dark part of -10 is -2,500,000 >> 13 = -306.
+  // Dark part (d * ticks / 8) >> 13; at 240000 ticks d is limited to 1118; gain 4096 is 1.
   const struct {
     const char* what;
-    int16_t dark, offset;
-    uint16_t gain, pixel;
-    int32_t ticks;
-    bool black, white;
-    uint16_t expected;
+    int32_t dark, offset, gain, pixel, ticks, black, white, expected;
   } cases[] = {
       {"dark part and offset subtracted", 1000, 5, 4096, 1000, 4000, true, false, 934},
       {"a negative offset adds", 1000, -5, 4096, 1000, 4000, true, false, 944},
@@ -96,22 +86,21 @@ TEST(ApplyReferences, OnePixelWithTheDarkValueOffsetAndGainOfItsSite) {
       {"a long exposure limits the dark value", 3000, 0, 4096, 4095, 240000, true, false, 1},
       {"the limit itself", 1118, 0, 4096, 4095, 240000, true, false, 1},  // 4095 - 4094
       {"below the limit", 1117, 0, 4096, 4095, 240000, true, false, 5},   // 4095 - 4090
-      // 2,000,000 ticks: k = 250000, limit 134; -9000 * k is below -2^31.
-      {"a dark product beyond 32 bits", -9000, 0, 4096, 1000, 2000000, true, false, 4095},
+      {"a dark product beyond 32 bits (-9000 * 250000)", -9000, 0, 4096, 1000, 2000000, true, false,
+       4095},
       {"a long exposure's negative dark value", -10, 0, 4096, 1000, 2000000, true, false, 1306},
   };
   for (const auto& c : cases) {
-    Refs r(1, 1, c.dark, static_cast<int16_t>(c.gain));
+    Refs r(1, 1, static_cast<int16_t>(c.dark), static_cast<int16_t>(c.gain));
     r.offset(0) = static_cast<uint16_t>(c.offset);
-    uint16_t image[1] = {c.pixel};
+    uint16_t image[1] = {static_cast<uint16_t>(c.pixel)};
     ucap::ApplyReferences(r.view(), image, c.ticks, Rect{0, 0, 1, 1}, 1, c.black, c.white, false);
     EXPECT_EQ(image[0], c.expected) << c.what;
   }
 }
 
 TEST(ApplyReferences, BinnedRowsPastTheSensorUseTheNearestSameColorRow) {
-  // Flag 0, binning 2, rectangle reaching the bottom of an 8-row sensor: the last image
-  // row covers sensor rows 7 and 9; row 9 is replaced by row 7.
+  // Binning 2 on an 8-row sensor: the last image row covers rows 7 and 9 -> 7, 7.
   const int W = 2, H = 8;
   Refs r(W, H);
   for (int y = 0; y < H; ++y) r.dark(0, y) = static_cast<uint16_t>(8 * (y + 1));
@@ -153,39 +142,31 @@ TEST(CorrectBlemishes, UsesTheSameColorNeighboursTwoColumnsAway) {
   bl.add(9, 0);  // last column: two to its left
   bl.add(6, 0);  // inside: rounded mean
   bl.run(image, Rect{2, 0, 10, 1}, 1, 4000, false);
-  EXPECT_EQ(image[1], 400);
-  EXPECT_EQ(image[7], 600);
-  EXPECT_EQ(image[4], (300 + 700 + 1) >> 1);
+  EXPECT_EQ(image, (std::vector<uint16_t>{100, 400, 300, 400, 500, 600, 700, 600}));
 }
 
 TEST(CorrectBlemishes, MapsSensorRowsToBinnedImageRows) {
-  // Flag 1, binning 1: sensor rows 0, 2 -> image row 0; 1, 3 -> 1; 4, 6 -> 2. Flag 0,
-  // binning 2: image row = (r mod 2) + 2 * ((r / 2) / 2); sensor row 5 -> 3.
-  const struct {
-    bool row_pair;
-    int b, sensor_row, image_row;
-  } rows[] = {{true, 1, 3, 1}, {true, 1, 6, 2}, {false, 2, 5, 3}};
-  for (const auto& r : rows) {
+  // Row pairs, binning 1: rows 1, 3 -> 1; 4, 6 -> 2. Without, binning 2: row 5 -> 3.
+  const int rows[][4] = {{true, 1, 3, 1}, {true, 1, 6, 2}, {false, 2, 5, 3}};
+  for (const auto& [row_pair, b, sensor_row, image_row] : rows) {
     Blemishes bl(6, 8);
     std::vector<uint16_t> image(6 * 4);
     for (int i = 0; i < 24; ++i) image[i] = static_cast<uint16_t>(i * i);
-    bl.add(2, r.sensor_row);
-    bl.run(image, Rect{0, 0, 6, 8}, r.b, 4000, r.row_pair);
-    const uint16_t* row = &image[6 * r.image_row];
-    EXPECT_EQ(row[2], (row[0] + row[4] + 1) >> 1) << r.sensor_row;
+    bl.add(2, sensor_row);
+    bl.run(image, Rect{0, 0, 6, 8}, b, 4000, row_pair != 0);
+    const uint16_t* row = &image[6 * image_row];
+    EXPECT_EQ(row[2], (row[0] + row[4] + 1) >> 1) << sensor_row;
   }
 }
 
 TEST(CorrectBlemishes, NeverReachesOutsideTheImage) {
-  // Rows of fewer than four words: a pixel with no neighbour two columns away stays.
   Blemishes bl(3, 4);
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 3; ++x) bl.add(x, y);
   std::vector<uint16_t> image = {1, 2, 3, 4, 5, 6};  // rows of 2 words, columns 1..2
   bl.run(image, Rect{1, 0, 3, 3}, 1, 4000, false);
   EXPECT_EQ(image, (std::vector<uint16_t>{1, 2, 3, 4, 5, 6}));
-  // Sensor rows that map past the last binned image row are skipped: 6 rows with flag 1
-  // give one image row (binning 2), rows 4 and 5 map to image row 1.
+  // Rows 4 and 5 map past the one binned image row of 6 rows with row pairs.
   Blemishes binned(8, 6);
   binned.add(4, 5);
   std::vector<uint16_t> one_row(8, 7);
@@ -194,20 +175,17 @@ TEST(CorrectBlemishes, NeverReachesOutsideTheImage) {
   EXPECT_EQ(one_row[4], 99);
 }
 
-TEST(CorrectBlemishes, HotPixelsOfTheBlackReferenceCountForThisFrame) {
-  Blemishes bl(8, 1);
-  bl.refs.dark(4, 0) = 300;
-  std::vector<uint16_t> image = {10, 20, 30, 40, 500, 60, 70, 80};
-  bl.run(image, Rect{0, 0, 8, 1}, 1, 4000, false, true);  // 300 * 4000 below the threshold
-  EXPECT_EQ(image[4], 500);
-  bl.run(image, Rect{0, 0, 8, 1}, 1, 240000, false, false);  // no black reference
-  EXPECT_EQ(image[4], 500);
-  bl.run(image, Rect{0, 0, 8, 1}, 1, 240000, false, true);
-  EXPECT_EQ(image[4], 50);
-}
-
-TEST(CorrectBlemishes, TheListHoldsAtMostTenThousandEntries) {
-  // A full camera list leaves no room for hot pixels of the black reference.
+TEST(CorrectBlemishes, HotPixelsOfTheBlackReferenceJoinAListOfAtMostTenThousand) {
+  Blemishes hot(8, 1);
+  hot.refs.dark(4, 0) = 300;
+  std::vector<uint16_t> row = {10, 20, 30, 40, 500, 60, 70, 80};
+  hot.run(row, Rect{0, 0, 8, 1}, 1, 4000, false, true);  // 300 * 4000 below the threshold
+  EXPECT_EQ(row[4], 500);
+  hot.run(row, Rect{0, 0, 8, 1}, 1, 240000, false, false);  // no black reference
+  EXPECT_EQ(row[4], 500);
+  hot.run(row, Rect{0, 0, 8, 1}, 1, 240000, false, true);
+  EXPECT_EQ(row[4], 50);
+  // A full camera list leaves no room for them.
   Blemishes bl(16, 1);
   bl.refs.dark(4, 0) = 30000;
   bl.list.assign(ucap::kMaxBlemishes, 15);  // the last column, repeated
@@ -220,7 +198,6 @@ TEST(CorrectBlemishes, TheListHoldsAtMostTenThousandEntries) {
   EXPECT_EQ(image[4], 100);
 }
 
-// The chain gets the record's list only once it could be read and while the switch is on.
 TEST(CorrectBlemishes, ChainTakesTheRecordsListOnlyWhenReadAndSwitchedOn) {
   auto cam = std::make_unique<ucap::CameraRecord>();
   cam->blemish_count = 1;
@@ -239,10 +216,8 @@ TEST(double_rows, AveragesSameColorRowsRepeatsTheLastPairAndStaysInsideBothImage
   std::vector<uint16_t> dst(W * 2 * 4 + 2, 0xEEEE);
   const std::vector<uint16_t> src = {10, 11, 20, 21, 31, 40, 41, 50};
   ucap::double_rows(dst.data(), src.data(), W, 4);
-  // Source rows 0, 1; (row 0 + row 2 + 1) >> 1, (row 1 + row 3 + 1) >> 1; rows 2, 3 twice.
   EXPECT_EQ(dst, (std::vector<uint16_t>{10, 11, 20, 21, 21, 26, 31, 36, 31, 40, 41, 50, 31, 40, 41,
                                         50, 0xEEEE, 0xEEEE}));
-  // An odd row count.
   const std::vector<uint16_t> odd = {10, 10, 20, 20, 30, 30};
   dst.assign(W * 2 * 3 + 2, 0xEEEE);
   ucap::double_rows(dst.data(), odd.data(), W, 3);
@@ -269,9 +244,6 @@ TEST(PrepareBinnedReferences, OffsetsSaturateInsteadOfWrapping) {
   EXPECT_EQ(image[0], 0);
 }
 
-// Prepared once and applied to a frame, the binned references give the image that the
-// per-frame correction with row pairs gives, for random references, rectangles (also
-// reaching the bottom of the sensor), binnings, exposures and switches.
 TEST(BinnedReferences, AgreeWithThePerFrameCorrectionWithRowPairs) {
   std::mt19937 rng(5);
   auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };

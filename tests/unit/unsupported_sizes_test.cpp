@@ -1,5 +1,4 @@
-// One rule for every image stage: a size, binning or frame that the stage does not take
-// leaves its output exactly as it was.
+// A size, binning or frame that an image stage does not take leaves its output as it was.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -19,15 +18,12 @@ namespace {
 
 using ucap::Rect;
 
-// " WxH", for the row names.
 std::string size_name(int w, int h) {
   char text[32];
-  std::snprintf(text, sizeof text, " %dx%d", w, h);
-  return text;
+  return std::string(text, static_cast<size_t>(std::snprintf(text, sizeof text, " %dx%d", w, h)));
 }
 
 TEST(UnsupportedSizes, LeaveTheOutputUntouched) {
-  // Inputs and outputs hold arbitrary samples: a stage that ran would change the output.
   const size_t n = static_cast<size_t>(ucap::kMaxSensorWidth + 2) * 4;
   const std::vector<uint16_t> in = interp_test::random_samples(n, 21);
   const uint16_t* raw = in.data();
@@ -40,7 +36,6 @@ TEST(UnsupportedSizes, LeaveTheOutputUntouched) {
     std::function<void(uint16_t*)> run;
   };
   std::vector<Row> rows;
-  // A row: its name and the call that writes to `out`.
 #define ROW(what, ...) rows.push_back({what, [=](uint16_t* out) { __VA_ARGS__; }})
   for (const Rect& r : {Rect{0, 0, 2, 2}, Rect{0, 0, 5, 4}, Rect{0, 0, 4, 0}, Rect{0, 0, 4, 3}}) {
     const std::string size = size_name(r.width(), r.height());
@@ -62,8 +57,7 @@ TEST(UnsupportedSizes, LeaveTheOutputUntouched) {
     ROW("ApplyReferences" + binning,
         ucap::ApplyReferences(refs, out, 4000, Rect{0, 0, 4, 4}, b, true, true, false));
   }
-  // Binned references: binning 2 to 5 and at least one group of 2b rows; Apply also needs
-  // arrays that hold the whole image.
+  // Binned references need binning 2 to 5, a group of 2b rows and arrays for the image.
   const struct {
     const char* what;
     Rect rect;
