@@ -22,9 +22,7 @@ OME = "{http://www.openmicroscopy.org/Schemas/OME/2016-06}"
 
 def ome(tif):
     root = ET.fromstring(tif.ome_metadata)
-    pixels = root.find(".//%sPixels" % OME)
-    notes = {m.get("K"): m.text for m in root.iter("%sM" % OME)}
-    return root, pixels, notes
+    return root.find(".//%sPixels" % OME), {m.get("K"): m.text for m in root.iter("%sM" % OME)}
 
 
 @pytest.mark.parametrize("resolution, bits, binning, roi", [
@@ -48,7 +46,7 @@ def test_snap_file_holds_the_librarys_image(tmp_path, resolution, bits, binning,
     with tifffile.TiffFile(out) as tif:
         assert tif.is_ome and len(tif.pages) == 1
         image = tif.series[0].asarray()
-        _, pixels, notes = ome(tif)
+        pixels, notes = ome(tif)
         acquired = tif.ome_metadata.split("<AcquisitionDate>")[1].split("<")[0]
     assert image.dtype == np.uint16 and image.shape == expected.shape
     assert np.array_equal(image, expected)
@@ -69,7 +67,7 @@ def test_snap_file_holds_the_librarys_image(tmp_path, resolution, bits, binning,
 def stream_pages(path):
     """The frames of a grey stream file with frame stamps, checked against both descriptions."""
     with tifffile.TiffFile(path) as tif:
-        _, pixels, _ = ome(tif)
+        pixels = ome(tif)[0]
         frames = tif.series[0].asarray().reshape(-1, 192, 256)
         assert tif.pages[0].description1.split()[1:] == ["images=%d" % len(frames), "frames=%d" % len(frames)]
         assert pixels.get("SizeT") == str(len(frames)) and len(tif.pages) in (len(frames), len(frames) + 1)
@@ -85,7 +83,7 @@ def test_stream_of_100_frames_is_one_page_each(tmp_path):
     assert result.returncode == 0 and "100 frames" in result.stdout and "dropped 1" in result.stdout
     assert stream_pages(out) == 100
     with tifffile.TiffFile(out) as tif:
-        deltas = [float(p.get("DeltaT")) for p in ome(tif)[1].findall("%sPlane" % OME)]
+        deltas = [float(p.get("DeltaT")) for p in ome(tif)[0].findall("%sPlane" % OME)]
         assert len(tif.pages) == 100 and len(deltas) == 100 and deltas == sorted(deltas)
 
 
