@@ -30,8 +30,7 @@ def open_camera(config):
 
 
 def library_image(config, resolution, bits, binning=1, roi=None, exposure=0.1):
-    """The image the library writes for these settings, straight from UcapmAcquisitionEx:
-    blue, green, red words, no reordering."""
+    """The library's image for these settings from UcapmAcquisitionEx (blue, green, red)."""
     with open_camera(config) as cam:
         cam.configure(resolution=resolution, bits=bits, binning=binning, roi=roi, exposure=exposure)
         buffer = np.zeros(cam.shape, np.uint16)

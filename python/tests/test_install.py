@@ -46,6 +46,11 @@ def test_c_example_with_pkg_config(prefix, tmp_path):
     library_dir = pc.parent.parent
     out = run(tmp_path / "snap", env=clean_env(LD_LIBRARY_PATH=str(library_dir)))
     assert "snap: 2584 x 1936 grey, mean" in out
+    # One version, from the build: the tool's, pkg-config's, the CMake package's, Python's.
+    version = run("pkg-config", "--modversion", "ucap", env=clean_env(PKG_CONFIG_PATH=str(pc.parent))).strip()
+    assert run(prefix / "bin" / "ucap", "--version", env=clean_env()).strip() == "ucap " + version
+    assert 'PACKAGE_VERSION "%s"' % version in next(prefix.glob("**/ucapConfigVersion.cmake")).read_text()
+    assert ucap.__version__ == version
 
 
 def test_python_example_and_tool(prefix, tmp_path):
@@ -54,9 +59,3 @@ def test_python_example_and_tool(prefix, tmp_path):
               env=clean_env(PYTHONPATH=str(package.parent), PYTHONDONTWRITEBYTECODE="1"))
     assert "snap: 2584 x 1936 RGB" in out and (tmp_path / "p.tif").exists()
     assert run(prefix / "bin" / "ucap", "list", env=clean_env()).strip() == "1"
-    # One version, from the build: the tool's, pkg-config's, the CMake package's, Python's.
-    pc = next(prefix.glob("**/pkgconfig/ucap.pc")).parent
-    version = run("pkg-config", "--modversion", "ucap", env=clean_env(PKG_CONFIG_PATH=str(pc))).strip()
-    assert run(prefix / "bin" / "ucap", "--version", env=clean_env()).strip() == "ucap " + version
-    assert 'PACKAGE_VERSION "%s"' % version in next(prefix.glob("**/ucapConfigVersion.cmake")).read_text()
-    assert ucap.__version__ == version

@@ -1,5 +1,4 @@
-// Discovery order and numbering: the sort key, the fall-back to whole paths, foreign
-// devices of the same class and the fixed ten-slot list.
+// Discovery: the sort key, the fall-back to whole paths, foreign devices, the ten slots.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -61,15 +60,11 @@ TEST(SortKey, KeysDecideAndEqualOrMissingKeysFallBackToTheWholePaths) {
 
 class DiscoveryTest : public ucap_test::NoCameraTest {};
 
-TEST_F(DiscoveryTest, NoCameraCountsZero) {
+TEST_F(DiscoveryTest, CamerasAreNumberedInSortedOrderSkippingForeignDevices) {
   EXPECT_EQ(UcapGetNumberofCameras(), 0);
   EXPECT_EQ(UCapIsAvailable(), 16);
-  EXPECT_EQ(UcapInit(), 3);  // (foreign devices: the next test)
-}
-
-TEST_F(DiscoveryTest, CamerasAreNumberedInSortedOrderSkippingForeignDevices) {
-  // Attach order differs from sort order, with two cameras, then with three and a foreign
-  // device of the same class among them. Keys: 300000000000000 -> 0000000030, and so on.
+  EXPECT_EQ(UcapInit(), 3);
+  // Attached out of sort order: two cameras, then three and a foreign device among them.
   UcapInfoRecord info;
   ASSERT_GE(ucap_vcam_attach("id=300000000000000 uid=3"), 0);
   ASSERT_GE(ucap_vcam_attach("model=lumens id=200000000000000 uid=2"), 0);
@@ -93,8 +88,7 @@ TEST_F(DiscoveryTest, CamerasAreNumberedInSortedOrderSkippingForeignDevices) {
 }
 
 TEST_F(DiscoveryTest, MoreThanTenInterfacesAndOverlongPathsAreSkipped) {
-  // An overlong path, then eleven cameras: the list skips the first and keeps ten of the
-  // others in the order they are listed (their keys are equal, so the paths decide).
+  // An overlong path is skipped; of eleven cameras with equal keys ten are kept, in order.
   ASSERT_GE(ucap_vcam_attach(("id=" + std::string(300, '7')).c_str()), 0);
   for (int i = 0; i < 11; ++i) {
     char config[64];

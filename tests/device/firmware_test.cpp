@@ -1,5 +1,4 @@
-// Firmware download: the text parser on its own, then the download into the virtual
-// camera's firmware memory, its faults, and the export's checks.
+// Firmware: the text parser, the download into the camera's memory, its faults, the export.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -57,7 +56,6 @@ TEST(FirmwareText, LinesCommentsLineEndsAndMalformedTexts) {
       {"null text, length 0", "", {}, 0, 0, true},
   };
   for (const Case& c : cases) {
-    // The text in a heap block of exactly its length, so that a read past it is caught.
     std::vector<char> exact(c.text.begin(), c.text.end());
     const ucap::device::FirmwareImage image =
         parse_firmware(c.null ? nullptr : exact.data(),
@@ -132,8 +130,7 @@ TEST_F(FirmwareTest, FailedDownloadReleasesAccessAndDoesNotStart) {
 
 TEST_F(FirmwareTest, ImageBeyondTheMemoryCommandsReachIsRefusedBeforeAnythingIsSent) {
   // 2^24 + 1 lines: one byte more than the 24-bit offset of the memory command reaches.
-  const std::string text = repeat("\r\n", (1 << 24) + 1);
-  EXPECT_EQ(write(text), 8);
+  EXPECT_EQ(write(repeat("\r\n", (1 << 24) + 1)), 8);
   EXPECT_EQ(CameraTest::trace(id()), "");
 }
 

@@ -1,5 +1,4 @@
-// The bus-reset monitor: the application's callback runs once per bus reset with its
-// user value, never after UcapClose, and a registration change applies at the next reset.
+// The bus-reset monitor: one callback per reset with its user value, none after UcapClose.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -19,16 +18,8 @@ void on_reset(uint64_t user) {
   g_calls.fetch_add(1);
 }
 
-// Waits (bounded) until the callback count reaches `n`.
-bool wait_for_calls(int n) {
-  for (int i = 0; i < 400 && g_calls.load() < n; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  return g_calls.load() >= n;
-}
-
-// The monitor arms its request shortly after start-up and again after each callback; a
-// reset before that is not seen (as on a real bus). Fires resets until the first call
-// arrives, then waits for the re-arm and starts counting from zero.
+// The monitor re-arms its request after start-up and each callback; a reset before that is
+// not seen. Fires resets until the first call, waits for the re-arm and counts from zero.
 bool armed_monitor(uint64_t user) {
   UcapSetBusresetCallback(on_reset, user);
   for (int i = 0; i < 100 && g_calls.load() == 0; ++i) {
@@ -41,13 +32,13 @@ bool armed_monitor(uint64_t user) {
   return true;
 }
 
-// Fires one reset and waits until the callback count reaches n, then lets the monitor
-// re-arm.
+// Fires one reset, waits (bounded) for the n-th call, then lets the monitor re-arm.
 bool reset_and_wait(int n) {
   ucap_vcam_bus_reset();
-  bool ok = wait_for_calls(n);
+  for (int i = 0; i < 400 && g_calls.load() < n; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  return ok;
+  return g_calls.load() >= n;
 }
 
 class MonitorTest : public ucap_test::CameraTest {
@@ -68,12 +59,7 @@ TEST_F(MonitorTest, CallbackRunsOncePerResetWithItsUserValue) {
   ASSERT_TRUE(reset_and_wait(1));
   EXPECT_EQ(g_last_user.load(), 0x1122334455667788ull);
   ASSERT_TRUE(reset_and_wait(2));
-  EXPECT_EQ(g_calls.load(), 2);
-  // A new user value takes effect at the next reset.
-  EXPECT_EQ(UcapSetBusresetCallback(on_reset, 7), 0);
-  ASSERT_TRUE(reset_and_wait(3));
-  EXPECT_EQ(g_last_user.load(), 7u);
-  EXPECT_EQ(g_calls.load(), 3);
+  EXPECT_EQ(g_calls.load(), 2);  // (a new user value at the next reset: the switching test)
 }
 
 TEST_F(MonitorTest, NoCallbackAfterClose) {
@@ -82,13 +68,11 @@ TEST_F(MonitorTest, NoCallbackAfterClose) {
   ASSERT_EQ(ucap_vcam_bus_reset(), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(g_calls.load(), 0);
-  // A new start-up gets a monitor of its own, which works again.
   ASSERT_EQ(UcapInit(), 0);
-  EXPECT_TRUE(armed_monitor(2));
+  EXPECT_TRUE(armed_monitor(2));  // a new start-up's own monitor
 }
 
-// The callback may not start or shut the library (shut-down waits for the thread that
-// calls it): both answer 3, and a shut-down from the application still ends in time.
+// Shut-down waits for the callback's thread: from the callback, start and shut answer 3.
 std::atomic<int32_t> g_init_result{-1}, g_close_result{-1};
 void restart_from_callback(uint64_t) {
   g_close_result.store(UcapClose());
@@ -109,8 +93,7 @@ TEST_F(MonitorTest, CallbackCannotStartOrShutTheLibrary) {
   EXPECT_EQ(closing.get(), 0);
 }
 
-// A registration is one pair: while the application switches between two callbacks with
-// their own user values, every call gets the user value registered with its callback.
+// A registration is one pair: switched to and fro, each callback gets its own user value.
 std::atomic<int> g_mismatches{0};
 template <uint64_t kOwnUser>
 void on_reset_expecting(uint64_t user) {

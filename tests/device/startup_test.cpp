@@ -1,5 +1,4 @@
-// Start-up and shut-down through the exports: start values, repeated and failed starts,
-// information words, EEPROM, mode table, the error reporter and its switch.
+// Start-up and shut-down through the exports, information words, EEPROM, the reporter.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -85,8 +84,7 @@ TEST_F(StartupTest, InformationWordsAndEeprom) {
 }
 
 TEST_F(StartupTest, CamerasStartUpByTheirBlemishCountAndSensorSize) {
-  // Below 10000 is valid, though the image holds fewer: (2048 - 524) / 4 = 381 entries fit
-  // after the counts; at 10000 the library stays uninitialised.
+  // Below 10000 is valid, though only (2048 - 524) / 4 = 381 entries fit in the image.
   const struct {
     const char* config;
     int32_t code, blemishes;

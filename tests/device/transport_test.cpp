@@ -1,7 +1,5 @@
-// Capture transport against the virtual camera: the exact register writes of the set-up,
-// refused rectangles and camera reports, and clean-up and hand-over without a set-up. (The
-// code of every failing set-up and clean-up step, and the isochronous resources given back
-// on each path: the acquisition tests' fault matrix.)
+// Capture transport: the set-up's register writes, refused rectangles and camera reports,
+// clean-up and hand-over without a set-up (every step's failure: the fault matrix).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -42,17 +40,12 @@ TEST_F(TransportTest, ModeTwoBinnedSetUpWritesInOrder) {
   std::vector<std::string> t = ucap_test::trace_lines(CameraTest::trace(id()), "W ");
   const uint32_t channel = cam().channel;
   std::vector<std::string> expected = {
-      w(vendor(0x000), 0x0007C2A5), w(vendor(0x004), 0x00000FFF),  // vendor access
-      w(vendor(0x144), 0x010200C0),                                // binning, mode 2
-      w(vendor(0x150), 0x00000000),                                // position
-      w(vendor(0x154), 0x05100404),                                // size 1296 x 1028
-  };
-  ASSERT_GE(t.size(), expected.size() + 10);
-  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(t[i], expected[i]) << i;
-  // Capture control: bit 24 cleared for a single shot (the read value comes back modified).
-  EXPECT_EQ(t[5].substr(0, 10), "W " + hex8(vendor(0x030)));
-  EXPECT_EQ(std::stoul(t[5].substr(11), nullptr, 16) & (1u << 24), 0u);
-  std::vector<std::string> rest = {
+      w(vendor(0x000), 0x0007C2A5),
+      w(vendor(0x004), 0x00000FFF),    // vendor access
+      w(vendor(0x144), 0x010200C0),    // binning, mode 2
+      w(vendor(0x150), 0x00000000),    // position
+      w(vendor(0x154), 0x05100404),    // size 1296 x 1028
+      "",                              // capture control: checked below
       w(vendor(0x014), 0),             // exposure, upper part
       w(vendor(0x15C), 0x40000000),    // apply mode 2
       w(vendor(0x000), 0xFFFFFFFF),    // release access
@@ -63,13 +56,14 @@ TEST_F(TransportTest, ModeTwoBinnedSetUpWritesInOrder) {
       w(command(0x60C), (channel << 28) | 0x02000000),
       w(command(0x81C), 0x02000190),  // 400 ticks
   };
-  ASSERT_EQ(t.size(), 6 + rest.size());
-  for (size_t i = 0; i < rest.size(); ++i) EXPECT_EQ(t[6 + i], rest[i]) << i;
+  ASSERT_EQ(t.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(i == 5 ? "" : t[i], expected[i]) << i;
+  // Capture control: bit 24 cleared for a single shot (the read value comes back modified).
+  EXPECT_EQ(t[5].substr(0, 10), "W " + hex8(vendor(0x030)));
+  EXPECT_EQ(std::stoul(t[5].substr(11), nullptr, 16) & (1u << 24), 0u);
   EXPECT_EQ(cam().transfer_active.load(), 1);
   // The camera sums two rows for each transferred row; columns are binned by the host.
   EXPECT_EQ(cam().transferred, (Rect{0, 0, 1296, 514}));
-  EXPECT_GT(cam().bytes_per_packet, 0u);
-  EXPECT_GT(cam().packets_per_frame, 0u);
   EXPECT_FALSE(bus_is_free());
   EXPECT_EQ(cleanup(), 0);
   EXPECT_EQ(cam().transfer_active.load(), 0);
@@ -96,15 +90,14 @@ TEST_F(TransportTest, BinningWordsForEveryFactorInBothModes) {
   for (int m : {0, 2}) {
     for (int b = 1; b <= 5; ++b) {
       const int side = 32 * b;  // a multiple of 2b, at least 16b
-      ASSERT_EQ(setup(m, Rect{2 * b, 4 * b, 2 * b + side, 4 * b + side}, b, 400), 0)
-          << m << " " << b;
+      SCOPED_TRACE(testing::Message() << "mode " << m << " binning " << b);
+      ASSERT_EQ(setup(m, Rect{2 * b, 4 * b, 2 * b + side, 4 * b + side}, b, 400), 0);
       std::vector<std::string> t = ucap_test::trace_lines(CameraTest::trace(id()), "W ");
       ASSERT_GE(t.size(), 5u);
       const uint32_t base = (m == 0 ? 0x01000000u : 0x010000C0u) + (static_cast<uint32_t>(b) << 16);
-      EXPECT_EQ(t[2], w(vendor(0x104 + 32 * m), base)) << m << " " << b;
-      EXPECT_EQ(t[3], w(vendor(0x110 + 32 * m), (2u * b << 16) | (4u * b))) << m << " " << b;
-      EXPECT_EQ(t[4], w(vendor(0x114 + 32 * m), (uint32_t(side) << 16) | uint32_t(side)))
-          << m << " " << b;
+      EXPECT_EQ(t[2], w(vendor(0x104 + 32 * m), base));
+      EXPECT_EQ(t[3], w(vendor(0x110 + 32 * m), (2u * b << 16) | (4u * b)));
+      EXPECT_EQ(t[4], w(vendor(0x114 + 32 * m), (uint32_t(side) << 16) | uint32_t(side)));
       EXPECT_EQ(cam().transferred.width(), side);
       EXPECT_EQ(cam().transferred.height(), m == 0 ? side / (2 * b) : side / b);
       ASSERT_EQ(cleanup(), 0);
@@ -115,7 +108,6 @@ TEST_F(TransportTest, BinningWordsForEveryFactorInBothModes) {
 
 TEST_F(TransportTest, RectangleIsCheckedBeforeAnythingIsSent) {
   const Rect refused[] = {
-      {0, 0, 15, 100},    // width 15
       {0, 0, 14, 100},    // width below 16
       {2, 0, 1002, 100},  // left not a multiple of 2b at b = 2
       {0, 0, 2586, 100},  // beyond the sensor
@@ -145,29 +137,25 @@ TEST_F(TransportTest, HardwareTriggerNamesTheTriggerRegisterAndCleanUpResetsIt) 
   EXPECT_EQ(cleanup(), 1042);
 }
 
-TEST_F(TransportTest, ARequestFailedWithoutAnErrorCodeIsRefused) {
-  // The driver fails the capture wait set-up and leaves the last-error code at 0.
-  set("fail_ioctl=2220F0:1:0");
-  EXPECT_EQ(setup(2, Rect{0, 0, 256, 256}, 1, 400), 21);
-  EXPECT_EQ(CameraTest::trace(id()), "");
-  EXPECT_EQ(cam().transfer_active.load(), 0);
-}
-
-TEST_F(TransportTest, ACameraAnnouncingMoreThanTheBuffersHoldIsNotBelieved) {
-  // The stages work in place in the driver's frame buffer: neither the frame bytes nor the
-  // transferred rectangle may exceed what it holds, whatever the camera reports.
-  const char* lies[] = {
-      "misreport=mode2+48:00100000",  // a million packets per frame
-      "misreport=mode2+44:00000000",  // no bytes per packet
-      "misreport=mode2+C:0B000100",   // 2816 columns: wider than the sensor
-      "misreport=mode2+C:01000800",   // 2048 rows: more than the sensor has
+// Camera reports beyond what the driver's frame buffer holds (the stages work in place in
+// it), and a wait set-up the driver fails leaving the last-error code at 0.
+TEST_F(TransportTest, UnbelievableReportsAndCodelessFailuresAreRefused) {
+  const struct {
+    const char* fault;
+    int32_t code;
+  } faults[] = {
+      {"misreport=mode2+48:00100000", 8},  // a million packets per frame
+      {"misreport=mode2+44:00000000", 8},  // no bytes per packet
+      {"misreport=mode2+C:0B000100", 8},   // 2816 columns: wider than the sensor
+      {"misreport=mode2+C:01000800", 8},   // 2048 rows: more than the sensor has
+      {"fail_ioctl=2220F0:1:0", 21},       // used up after one request
   };
-  for (const char* lie : lies) {
-    set(lie);
-    EXPECT_EQ(setup(2, Rect{0, 0, 256, 256}, 1, 400), 8) << lie;
-    EXPECT_EQ(cam().transfer_active.load(), 0) << lie;
-    EXPECT_TRUE(bus_is_free()) << lie;
-    set(std::string(lie).substr(0, std::string(lie).find(':') + 1) + "-");
+  for (const auto& f : faults) {
+    set(f.fault);
+    EXPECT_EQ(setup(2, Rect{0, 0, 256, 256}, 1, 400), f.code) << f.fault;
+    EXPECT_EQ(cam().transfer_active.load(), 0) << f.fault;
+    EXPECT_TRUE(bus_is_free()) << f.fault;
+    if (f.code == 8) set(std::string(f.fault).substr(0, std::string(f.fault).find(':') + 1) + "-");
   }
   EXPECT_EQ(setup(2, Rect{0, 0, 256, 256}, 1, 400), 0);
 }
